@@ -1,0 +1,387 @@
+// Bulk-Library.
+//
+// Copy-out is an ordinary `select * from <table>` read through this module's own command and
+// fetch loop: FreeTDS's copy-out is that same select, but it leaves the final DONE unread (the next
+// command then fails with results pending), fails an empty table, and writes past numeric
+// buffers. Binding goes through the same internal arrays as ct_bind (NULL substitution,
+// terminated text, datetime text, numeric buffers of sizeof(CS_NUMERIC) copied out by the
+// caller's maxlength).
+//
+// Copy-in goes to FreeTDS's blk_*, but a batch is held here until blk_done: FreeTDS's
+// CS_BLK_CANCEL does nothing (the started `insert bulk` stays open and the buffered rows corrupt
+// the next request) and offers no way to abandon a batch. Each row is checked (conversion to the
+// column's type, NULL into a NOT NULL column) when blk_rowxfer is called, so a bad row fails
+// there with a client message, as the vendor's does; FreeTDS would report it only at blk_done.
+// blk_done(CS_BLK_BATCH / CS_BLK_ALL) hands the held rows to FreeTDS as one complete bulk
+// operation (blk_init, binds, rows, done); CS_BLK_CANCEL discards them, leaving the connection
+// idle. The price is one extra round trip per batch (FreeTDS's blk_init asks the server for the
+// table's columns).
+#include "connection/openclient_internal.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace oc {
+
+namespace {
+struct FreeBlk {
+  void operator()(CS_BLKDESC* blk) const noexcept { ::blk_drop(blk); }
+};
+using FreeBlkPtr = std::unique_ptr<CS_BLKDESC, FreeBlk>;
+
+struct InBind {
+  bool bound = false;
+  CS_DATAFMT fmt{};
+  CS_VOID* buffer = nullptr;
+  CS_INT* datalen = nullptr;
+  CS_SMALLINT* indicator = nullptr;
+};
+
+struct HeldValue {
+  std::vector<char> bytes;
+  CS_INT len = 0;
+  CS_SMALLINT indicator = 0;
+};
+}  // namespace
+
+struct BlkState {
+  CS_INT direction = 0;
+  std::string table;
+  std::vector<CS_DATAFMT> columns;  // as FreeTDS's blk_describe gives them
+  // copy-in
+  std::vector<InBind> binds;
+  std::vector<std::vector<HeldValue>> held;  // rows of the current batch
+  std::map<CS_INT, CS_INT> props;
+  // copy-out
+  CommandHandle out;
+  bool out_done = false;
+  CS_INT rows = 0;
+};
+
+BlkDesc::~BlkDesc() = default;
+void BlkDeleter::operator()(BlkDesc* blk) const noexcept { delete blk; }
+
+using namespace internal;
+
+namespace {
+DebugSink* sink_of_blk(BlkDesc* blk) { return blk ? sink_of(blk->con) : nullptr; }
+
+bool usable(BlkDesc* blk) { return blk && blk->state && connection_alive(blk->con); }
+
+// Reads what is left of the copy-out's results so the connection is idle again.
+void drain(BlkState& st) {
+  if (st.out_done || !st.out) return;
+  CS_INT type = 0;
+  CS_RETCODE rc;
+  while ((rc = oc::ct_results(st.out.get(), &type)) == CS_SUCCEED) {
+    if (type == CS_ROW_RESULT || type == CS_STATUS_RESULT || type == CS_PARAM_RESULT ||
+        type == CS_COMPUTE_RESULT)
+      oc::ct_cancel(nullptr, st.out.get(), CS_CANCEL_CURRENT);
+  }
+  if (rc != CS_END_RESULTS) oc::ct_cancel(nullptr, st.out.get(), CS_CANCEL_ALL);
+  st.out_done = true;
+}
+
+CS_INT value_length(const InBind& b) {
+  if (b.datalen && *b.datalen >= 0 && *b.datalen != CS_UNUSED) return *b.datalen;
+  const CS_INT size = fixed_size(b.fmt.datatype);
+  if (size > 0) return size;
+  if (b.fmt.maxlength > 0 && is_char_type(b.fmt.datatype) && b.buffer)
+    return static_cast<CS_INT>(strnlen(static_cast<const char*>(b.buffer), static_cast<size_t>(b.fmt.maxlength)));
+  return std::max<CS_INT>(b.fmt.maxlength, 0);
+}
+
+// Allocates, initialises and binds a FreeTDS descriptor for one batch of held rows, sends them
+// and finishes the bulk operation.
+CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
+  BlkState& st = *blk->state;
+  if (outrow) *outrow = 0;
+  if (st.held.empty()) return CS_SUCCEED;
+  CS_BLKDESC* raw = nullptr;
+  if (::blk_alloc(blk->con->cs, BLK_VERSION_100, &raw) != CS_SUCCEED) return CS_FAIL;
+  FreeBlkPtr desc(raw);
+  if (::blk_init(desc.get(), CS_BLK_IN, const_cast<char*>(st.table.c_str()), CS_NULLTERM) != CS_SUCCEED)
+    return CS_FAIL;
+  for (const auto& [prop, value] : st.props) {
+    CS_INT v = value;
+    ::blk_props(desc.get(), CS_SET, prop, &v, CS_UNUSED, nullptr);
+  }
+  const size_t ncols = st.binds.size();
+  std::vector<std::vector<char>> buffers(ncols);
+  std::vector<CS_INT> lens(ncols, 0);
+  std::vector<CS_SMALLINT> inds(ncols, 0);
+  for (size_t c = 0; c < ncols; ++c) {
+    const InBind& b = st.binds[c];
+    if (!b.bound) continue;
+    // Numeric conversions write past the wire size: buffers are at least sizeof(CS_NUMERIC).
+    CS_INT size = std::max<CS_INT>({b.fmt.maxlength, fixed_size(b.fmt.datatype),
+                                    static_cast<CS_INT>(sizeof(CS_NUMERIC)), 1});
+    for (const auto& row : st.held) size = std::max<CS_INT>(size, row[c].len + 1);
+    buffers[c].assign(static_cast<size_t>(size), 0);
+    CS_DATAFMT fmt = b.fmt;
+    fmt.maxlength = size;
+    fmt.count = 1;
+    if (::blk_bind(desc.get(), static_cast<CS_INT>(c + 1), &fmt, buffers[c].data(), &lens[c],
+                   &inds[c]) != CS_SUCCEED)
+      return CS_FAIL;
+  }
+  for (const auto& row : st.held) {
+    for (size_t c = 0; c < ncols; ++c) {
+      if (!st.binds[c].bound) continue;
+      std::fill(buffers[c].begin(), buffers[c].end(), 0);
+      std::copy(row[c].bytes.begin(), row[c].bytes.end(), buffers[c].begin());
+      lens[c] = row[c].indicator == -1 ? 0 : row[c].len;
+      inds[c] = row[c].indicator;
+    }
+    if (::blk_rowxfer(desc.get()) != CS_SUCCEED) {
+      ::blk_done(desc.get(), CS_BLK_ALL, nullptr);
+      st.held.clear();
+      return CS_FAIL;
+    }
+  }
+  CS_INT n = 0;
+  CS_RETCODE rc = ::blk_done(desc.get(), CS_BLK_ALL, &n);
+  st.held.clear();
+  if (outrow) *outrow = n;
+  return rc;
+}
+}  // namespace
+
+CS_RETCODE blk_alloc(Connection* con, CS_INT version, BlkHandle& blk) {
+  CS_RETCODE rc = CS_FAIL;
+  if (connection_alive(con)) {
+    BlkHandle handle(new BlkDesc);
+    handle->con = con;
+    handle->ctx = con->ctx;
+    handle->state = std::make_unique<BlkState>();
+    blk = std::move(handle);
+    rc = CS_SUCCEED;
+  }
+  trace(sink_of(con), "blk_alloc", rc, con, version, blk.get());
+  return rc;
+}
+
+CS_RETCODE blk_drop(BlkHandle& blk) {
+  if (!blk) return CS_FAIL;
+  trace(sink_of_blk(blk.get()), "blk_drop", CS_SUCCEED, blk.get());
+  if (blk->state && blk->state->out && connection_alive(blk->con)) drain(*blk->state);
+  blk.reset();
+  return CS_SUCCEED;
+}
+
+CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename, CS_INT tnamelen) {
+  CS_RETCODE rc = CS_FAIL;
+  if (usable(blk) && tablename && (direction == CS_BLK_IN || direction == CS_BLK_OUT)) {
+    BlkState& st = *blk->state;
+    if (st.out) drain(st);
+    st = BlkState{};
+    st.direction = direction;
+    st.table = tnamelen == CS_NULLTERM ? std::string(tablename)
+                                       : std::string(tablename, static_cast<size_t>(std::max<CS_INT>(tnamelen, 0)));
+    if (direction == CS_BLK_OUT) {
+      const std::string sql = "select * from " + st.table;
+      if (oc::ct_cmd_alloc(blk->con, st.out) == CS_SUCCEED &&
+          oc::ct_command(st.out.get(), CS_LANG_CMD, sql.c_str(), CS_NULLTERM, CS_UNUSED) == CS_SUCCEED &&
+          oc::ct_send(st.out.get()) == CS_SUCCEED) {
+        CS_INT type = 0;
+        CS_RETCODE r;
+        bool failed = false;
+        while ((r = oc::ct_results(st.out.get(), &type)) == CS_SUCCEED && type != CS_ROW_RESULT)
+          if (type == CS_CMD_FAIL) failed = true;
+        if (r == CS_SUCCEED && type == CS_ROW_RESULT && !failed) {
+          CS_INT n = 0;
+          oc::ct_res_info(st.out.get(), CS_NUMDATA, &n, CS_UNUSED, nullptr);
+          for (CS_INT i = 1; i <= n; ++i) {
+            CS_DATAFMT fmt{};
+            oc::ct_describe(st.out.get(), i, &fmt);
+            st.columns.push_back(fmt);
+          }
+          rc = CS_SUCCEED;
+        } else {
+          if (r == CS_SUCCEED) drain(st);
+          st.out_done = true;
+        }
+      }
+    } else {
+      // The columns are learnt once here; each batch initialises its own FreeTDS descriptor.
+      CS_BLKDESC* raw = nullptr;
+      if (::blk_alloc(blk->con->cs, BLK_VERSION_100, &raw) == CS_SUCCEED) {
+        FreeBlkPtr desc(raw);
+        if (::blk_init(desc.get(), CS_BLK_IN, const_cast<char*>(st.table.c_str()), CS_NULLTERM) == CS_SUCCEED) {
+          for (CS_INT i = 1;; ++i) {
+            CS_DATAFMT fmt{};
+            if (::blk_describe(desc.get(), i, &fmt) != CS_SUCCEED) break;
+            st.columns.push_back(fmt);
+          }
+          st.binds.resize(st.columns.size());
+          rc = st.columns.empty() ? CS_FAIL : CS_SUCCEED;
+        }
+      }
+    }
+  }
+  trace(sink_of_blk(blk), "blk_init", rc, blk, direction,
+        tablename ? std::string_view(tablename) : std::string_view());
+  return rc;
+}
+
+CS_RETCODE blk_describe(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt) {
+  CS_RETCODE rc = CS_FAIL;
+  if (blk && blk->state && datafmt && colnum >= 1 &&
+      colnum <= static_cast<CS_INT>(blk->state->columns.size())) {
+    *datafmt = blk->state->columns[static_cast<size_t>(colnum - 1)];
+    rc = CS_SUCCEED;
+  }
+  trace(sink_of_blk(blk), "blk_describe", rc, blk, colnum);
+  return rc;
+}
+
+CS_RETCODE blk_bind(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt, CS_VOID* buffer,
+                    CS_INT* datalen, CS_SMALLINT* indicator) {
+  CS_RETCODE rc = CS_FAIL;
+  if (blk && blk->state && datafmt && colnum >= 1 &&
+      colnum <= static_cast<CS_INT>(blk->state->columns.size())) {
+    BlkState& st = *blk->state;
+    if (st.direction == CS_BLK_OUT && st.out) {
+      rc = oc::ct_bind(st.out.get(), colnum, datafmt, buffer, datalen, indicator);
+    } else if (st.direction == CS_BLK_IN) {
+      InBind& b = st.binds[static_cast<size_t>(colnum - 1)];
+      b = InBind{true, *datafmt, buffer, datalen, indicator};
+      rc = CS_SUCCEED;
+    }
+  } else if (blk && blk->state && colnum != CS_UNUSED) {
+    client_message(blk->con, 141, 5, "blk_bind(): blk layer: user error: The parameter colnum is out of range.");
+  }
+  trace(sink_of_blk(blk), "blk_bind", rc, blk, colnum);
+  return rc;
+}
+
+CS_RETCODE blk_rowxfer(BlkDesc* blk) {
+  CS_RETCODE rc = CS_FAIL;
+  if (usable(blk)) {
+    BlkState& st = *blk->state;
+    if (st.direction == CS_BLK_OUT && st.out) {
+      if (st.out_done) {
+        rc = CS_END_DATA;
+      } else {
+        CS_INT n = 0;
+        rc = oc::ct_fetch(st.out.get(), CS_UNUSED, CS_UNUSED, CS_UNUSED, &n);
+        if (rc == CS_SUCCEED || rc == CS_ROW_FAIL) {
+          st.rows += n;
+        } else if (rc == CS_END_DATA) {
+          drain(st);
+        } else {
+          drain(st);
+          rc = CS_FAIL;
+        }
+      }
+    } else if (st.direction == CS_BLK_IN) {
+      std::vector<HeldValue> row(st.binds.size());
+      rc = CS_SUCCEED;
+      for (size_t c = 0; c < st.binds.size() && rc == CS_SUCCEED; ++c) {
+        const InBind& b = st.binds[c];
+        if (!b.bound) continue;
+        const CS_DATAFMT& col = st.columns[c];
+        HeldValue& v = row[c];
+        v.indicator = b.indicator ? *b.indicator : 0;
+        if (v.indicator == -1 || !b.buffer) {
+          v.indicator = -1;
+          if (!(col.status & CS_CANBENULL)) {
+            client_message(blk->con, 16908289 + 200, 5, "blk_rowxfer(): blk layer: user error: NULL value given for a column that does not allow NULLs.");
+            rc = CS_ROW_FAIL;
+          }
+          continue;
+        }
+        v.len = value_length(b);
+        const char* src = static_cast<const char*>(b.buffer);
+        v.bytes.assign(src, src + std::max<CS_INT>(v.len, 0));
+        // The value must convert to the column's type, as FreeTDS will convert it later.
+        CS_DATAFMT from = b.fmt;
+        from.maxlength = v.len;
+        CS_DATAFMT to{};
+        to.datatype = col.datatype;
+        to.maxlength = std::max<CS_INT>({col.maxlength, fixed_size(col.datatype),
+                                         static_cast<CS_INT>(sizeof(CS_NUMERIC))});
+        to.precision = col.precision;
+        to.scale = col.scale;
+        to.format = CS_FMT_UNUSED;
+        std::vector<char> scratch(static_cast<size_t>(to.maxlength) + 64, 0);
+        CS_INT outlen = 0;
+        std::vector<char> value = v.bytes;
+        value.push_back('\0');
+        const bool converts =
+            ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(), &to,
+                         scratch.data(), &outlen) == CS_SUCCEED &&
+            (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
+             outlen <= col.maxlength);
+        if (!converts) {
+          client_message(blk->con, 16908289 + 201, 5,
+                         "blk_rowxfer(): blk layer: user error: The value of column " +
+                             std::to_string(c + 1) + " cannot be converted to the column's type.");
+          rc = CS_ROW_FAIL;
+        }
+      }
+      if (rc == CS_SUCCEED) st.held.push_back(std::move(row));
+    }
+  }
+  trace(sink_of_blk(blk), "blk_rowxfer", rc, blk);
+  return rc;
+}
+
+CS_RETCODE blk_done(BlkDesc* blk, CS_INT type, CS_INT* outrow) {
+  CS_RETCODE rc = CS_FAIL;
+  if (outrow) *outrow = 0;
+  if (blk && blk->state) {
+    BlkState& st = *blk->state;
+    if (st.direction == CS_BLK_OUT) {
+      // Copy-out: the rest of the results is read (or cancelled) and the row count reported.
+      if (connection_alive(blk->con)) drain(st);
+      if (outrow) *outrow = st.rows;
+      rc = CS_SUCCEED;
+      if (type == CS_BLK_ALL || type == CS_BLK_CANCEL) st.direction = 0;
+    } else if (st.direction == CS_BLK_IN) {
+      switch (type) {
+        case CS_BLK_BATCH:
+        case CS_BLK_ALL:
+          // Nothing held (also: nothing ever sent) is a successful batch of 0 rows.
+          rc = connection_alive(blk->con) ? flush(blk, outrow) : CS_FAIL;
+          if (type == CS_BLK_ALL) st.direction = 0;
+          break;
+        case CS_BLK_CANCEL:
+          st.held.clear();
+          st.direction = 0;
+          rc = CS_SUCCEED;
+          break;
+        default: break;
+      }
+    } else if (type == CS_BLK_ALL || type == CS_BLK_CANCEL) {
+      rc = CS_SUCCEED;  // nothing under way
+    }
+  }
+  trace(sink_of_blk(blk), "blk_done", rc, blk, type, outrow ? *outrow : 0);
+  return rc;
+}
+
+CS_RETCODE blk_props(BlkDesc* blk, CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT buflen,
+                     CS_INT* outlen) {
+  CS_RETCODE rc = CS_FAIL;
+  if (blk && blk->state) {
+    auto& props = blk->state->props;
+    if (action == CS_SET && buffer) {
+      props[property] = *static_cast<CS_INT*>(buffer);
+      rc = CS_SUCCEED;
+    } else if (action == CS_GET && buffer) {
+      auto it = props.find(property);
+      *static_cast<CS_INT*>(buffer) = it == props.end() ? CS_FALSE : it->second;
+      if (outlen) *outlen = sizeof(CS_INT);
+      rc = CS_SUCCEED;
+    } else if (action == CS_CLEAR) {
+      props.erase(property);
+      rc = CS_SUCCEED;
+    }
+  }
+  (void)buflen;
+  trace(sink_of_blk(blk), "blk_props", rc, blk, action, property);
+  return rc;
+}
+
+}  // namespace oc

@@ -1,0 +1,88 @@
+#include "presenter.h"
+
+#include <cstdio>
+
+namespace norv {
+namespace {
+
+std::mutex g_installMutex;
+std::unique_ptr<Presenter> g_installed;
+
+const char* IconWord(MsgIcon icon) {
+  switch (icon) {
+    case MsgIcon::Information: return "information";
+    case MsgIcon::Warning: return "warning";
+    case MsgIcon::Error: return "error";
+  }
+  return "";
+}
+
+}  // namespace
+
+Presenter& CurrentPresenter() {
+  static ConsolePresenter console;
+  std::lock_guard lock(g_installMutex);
+  if (g_installed) return *g_installed;
+  return console;
+}
+
+std::unique_ptr<Presenter> InstallPresenter(std::unique_ptr<Presenter> presenter) {
+  std::lock_guard lock(g_installMutex);
+  std::swap(g_installed, presenter);
+  return presenter;
+}
+
+void ConsolePresenter::ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) {
+  std::fprintf(stderr, "[%s] %s\n%s\n", IconWord(icon), qPrintable(caption), qPrintable(text));
+}
+
+void ConsolePresenter::ShowMessageWindow(const QString& caption, const QString& text,
+                                         PanelColour bottom) {
+  ShowMessageBox(caption, text,
+                 bottom == PanelColour::Error ? MsgIcon::Error : MsgIcon::Information);
+}
+
+void ConsolePresenter::Beep() { std::fputc('\a', stderr); }
+
+void ConsolePresenter::SetWaitCursor(bool) {}
+
+void RecordingPresenter::ShowMessageBox(const QString& caption, const QString& text,
+                                        MsgIcon icon) {
+  Record({Kind::MessageBox, caption, text, icon, PanelColour::ButtonFace});
+}
+
+void RecordingPresenter::ShowMessageWindow(const QString& caption, const QString& text,
+                                           PanelColour bottom) {
+  Record({Kind::MessageWindow, caption, text, MsgIcon::Information, bottom});
+}
+
+void RecordingPresenter::Beep() { Record({Kind::Beep, {}, {}}); }
+
+void RecordingPresenter::SetWaitCursor(bool on) {
+  Record({on ? Kind::WaitCursorOn : Kind::WaitCursorOff, {}, {}});
+}
+
+std::vector<RecordingPresenter::Shown> RecordingPresenter::Taken() const {
+  std::lock_guard lock(mutex_);
+  return shown_;
+}
+
+void RecordingPresenter::Clear() {
+  std::lock_guard lock(mutex_);
+  shown_.clear();
+}
+
+void RecordingPresenter::Record(Shown shown) {
+  std::lock_guard lock(mutex_);
+  shown_.push_back(std::move(shown));
+}
+
+ScopedRecordingPresenter::ScopedRecordingPresenter() {
+  auto recorder = std::make_unique<RecordingPresenter>();
+  recorder_ = recorder.get();
+  previous_ = InstallPresenter(std::move(recorder));
+}
+
+ScopedRecordingPresenter::~ScopedRecordingPresenter() { InstallPresenter(std::move(previous_)); }
+
+}  // namespace norv

@@ -1,0 +1,86 @@
+// The one seam through which components show anything: message boxes, the message window,
+// beeps and the wait cursor. The widget library installs the Qt implementation at start-up;
+// tests install a recorder. Without one, texts go to standard error.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace norv {
+
+enum class MsgIcon { Information, Warning, Error };
+
+// Colour of the message window's bottom panel.
+enum class PanelColour { ButtonFace, Error };
+
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  // A modal message box owned by the active window.
+  virtual void ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) = 0;
+  // The message window, modal; it lives only while shown.
+  virtual void ShowMessageWindow(const QString& caption, const QString& text,
+                                 PanelColour bottom) = 0;
+  virtual void Beep() = 0;
+  virtual void SetWaitCursor(bool on) = 0;
+};
+
+// The installed presenter, or the console one when none is installed.
+Presenter& CurrentPresenter();
+// Installs `presenter` (null uninstalls) and returns the one it replaces.
+std::unique_ptr<Presenter> InstallPresenter(std::unique_ptr<Presenter> presenter);
+
+// Writes every text to standard error; used when no presenter is installed.
+class ConsolePresenter : public Presenter {
+ public:
+  void ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) override;
+  void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
+  void Beep() override;
+  void SetWaitCursor(bool on) override;
+};
+
+// Keeps what would have been shown, in order, so tests can assert on it. Thread-safe.
+class RecordingPresenter : public Presenter {
+ public:
+  enum class Kind { MessageBox, MessageWindow, Beep, WaitCursorOn, WaitCursorOff };
+  struct Shown {
+    Kind kind;
+    QString caption;
+    QString text;
+    MsgIcon icon = MsgIcon::Information;
+    PanelColour bottom = PanelColour::ButtonFace;
+  };
+
+  void ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) override;
+  void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
+  void Beep() override;
+  void SetWaitCursor(bool on) override;
+
+  std::vector<Shown> Taken() const;  // a copy of everything recorded so far
+  void Clear();
+
+ private:
+  void Record(Shown shown);
+  mutable std::mutex mutex_;
+  std::vector<Shown> shown_;
+};
+
+// Installs a recorder for the lifetime of this object and restores the previous presenter.
+class ScopedRecordingPresenter {
+ public:
+  ScopedRecordingPresenter();
+  ~ScopedRecordingPresenter();
+  ScopedRecordingPresenter(const ScopedRecordingPresenter&) = delete;
+  ScopedRecordingPresenter& operator=(const ScopedRecordingPresenter&) = delete;
+  RecordingPresenter& operator*() const { return *recorder_; }
+  RecordingPresenter* operator->() const { return recorder_; }
+
+ private:
+  RecordingPresenter* recorder_;  // owned by the installation
+  std::unique_ptr<Presenter> previous_;
+};
+
+}  // namespace norv

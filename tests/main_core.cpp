@@ -1,0 +1,10 @@
+// Test runner for components without widgets: a core application object gives the tests an
+// event loop (local sockets, queued calls).
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
