@@ -1,0 +1,41 @@
+// Where the engine delivers what a request produces, in order. The protocol layer implements it
+// and writes tokens; tests implement it to record.
+#pragma once
+
+#include "types.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sampleserver {
+
+// DONE status bits, as on the wire.
+enum DoneStatus : uint16_t {
+  kDoneFinal = 0x0000,
+  kDoneMore = 0x0001,    // set by the protocol layer, never by the engine
+  kDoneError = 0x0002,
+  kDoneInXact = 0x0004,
+  kDoneProc = 0x0008,
+  kDoneCount = 0x0010,
+  kDoneAttn = 0x0020,
+};
+
+class ResultSink {
+ public:
+  virtual ~ResultSink() = default;
+  // A result set begins; rows follow.
+  virtual void Columns(const std::vector<ColumnInfo>& columns) = 0;
+  virtual void Row(const std::vector<Value>& values) = 0;
+  // One statement ended. `status` is a combination of kDoneError, kDoneInXact, kDoneCount;
+  // `inProc` marks statements run inside a procedure (DONEINPROC).
+  virtual void Done(uint16_t status, int32_t count, bool inProc) = 0;
+  virtual void Message(const ServerMessage& message) = 0;
+  // The current database changed (use): the protocol layer sends the environment change.
+  virtual void DatabaseChanged(const std::string& newName, const std::string& oldName) = 0;
+  virtual void ReturnStatus(int32_t status) = 0;
+  // Polled between rows and statements: true once the client asked to cancel (attention).
+  virtual bool Cancelled() const = 0;
+};
+
+}  // namespace sampleserver
