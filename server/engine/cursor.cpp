@@ -1,0 +1,232 @@
+// Cursors: the protocol's cursor calls and the Transact-SQL cursor statements. A cursor's rows
+// are read at open, so an open cursor never holds a read transaction against other sessions.
+#include "engine/messages.h"
+#include "engine/session.h"
+#include "engine/values.h"
+#include "sql/parser.h"
+
+namespace sampleserver {
+
+using storage::Statement;
+
+Cursor* SessionImpl::FindCursor(int32_t id) {
+  auto it = cursors_.find(id);
+  return it == cursors_.end() ? nullptr : &it->second;
+}
+
+const Cursor* SessionImpl::FindCursor(int32_t id) const {
+  auto it = cursors_.find(id);
+  return it == cursors_.end() ? nullptr : &it->second;
+}
+
+int32_t SessionImpl::CursorId(const std::string& name) const {
+  for (const auto& [id, c] : cursors_)
+    if (c.name == name) return id;
+  return 0;
+}
+
+int32_t SessionImpl::CursorDeclare(const std::string& name, std::string_view select,
+                                   bool forUpdate, ResultSink& sink) {
+  sql::ParseOptions po;
+  po.quotedIdentifier = options_.quotedIdentifier;
+  auto parsed = sql::Parse(select, po);
+  if (!parsed.ok()) {
+    ServerMessage m;
+    m.number = parsed.error->number;
+    m.severity = static_cast<uint8_t>(parsed.error->severity);
+    m.text = parsed.error->text;
+    m.line = parsed.error->line;
+    Send(sink, m);
+    return 0;
+  }
+  if (parsed.statements.size() != 1 || parsed.statements[0]->kind != sql::StmtKind::Select) {
+    Send(sink, Msg(102, {name}));
+    return 0;
+  }
+  const auto& sel = parsed.statements[0]->As<sql::SelectStmt>();
+  if (int32_t old = CursorId(name)) cursors_.erase(old);
+  Cursor c;
+  c.id = nextCursorId_++;
+  c.name = name;
+  c.select = std::string(select);
+  c.forUpdate = forUpdate || sel.forUpdate;
+  c.state = kCursorDeclared | (c.forUpdate ? kCursorUpdatable : kCursorReadOnly);
+  int32_t id = c.id;
+  cursors_[id] = std::move(c);
+  return id;
+}
+
+bool SessionImpl::CursorSetRows(int32_t id, int32_t rows, ResultSink& sink) {
+  Cursor* c = FindCursor(id);
+  if (!c) {
+    Send(sink, Msg(557, {std::to_string(id)}));
+    return false;
+  }
+  c->rows = rows > 0 ? rows : 1;
+  c->state |= kCursorRowCount;
+  return true;
+}
+
+bool SessionImpl::CursorOpen(int32_t id, ResultSink& sink) {
+  Cursor* c = FindCursor(id);
+  if (!c) {
+    Send(sink, Msg(557, {std::to_string(id)}));
+    return false;
+  }
+  if (c->state & kCursorOpen) {
+    Send(sink, Msg(559, {c->name}));
+    return false;
+  }
+  try {
+    auto parsed = sql::Parse(c->select, sql::ParseOptions{options_.quotedIdentifier, 200});
+    if (!parsed.ok() || parsed.statements.empty()) Fail(102, {c->name});
+    const auto& sel = parsed.statements[0]->As<sql::SelectStmt>();
+    TranslatedQuery q = TranslateSelect(sel, true);
+    c->columns = q.columns;
+    for (auto& col : c->columns) col.updatable = c->forUpdate;
+    c->data.clear();
+    c->position = 0;
+    if (!options_.fmtonly) {
+      Statement st(db_.get(), q.sql);
+      while (st.Step()) c->data.push_back(ReadRow(st, c->columns));
+    }
+  } catch (...) {
+    ServerMessage m;
+    try {
+      throw;
+    } catch (const StatementError& e) {
+      m = e.message;
+    } catch (const SqlError& e) {
+      m = e.message();
+    } catch (const storage::SqliteError& e) {
+      m = MapSqliteError(e);
+    }
+    Send(sink, m);
+    return false;
+  }
+  c->state = static_cast<uint16_t>((c->state & ~(kCursorClosed | kCursorDeclared)) | kCursorOpen);
+  sink.Columns(c->columns);
+  return true;
+}
+
+int32_t SessionImpl::CursorFetch(int32_t id, ResultSink& sink) {
+  Cursor* c = FindCursor(id);
+  if (!c || !(c->state & kCursorOpen)) {
+    Send(sink, Msg(c ? 17 : 557, {c ? c->name : std::to_string(id)}));
+    return 0;
+  }
+  int32_t n = 0;
+  while (n < c->rows && c->position < c->data.size()) {
+    sink.Row(c->data[c->position++]);
+    ++n;
+  }
+  return n;
+}
+
+bool SessionImpl::CursorClose(int32_t id, bool deallocate, ResultSink& sink) {
+  Cursor* c = FindCursor(id);
+  if (!c) {
+    Send(sink, Msg(557, {std::to_string(id)}));
+    return false;
+  }
+  c->data.clear();
+  c->position = 0;
+  c->state = static_cast<uint16_t>((c->state & ~kCursorOpen) | kCursorClosed);
+  if (deallocate) cursors_.erase(id);
+  return true;
+}
+
+uint16_t SessionImpl::CursorState(int32_t id) const {
+  const Cursor* c = FindCursor(id);
+  return c ? c->state : static_cast<uint16_t>(kCursorDeallocated);
+}
+
+int32_t SessionImpl::CursorRows(int32_t id) const {
+  const Cursor* c = FindCursor(id);
+  return c ? c->rows : 0;
+}
+
+// declare c cursor for select ..., open c, fetch c [into @a, ...], close c, deallocate [cursor] c
+void SessionImpl::RunCursorStatement(const sql::Stmt& s, ResultSink& sink) {
+  struct Quiet : ResultSink {
+    ResultSink& out;
+    explicit Quiet(ResultSink& o) : out(o) {}
+    void Columns(const std::vector<ColumnInfo>&) override {}
+    void Row(const std::vector<Value>& v) override { last = v; ++rows; }
+    void Done(uint16_t, int32_t, bool) override {}
+    void Message(const ServerMessage& m) override {
+      out.Message(m);
+      failed = failed || m.severity > 10;
+    }
+    void DatabaseChanged(const std::string&, const std::string&) override {}
+    void ReturnStatus(int32_t) override {}
+    bool Cancelled() const override { return out.Cancelled(); }
+    std::vector<Value> last;
+    int rows = 0;
+    bool failed = false;
+  } quiet(sink);
+  if (const auto* d = s.If<sql::DeclareCursorStmt>()) {
+    std::string text = StatementText(*d->select);
+    if (!CursorDeclare(d->name, text, d->select->forUpdate, quiet)) {
+      Done(sink, kDoneError, 0, false);
+      return;
+    }
+    Done(sink, 0, 0, false);
+    return;
+  }
+  const auto& cs = static_cast<const sql::CursorStmt&>(s);
+  int32_t id = CursorId(cs.name);
+  if (!id) Fail(557, {cs.name});
+  switch (s.kind) {
+    case sql::StmtKind::OpenCursor:
+      if (!CursorOpen(id, quiet)) {
+        Done(sink, kDoneError, 0, false);
+        return;
+      }
+      break;
+    case sql::StmtKind::FetchCursor: {
+      Cursor* c = FindCursor(id);
+      if (!(c->state & kCursorOpen)) Fail(17, {cs.name});
+      if (cs.into.empty()) {
+        // A fetch without into returns the row as a result set.
+        sink.Columns(c->columns);
+        int32_t n = 0;
+        int32_t saved = c->rows;
+        c->rows = 1;
+        n = CursorFetch(id, sink);
+        c->rows = saved;
+        sqlstatus_ = n ? 0 : 2;
+        lastRowcount_ = n;
+        Done(sink, 0, n, true);
+        return;
+      }
+      int32_t saved = c->rows;
+      c->rows = 1;
+      int32_t n = CursorFetch(id, quiet);
+      c->rows = saved;
+      sqlstatus_ = n ? 0 : 2;
+      if (n) {
+        if (cs.into.size() != c->columns.size()) Fail(562);
+        for (size_t i = 0; i < cs.into.size(); ++i) {
+          auto it = variables_.find(cs.into[i]);
+          if (it == variables_.end()) Fail(137, {cs.into[i]});
+          TypeDesc from = *BuiltinType("int", std::nullopt, std::nullopt);
+          from.type = c->columns[i].type;
+          from.length = c->columns[i].length;
+          from.precision = c->columns[i].precision;
+          from.scale = c->columns[i].scale;
+          it->second.value = ToValue(quiet.last[i], from, it->second.type, true);
+        }
+      }
+      lastRowcount_ = n;
+      Done(sink, 0, n, true);
+      return;
+    }
+    case sql::StmtKind::CloseCursor: CursorClose(id, false, quiet); break;
+    case sql::StmtKind::DeallocateCursor: CursorClose(id, true, quiet); break;
+    default: break;
+  }
+  Done(sink, 0, 0, false);
+}
+
+}  // namespace sampleserver

@@ -1,0 +1,329 @@
+// A session: its connection, the batch loop, options and transactions.
+#include "engine/session.h"
+
+#include "engine/catalog_functions.h"
+#include "engine/messages.h"
+#include "engine/values.h"
+#include "sql/parser.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace sampleserver {
+
+using storage::Exec;
+using storage::QuoteId;
+using storage::Statement;
+
+SessionImpl::SessionImpl(std::shared_ptr<EngineState> engine, int spid,
+                         const LoginRequest& login, int64_t suid, std::string database)
+    : engine_(std::move(engine)), spid_(spid), login_(login), suid_(suid),
+      database_(std::move(database)) {
+  OpenConnection();
+}
+
+SessionImpl::~SessionImpl() {
+  // Open transactions end with the session, as on a disconnect.
+  if (db_ && !sqlite3_get_autocommit(db_.get())) {
+    try {
+      Exec(db_.get(), "ROLLBACK");
+    } catch (const storage::SqliteError&) {
+    }
+  }
+  std::lock_guard lock(engine_->mutex);
+  engine_->liveSpids.erase(spid_);
+}
+
+void SessionImpl::OpenConnection() {
+  db_ = storage::Open(engine_->PathOf("master"), false);
+  // Every database of the server is reachable by name from one connection.
+  sqlite3_limit(db_.get(), SQLITE_LIMIT_ATTACHED, 125);
+  attached_["master"] = "main";
+  // Sybase's default sort order is binary: LIKE is case-sensitive.
+  Exec(db_.get(), "PRAGMA case_sensitive_like=ON");
+  AttachAll();
+  builtinSettings_.datefirst = options_.datefirst;
+  RegisterBuiltins(db_.get(), &builtinSettings_);
+  RegisterCatalogFunctions(db_.get(), this);
+}
+
+void SessionImpl::AttachAll() {
+  std::vector<std::string> names;
+  {
+    Statement s(db_.get(), "SELECT name FROM main.sysdatabases ORDER BY dbid");
+    while (s.Step()) names.push_back(s.Text(0));
+  }
+  for (const auto& n : names) {
+    if (attached_.count(n)) continue;
+    if (!std::filesystem::exists(engine_->PathOf(n))) continue;
+    Statement a(db_.get(), "ATTACH DATABASE ? AS " + QuoteId(n));
+    a.Bind(1, std::string_view(engine_->PathOf(n)));
+    a.Step();
+    attached_[n] = n;
+  }
+}
+
+std::string SessionImpl::SchemaOf(const std::string& database) {
+  auto it = attached_.find(database);
+  if (it != attached_.end()) return it->second;
+  // A database created by another session since this one connected.
+  if (database == "main" || database == "temp") return "";
+  AttachAll();
+  it = attached_.find(database);
+  return it == attached_.end() ? "" : it->second;
+}
+
+std::optional<int64_t> SessionImpl::DbId(const std::string& name) {
+  Statement s(db_.get(), "SELECT dbid FROM main.sysdatabases WHERE name = ? COLLATE BINARY");
+  s.Bind(1, std::string_view(name));
+  if (!s.Step()) return std::nullopt;
+  return s.Int(0);
+}
+
+std::optional<std::string> SessionImpl::DbName(int64_t dbid) {
+  Statement s(db_.get(), "SELECT name FROM main.sysdatabases WHERE dbid = ?");
+  s.Bind(1, dbid);
+  if (!s.Step()) return std::nullopt;
+  return s.Text(0);
+}
+
+ServerMessage SessionImpl::Msg(int number, std::vector<std::string> args) const {
+  ServerMessage m = MakeMessage(number, std::move(args));
+  m.server = engine_->config.serverName;
+  m.line = currentLine_;
+  return m;
+}
+
+void SessionImpl::Send(ResultSink& sink, ServerMessage m) const {
+  if (m.server.empty()) m.server = engine_->config.serverName;
+  sink.Message(m);
+}
+
+void SessionImpl::Fail(int number, std::vector<std::string> args, bool abortBatch) {
+  throw StatementError{Msg(number, std::move(args)), abortBatch};
+}
+
+void SessionImpl::Done(ResultSink& sink, uint16_t status, int32_t count, bool counted) {
+  if (counted && !options_.nocount) status |= kDoneCount;
+  if (trancount_ > 0) status |= kDoneInXact;
+  sink.Done(status, count, nestlevel_ > 0);
+}
+
+void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
+  sql::ParseOptions po;
+  po.quotedIdentifier = options_.quotedIdentifier;
+  auto parsed = sql::Parse(text, po);
+  if (!parsed.ok()) {
+    ServerMessage m;
+    m.number = parsed.error->number;
+    m.severity = static_cast<uint8_t>(parsed.error->severity);
+    m.state = static_cast<uint8_t>(parsed.error->state);
+    m.text = parsed.error->text;
+    m.line = parsed.error->line;
+    Send(sink, m);
+    lastError_ = m.number;
+    Done(sink, kDoneError, 0, false);
+    return;
+  }
+  if (options_.parseonly || options_.noexec) {
+    // Only an option change can switch these off again.
+    for (const auto& st : parsed.statements) {
+      if (auto* so = st->If<sql::SetOptionStmt>()) {
+        if (so->option == "noexec" || so->option == "parseonly") RunStatement(*st, sink);
+      }
+    }
+    return;
+  }
+  RunBatch(parsed.statements, text, sink);
+}
+
+std::vector<ServerMessage> SessionImpl::RunScript(std::string_view script) {
+  struct Collect : ResultSink {
+    std::vector<ServerMessage> errors;
+    void Columns(const std::vector<ColumnInfo>&) override {}
+    void Row(const std::vector<Value>&) override {}
+    void Done(uint16_t, int32_t, bool) override {}
+    void Message(const ServerMessage& m) override {
+      if (m.severity > 10) errors.push_back(m);
+    }
+    void DatabaseChanged(const std::string&, const std::string&) override {}
+    void ReturnStatus(int32_t) override {}
+    bool Cancelled() const override { return false; }
+  } sink;
+  std::string batch;
+  size_t pos = 0;
+  auto flush = [&] {
+    bool blank = std::all_of(batch.begin(), batch.end(),
+                             [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    if (!blank) Execute(batch, sink);
+    batch.clear();
+  };
+  while (pos <= script.size()) {
+    size_t nl = script.find('\n', pos);
+    std::string_view line = script.substr(pos, nl == std::string_view::npos ? script.npos : nl - pos);
+    std::string trimmed;
+    for (char c : line)
+      if (!std::isspace(static_cast<unsigned char>(c)))
+        trimmed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (trimmed == "go") flush();
+    else {
+      batch.append(line);
+      batch += '\n';
+    }
+    if (nl == std::string_view::npos) break;
+    pos = nl + 1;
+  }
+  flush();
+  return sink.errors;
+}
+
+// ------------------------------------------------------------------------------------------
+// Options
+
+namespace {
+std::vector<uint8_t> Int4(int32_t v) {
+  auto u = static_cast<uint32_t>(v);
+  return {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u >> 16),
+          static_cast<uint8_t>(u >> 24)};
+}
+int32_t ReadInt(const std::vector<uint8_t>& v) {
+  if (v.size() >= 4)
+    return static_cast<int32_t>(static_cast<uint32_t>(v[0]) | (static_cast<uint32_t>(v[1]) << 8) |
+                                (static_cast<uint32_t>(v[2]) << 16) |
+                                (static_cast<uint32_t>(v[3]) << 24));
+  return v.empty() ? 0 : v[0];
+}
+}  // namespace
+
+void SessionImpl::SetOption(int option, std::optional<std::vector<uint8_t>> value, ResultSink&) {
+  Options defaults;
+  bool set = value.has_value();
+  int32_t n = set ? ReadInt(*value) : 0;
+  bool on = set && n != 0;
+  switch (static_cast<Option>(option)) {
+    case Option::TextSize:
+      options_.textsize = set && n > 0 ? n : defaults.textsize;
+      break;
+    case Option::RowCount: options_.rowcount = set && n > 0 ? n : 0; break;
+    case Option::NoCount: options_.nocount = on; break;
+    case Option::FormatOnly: options_.fmtonly = on; break;
+    case Option::AnsiNull: options_.ansinull = on; break;
+    case Option::QuotedIdent: options_.quotedIdentifier = on; break;
+    case Option::ChainXacts: options_.chained = on; break;
+    case Option::Isolation: options_.isolation = set ? std::clamp(n, 0, 3) : 1; break;
+    case Option::ArithAbort: options_.arithabort = set ? on : true; break;
+    case Option::ArithIgnore: options_.arithignore = on; break;
+    case Option::NoExec: options_.noexec = on; break;
+    case Option::ParseOnly: options_.parseonly = on; break;
+    case Option::StatsIo: options_.statsIo = on; break;
+    case Option::StatsTime: options_.statsTime = on; break;
+    case Option::ShowPlan: options_.showplan = on; break;
+    case Option::DateFirst:
+      options_.datefirst = set && n >= 1 && n <= 7 ? n : 7;
+      builtinSettings_.datefirst = options_.datefirst;
+      break;
+    default: break;  // accepted and ignored
+  }
+}
+
+std::optional<std::vector<uint8_t>> SessionImpl::GetOption(int option) const {
+  auto b = [](bool v) { return std::vector<uint8_t>{static_cast<uint8_t>(v ? 1 : 0)}; };
+  switch (static_cast<Option>(option)) {
+    case Option::TextSize: return Int4(options_.textsize);
+    case Option::RowCount: return Int4(options_.rowcount);
+    case Option::NoCount: return b(options_.nocount);
+    case Option::FormatOnly: return b(options_.fmtonly);
+    case Option::AnsiNull: return b(options_.ansinull);
+    case Option::QuotedIdent: return b(options_.quotedIdentifier);
+    case Option::ChainXacts: return b(options_.chained);
+    case Option::Isolation: return std::vector<uint8_t>{static_cast<uint8_t>(options_.isolation)};
+    case Option::ArithAbort: return b(options_.arithabort);
+    case Option::ArithIgnore: return b(options_.arithignore);
+    case Option::NoExec: return b(options_.noexec);
+    case Option::ParseOnly: return b(options_.parseonly);
+    case Option::StatsIo: return b(options_.statsIo);
+    case Option::StatsTime: return b(options_.statsTime);
+    case Option::ShowPlan: return b(options_.showplan);
+    case Option::DateFirst: return std::vector<uint8_t>{static_cast<uint8_t>(options_.datefirst)};
+    default: return std::nullopt;
+  }
+}
+
+// ------------------------------------------------------------------------------------------
+// Statement atomicity and transactions
+
+void SessionImpl::BeginStatement() {
+  Exec(db_.get(), "SAVEPOINT syb_statement");
+  statementOpen_ = true;
+}
+
+void SessionImpl::EndStatement(bool ok) {
+  if (!statementOpen_) return;
+  statementOpen_ = false;
+  try {
+    if (!ok) Exec(db_.get(), "ROLLBACK TO syb_statement");
+    Exec(db_.get(), "RELEASE syb_statement");
+  } catch (const storage::SqliteError&) {
+  }
+}
+
+void SessionImpl::AutoBeginChained() {
+  if (options_.chained && trancount_ == 0) {
+    Exec(db_.get(), "BEGIN");
+    trancount_ = 1;
+  }
+}
+
+void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
+  const auto& t = static_cast<const sql::TranStmt&>(s);
+  switch (s.kind) {
+    case sql::StmtKind::BeginTran:
+      if (trancount_ == 0) Exec(db_.get(), "BEGIN");
+      ++trancount_;
+      break;
+    case sql::StmtKind::CommitTran:
+      if (trancount_ == 0) {
+        if (!options_.chained) Fail(3902);
+        break;
+      }
+      if (trancount_ == 1) Exec(db_.get(), "COMMIT");
+      --trancount_;
+      break;
+    case sql::StmtKind::RollbackTran:
+      if (trancount_ == 0) {
+        if (!options_.chained) Fail(3903);
+        break;
+      }
+      if (!t.name.empty()) {
+        // A savepoint name rolls back to it; the transaction stays open.
+        try {
+          Exec(db_.get(), "ROLLBACK TO " + QuoteId("syb_save_" + t.name));
+          break;
+        } catch (const storage::SqliteError&) {
+          // not a savepoint: the whole transaction, as Sybase does for a transaction name
+        }
+      }
+      Exec(db_.get(), "ROLLBACK");
+      trancount_ = 0;
+      break;
+    case sql::StmtKind::SaveTran:
+      if (trancount_ == 0) Fail(628);
+      Exec(db_.get(), "SAVEPOINT " + QuoteId("syb_save_" + t.name));
+      break;
+    default: break;
+  }
+  Done(sink, 0, 0, false);
+}
+
+void SessionImpl::RunUse(const sql::UseStmt& s, ResultSink& sink) {
+  std::string schema = SchemaOf(s.database);
+  if (schema.empty()) Fail(911, {s.database}, true);
+  std::string old = database_;
+  database_ = s.database;
+  sink.DatabaseChanged(database_, old);
+  Send(sink, Msg(5701, {database_}));
+  Done(sink, 0, 0, false);
+}
+
+}  // namespace sampleserver

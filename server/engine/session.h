@@ -1,0 +1,265 @@
+// The engine's state shared by all sessions, and one session: its SQLite connection, options,
+// variables, #temp tables, transaction and cursors. The executor (executor.cpp), the query
+// translator (translate.cpp), the system procedures (sysprocs.cpp) and the cursors
+// (cursor.cpp) are parts of the session.
+#pragma once
+
+#include "engine/builtins.h"
+#include "engine/catalog.h"
+#include "engine/engine.h"
+#include "engine/sqltypes.h"
+#include "engine/storage.h"
+#include "sql/ast.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sampleserver {
+
+struct EngineState {
+  EngineConfig config;
+  std::string dir;        // where the database files live
+  bool ownsDir = false;   // a private temporary folder, removed with the engine
+  std::string version;
+  std::mutex mutex;       // spids and the creation of databases
+  int nextSpid = 11;
+  std::map<int, bool> liveSpids;
+
+  ~EngineState();
+  std::string PathOf(const std::string& database) const { return dir + "/" + database + ".db"; }
+};
+
+// A failure to report as a Sybase message; the statement ends with kDoneError.
+struct StatementError {
+  ServerMessage message;
+  bool abortBatch = false;
+};
+
+struct Variable {
+  TypeDesc type;
+  Value value;
+};
+
+// An expression translated to SQLite with the type the server gives it.
+struct Typed {
+  std::string sql;
+  TypeDesc type;
+  bool nullable = true;
+  bool isNull = false;       // the NULL literal or a NULL-valued variable
+  bool isStringLiteral = false;
+  std::string literal;       // the literal's text when isStringLiteral
+};
+
+// A translated select: SQLite text and the description of its columns.
+struct TranslatedQuery {
+  std::string sql;
+  std::vector<ColumnInfo> columns;
+  std::vector<TypeDesc> types;
+  std::vector<std::string> assignTo;  // select @v = ...: the variables, one per column
+};
+
+struct Options {
+  int32_t textsize = 32768;
+  int32_t rowcount = 0;
+  bool nocount = false;
+  bool fmtonly = false;
+  bool ansinull = false;
+  bool quotedIdentifier = false;
+  bool chained = false;
+  int isolation = 1;
+  bool arithabort = true;
+  bool arithignore = false;
+  bool noexec = false;
+  bool parseonly = false;
+  bool statsIo = false;
+  bool statsTime = false;
+  bool showplan = false;
+  int datefirst = 7;
+  std::string dateformat = "mdy";
+  std::map<std::string, bool> identityInsert;  // table name -> on
+};
+
+struct Cursor {
+  int32_t id = 0;
+  std::string name;
+  std::string select;
+  bool forUpdate = false;
+  int32_t rows = 1;
+  uint16_t state = 0;
+  std::vector<ColumnInfo> columns;
+  std::vector<std::vector<Value>> data;  // materialised at open
+  size_t position = 0;
+  bool described = false;
+};
+
+class SessionImpl : public Session {
+ public:
+  SessionImpl(std::shared_ptr<EngineState> engine, int spid, const LoginRequest& login,
+              int64_t suid, std::string database);
+  ~SessionImpl() override;
+
+  int Spid() const override { return spid_; }
+  std::string Database() const override { return database_; }
+  std::string User() const override { return login_.user; }
+
+  void Execute(std::string_view sql, ResultSink& sink) override;
+  void SetOption(int option, std::optional<std::vector<uint8_t>> value,
+                 ResultSink& sink) override;
+  std::optional<std::vector<uint8_t>> GetOption(int option) const override;
+
+  int32_t CursorDeclare(const std::string& name, std::string_view select, bool forUpdate,
+                        ResultSink& sink) override;
+  int32_t CursorId(const std::string& name) const override;
+  bool CursorSetRows(int32_t id, int32_t rows, ResultSink& sink) override;
+  bool CursorOpen(int32_t id, ResultSink& sink) override;
+  int32_t CursorFetch(int32_t id, ResultSink& sink) override;
+  bool CursorClose(int32_t id, bool deallocate, ResultSink& sink) override;
+  uint16_t CursorState(int32_t id) const override;
+  int32_t CursorRows(int32_t id) const override;
+
+  // Used by the engine: runs a script of batches separated by "go" lines; returns the error
+  // messages it produced.
+  std::vector<ServerMessage> RunScript(std::string_view script);
+
+  // For the catalog functions registered on the connection.
+  sqlite3* Db() const { return db_.get(); }
+  const std::string& CurrentDatabase() const { return database_; }
+  int64_t Suid() const { return suid_; }
+  const LoginRequest& Login() const { return login_; }
+  std::string SchemaOf(const std::string& database);  // "" when no such database
+  std::optional<int64_t> DbId(const std::string& name);
+  std::optional<std::string> DbName(int64_t dbid);
+  const std::map<std::string, catalog::TableMeta>& TempTables() const { return temps_; }
+
+ private:
+  friend class Translator;
+  // --- connection and databases
+  void OpenConnection();
+  void AttachAll();
+  void RegisterFunctions();
+
+  // --- messages
+  ServerMessage Msg(int number, std::vector<std::string> args = {}) const;
+  void Send(ResultSink& sink, ServerMessage m) const;
+  [[noreturn]] void Fail(int number, std::vector<std::string> args = {}, bool abortBatch = false);
+
+  // --- execution (executor.cpp)
+  enum class Flow { Normal, Break, Continue, Return };
+  void RunBatch(const std::vector<sql::StmtPtr>& statements, std::string_view text,
+                ResultSink& sink);
+  Flow RunStatement(const sql::Stmt& stmt, ResultSink& sink);
+  Flow RunList(const std::vector<sql::StmtPtr>& list, ResultSink& sink);
+  void RunSimple(const sql::Stmt& stmt, ResultSink& sink);
+  void Done(ResultSink& sink, uint16_t status, int32_t count, bool counted);
+  void RunSelect(const sql::SelectStmt& s, ResultSink& sink);
+  void RunSelectInto(const sql::SelectStmt& s, ResultSink& sink);
+  void RunInsert(const sql::InsertStmt& s, ResultSink& sink);
+  void RunUpdate(const sql::UpdateStmt& s, ResultSink& sink);
+  void RunDelete(const sql::DeleteStmt& s, ResultSink& sink);
+  void RunTruncate(const sql::TruncateStmt& s, ResultSink& sink);
+  void RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink);
+  void RunCreateIndex(const sql::CreateIndexStmt& s, ResultSink& sink);
+  void RunCreateView(const sql::CreateViewStmt& s, ResultSink& sink);
+  void RunCreateStored(const sql::Stmt& s, const sql::ObjectName& name, const char* type,
+                       ResultSink& sink, int64_t tableId = 0);
+  void RunDrop(const sql::DropStmt& s, ResultSink& sink);
+  void RunDeclare(const sql::DeclareStmt& s, ResultSink& sink);
+  void RunSetVariable(const sql::SetVariableStmt& s, ResultSink& sink);
+  void RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink);
+  void RunPrint(const sql::PrintStmt& s, ResultSink& sink);
+  void RunRaiserror(const sql::RaiserrorStmt& s, ResultSink& sink);
+  void RunTran(const sql::Stmt& s, ResultSink& sink);
+  void RunUse(const sql::UseStmt& s, ResultSink& sink);
+  void RunExec(const sql::ExecStmt& s, ResultSink& sink);
+  void AutoBeginChained();
+
+  // --- query translation (translate.cpp)
+  TranslatedQuery TranslateSelect(const sql::SelectStmt& s, bool forCursor = false);
+  Typed TranslateScalar(const sql::Expr& e);  // an expression outside any table
+  // Evaluates a constant expression (variables, literals, functions) to a value of its type.
+  Value Evaluate(const sql::Expr& e, TypeDesc* type = nullptr);
+  Value EvaluateAs(const sql::Expr& e, const TypeDesc& target);
+
+  // --- names
+  struct ResolvedTable {
+    catalog::TableMeta meta;
+    bool temp = false;
+  };
+  std::optional<ResolvedTable> ResolveTable(const sql::ObjectName& name);
+  ResolvedTable RequireTable(const sql::ObjectName& name);  // 208 when missing
+  std::string SchemaFor(const sql::ObjectName& name);       // 911-free: "" when unknown db
+  std::string DatabaseFor(const sql::ObjectName& name) const;
+  std::optional<TypeDesc> ResolveType(const sql::DataType& t, bool* allowNulls = nullptr);
+
+  // --- values
+  std::vector<Value> ReadRow(storage::Statement& st, const std::vector<ColumnInfo>& cols);
+  Value ToValue(const Value& raw, const TypeDesc& from, const TypeDesc& to, bool isImplicit);
+  std::string LiteralSql(const Value& v, const TypeDesc& t);
+
+  bool Condition(const sql::Expr& e, ResultSink& sink, bool* failed);
+  // Inside a catch block: reports the exception in flight as the statement's failure.
+  void ReportCurrentError(ResultSink& sink);
+  ServerMessage MapSqliteError(const storage::SqliteError& e);
+  std::string IndexSqlName(const catalog::TableMeta& t, const std::string& index);
+  catalog::TableMeta MakeTable(const sql::ObjectName& name,
+                               std::vector<catalog::ColumnMeta> columns,
+                               const std::vector<std::string>& checks);
+  std::optional<std::string> DefaultSql(const catalog::TableMeta& t, const catalog::ColumnMeta& c);
+  std::string StatementText(const sql::Stmt& s) const;
+  std::vector<std::string> FormatArgs(const std::vector<sql::ExprPtr>& args);
+  void RunCursorStatement(const sql::Stmt& s, ResultSink& sink);
+  void RunProcedure(const std::string& schema, const catalog::ObjectRef& proc,
+                    const sql::ExecStmt& s, ResultSink& sink);
+
+  // --- transactions
+  void BeginStatement();
+  void EndStatement(bool ok);
+
+  // --- system procedures (sysprocs.cpp)
+  bool RunSystemProcedure(const std::string& name, const sql::ExecStmt& s, ResultSink& sink);
+  std::vector<std::string> ExecArgs(const sql::ExecStmt& s);
+  void SendRows(ResultSink& sink, const std::vector<ColumnInfo>& cols,
+                const std::vector<std::vector<Value>>& rows);
+  void SendQuery(ResultSink& sink, const std::string& sql, const std::vector<ColumnInfo>& cols);
+
+  // --- cursors (cursor.cpp)
+  Cursor* FindCursor(int32_t id);
+  const Cursor* FindCursor(int32_t id) const;
+
+  std::shared_ptr<EngineState> engine_;
+  int spid_;
+  LoginRequest login_;
+  int64_t suid_;
+  std::string database_;
+  storage::DbHandle db_;
+  std::map<std::string, std::string> attached_;  // database name -> schema
+  BuiltinSettings builtinSettings_;
+  Options options_;
+  std::map<std::string, Variable> variables_;
+  std::map<std::string, catalog::TableMeta> temps_;
+  int64_t nextTempId_ = -1000;
+  int trancount_ = 0;
+  bool statementOpen_ = false;
+  int32_t lastError_ = 0;
+  int64_t lastRowcount_ = 0;
+  int64_t lastIdentity_ = 0;
+  int nestlevel_ = 0;
+  int returnStatus_ = 0;
+  bool batchAborted_ = false;
+  int currentLine_ = 1;
+  std::map<int32_t, Cursor> cursors_;
+  int32_t nextCursorId_ = 1;
+  int savepointSeq_ = 0;
+  std::string batchText_;
+  std::string currentTable_;  // the table a DML statement writes, for its messages
+  std::optional<catalog::TableMeta> currentMeta_;
+  int64_t tempSeq_ = 0;
+  int sqlstatus_ = 0;
+};
+
+}  // namespace sampleserver
