@@ -112,7 +112,7 @@ bool SessionImpl::CursorOpen(int32_t id, ResultSink& sink) {
 int32_t SessionImpl::CursorFetch(int32_t id, ResultSink& sink) {
   Cursor* c = FindCursor(id);
   if (!c || !(c->state & kCursorOpen)) {
-    Send(sink, Msg(c ? 17 : 557, {c ? c->name : std::to_string(id)}));
+    Send(sink, Msg(c ? 592 : 557, {c ? c->name : std::to_string(id)}));
     return 0;
   }
   int32_t n = 0;
@@ -167,6 +167,7 @@ void SessionImpl::RunCursorStatement(const sql::Stmt& s, ResultSink& sink) {
   } quiet(sink);
   if (const auto* d = s.If<sql::DeclareCursorStmt>()) {
     std::string text = StatementText(*d->select);
+    if (text.empty()) text = sql::ToSql(*d->select);
     if (!CursorDeclare(d->name, text, d->select->forUpdate, quiet)) {
       Done(sink, kDoneError, 0, false);
       return;
@@ -175,6 +176,8 @@ void SessionImpl::RunCursorStatement(const sql::Stmt& s, ResultSink& sink) {
     return;
   }
   const auto& cs = static_cast<const sql::CursorStmt&>(s);
+  // A fetch that fails leaves @@sqlstatus at 1 (error), so fetch loops end.
+  if (s.kind == sql::StmtKind::FetchCursor) sqlstatus_ = 1;
   int32_t id = CursorId(cs.name);
   if (!id) Fail(557, {cs.name});
   switch (s.kind) {
@@ -186,7 +189,10 @@ void SessionImpl::RunCursorStatement(const sql::Stmt& s, ResultSink& sink) {
       break;
     case sql::StmtKind::FetchCursor: {
       Cursor* c = FindCursor(id);
-      if (!(c->state & kCursorOpen)) Fail(17, {cs.name});
+      if (!(c->state & kCursorOpen)) {
+        sqlstatus_ = 1;
+        Fail(592, {cs.name});
+      }
       if (cs.into.empty()) {
         // A fetch without into returns the row as a result set.
         sink.Columns(c->columns);
@@ -206,7 +212,7 @@ void SessionImpl::RunCursorStatement(const sql::Stmt& s, ResultSink& sink) {
       c->rows = saved;
       sqlstatus_ = n ? 0 : 2;
       if (n) {
-        if (cs.into.size() != c->columns.size()) Fail(562);
+        if (cs.into.size() != c->columns.size()) Fail(562, {cs.name});
         for (size_t i = 0; i < cs.into.size(); ++i) {
           auto it = variables_.find(cs.into[i]);
           if (it == variables_.end()) Fail(137, {cs.into[i]});

@@ -100,7 +100,10 @@ class EngineImpl : public Engine {
     auto session = Login(sa, &failure);
     if (!session) throw std::runtime_error("cannot log in to the new server as sa");
     auto* impl = static_cast<SessionImpl*>(session.get());
-    auto errors = impl->RunScript(std::string_view(kPubs2Script ? kPubs2Script : ""));
+    // The script runs in the sample database.
+    auto errors = impl->RunScript("use pubs2");
+    auto more = impl->RunScript(std::string_view(kPubs2Script ? kPubs2Script : ""));
+    errors.insert(errors.end(), more.begin(), more.end());
     for (const auto& e : errors)
       std::cerr << "sample database script: Msg " << e.number << ", Level "
                 << int(e.severity) << ", Line " << e.line << ": " << e.text << "\n";

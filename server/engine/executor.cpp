@@ -344,12 +344,7 @@ ServerMessage SessionImpl::MapSqliteError(const storage::SqliteError& e) {
   if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED) {
     return Msg(1205, {});
   }
-  ServerMessage m;
-  m.number = 7;
-  m.severity = 16;
-  m.text = "Statement failed: " + text;
-  m.server = engine_->config.serverName;
-  return m;
+  return Msg(7, {"Statement failed: " + text});
 }
 
 void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
@@ -401,6 +396,8 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
         RunCursorStatement(stmt, sink);
         break;
       case K::Goto: Fail(2812, {"goto"}); break;
+      // Claiming success for a change that was not made would mislead the client.
+      case K::AlterTable: Fail(7, {"ALTER TABLE is not supported by this server."}); break;
       default: Done(sink, 0, 0, false); break;  // accepted without effect
     }
     if (stmt.kind != K::Raiserror) lastError_ = 0;
@@ -565,6 +562,64 @@ std::optional<std::string> SessionImpl::DefaultSql(const catalog::TableMeta& t,
   return LiteralSql(v, c.type);
 }
 
+namespace {
+
+// The variable a rule's condition tests (a rule names its value through one @variable).
+const sql::VariableExpr* RuleVariable(const sql::Expr* e) {
+  if (!e) return nullptr;
+  using K = sql::ExprKind;
+  switch (e->kind) {
+    case K::Variable: return &e->As<sql::VariableExpr>();
+    case K::Unary: return RuleVariable(e->As<sql::UnaryExpr>().operand.get());
+    case K::Binary: {
+      const auto& b = e->As<sql::BinaryExpr>();
+      if (auto* v = RuleVariable(b.left.get())) return v;
+      return RuleVariable(b.right.get());
+    }
+    case K::Like: return RuleVariable(e->As<sql::LikeExpr>().operand.get());
+    case K::Between: return RuleVariable(e->As<sql::BetweenExpr>().operand.get());
+    case K::In: return RuleVariable(e->As<sql::InExpr>().operand.get());
+    case K::IsNull: return RuleVariable(e->As<sql::IsNullExpr>().operand.get());
+    case K::Function:
+      for (const auto& a : e->As<sql::FunctionExpr>().args)
+        if (auto* v = RuleVariable(a.get())) return v;
+      return nullptr;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void SessionImpl::CheckRule(const catalog::TableMeta& t, const catalog::ColumnMeta& c,
+                            const Value& value, const TypeDesc& type) {
+  if (c.domain == 0 || t.schema == "temp" || IsNull(value)) return;
+  std::string text;
+  Statement st(db_.get(), "SELECT text FROM " + QuoteId(t.schema) +
+                              ".syscomments WHERE id = ? ORDER BY colid2, colid");
+  st.Bind(1, c.domain);
+  while (st.Step()) text += st.Text(0);
+  auto parsed = sql::Parse(text);
+  if (!parsed.ok() || parsed.statements.empty()) return;
+  const auto* rule = parsed.statements[0]->If<sql::CreateRuleStmt>();
+  if (!rule) return;  // a check constraint: SQLite enforces it
+  const auto* var = RuleVariable(rule->condition.get());
+  if (!var) return;
+  auto saved = variables_.find(var->name) != variables_.end()
+                   ? std::optional<Variable>(variables_[var->name]) : std::nullopt;
+  variables_[var->name] = Variable{type, value};
+  bool ok = true;
+  try {
+    Typed cond = TranslateScalar(*rule->condition);
+    Statement check(db_.get(), "SELECT CASE WHEN " + cond.sql + " THEN 1 ELSE 0 END");
+    ok = check.Step() && check.Int(0) == 1;
+  } catch (...) {
+    if (saved) variables_[var->name] = *saved; else variables_.erase(var->name);
+    throw;
+  }
+  if (saved) variables_[var->name] = *saved; else variables_.erase(var->name);
+  if (!ok) Fail(552, {t.database, t.name, c.name});
+}
+
 void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   AutoBeginChained();
   auto target = RequireTable(s.table);
@@ -619,6 +674,11 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     for (size_t i = 0; i < cols.size(); ++i) {
       Typed v = tr.Expr(*s.values[i], nullptr);
       if (v.isNull && !cols[i]->nullable) Fail(515, {cols[i]->name, t.name});
+      if (cols[i]->domain != 0) {
+        // Rules bound to the column judge the value as it will be stored.
+        Value val = EvaluateAs(*s.values[i], cols[i]->type);
+        CheckRule(t, *cols[i], val, cols[i]->type);
+      }
       sql += (i ? ", " : "") + tr.Coerce(v, cols[i]->type);
     }
     for (const auto& e : extraVals) sql += (cols.empty() ? "" : ", ") + e;
@@ -681,6 +741,11 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
     if (c->identity) Fail(4404, {c->name});
     Typed v = tr.Expr(*set.value, &scope);
     if (v.isNull && !c->nullable) Fail(515, {c->name, t.name});
+    if (c->domain != 0 && (set.value->kind == sql::ExprKind::Literal ||
+                           set.value->kind == sql::ExprKind::Variable)) {
+      // A rule judges a constant new value; values computed from rows are not checked.
+      CheckRule(t, *c, EvaluateAs(*set.value, c->type), c->type);
+    }
     sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type);
   }
   std::string where = s.where ? tr.Expr(*s.where, &scope).sql : "";
@@ -1102,7 +1167,7 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     std::string v = s.value;
     int level = v == "read uncommitted" ? 0 : v == "read committed" ? 1
                 : v == "repeatable read" ? 2 : v == "serializable" ? 3 : static_cast<int>(number());
-    if (level < 0 || level > 3) Fail(2760, {v});
+    if (level < 0 || level > 3) Fail(155, {v, "SET"});
     options_.isolation = level;
   } else if (o == "arithabort") {
     options_.arithabort = s.value != "off";
@@ -1117,12 +1182,12 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     options_.identityInsert[t.meta.name] = on;
   } else if (o == "datefirst") {
     int64_t n = number();
-    if (n < 1 || n > 7) Fail(2760, {s.value});
+    if (n < 1 || n > 7) Fail(155, {s.value, "SET"});
     options_.datefirst = static_cast<int>(n);
     builtinSettings_.datefirst = options_.datefirst;
   } else if (o == "dateformat") {
     auto f = ParseDateFormat(s.value);
-    if (!f) Fail(2760, {s.value});
+    if (!f) Fail(155, {s.value, "SET"});
     options_.dateformat = Lower(s.value);
     builtinSettings_.dateFormat = *f;
   } else if (o == "statistics io" || o == "statistics time") {

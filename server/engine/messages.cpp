@@ -8,6 +8,9 @@ namespace {
 
 // Texts are the sysmessages templates: printf placeholders in argument order.
 constexpr MessageEntry kCatalog[] = {
+    // This server's own failures that no Sybase message describes (storage errors, statements
+    // it does not carry out): the text says what happened.
+    {7, 16, 1, "%.*s"},
     {101, 15, 1, "Line %d: SQL syntax error."},
     {102, 15, 1, "Incorrect syntax near '%.*s'."},
     {103, 15, 1, "The %S_MSG that starts with '%.*s' is too long. Maximum length is %d."},

@@ -88,8 +88,68 @@ std::optional<std::string> SessionImpl::DbName(int64_t dbid) {
   return s.Text(0);
 }
 
+namespace {
+
+// Messages the engine raises that the shared catalog does not hold.
+struct LocalEntry {
+  int number;
+  int severity;
+  const char* text;
+};
+const LocalEntry kLocalMessages[] = {
+    {108, 15, "The ORDER BY position number %s is out of range of the number of items in the select list."},
+    {116, 16, "Only one expression can be specified in the select list when the subquery is not introduced with EXISTS."},
+    {205, 16, "All queries in a SQL statement containing set operators must have an equal number of expressions in their target lists."},
+    {226, 16, "%s command not allowed within multi-statement transaction."},
+    {263, 16, "Must specify table to select from."},
+    {548, 16, "Check constraint violation occurred, dbname = '%.*s',table name = '%.*s', constraint name = '%.*s'."},
+    {552, 16, "A column insert or update conflicts with a rule imposed by a previous CREATE RULE command. The statement was terminated. The conflict occured in database '%.*s', table '%.*s', column '%.*s'."},
+    {562, 16, "The number of parameters/variables in the FETCH INTO clause does not match the number of columns in cursor '%.*s' result set."},
+    {584, 16, "Explicit value specified for identity field in table '%.*s' when IDENTITY_INSERT is set to OFF."},
+    {592, 16, "Attempt to use cursor '%.*s' which is not open.  Use the system stored procedure sp_cursorinfo for more information."},
+    {628, 16, "Can't issue SAVE TRANSACTION when there is no active transaction."},
+    {1205, 13, "Your server command encountered a deadlock situation. Please re-run your command."},
+    {1902, 16, "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered index before creating another."},
+    {1921, 16, "Cannot create an index on '%.*s' because it is not a user table."},
+    {3723, 16, "An explicit DROP INDEX is not allowed on index '%.*s'. It is being used for PRIMARY KEY or UNIQUE constraint enforcement."},
+    {4404, 16, "Column '%.*s' is an IDENTITY column and cannot be updated."},
+    {4405, 16, "View '%.*s' is not updatable."},
+    {4501, 16, "SELECT INTO requires a name for every column of the select list."},
+    {4506, 16, "Column names in each view must be unique and named: view '%.*s'."},
+    {4708, 16, "Could not truncate table '%.*s' because it is not a user table."},
+    {7, 16, "%s"},
+    {8107, 16, "Table '%.*s' does not have the identity property. Cannot perform SET operation."},
+    {8158, 16, "'%.*s' has more or fewer columns than were specified in the column list."},
+    {14216, 16, "Function '%.*s' not found. If this is a SQLJ function or SQL function, use sp_help to check whether the object exists (sp_help may produce lots of output)."},
+    {15008, 16, "No user with the specified name '%s' exists in the current database."},
+    {15009, 16, "The object '%s' does not exist in database '%s' or is invalid for this operation."},
+    {15013, 16, "No group with the specified name '%s' exists."},
+    {15016, 16, "The object '%s' doesn't exist or is not of the right type."},
+    {15023, 16, "User or group '%s' already exists in the current database."},
+    {15104, 16, "You do not own a table or column (or user type) named '%s'."},
+    {17000, 16, "Usage: %s"},
+    {17001, 16, "A type with the specified name '%s' already exists."},
+    {17231, 16, "No login with the specified name '%s' exists."},
+    {17262, 16, "A login with the specified name '%s' already exists."},
+    {17460, 16, "Object '%s' must be in the current database."},
+};
+
+}  // namespace
+
 ServerMessage SessionImpl::Msg(int number, std::vector<std::string> args) const {
-  ServerMessage m = MakeMessage(number, std::move(args));
+  ServerMessage m;
+  if (FindMessage(number)) {
+    m = MakeMessage(number, std::move(args));
+  } else {
+    m.number = number;
+    m.severity = 16;
+    for (const auto& e : kLocalMessages)
+      if (e.number == number) {
+        m.severity = static_cast<uint8_t>(e.severity);
+        m.text = FormatTemplate(e.text, args);
+      }
+    if (m.text.empty()) m = MakeMessage(number, std::move(args));
+  }
   m.server = engine_->config.serverName;
   m.line = currentLine_;
   return m;
@@ -111,6 +171,17 @@ void SessionImpl::Done(ResultSink& sink, uint16_t status, int32_t count, bool co
 }
 
 void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
+  try {
+    ExecuteBatch(text, sink);
+  } catch (const std::exception& e) {
+    // Nothing may escape to the protocol layer: report and end the request.
+    EndStatement(false);
+    Send(sink, Msg(7, {e.what()}));
+    Done(sink, kDoneError, 0, false);
+  }
+}
+
+void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
   sql::ParseOptions po;
   po.quotedIdentifier = options_.quotedIdentifier;
   auto parsed = sql::Parse(text, po);

@@ -148,6 +148,7 @@ class SessionImpl : public Session {
   void Send(ResultSink& sink, ServerMessage m) const;
   [[noreturn]] void Fail(int number, std::vector<std::string> args = {}, bool abortBatch = false);
 
+  void ExecuteBatch(std::string_view text, ResultSink& sink);
   // --- execution (executor.cpp)
   enum class Flow { Normal, Break, Continue, Return };
   void RunBatch(const std::vector<sql::StmtPtr>& statements, std::string_view text,
@@ -211,6 +212,8 @@ class SessionImpl : public Session {
                                const std::vector<std::string>& checks);
   std::optional<std::string> DefaultSql(const catalog::TableMeta& t, const catalog::ColumnMeta& c);
   std::string StatementText(const sql::Stmt& s) const;
+  void CheckRule(const catalog::TableMeta& t, const catalog::ColumnMeta& c, const Value& value,
+                 const TypeDesc& type);
   std::vector<std::string> FormatArgs(const std::vector<sql::ExprPtr>& args);
   void RunCursorStatement(const sql::Stmt& s, ResultSink& sink);
   void RunProcedure(const std::string& schema, const catalog::ObjectRef& proc,

@@ -250,7 +250,14 @@ bool SessionImpl::RunSystemProcedure(const std::string& name, const sql::ExecStm
     return finish(0);
   }
   if (name == "sp_adduser") {
-    // sp_adduser login [, name_in_db [, group]]
+    // sp_adduser login [, name_in_db [, group]]; guest needs no login.
+    if (arg(0) == "guest") {
+      Statement chk(db_.get(), "SELECT 1 FROM " + Q + "sysusers WHERE name = 'guest'");
+      if (chk.Step()) return fail(15023, {"guest"});
+      Exec(db_.get(), "INSERT INTO " + Q + "sysusers (suid, uid, gid, name) VALUES (-1, 2, 0, 'guest')");
+      Send(sink, MakePrintMessage("New user added."));
+      return finish(0);
+    }
     Statement lg(db_.get(), "SELECT suid FROM main.syslogins WHERE name = ? COLLATE BINARY");
     lg.Bind(1, std::string_view(arg(0)));
     if (!lg.Step()) return fail(17231, {arg(0)});

@@ -611,6 +611,13 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   if (n == "app_name") { t.type = VarcharOf(30); }
   std::string registered;
   bool builtin = IsBuiltin(n, &registered);
+  // SQL Anywhere's trim, which the toolkit's Anywhere catalog queries call.
+  if (!builtin && n == "trim") {
+    builtin = true;
+    registered = "trim";
+    t.type = VarcharOf(args.empty() ? 255 : args[0].type.length);
+    mine = true;
+  }
   if (builtin) sqliteName = registered;
   bool catalogFn = n == "object_id" || n == "object_name" || n == "col_name" ||
                    n == "col_length" || n == "index_col" || n == "db_id" || n == "db_name" ||

@@ -1,13 +1,7 @@
 // Feeds arbitrary bytes to the Transact-SQL parser with both quoted_identifier settings, and
 // prints every expression and select it accepts back to text, which must parse again.
+#include "sql/ast.h"
 #include "sql/parser.h"
-
-// The front end's sources are compiled into this target too, so they carry the fuzzer's
-// coverage instrumentation (the library itself is built without it); the linker then takes
-// these definitions and never pulls the library's copies.
-#include "sql/ast.cpp"
-#include "sql/lexer.cpp"
-#include "sql/parser.cpp"
 
 #include <cstddef>
 #include <cstdint>

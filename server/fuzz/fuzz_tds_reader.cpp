@@ -1,8 +1,7 @@
 // Arbitrary bytes through the packet reader and the request parsers, as a client could send them.
-// The reader's sources are compiled into this target so that they carry the fuzzer's coverage
-// instrumentation and sanitizers; the library build has neither.
-#include "tds/packet.cpp"
-#include "tds/requests.cpp"
+#include "tds/packet.h"
+#include "tds/requests.h"
+#include "tds/wire.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -499,7 +499,8 @@ struct CreateIndexStmt : Stmt {
   std::string name;
   ObjectName table;
   std::vector<IndexColumn> columns;
-  std::vector<std::string> with;  // options as written, lower-cased: "ignore_dup_key", "fillfactor = 80"
+  // with-options, lower-cased: "ignore_dup_key", "fillfactor = 80"
+  std::vector<std::string> with;
   std::string segment;
 };
 

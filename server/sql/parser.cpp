@@ -749,7 +749,7 @@ class Parser {
     d.line = Peek().line;
     const Token& t = Peek();
     if (t.type != TokenType::Word && t.type != TokenType::QuotedIdent) Fail(t);
-    std::string first = t.type == TokenType::Word ? t.value : t.value;
+    const std::string& first = t.value;
     if (first == "double") {
       Advance();
       ExpectWord("precision");
@@ -1191,7 +1191,7 @@ class Parser {
         s->valueExpr = Primary();
         s->value = v.type == TokenType::String ? v.value : std::string(v.text);
       } else if (v.type == TokenType::Word || v.type == TokenType::QuotedIdent) {
-        s->value = v.type == TokenType::Word ? v.value : v.value;
+        s->value = v.value;
         Advance();
       } else {
         Fail(v);

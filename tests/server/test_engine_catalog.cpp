@@ -96,14 +96,15 @@ TEST_F(EngineCatalog, CreateTableWritesSysobjectsSyscolumnsAndSysindexes) {
 
   r = Run(*s, "drop index cat_auth.aunmind\nselect count(*) from sysindexes where id = object_id('cat_auth')");
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "1");
+  std::string id = Column("select object_id('cat_auth')")[0];
   r = Run(*s, "drop table cat_auth\nselect object_id('cat_auth'),"
-              " (select count(*) from syscolumns where name = 'au_lname')");
+              " (select count(*) from syscolumns where id = " + id + ")");
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "NULL");
   EXPECT_EQ(Text(r.sets[0].rows[0][1]), "0");
 }
 
 TEST_F(EngineCatalog, ViewsProceduresRulesDefaultsTriggersKeepTheirText) {
-  std::string body = "select name from sysobjects where type = 'U' /*" + std::string(300, 'x') + "*/";
+  std::string body = "select name /*" + std::string(300, 'x') + "*/ from sysobjects where type = 'U'";
   auto r = Run(*s, "create view cat_v as " + body);
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   r = Run(*s, "create procedure cat_p @a int, @b int = 5 output as\n"
@@ -176,14 +177,21 @@ TEST_F(EngineCatalog, ToolkitCatalogQueries) {
   EXPECT_NE(std::find(tables.begin(), tables.end(), "cat_q"), tables.end());
   auto sys = Column("SELECT name FROM sysobjects WHERE type = 'S' ORDER BY name");
   EXPECT_NE(std::find(sys.begin(), sys.end(), "syscolumns"), sys.end());
+  auto has = [](const std::vector<std::string>& v, const std::string& x) {
+    return std::find(v.begin(), v.end(), x) != v.end();
+  };
   auto users = Column("SELECT name FROM sysusers WHERE gid<>uid ORDER BY name");
-  EXPECT_EQ(users, (std::vector<std::string>{"cat_user", "dbo"}));
+  EXPECT_TRUE(has(users, "cat_user") && has(users, "dbo"));
+  EXPECT_FALSE(has(users, "cat_grp") || has(users, "public"));
+  EXPECT_TRUE(std::is_sorted(users.begin(), users.end()));
   auto groups = Column("SELECT name FROM sysusers WHERE gid=uid ORDER BY name");
-  EXPECT_EQ(groups, (std::vector<std::string>{"cat_grp", "public"}));
+  EXPECT_TRUE(has(groups, "cat_grp") && has(groups, "public"));
+  EXPECT_FALSE(has(groups, "cat_user") || has(groups, "dbo"));
   auto systypes = Column("SELECT name FROM systypes WHERE usertype < 100 ORDER BY name");
   EXPECT_NE(std::find(systypes.begin(), systypes.end(), "varchar"), systypes.end());
-  EXPECT_EQ(Column("SELECT name FROM systypes WHERE usertype > 100 ORDER BY name"),
-            std::vector<std::string>{"cat_zip"});
+  auto usertypes = Column("SELECT name FROM systypes WHERE usertype > 100 ORDER BY name");
+  EXPECT_TRUE(has(usertypes, "cat_zip"));
+  EXPECT_FALSE(has(usertypes, "varchar"));
   EXPECT_EQ(Column("SELECT name FROM syssegments ORDER BY name"),
             (std::vector<std::string>{"default", "logsegment", "system"}));
   auto names = Column("SELECT so.name + '.' + si.name FROM sysobjects so,sysindexes si WHERE"
@@ -277,7 +285,8 @@ TEST_F(EngineCatalog, ProtocolCursors) {
   EXPECT_FALSE(sink.ErrorNumbers().empty());
 
   RecordingSink bad;
-  EXPECT_EQ(s->CursorDeclare("c2", "select nosuch from cat_cur", false, bad), s->CursorId("c2"));
+  int32_t bad2 = s->CursorDeclare("c2", "select nosuch from cat_cur", false, bad);
+  EXPECT_EQ(bad2, s->CursorId("c2"));  // declared: the columns are checked at open
   EXPECT_FALSE(s->CursorOpen(s->CursorId("c2"), bad));
   EXPECT_EQ(bad.ErrorNumbers(), std::vector<int>{207});
 
