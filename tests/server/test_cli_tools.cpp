@@ -1,0 +1,105 @@
+// FreeTDS's own command-line clients against the sample server with its real engine: they are
+// independent peers, so what they print is what any TDS 5.0 client gets.
+#include "tds/sampleserver.h"
+#include "tds_ctlib.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// The demonstration's default script, followed by a statement on a table that does not exist.
+const char* const kScript =
+    "select db=db_name()\n"
+    "go\n"
+    "\n"
+    "create table #mytable(f1 int, f2 varchar(10))\n"
+    "insert #mytable(f1, f2)\n"
+    "  values (1,'One')\n"
+    "insert #mytable(f1, f2)\n"
+    "  values (2,'Two')\n"
+    "select *\n"
+    "from #mytable\n"
+    "go\n"
+    "\n"
+    "declare @i int\n"
+    "select @i = 99\n"
+    "select i = @i\n"
+    "go\n"
+    "\n"
+    "select name,id,type\n"
+    "from sysobjects\n"
+    "order by name\n"
+    "go\n"
+    "select * from no_such_table\n"
+    "go\n";
+
+class CliTools : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = sampleserver::SampleServer::Start({});
+    name_ = tdstest::ConfigureServer(server_->Port());
+  }
+  static void TearDownTestSuite() {
+    server_->Stop();
+    server_.reset();
+  }
+
+  static std::string Run(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"),
+                                               ::pclose);
+    if (!pipe) return {};
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) text.append(buf, n);
+    return text;
+  }
+
+  static std::string ScriptFile() {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("norv-script-" + std::to_string(::getpid()) + ".sql");
+    std::ofstream(path) << kScript;
+    return path.string();
+  }
+
+  static inline std::unique_ptr<sampleserver::SampleServer> server_;
+  static inline std::string name_;
+};
+
+bool Has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
+TEST_F(CliTools, TsqlRunsTheDefaultScriptAndReportsErrorsWithSybaseNumbers) {
+  const std::string script = ScriptFile();
+  const std::string out =
+      Run("(cat " + script + "; echo exit) | tsql -S " + name_ + " -U sa -P ''");
+  std::filesystem::remove(script);
+  EXPECT_TRUE(Has(out, "db\nmaster\n(1 row affected)")) << out;
+  EXPECT_TRUE(Has(out, "f1\tf2\n1\tOne\n2\tTwo\n(2 rows affected)")) << out;
+  EXPECT_TRUE(Has(out, "i\n99\n(1 row affected)")) << out;
+  EXPECT_TRUE(Has(out, "sysobjects\t1\tS")) << out;
+  EXPECT_TRUE(Has(out, "Msg 208 (severity 16, state 1) from SAMPLE Line 1")) << out;
+  EXPECT_TRUE(Has(out, "no_such_table not found.")) << out;
+}
+
+TEST_F(CliTools, BsqldbRunsAScriptFile) {
+  const std::string script = ScriptFile();
+  const std::string out = Run("bsqldb -S " + name_ + " -U sa -P '' -i " + script);
+  std::filesystem::remove(script);
+  EXPECT_TRUE(Has(out, "master")) << out;
+  EXPECT_TRUE(Has(out, "          1  One")) << out;
+  EXPECT_TRUE(Has(out, "          2  Two")) << out;
+  EXPECT_TRUE(Has(out, "         99")) << out;
+  EXPECT_TRUE(Has(out, "Msg 208, Level 16, State 1")) << out;
+  EXPECT_TRUE(Has(out, "Server 'SAMPLE', Line 1")) << out;
+}
+
+}  // namespace
