@@ -41,7 +41,8 @@ inline std::string ConfigureServer(uint16_t port) {
   static std::mutex mutex;
   static std::set<uint16_t> ports;
   std::lock_guard lock(mutex);
-  ports.insert(port);
+  // Rewrite only for a new server: other threads may be reading the file in ct_connect.
+  if (!ports.insert(port).second) return "sample" + std::to_string(port);
   std::string path = "/tmp/tds_test_" + std::to_string(::getpid()) + ".conf";
   std::ofstream out(path, std::ios::trunc);
   out << "[global]\n\ttds version = 5.0\n\tclient charset = UTF-8\n";
@@ -219,5 +220,63 @@ class TdsServerTest : public ::testing::Test {
   std::shared_ptr<FakeEngine> engine;
   std::unique_ptr<sampleserver::SampleServer> server;
 };
+
+// Cursor steps as the query and data-set components send them.
+// Declares, sets the row count and opens in one message, as ct_send does.
+inline Outcome OpenCursor(CS_COMMAND* cmd, const char* name, const char* select, CS_INT rows,
+                        CS_INT option = CS_READ_ONLY) {
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>(name), CS_NULLTERM, const_cast<char*>(select),
+                      CS_NULLTERM, option), CS_SUCCEED);
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, rows), CS_SUCCEED);
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED), CS_SUCCEED);
+  EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
+  Outcome o;
+  CS_INT type = 0;
+  CS_RETCODE rc;
+  while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    o.types.push_back(type);
+    if (type == CS_CURSOR_RESULT) break;
+  }
+  o.end = rc;
+  return o;
+}
+
+// Fetches an (int, text) result with arrays of `rows` elements; returns the batch sizes ct_fetch reported.
+inline std::vector<CS_INT> FetchIntAndText(CS_COMMAND* cmd, CS_INT rows,
+                                         std::vector<std::pair<CS_INT, std::string>>& out) {
+  std::vector<CS_INT> n(static_cast<size_t>(rows));
+  std::vector<char> names(static_cast<size_t>(rows) * 16);
+  std::vector<CS_INT> lengths(static_cast<size_t>(rows));
+  std::vector<CS_SMALLINT> ind(static_cast<size_t>(rows));
+  CS_DATAFMT f{};
+  f.datatype = CS_INT_TYPE;
+  f.maxlength = sizeof(CS_INT);
+  f.count = rows;
+  EXPECT_EQ(ct_bind(cmd, 1, &f, n.data(), nullptr, nullptr), CS_SUCCEED);
+  CS_DATAFMT g{};
+  g.datatype = CS_CHAR_TYPE;
+  g.format = CS_FMT_NULLTERM;
+  g.maxlength = 16;
+  g.count = rows;
+  EXPECT_EQ(ct_bind(cmd, 2, &g, names.data(), lengths.data(), ind.data()), CS_SUCCEED);
+  std::vector<CS_INT> batches;
+  CS_INT read = 0;
+  CS_RETCODE rc;
+  while ((rc = ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &read)) == CS_SUCCEED) {
+    batches.push_back(read);
+    for (CS_INT i = 0; i < read; ++i) out.emplace_back(n[static_cast<size_t>(i)], &names[static_cast<size_t>(i) * 16]);
+  }
+  EXPECT_EQ(rc, CS_END_DATA);
+  return batches;
+}
+
+inline Outcome CloseCursor(CS_COMMAND* cmd, CS_INT option) {
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, option), CS_SUCCEED);
+  EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
+  Outcome o;
+  Client::Drain(cmd, o);
+  return o;
+}
+
 
 }  // namespace tdstest

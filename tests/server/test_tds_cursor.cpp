@@ -17,59 +17,13 @@ class TdsCursorTest : public TdsServerTest {
     TdsServerTest::TearDown();
   }
 
-  // Declares, sets the row count and opens in one message, as ct_send does.
   Outcome Open(const char* name, const char* select, CS_INT rows) {
-    EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>(name), CS_NULLTERM, const_cast<char*>(select),
-                        CS_NULLTERM, CS_READ_ONLY), CS_SUCCEED);
-    EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, rows), CS_SUCCEED);
-    EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED), CS_SUCCEED);
-    EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
-    Outcome o;
-    CS_INT type = 0;
-    CS_RETCODE rc;
-    while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
-      o.types.push_back(type);
-      if (type == CS_CURSOR_RESULT) break;
-    }
-    o.end = rc;
-    return o;
+    return OpenCursor(cmd, name, select, rows);
   }
-
-  // Fetches everything with arrays of `rows` elements; returns the batch sizes ct_fetch reported.
   std::vector<CS_INT> FetchAll(CS_INT rows, std::vector<std::pair<CS_INT, std::string>>& out) {
-    std::vector<CS_INT> n(static_cast<size_t>(rows));
-    std::vector<char> names(static_cast<size_t>(rows) * 16);
-    std::vector<CS_INT> lengths(static_cast<size_t>(rows));
-    std::vector<CS_SMALLINT> ind(static_cast<size_t>(rows));
-    CS_DATAFMT f{};
-    f.datatype = CS_INT_TYPE;
-    f.maxlength = sizeof(CS_INT);
-    f.count = rows;
-    EXPECT_EQ(ct_bind(cmd, 1, &f, n.data(), nullptr, nullptr), CS_SUCCEED);
-    CS_DATAFMT g{};
-    g.datatype = CS_CHAR_TYPE;
-    g.format = CS_FMT_NULLTERM;
-    g.maxlength = 16;
-    g.count = rows;
-    EXPECT_EQ(ct_bind(cmd, 2, &g, names.data(), lengths.data(), ind.data()), CS_SUCCEED);
-    std::vector<CS_INT> batches;
-    CS_INT read = 0;
-    CS_RETCODE rc;
-    while ((rc = ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &read)) == CS_SUCCEED) {
-      batches.push_back(read);
-      for (CS_INT i = 0; i < read; ++i) out.emplace_back(n[static_cast<size_t>(i)], &names[static_cast<size_t>(i) * 16]);
-    }
-    EXPECT_EQ(rc, CS_END_DATA);
-    return batches;
+    return FetchIntAndText(cmd, rows, out);
   }
-
-  Outcome Close(CS_INT option) {
-    EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, option), CS_SUCCEED);
-    EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
-    Outcome o;
-    Client::Drain(cmd, o);
-    return o;
-  }
+  Outcome Close(CS_INT option) { return CloseCursor(cmd, option); }
 
   std::unique_ptr<Client> client;
   CS_COMMAND* cmd = nullptr;
