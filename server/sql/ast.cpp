@@ -238,6 +238,20 @@ class Printer {
     }
   }
 
+  static bool IsCondition(const Expr& e) {
+    switch (e.kind) {
+      case ExprKind::Like: case ExprKind::Between: case ExprKind::In: case ExprKind::IsNull:
+      case ExprKind::Exists:
+        return true;
+      case ExprKind::Unary: return e.As<UnaryExpr>().op == UnaryOp::Not;
+      case ExprKind::Binary: {
+        const BinaryOp op = e.As<BinaryExpr>().op;
+        return op >= BinaryOp::Equal;  // comparisons, and/or, outer-join operators
+      }
+      default: return false;
+    }
+  }
+
   void Query(const QuerySpec& q) {
     out += "select ";
     if (q.distinct) out += "distinct ";
@@ -257,7 +271,14 @@ class Printer {
           Print(*it.expr);
           break;
         case SelectItemKind::Expr:
-          Print(*it.expr);
+          // A condition as a value only parses back inside parentheses.
+          if (IsCondition(*it.expr)) {
+            out += '(';
+            Print(*it.expr);
+            out += ')';
+          } else {
+            Print(*it.expr);
+          }
           if (!it.alias.empty()) out += " " + (PlainName(it.alias) ? it.alias : Quote(it.alias));
           break;
       }

@@ -359,6 +359,14 @@ TEST(SqlParserSelect, ItemsAliasesAndAssignments) {
   EXPECT_EQ(topCol.query->items[0].expr->As<ColumnExpr>().column, "top");
 }
 
+TEST(SqlParserSelect, ParenthesisedConditionItemsPrintBackParseable) {
+  // Found by fuzzing: the parentheses were dropped, and `select 0 = '1xf'` does not parse.
+  const auto& s = One<SelectStmt>("select (0 = '1xf'), (a like 'x%')");
+  const std::string printed = ToSql(s);
+  EXPECT_EQ(printed, "select (0 = '1xf'), (a like 'x%')");
+  EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
+}
+
 TEST(SqlParserSelect, ClausesAndUnion) {
   const auto& s = One<SelectStmt>(
       "select type, count(*) into #counts from titles where price > $10 group by all type "
