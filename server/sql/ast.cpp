@@ -95,7 +95,13 @@ class Printer {
           case LiteralKind::Null: out += "null"; break;
           case LiteralKind::String: out += Quote(l.text); break;
           case LiteralKind::Binary: out += "0x" + l.text; break;
-          case LiteralKind::Money: out += "$" + l.text; break;
+          case LiteralKind::Money:
+            // The sign goes before the currency symbol, so the text parses back to itself.
+            if (!l.text.empty() && l.text[0] == '-')
+              out += "-$" + l.text.substr(1);
+            else
+              out += "$" + l.text;
+            break;
           default: out += l.text; break;
         }
         break;

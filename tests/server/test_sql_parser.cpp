@@ -328,6 +328,16 @@ TEST(SqlParserExpressions, PrintsBackToEquivalentText) {
 // ---------------------------------------------------------------------------------------------
 // select
 
+TEST(SqlParserExpressions, NegativeMoneyPrintsBackToItself) {
+  // Found by fuzzing: "- -$5." printed as "-$-5.", which parses as $5.
+  for (const char* text : {"-$5.", "- -$5.", "$-5", "-($2.50)"}) {
+    const std::string printed = Sql(text);
+    EXPECT_EQ(Sql(printed), printed) << text;
+  }
+  EXPECT_EQ(Sql("$-5"), "-$5");
+  EXPECT_EQ(Sql("- -$5."), "- -$5.");
+}
+
 TEST(SqlParserSelect, ItemsAliasesAndAssignments) {
   const auto& s = One<SelectStmt>(
       "select distinct top 5 *, t.*, dbo.t.*, total = price * qty, price p, qty as q, "
