@@ -35,6 +35,7 @@ case "${1:-}" in
   test-sanitize)
     build build-asan -DNORV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/scripts/lsan.supp:print_suppressions=0}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     run_tests build-asan ;;
   demo)

@@ -49,6 +49,7 @@ class EngineImpl : public Engine {
   explicit EngineImpl(std::shared_ptr<EngineState> state) : state_(std::move(state)) {}
 
   std::string ServerName() const override { return state_->config.serverName; }
+  std::string DataDir() const override { return state_->dir; }
   std::string Version() const override { return state_->version; }
 
   std::unique_ptr<Session> Login(const LoginRequest& request, ServerMessage* failure) override {

@@ -88,6 +88,8 @@ class Engine {
   virtual ~Engine() = default;
 
   virtual std::string ServerName() const = 0;
+  // The folder holding the database files (the private one when none was configured).
+  virtual std::string DataDir() const = 0;
   // The text of @@version.
   virtual std::string Version() const = 0;
 

@@ -182,6 +182,8 @@ void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
 }
 
 void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
+  // Local variables live for one batch.
+  variables_.clear();
   sql::ParseOptions po;
   po.quotedIdentifier = options_.quotedIdentifier;
   auto parsed = sql::Parse(text, po);

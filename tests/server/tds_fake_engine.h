@@ -280,6 +280,7 @@ class FakeEngine final : public Engine {
   std::shared_ptr<FakeState> state = std::make_shared<FakeState>();
 
   std::string ServerName() const override { return "SAMPLE"; }
+  std::string DataDir() const override { return {}; }
   std::string Version() const override { return "Sample Server/1.0"; }
   std::unique_ptr<Session> Login(const LoginRequest& request, ServerMessage* failure) override {
     {

@@ -46,13 +46,12 @@ std::set<std::string> PrivateFolders() {
 }
 
 TEST_F(EngineCore, PrivateFolderIsRemovedWithTheEngine) {
-  auto before = PrivateFolders();
   std::string dir;
   {
     auto engine = Engine::Create({});
-    for (const auto& p : PrivateFolders())
-      if (!before.count(p)) dir = p;
+    dir = engine->DataDir();
     ASSERT_FALSE(dir.empty());
+    EXPECT_TRUE(PrivateFolders().count(dir)) << dir;
     EXPECT_TRUE(std::filesystem::exists(dir + "/master.db"));
   }
   EXPECT_FALSE(std::filesystem::exists(dir));
@@ -137,6 +136,14 @@ TEST_F(EngineCore, DemoDefaultScript) {
   ASSERT_EQ(r.sets.size(), 1u) << "the assignment returns no result set";
   EXPECT_EQ(r.sets[0].columns[0].name, "i");
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "99");
+
+  // Variables belong to their batch: the next one may declare the same name, and cannot see it.
+  r = Run(*s, "declare @i int\nselect @i = 5\nselect j = @i\n");
+  EXPECT_TRUE(r.ErrorNumbers().empty());
+  ASSERT_EQ(r.sets.size(), 1u);
+  EXPECT_EQ(Text(r.sets[0].rows[0][0]), "5");
+  r = Run(*s, "select k = @i");
+  EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{137});
 
   r = Run(*s, "select name,id,type\nfrom sysobjects\norder by name");
   ASSERT_EQ(r.sets.size(), 1u);
