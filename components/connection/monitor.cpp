@@ -4,6 +4,8 @@
 #include <QLocalSocket>
 #include <QtEndian>
 
+#include <array>
+
 namespace {
 
 // A monitor is a debugging aid: never let it hold a component up for long.
@@ -108,10 +110,11 @@ void MonitorListener::Accept() {
 void MonitorListener::ReadFrom(QLocalSocket* socket) {
   // Frames may arrive in pieces: take only whole ones, leave the rest buffered in the socket.
   while (socket->bytesAvailable() >= kFrameHeader) {
-    const QByteArray header = socket->peek(kFrameHeader);
-    const auto window = qFromLittleEndian<quint64>(header.constData());
-    const auto tag = qFromLittleEndian<quint32>(header.constData() + 8);
-    const auto length = qFromLittleEndian<quint32>(header.constData() + 12);
+    std::array<char, kFrameHeader> header{};
+    if (socket->peek(header.data(), kFrameHeader) != kFrameHeader) return;
+    const auto window = qFromLittleEndian<quint64>(header.data());
+    const auto tag = qFromLittleEndian<quint32>(header.data() + 8);
+    const auto length = qFromLittleEndian<quint32>(header.data() + 12);
     if (tag != kMonitorCopyDataTag || length == 0) {  // not one of ours: drop the peer
       socket->abort();
       return;

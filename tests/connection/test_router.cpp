@@ -254,7 +254,12 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{false, true, true, "return", {Kind::Beep, Kind::MessageWindow}, kWindowEvents},
         ErrorCase{false, true, false, "return", {}, kQuietEvents},
         ErrorCase{false, false, true, "return", {Kind::MessageBox}, kBoxEvents},
-        ErrorCase{false, false, false, "return", {}, kQuietEvents}));
+        ErrorCase{false, false, false, "return", {}, kQuietEvents}),
+    [](const ::testing::TestParamInfo<ErrorCase>& info) {
+      const ErrorCase& c = info.param;
+      return std::string(c.raise ? "Raise" : "Return") + (c.enhErr ? "Window" : "Box") +
+             (c.showErr ? "Shown" : "Hidden");
+    });
 
 TEST_F(RouterTest, UnrecognisedOwnersGetTextsShownButNothingStoredOrFired) {
   TNorvDatabaseDerived derived;
