@@ -158,6 +158,7 @@ struct Command {
   bool is_cursor = false;
   CS_INT cursor_rows = 1;
   CS_INT last_result = 0;
+  bool rows_pending = false;  // a row-bearing result whose rows were not all fetched
 
   // A cursor declared on a prepared statement: sent as an ordinary cursor on the text with the
   // parameter values written in.

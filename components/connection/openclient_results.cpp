@@ -411,9 +411,17 @@ CS_RETCODE ct_send(Command* cmd) {
 // The command number is counted here (FreeTDS fails CS_CMD_NUMBER and prints to stderr): 0 after
 // ct_send, raised by the first result of the send and by each first result after a CS_CMD_DONE;
 // CS_CMD_DONE itself keeps the number of the statement it ends.
+//
+// Rows of the current result set that were not fetched are discarded first: FreeTDS would hand
+// out the same row result again on every call, and a caller reading results until they end would
+// never get past it.
 CS_RETCODE ct_results(Command* cmd, CS_INT* result_type) {
   CS_RETCODE rc = CS_FAIL;
   if (usable(cmd) && result_type) {
+    if (cmd->rows_pending) {
+      ::ct_cancel(nullptr, cmd->cs, CS_CANCEL_CURRENT);
+      cmd->rows_pending = false;
+    }
     rc = after_cancel(cmd, [&] { return ::ct_results(cmd->cs, result_type); });
     reset_binds(cmd);
     if (rc == CS_SUCCEED) {
@@ -423,6 +431,9 @@ CS_RETCODE ct_results(Command* cmd, CS_INT* result_type) {
       }
       if (*result_type == CS_CMD_DONE) cmd->at_boundary = true;
       cmd->last_result = *result_type;
+      cmd->rows_pending = *result_type == CS_ROW_RESULT || *result_type == CS_CURSOR_RESULT ||
+                          *result_type == CS_PARAM_RESULT || *result_type == CS_STATUS_RESULT ||
+                          *result_type == CS_COMPUTE_RESULT;
     } else {
       cmd->last_result = 0;
     }
@@ -606,6 +617,7 @@ CS_RETCODE ct_fetch(Command* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_
       }
     }
   }
+  if (cmd && rc != CS_SUCCEED && rc != CS_ROW_FAIL) cmd->rows_pending = false;
   trace(sink_of(cmd), "ct_fetch", rc, cmd, type, rows_read ? *rows_read : 0);
   return rc;
 }
@@ -654,6 +666,7 @@ CS_RETCODE ct_cancel(Connection* con, Command* cmd, CS_INT type) {
       if (usable(cmd)) {
         rc = ::ct_cancel(nullptr, cmd->cs, type);
         reset_batch(cmd);
+        if (rc == CS_SUCCEED) cmd->rows_pending = false;
         if (rc == CS_SUCCEED && type != CS_CANCEL_CURRENT) {
           cmd->swallow_canceled = true;
           reset_binds(cmd);
@@ -665,6 +678,7 @@ CS_RETCODE ct_cancel(Connection* con, Command* cmd, CS_INT type) {
         std::lock_guard lock(con->mutex);
         for (Command* c : con->commands) {
           c->swallow_canceled = true;
+          c->rows_pending = false;
           reset_binds(c);
         }
       }

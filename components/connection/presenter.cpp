@@ -46,6 +46,8 @@ void ConsolePresenter::Beep() { std::fputc('\a', stderr); }
 
 void ConsolePresenter::SetWaitCursor(bool) {}
 
+bool ConsolePresenter::LoginPrompt(TLoginRequest&) { return false; }
+
 void RecordingPresenter::ShowMessageBox(const QString& caption, const QString& text,
                                         MsgIcon icon) {
   Record({Kind::MessageBox, caption, text, icon, PanelColour::ButtonFace});
@@ -62,6 +64,31 @@ void RecordingPresenter::SetWaitCursor(bool on) {
   Record({on ? Kind::WaitCursorOn : Kind::WaitCursorOff, {}, {}});
 }
 
+bool RecordingPresenter::LoginPrompt(TLoginRequest& request) {
+  LoginReply reply;
+  {
+    std::lock_guard lock(mutex_);
+    shown_.push_back({Kind::LoginPrompt, request.ServerName, {}});
+    loginRequests_.push_back(request);
+    if (!loginReplies_.empty()) {
+      reply = std::move(loginReplies_.front());
+      loginReplies_.pop_front();
+    }
+  }
+  // Run outside the lock: a reply may look at what was recorded.
+  return reply ? reply(request) : false;
+}
+
+void RecordingPresenter::QueueLoginReply(LoginReply reply) {
+  std::lock_guard lock(mutex_);
+  loginReplies_.push_back(std::move(reply));
+}
+
+std::vector<TLoginRequest> RecordingPresenter::LoginRequests() const {
+  std::lock_guard lock(mutex_);
+  return loginRequests_;
+}
+
 std::vector<RecordingPresenter::Shown> RecordingPresenter::Taken() const {
   std::lock_guard lock(mutex_);
   return shown_;
@@ -70,6 +97,8 @@ std::vector<RecordingPresenter::Shown> RecordingPresenter::Taken() const {
 void RecordingPresenter::Clear() {
   std::lock_guard lock(mutex_);
   shown_.clear();
+  loginRequests_.clear();
+  loginReplies_.clear();
 }
 
 void RecordingPresenter::Record(Shown shown) {

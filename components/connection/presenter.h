@@ -4,7 +4,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -16,6 +19,20 @@ enum class MsgIcon { Information, Warning, Error };
 // Colour of the message window's bottom panel.
 enum class PanelColour { ButtonFace, Error };
 
+// What the connection hands the login prompt and reads back from it. The prompt fills UserName,
+// Password, ServerName and Rdbms with what the user confirmed; the rest only shapes the prompt.
+struct TLoginRequest {
+  QString ServerName;
+  bool ServerPrompt = true;  // the server may be changed
+  bool ServerShow = true;    // the server row is shown at all
+  bool RdbmsShow = true;
+  bool RdbmsPrompt = true;
+  QString UserName;
+  QString Password;
+  QStringList ServerList;
+  QString Rdbms;
+};
+
 class Presenter {
  public:
   virtual ~Presenter() = default;
@@ -26,6 +43,8 @@ class Presenter {
                                  PanelColour bottom) = 0;
   virtual void Beep() = 0;
   virtual void SetWaitCursor(bool on) = 0;
+  // The login dialog, modal. True when the user confirmed; `request` then holds the answers.
+  virtual bool LoginPrompt(TLoginRequest& request) = 0;
 };
 
 // The installed presenter, or the console one when none is installed.
@@ -40,12 +59,14 @@ class ConsolePresenter : public Presenter {
   void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
   void Beep() override;
   void SetWaitCursor(bool on) override;
+  // Nobody can answer: Cancel.
+  bool LoginPrompt(TLoginRequest& request) override;
 };
 
 // Keeps what would have been shown, in order, so tests can assert on it. Thread-safe.
 class RecordingPresenter : public Presenter {
  public:
-  enum class Kind { MessageBox, MessageWindow, Beep, WaitCursorOn, WaitCursorOff };
+  enum class Kind { MessageBox, MessageWindow, Beep, WaitCursorOn, WaitCursorOff, LoginPrompt };
   struct Shown {
     Kind kind;
     QString caption;
@@ -58,14 +79,24 @@ class RecordingPresenter : public Presenter {
   void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
   void Beep() override;
   void SetWaitCursor(bool on) override;
+  // Records the request as it came (a LoginPrompt entry whose caption is its ServerName) and
+  // answers with the next queued reply; with none queued, Cancel.
+  bool LoginPrompt(TLoginRequest& request) override;
+
+  // A reply edits the request as a user would fill in the dialog and says whether OK was pressed.
+  using LoginReply = std::function<bool(TLoginRequest&)>;
+  void QueueLoginReply(LoginReply reply);
 
   std::vector<Shown> Taken() const;  // a copy of everything recorded so far
+  std::vector<TLoginRequest> LoginRequests() const;  // every login request, as it came
   void Clear();
 
  private:
   void Record(Shown shown);
   mutable std::mutex mutex_;
   std::vector<Shown> shown_;
+  std::vector<TLoginRequest> loginRequests_;
+  std::deque<LoginReply> loginReplies_;
 };
 
 // Installs a recorder for the lifetime of this object and restores the previous presenter.

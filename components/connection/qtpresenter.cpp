@@ -1,5 +1,6 @@
 #include "qtpresenter.h"
 
+#include "norvlogin.h"
 #include "norvmessage.h"
 
 #include <QApplication>
@@ -42,9 +43,9 @@ class ModalDialog {
   ModalDialog(const ModalDialog&) = delete;
   ModalDialog& operator=(const ModalDialog&) = delete;
   Dialog* operator->() const { return dialog_.data(); }
-  void Exec() {
-    if (dialog_) dialog_->exec();
-  }
+  // The dialog's result; Rejected when it is gone.
+  int Exec() { return dialog_ ? dialog_->exec() : QDialog::Rejected; }
+  bool Alive() const { return !dialog_.isNull(); }
 
  private:
   QPointer<Dialog> dialog_;
@@ -85,6 +86,19 @@ void QtPresenter::ShowMessageWindow(const QString& caption, const QString& text,
     window->SetMessage(caption, text, bottom);
     window.Exec();
   });
+}
+
+bool QtPresenter::LoginPrompt(TLoginRequest& request) {
+  if (!HaveWidgets()) return console_.LoginPrompt(request);
+  bool accepted = false;
+  RunOnGuiThread([&] {
+    ModalDialog dialog(new TNorvPasswordDlg(QApplication::activeWindow()));
+    dialog->Prepare(request);
+    // A dialog taken down with its parent while open counts as cancelled.
+    accepted = dialog.Exec() == QDialog::Accepted && dialog.Alive();
+    if (accepted) dialog->ReadBack(request);
+  });
+  return accepted;
 }
 
 void QtPresenter::Beep() {

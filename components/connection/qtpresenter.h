@@ -19,6 +19,8 @@ class QtPresenter : public Presenter {
                          PanelColour bottom) override;
   void Beep() override;
   void SetWaitCursor(bool on) override;
+  // Shows the login dialog modally over the active window.
+  bool LoginPrompt(TLoginRequest& request) override;
 
   // How many wait cursors this presenter has pushed and not yet taken back.
   int WaitCursorDepth() const { return waitCursors_; }
