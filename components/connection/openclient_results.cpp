@@ -592,6 +592,8 @@ CS_RETCODE ct_fetch(Command* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_
         for (auto& b : cmd->binds) std::fill(b.inds.begin(), b.inds.end(), CS_SMALLINT{0});
         CS_INT n = 0;
         rc = after_cancel(cmd, [&] { return ::ct_fetch(cmd->cs, type, offset, option, &n); });
+        // One line per batch the library fetched, so a trace shows what crossed the wire.
+        trace(sink_of(cmd), "ct_fetch_batch", rc, cmd, n);
         if (rc == CS_SUCCEED) {
           cmd->batch_rows = n;
         } else if (rc == CS_ROW_FAIL) {

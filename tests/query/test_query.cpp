@@ -367,6 +367,7 @@ TEST_P(CursorRowsTest, EveryRowOnceAndInOrder) {
   q->SetIsCursor(true);
   q->SetReadOnly(true);
   q->SetCurFetchRows(GetParam());
+  CallTrace trace;
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   int expected = 1;
   while (q->Next()) {
@@ -377,6 +378,9 @@ TEST_P(CursorRowsTest, EveryRowOnceAndInOrder) {
   }
   EXPECT_EQ(expected - 1, 600);
   EXPECT_EQ(q->RecNo(), 600);
+  // The library fetched whole batches of CurFetchRows, and one more that found the end.
+  const int batches = (600 + GetParam() - 1) / GetParam();
+  EXPECT_EQ(trace.Calls(QStringLiteral("ct_fetch_batch")).size(), batches + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(FetchRows, CursorRowsTest, ::testing::Values(10, 1000));
