@@ -694,22 +694,35 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   Done(sink, 0, static_cast<int32_t>(rows), true);
 }
 
+namespace {
+
+// The table an update or delete changes: named directly, or through an alias (or the plain
+// name) of its from list.
+struct DmlTarget {
+  sql::ObjectName name;
+  std::string alias;
+  const sql::TableRef* ref = nullptr;
+};
+
+template <typename FromList>
+DmlTarget FindDmlTarget(const sql::ObjectName& table, const FromList& from) {
+  DmlTarget target{table, {}, nullptr};
+  for (const auto& r : from) {
+    if (r->kind != sql::TableRefKind::Named) continue;
+    if ((!r->alias.empty() && r->alias == table.object && table.database.empty()) ||
+        (r->alias.empty() && r->name.object == table.object)) {
+      target = {r->name, r->alias, r.get()};
+    }
+  }
+  return target;
+}
+
+}  // namespace
+
 void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
   AutoBeginChained();
   if (!s.currentOf.empty()) Fail(2812, {"update where current of"});
-  // The target may be an alias declared in the from list.
-  sql::ObjectName targetName = s.table;
-  std::string alias;
-  const sql::TableRef* targetRef = nullptr;
-  for (const auto& r : s.from) {
-    if (r->kind != sql::TableRefKind::Named) continue;
-    if ((!r->alias.empty() && r->alias == s.table.object && s.table.database.empty()) ||
-        (r->alias.empty() && r->name.object == s.table.object)) {
-      targetRef = r.get();
-      targetName = r->name;
-      alias = r->alias;
-    }
-  }
+  auto [targetName, alias, targetRef] = FindDmlTarget(s.table, s.from);
   auto target = RequireTable(targetName);
   const auto& t = target.meta;
   currentTable_ = t.name;
@@ -780,18 +793,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
 void SessionImpl::RunDelete(const sql::DeleteStmt& s, ResultSink& sink) {
   AutoBeginChained();
   if (!s.currentOf.empty()) Fail(2812, {"delete where current of"});
-  sql::ObjectName targetName = s.table;
-  std::string alias;
-  const sql::TableRef* targetRef = nullptr;
-  for (const auto& r : s.from) {
-    if (r->kind != sql::TableRefKind::Named) continue;
-    if ((!r->alias.empty() && r->alias == s.table.object && s.table.database.empty()) ||
-        (r->alias.empty() && r->name.object == s.table.object)) {
-      targetRef = r.get();
-      targetName = r->name;
-      alias = r->alias;
-    }
-  }
+  auto [targetName, alias, targetRef] = FindDmlTarget(s.table, s.from);
   auto target = RequireTable(targetName);
   const auto& t = target.meta;
   currentTable_ = t.name;

@@ -1,5 +1,7 @@
 #include "engine/sqltypes.h"
 
+#include "engine/values.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -172,30 +174,7 @@ std::string StorageDecl(const TypeDesc& t) {
   return "TEXT COLLATE SYB";
 }
 
-std::string TypeName(const TypeDesc& t) {
-  switch (t.type) {
-    case SqlType::TinyInt: return "tinyint";
-    case SqlType::SmallInt: return "smallint";
-    case SqlType::Int: return "int";
-    case SqlType::BigInt: return "bigint";
-    case SqlType::Bit: return "bit";
-    case SqlType::Numeric: return "numeric";
-    case SqlType::Decimal: return "decimal";
-    case SqlType::Float: return "float";
-    case SqlType::Real: return "real";
-    case SqlType::Money: return "money";
-    case SqlType::SmallMoney: return "smallmoney";
-    case SqlType::DateTime: return "datetime";
-    case SqlType::SmallDateTime: return "smalldatetime";
-    case SqlType::Char: return "char";
-    case SqlType::VarChar: return "varchar";
-    case SqlType::Text: return "text";
-    case SqlType::Binary: return "binary";
-    case SqlType::VarBinary: return "varbinary";
-    case SqlType::Image: return "image";
-  }
-  return "int";
-}
+std::string TypeName(const TypeDesc& t) { return TypeName(t.type); }
 
 ColumnInfo MakeColumnInfo(const std::string& name, const TypeDesc& t, bool nullable) {
   ColumnInfo c;

@@ -4,15 +4,7 @@
 namespace sampleserver::testing {
 namespace {
 
-class EngineProcs : public EngineTest {
- protected:
-  void SetUp() override {
-    s = Login();
-    ASSERT_TRUE(s);
-    Run(*s, "use pubs2");
-  }
-  std::unique_ptr<Session> s;
-};
+class EngineProcs : public Pubs2Test {};
 
 TEST_F(EngineProcs, NestingTransactionCountAndNamesInVariables) {
   auto r = Run(*s, "create procedure pr_rec @n int as\n"

@@ -7,15 +7,7 @@
 namespace sampleserver::testing {
 namespace {
 
-class EnginePubs2 : public EngineTest {
- protected:
-  void SetUp() override {
-    s = Login();
-    ASSERT_TRUE(s);
-    Run(*s, "use pubs2");
-  }
-  std::unique_ptr<Session> s;
-};
+class EnginePubs2 : public Pubs2Test {};
 
 TEST_F(EnginePubs2, TableDataSetStatements) {
   // The index query of the table data set for authors.

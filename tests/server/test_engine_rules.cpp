@@ -5,15 +5,7 @@
 namespace sampleserver::testing {
 namespace {
 
-class EngineRules : public EngineTest {
- protected:
-  void SetUp() override {
-    s = Login();
-    ASSERT_TRUE(s);
-    Run(*s, "use pubs2");
-  }
-  std::unique_ptr<Session> s;
-};
+class EngineRules : public Pubs2Test {};
 
 TEST_F(EngineRules, BoundRulesJudgeInsertedValues) {
   auto r = Run(*s, "create rule rl_code as @code like '[A-Z][0-9]' or @code = 'ZZ'\n"

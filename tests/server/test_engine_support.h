@@ -89,7 +89,7 @@ inline std::string Text(const Value& v, SqlType type = SqlType::VarChar) {
 class EngineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!engine_) engine_ = Engine::Create({}).release();
+    if (!engine_) engine_ = Engine::Create({});
   }
   static void TearDownTestSuite() {}
 
@@ -130,7 +130,19 @@ class EngineTest : public ::testing::Test {
     return Text(sink.sets[0].rows[0][0], sink.sets[0].columns[0].type);
   }
 
-  static inline Engine* engine_ = nullptr;  // lives for the whole test program
+  // Lives for the whole test program; its private folder goes with it at exit.
+  static inline std::unique_ptr<Engine> engine_;
+};
+
+// A session of sa in the sample database.
+class Pubs2Test : public EngineTest {
+ protected:
+  void SetUp() override {
+    s = Login();
+    ASSERT_TRUE(s);
+    Run(*s, "use pubs2");
+  }
+  std::unique_ptr<Session> s;
 };
 
 }  // namespace sampleserver::testing
