@@ -852,7 +852,7 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
     if (!ty) Fail(2715, {cd.type.name});
     m.type = *ty;
     m.identity = cd.identity;
-    // Sybase's default for a column without a null spec is NOT NULL (or the user type's).
+    // Sybase's default for a column without NULL or NOT NULL is NOT NULL (or the user type's).
     m.nullable = cd.nullability == sql::Nullability::Null ||
                  (cd.nullability == sql::Nullability::Unspecified && allowNulls);
     if (m.identity || m.type.type == SqlType::Bit) m.nullable = false;
