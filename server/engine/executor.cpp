@@ -717,6 +717,27 @@ DmlTarget FindDmlTarget(const sql::ObjectName& table, const FromList& from) {
   return target;
 }
 
+// Puts the target of an update or delete, under its alias, and the other tables of its from
+// list into `scope`; returns those other tables as SQL.
+template <typename FromList>
+std::string TargetScope(Translator& tr, Scope& scope, const catalog::TableMeta& t,
+                        const std::string& alias, const FromList& from,
+                        const sql::TableRef* targetRef) {
+  Source src;
+  src.name = alias;
+  src.table = t.name;
+  src.aliased = alias != t.name;
+  src.sqlAlias = alias;
+  src.columns = t.columns;
+  scope.sources.push_back(src);
+  std::string sql;
+  for (const auto& r : from) {
+    if (r.get() == targetRef) continue;
+    sql += (sql.empty() ? "" : ", ") + tr.FromList({r.get()}, scope);
+  }
+  return sql;
+}
+
 }  // namespace
 
 void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
@@ -731,21 +752,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
   if (alias.empty()) alias = t.name;
   Translator tr(*this);
   Scope scope;
-  Source src;
-  src.name = alias;
-  src.table = t.name;
-  src.aliased = alias != t.name;
-  src.sqlAlias = alias;
-  src.columns = t.columns;
-  scope.sources.push_back(src);
-  std::vector<sql::TableRefPtr> none;
-  std::string from;
-  for (const auto& r : s.from) {
-    if (r.get() == targetRef) continue;
-    from += (from.empty() ? "" : ", ");
-    std::vector<sql::TableRefPtr> one;
-    from += tr.FromList({r.get()}, scope);
-  }
+  const std::string from = TargetScope(tr, scope, t, alias, s.from, targetRef);
   std::string sets;
   for (const auto& set : s.sets) {
     if (!set.variable.empty()) Fail(2812, {"update set @variable"});
@@ -801,18 +808,7 @@ void SessionImpl::RunDelete(const sql::DeleteStmt& s, ResultSink& sink) {
   if (alias.empty()) alias = t.name;
   Translator tr(*this);
   Scope scope;
-  Source src;
-  src.name = alias;
-  src.table = t.name;
-  src.aliased = alias != t.name;
-  src.sqlAlias = alias;
-  src.columns = t.columns;
-  scope.sources.push_back(src);
-  std::string from;
-  for (const auto& r : s.from) {
-    if (r.get() == targetRef) continue;
-    from += (from.empty() ? "" : ", ") + tr.FromList({r.get()}, scope);
-  }
+  const std::string from = TargetScope(tr, scope, t, alias, s.from, targetRef);
   std::string where = s.where ? tr.Expr(*s.where, &scope).sql : "";
   std::string tableSql = QuoteId(t.schema) + "." + QuoteId(t.name);
   std::string sql = "DELETE FROM " + tableSql + " WHERE rowid IN (SELECT " + QuoteId(alias) +

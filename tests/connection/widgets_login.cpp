@@ -13,24 +13,14 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "widget_helpers.h"
+
 #include <functional>
 
 namespace {
 
-bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-void ShowActive(QWidget& w) {
-  w.show();
-  w.activateWindow();
-  ASSERT_TRUE(ProcessUntil([&] { return w.isActiveWindow(); })) << "window never became active";
-}
+using norvtest::ProcessUntil;
+using norvtest::ShowActive;
 
 void Type(QWidget* target, Qt::Key key, const QString& text = QString()) {
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);

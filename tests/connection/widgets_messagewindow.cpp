@@ -22,9 +22,14 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "widget_helpers.h"
+
 #include <functional>
 
 namespace {
+
+using norvtest::ProcessUntil;
+using norvtest::ShowActive;
 
 using norv::PanelColour;
 
@@ -32,22 +37,6 @@ const QString kLongLine = QStringLiteral(
     "Msg 207, Level 16, State 4: Server 'SYB', Line 1: Invalid column name 'nosuchcolumn' in a "
     "line far wider than the window");
 const QString kText = kLongLine + QStringLiteral("\nsecond line\n\tthird line, tabbed");
-
-bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-// Shows `w` and waits until it is the active window.
-void ShowActive(QWidget& w) {
-  w.show();
-  w.activateWindow();
-  ASSERT_TRUE(ProcessUntil([&] { return w.isActiveWindow(); })) << "window never became active";
-}
 
 template <class T>
 T* Child(const QWidget& parent, const char* name) {
