@@ -599,8 +599,11 @@ int TNorvGrid::Execute() {
   auto settings = TakeSettings();
   std::unique_ptr<TNorvQuery> query(CreateQuery());
   norvgrid::GridWriter writer(*this);
-  Filler filler(*settings, writer, *query, [] { return false; });
-  const int result = filler.Run();
+  int result = 0;
+  {
+    Filler filler(*settings, writer, *query, [] { return false; });
+    result = filler.Run();
+  }
   // The query goes before the connection may be closed and before AfterExec.
   query.reset();
   busy_ = false;
