@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QPainter>
 #include <QPalette>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <algorithm>
@@ -173,9 +175,93 @@ Qt::ItemFlags TStringGridModel::flags(const QModelIndex& index) const {
 
 // ---- View --------------------------------------------------------------------------------------
 
+namespace {
+
+constexpr int kTextMargin = 3;
+
+bool Blank(const QModelIndex& index) { return index.data().toString().trimmed().isEmpty(); }
+
+// Text wider than its cell runs on over the empty cells to its right, as on a listing: a count
+// line under a narrow column stays readable. Text next to a filled cell is clipped, never elided.
+// The delegate draws the grid lines itself so that no line crosses text running on.
+class OverflowDelegate : public QStyledItemDelegate {
+ public:
+  explicit OverflowDelegate(TStringGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const QString text = opt.text;
+    opt.text.clear();
+    // Background, selection and focus as usual; the base class would fetch the text again.
+    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+
+    if (!text.isEmpty()) {
+      QRect area = opt.rect;
+      const int needed = TextWidth(opt, text);
+      const QAbstractItemModel* model = index.model();
+      for (int col = index.column() + 1;
+           area.width() < needed && col < model->columnCount() && Blank(model->index(index.row(), col));
+           ++col)
+        area.setRight(area.right() + grid_->columnWidth(col));
+      painter->save();
+      painter->setClipRect(area);
+      painter->setFont(opt.font);
+      painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                           : QPalette::Text));
+      painter->drawText(area.adjusted(kTextMargin, 0, -kTextMargin, 0),
+                        Qt::AlignLeft | Qt::AlignVCenter, text);
+      painter->restore();
+    }
+    DrawLines(painter, opt, index);
+  }
+
+ private:
+  static int TextWidth(const QStyleOptionViewItem& opt, const QString& text) {
+    return opt.fontMetrics.horizontalAdvance(text) + 2 * kTextMargin;
+  }
+
+  // True when text from this cell or one to its left runs on into the next cell.
+  bool RunsOn(const QStyleOptionViewItem& opt, const QModelIndex& index) const {
+    const QAbstractItemModel* model = index.model();
+    const int row = index.row();
+    if (index.column() + 1 >= model->columnCount() || !Blank(model->index(row, index.column() + 1)))
+      return false;
+    int source = index.column();
+    while (source >= 0 && Blank(model->index(row, source))) --source;
+    if (source < 0) return false;
+    const int start = grid_->columnViewportPosition(source);
+    const QString text = model->index(row, source).data().toString();
+    return start + TextWidth(opt, text) > opt.rect.right() + 1;
+  }
+
+  void DrawLines(QPainter* painter, const QStyleOptionViewItem& opt,
+                 const QModelIndex& index) const {
+    const TGridOptions options = grid_->Options();
+    const bool fixed = index.column() < grid_->FixedCols();
+    const bool vertical = options.Contains(fixed ? goFixedVertLine : goVertLine);
+    const bool horizontal = options.Contains(fixed ? goFixedHorzLine : goHorzLine);
+    if (!vertical && !horizontal) return;
+    const int style = grid_->style()->styleHint(QStyle::SH_Table_GridLineColor, &opt, grid_);
+    painter->save();
+    painter->setPen(QColor::fromRgba(static_cast<QRgb>(style)));
+    const QRect r = opt.rect;
+    if (horizontal) painter->drawLine(r.bottomLeft(), r.bottomRight());
+    if (vertical && !RunsOn(opt, index)) painter->drawLine(r.topRight(), r.bottomRight());
+    painter->restore();
+  }
+
+  TStringGrid* grid_;
+};
+
+}  // namespace
+
 TStringGrid::TStringGrid(QWidget* parent)
     : QTableView(parent), model_(new TStringGridModel(this)) {
   setModel(model_);
+  setItemDelegate(new OverflowDelegate(this));
   verticalHeader()->hide();
   // Uniform rows let the view place any of a million rows without measuring them.
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -257,7 +343,8 @@ void TStringGrid::ApplyWidths() {
 
 void TStringGrid::SetOptions(TGridOptions value) {
   options_ = value;
-  setShowGrid(value.Contains(goVertLine) || value.Contains(goHorzLine));
+  setShowGrid(false);  // the delegate draws the lines
+  viewport()->update();
   setSelectionMode(value.Contains(goRangeSelect) ? QAbstractItemView::ContiguousSelection
                                                  : QAbstractItemView::SingleSelection);
   horizontalHeader()->setSectionResizeMode(

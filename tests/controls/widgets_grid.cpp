@@ -10,6 +10,7 @@
 #include "widget_helpers.h"
 
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -319,6 +320,40 @@ TEST_F(GridTest, DisconnectsAtTheEndWhenAsked) {
   grid_->SetSql(QStringLiteral("select 1"));
   grid_->Execute();
   EXPECT_FALSE(db_->Connected());
+}
+
+// ---- Drawing -------------------------------------------------------------------------------------
+
+// A count line under a narrow column runs on over the empty cells beside it, with no grid line
+// through it; next to a filled cell the line is drawn and the text clipped.
+TEST(StringGridDrawing, TextRunsOnOverEmptyCellsWithoutAGridLineThroughIt) {
+  TStringGrid grid;
+  grid.resize(400, 200);
+  grid.SetColCount(4);
+  grid.SetRowCount(4);
+  for (int c = 0; c < 4; ++c) grid.SetColWidths(c, 50);
+  grid.SetCells(1, 1, QStringLiteral("(12345 rows affected)"));
+  grid.SetCells(1, 2, QStringLiteral("(12345 rows affected)"));
+  grid.SetCells(2, 2, QStringLiteral("x"));
+  grid.show();
+  grid.Repaint();
+  const QImage image = grid.viewport()->grab().toImage();
+  // The line's colour, read where a line must be: the right edge of column 0.
+  const QColor line = image.pixelColor(grid.columnViewportPosition(1) - 1, 5);
+  ASSERT_NE(line, image.pixelColor(grid.columnViewportPosition(1) + 10, 5));
+  // Pixels of the line's colour down the right edge of column 1, within body row `row`.
+  auto lineHeight = [&](int row) {
+    const int x = grid.columnViewportPosition(2) - 1;
+    const int top = grid.rowViewportPosition(row - 1);
+    int count = 0;
+    for (int y = top + 2; y < top + grid.rowHeight(row - 1) - 2; ++y)
+      if (image.pixelColor(x, y) == line) ++count;
+    return count;
+  };
+  const int inner = grid.rowHeight(0) - 4;
+  EXPECT_LT(lineHeight(1), inner / 2);
+  EXPECT_EQ(lineHeight(2), inner);
+  EXPECT_EQ(lineHeight(3), inner);  // an empty row has all its lines
 }
 
 }  // namespace

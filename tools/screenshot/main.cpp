@@ -1,0 +1,89 @@
+// Draws the demonstration's main window as a user sees it after logging in as sa and pressing
+// Execute: usage norvscreenshot OUT.png. The sample server runs in-process on a free port with
+// throw-away databases, named SAMPLE in a temporary SQL.INI.
+#include "connection/norvapplication.h"
+#include "connection/norvdatabase.h"
+#include "connection/norvlogin.h"
+#include "tds/sampleserver.h"
+#include "u_main.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+// Keeps the event loop turning for `ms` milliseconds, so that layouts settle and the grid paints.
+void Settle(int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
+  QDir(sybase.path()).mkpath(QStringLiteral("INI"));
+  QFile ini(sybase.filePath(QStringLiteral("INI/SQL.INI")));
+  if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    throw std::runtime_error("cannot write SQL.INI");
+  ini.write(QStringLiteral("[SAMPLE]\nquery=TCP,127.0.0.1,%1\n").arg(port).toUtf8());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  NorvApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: norvscreenshot OUT.png\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  try {
+    QTemporaryDir sybase;
+    sampleserver::ServerOptions options;
+    options.dataDir = sybase.filePath(QStringLiteral("data")).toStdString();
+    auto server = sampleserver::SampleServer::Start(options);
+    WriteSqlIni(sybase, server->Port());
+    // Read by the window's connection when it is created.
+    qputenv("SYBASE", sybase.path().toUtf8());
+
+    auto window = std::make_unique<Tf_main>();
+    // A screen without a window manager does not maximise: give it a roomy size instead.
+    window->resize(1040, 660);
+    window->show();
+    Settle(200);
+
+    // The real login dialog comes up modally; press its OK as the user would.
+    QTimer pressOk;
+    QObject::connect(&pressOk, &QTimer::timeout, [&] {
+      if (auto* dialog = qobject_cast<TNorvPasswordDlg*>(QApplication::activeModalWidget())) {
+        pressOk.stop();
+        dialog->OKBtn->click();
+      }
+    });
+    pressOk.start(50);
+    window->btn_connect->click();
+    if (!window->db->Connected()) throw std::runtime_error("the login to the sample server failed");
+    window->btn_execute->click();
+    // Drag the splitter down, as a user would, so that the listing reaches the catalog rows.
+    window->Splitter1->setSizes({400, 100});
+    Settle(500);
+
+    if (!window->grab().save(out, "PNG")) throw std::runtime_error("cannot write the picture");
+    window->btn_close->click();
+    window.reset();
+    server->Stop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "norvscreenshot: %s\n", e.what());
+    return 1;
+  }
+  std::printf("%s\n", qPrintable(out));
+  return 0;
+}
