@@ -1,5 +1,6 @@
 #include "u_main.h"
 
+#include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/presenter.h"
 #include "controls/norvchklistbox.h"
@@ -147,7 +148,8 @@ void Tf_main::CreateMenu() {
   auto add = [&](const char* name, const QString& text, void (Tf_main::*handler)()) {
     QAction* action = MainMenu1->addAction(text);
     action->setObjectName(QString::fromLatin1(name));
-    connect(action, &QAction::triggered, this, handler);
+    connect(action, &QAction::triggered, this,
+            [this, handler] { RunHandler([&] { (this->*handler)(); }); });
     return action;
   };
   Close1 = add("Close1", QStringLiteral("Close"), &Tf_main::btn_closeClick);
@@ -175,7 +177,8 @@ void Tf_main::CreatePanel() {
   auto button = [&](const char* name, const QString& text, void (Tf_main::*handler)()) {
     auto* b = new QPushButton(text, Panel1);
     b->setObjectName(QString::fromLatin1(name));
-    connect(b, &QPushButton::clicked, this, handler);
+    connect(b, &QPushButton::clicked, this,
+            [this, handler] { RunHandler([&] { (this->*handler)(); }); });
     return b;
   };
   // The three lists show a few rows each and share the panel's spare width.
@@ -218,7 +221,8 @@ void Tf_main::CreatePanel() {
   lb_databases->SetTrimResults(false);
   lb_databases->SetRowsReturned(false);
   // Only a user's pick switches the database, not the fill that selects the first item.
-  connect(lb_databases, &QComboBox::activated, this, &Tf_main::lb_databasesChange);
+  connect(lb_databases, &QComboBox::activated, this,
+          [this] { RunHandler([&] { lb_databasesChange(); }); });
 
   lb = new QListWidget(Panel1);
   lb->setObjectName(QStringLiteral("lb"));

@@ -21,18 +21,28 @@ NorvApplication::~NorvApplication() {
 bool NorvApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
+  } catch (...) {
+    ShowCurrentException();
+  }
+  return false;
+}
+
+void NorvApplication::ShowCurrentException() noexcept {
+  try {
+    throw;
   } catch (const EAbort&) {
     // Already reported by whoever aborted.
   } catch (const Exception& e) {
     ShowError(e.Message());
   } catch (const std::exception& e) {
     ShowError(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    ShowError(QStringLiteral("Unknown error"));
   }
-  return false;
 }
 
-void NorvApplication::ShowError(const QString& message) {
-  QString caption = applicationDisplayName();
+void NorvApplication::ShowError(const QString& message) noexcept {
+  QString caption = QApplication::applicationDisplayName();
   if (caption.isEmpty()) caption = QStringLiteral("Error");
   // Nothing may leave notify(): the event dispatcher below it is C code.
   try {

@@ -8,6 +8,7 @@
 #include <QApplication>
 
 #include <memory>
+#include <utility>
 
 class NorvApplication : public QApplication {
   Q_OBJECT
@@ -19,9 +20,24 @@ class NorvApplication : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 
+  // Shows the exception being handled (call it inside a catch block) as one that escaped an event
+  // handler: its message in a box, EAbort silently dropped.
+  static void ShowCurrentException() noexcept;
+
  private:
-  void ShowError(const QString& message);
+  static void ShowError(const QString& message) noexcept;
 
   norv::Presenter* installed_ = nullptr;  // owned by the installation
   std::unique_ptr<norv::Presenter> previous_;
 };
+
+// Runs a window's handler so that what it raises is shown by the application, without unwinding
+// through Qt's signal delivery, which is not made for exceptions (its guards would leak).
+template <typename Handler>
+void RunHandler(Handler&& handler) noexcept {
+  try {
+    std::forward<Handler>(handler)();
+  } catch (...) {
+    NorvApplication::ShowCurrentException();
+  }
+}
