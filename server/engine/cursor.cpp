@@ -31,12 +31,7 @@ int32_t SessionImpl::CursorDeclare(const std::string& name, std::string_view sel
   po.quotedIdentifier = options_.quotedIdentifier;
   auto parsed = sql::Parse(select, po);
   if (!parsed.ok()) {
-    ServerMessage m;
-    m.number = parsed.error->number;
-    m.severity = static_cast<uint8_t>(parsed.error->severity);
-    m.text = parsed.error->text;
-    m.line = parsed.error->line;
-    Send(sink, m);
+    Send(sink, ParseErrorMessage(*parsed.error));
     return 0;
   }
   if (parsed.statements.size() != 1 || parsed.statements[0]->kind != sql::StmtKind::Select) {

@@ -2,6 +2,7 @@
 // executed on SQLite. The protocol layer drives it; it knows nothing of the wire.
 #pragma once
 
+#include "bulk.h"
 #include "sink.h"
 #include "types.h"
 
@@ -43,6 +44,21 @@ enum CursorStatus : uint16_t {
   kCursorUpdatable = 0x10, kCursorRowCount = 0x20, kCursorDeallocated = 0x40,
 };
 
+// A parameter of an RPC, a prepared statement's execution or a language command, typed as the
+// client declared it.
+struct ParamValue {
+  std::string name;     // "@name" as sent; empty when positional
+  ColumnInfo type;      // the declared type; its name is unused
+  Value value;          // std::monostate: NULL
+  bool output = false;  // the caller wants the value back
+};
+
+// What a prepare learned about a statement: its parameters and, for a query, its columns.
+struct PreparedInfo {
+  std::vector<ColumnInfo> params;
+  std::vector<ColumnInfo> columns;
+};
+
 // One client connection's state: current database, options, variables, #temp tables,
 // transaction, cursors. Used by one thread at a time.
 class Session {
@@ -78,6 +94,28 @@ class Session {
   virtual bool CursorClose(int32_t id, bool deallocate, ResultSink& sink) = 0;
   virtual uint16_t CursorState(int32_t id) const = 0;               // CursorStatus bits
   virtual int32_t CursorRows(int32_t id) const = 0;
+
+  // An RPC: runs the procedure with the given parameters (matched by name, else by position),
+  // then sends its return status, the output parameters and one final Done. An engine without
+  // procedures refuses with message 2812.
+  virtual void CallProcedure(const std::string& name, const std::vector<ParamValue>& params,
+                             ResultSink& sink);
+  // A language batch whose parameters (@name) were sent beside it.
+  virtual void ExecuteWithParams(std::string_view sql, const std::vector<ParamValue>& params,
+                                 ResultSink& sink);
+  // Prepared statements, by the client's id; a prepare replaces a statement of the same id.
+  // Failures go to the sink as messages; no Done is sent by Prepare and Deallocate.
+  virtual bool Prepare(const std::string& id, std::string_view sql, PreparedInfo* info,
+                       ResultSink& sink);
+  // Runs the statement with `?` bound positionally; sends its results and Dones.
+  virtual void ExecutePrepared(const std::string& id, const std::vector<ParamValue>& params,
+                               ResultSink& sink);
+  virtual bool Deallocate(const std::string& id, ResultSink& sink);
+
+  // "insert bulk <table>": the copy's rows follow as bulk messages. Ends with one Done; on
+  // refusal (no bulk-copy login, no such table) that Done carries the error and null returns.
+  // An engine without bulk copy refuses every table.
+  virtual std::unique_ptr<BulkInsert> BeginBulkInsert(std::string_view table, ResultSink& sink);
 };
 
 class Engine {

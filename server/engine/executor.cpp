@@ -237,6 +237,7 @@ SessionImpl::Flow SessionImpl::RunStatement(const sql::Stmt& stmt, ResultSink& s
     case K::Return: {
       const auto& r = stmt.As<sql::ReturnStmt>();
       returnStatus_ = 0;
+      returnGiven_ = r.value != nullptr;
       if (r.value) {
         try {
           Value v = EvaluateAs(*r.value, *BuiltinType("int", std::nullopt, std::nullopt));
@@ -286,6 +287,7 @@ void SessionImpl::ReportCurrentError(ResultSink& sink) {
   }
   EndStatement(false);
   lastError_ = m.number;
+  ++errorsRaised_;
   Send(sink, m);
   Done(sink, kDoneError, 0, false);
   if (abortBatch) batchAborted_ = true;

@@ -12,6 +12,16 @@
 
 namespace sampleserver {
 
+ServerMessage ParseErrorMessage(const sql::ParseError& error) {
+  ServerMessage m;
+  m.number = error.number;
+  m.severity = static_cast<uint8_t>(error.severity);
+  m.state = static_cast<uint8_t>(error.state);
+  m.text = error.text;
+  m.line = error.line;
+  return m;
+}
+
 using storage::Exec;
 using storage::QuoteId;
 using storage::Statement;
@@ -181,19 +191,15 @@ void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
   }
 }
 
-void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink) {
+void SessionImpl::ExecuteBatch(std::string_view text, ResultSink& sink,
+                               std::map<std::string, Variable> params) {
   // Local variables live for one batch.
-  variables_.clear();
+  variables_ = std::move(params);
   sql::ParseOptions po;
   po.quotedIdentifier = options_.quotedIdentifier;
   auto parsed = sql::Parse(text, po);
   if (!parsed.ok()) {
-    ServerMessage m;
-    m.number = parsed.error->number;
-    m.severity = static_cast<uint8_t>(parsed.error->severity);
-    m.state = static_cast<uint8_t>(parsed.error->state);
-    m.text = parsed.error->text;
-    m.line = parsed.error->line;
+    const ServerMessage m = ParseErrorMessage(*parsed.error);
     Send(sink, m);
     lastError_ = m.number;
     Done(sink, kDoneError, 0, false);

@@ -10,6 +10,7 @@
 #include "engine/sqltypes.h"
 #include "engine/storage.h"
 #include "sql/ast.h"
+#include "sql/parser.h"
 
 #include <atomic>
 #include <map>
@@ -84,6 +85,25 @@ struct Options {
   std::map<std::string, bool> identityInsert;  // table name -> on
 };
 
+// A statement prepared by the client: its text with `?` renamed to @P1..@Pn.
+struct Prepared {
+  std::string text;
+  size_t paramCount = 0;
+  PreparedInfo info;
+};
+
+// One argument of a procedure call, evaluated in the caller's context.
+struct ProcArg {
+  std::string name;          // "@param" as written or sent; empty when positional
+  bool useDefault = false;   // `default` written, or nothing given
+  Value value;
+  TypeDesc type;
+  bool output = false;       // the caller asked for the value back
+  std::string variable;      // language exec: the caller's variable an output goes to
+  bool returned = false;     // set by the call: value and type now hold the output
+  std::string paramName;     // set by the call: the procedure's name for the parameter
+};
+
 struct Cursor {
   int32_t id = 0;
   std::string name;
@@ -96,6 +116,9 @@ struct Cursor {
   size_t position = 0;
   bool described = false;
 };
+
+// The message of a batch the parser rejected, as the server reports it.
+ServerMessage ParseErrorMessage(const sql::ParseError& error);
 
 class SessionImpl : public Session {
  public:
@@ -122,6 +145,20 @@ class SessionImpl : public Session {
   uint16_t CursorState(int32_t id) const override;
   int32_t CursorRows(int32_t id) const override;
 
+  // RPC, parameters and prepared statements (calls.cpp)
+  void CallProcedure(const std::string& name, const std::vector<ParamValue>& params,
+                     ResultSink& sink) override;
+  void ExecuteWithParams(std::string_view sql, const std::vector<ParamValue>& params,
+                         ResultSink& sink) override;
+  bool Prepare(const std::string& id, std::string_view sql, PreparedInfo* info,
+               ResultSink& sink) override;
+  void ExecutePrepared(const std::string& id, const std::vector<ParamValue>& params,
+                       ResultSink& sink) override;
+  bool Deallocate(const std::string& id, ResultSink& sink) override;
+
+  // Bulk copy (bulk.cpp)
+  std::unique_ptr<BulkInsert> BeginBulkInsert(std::string_view table, ResultSink& sink) override;
+
   // Used by the engine: runs a script of batches separated by "go" lines; returns the error
   // messages it produced.
   std::vector<ServerMessage> RunScript(std::string_view script);
@@ -138,6 +175,7 @@ class SessionImpl : public Session {
 
  private:
   friend class Translator;
+  friend class BulkInserter;
   // --- connection and databases
   void OpenConnection();
   void AttachAll();
@@ -148,7 +186,9 @@ class SessionImpl : public Session {
   void Send(ResultSink& sink, ServerMessage m) const;
   [[noreturn]] void Fail(int number, std::vector<std::string> args = {}, bool abortBatch = false);
 
-  void ExecuteBatch(std::string_view text, ResultSink& sink);
+  // `params` become the batch's first variables.
+  void ExecuteBatch(std::string_view text, ResultSink& sink,
+                    std::map<std::string, Variable> params = {});
   // --- execution (executor.cpp)
   enum class Flow { Normal, Break, Continue, Return };
   void RunBatch(const std::vector<sql::StmtPtr>& statements, std::string_view text,
@@ -218,6 +258,12 @@ class SessionImpl : public Session {
   void RunCursorStatement(const sql::Stmt& s, ResultSink& sink);
   void RunProcedure(const std::string& schema, const catalog::ObjectRef& proc,
                     const sql::ExecStmt& s, ResultSink& sink);
+  // Runs a procedure with evaluated arguments; outputs come back in `args` (value and the
+  // parameter's type). Returns the procedure's return status.
+  int CallProc(const std::string& schema, const catalog::ObjectRef& proc, std::vector<ProcArg>& args,
+               ResultSink& sink, bool* failed = nullptr);
+  // The outputs a call sends to the client (only the outermost call sends any).
+  void SendOutputs(const std::vector<ProcArg>& args, ResultSink& sink);
 
   // --- transactions
   void BeginStatement();
@@ -253,10 +299,13 @@ class SessionImpl : public Session {
   int64_t lastIdentity_ = 0;
   int nestlevel_ = 0;
   int returnStatus_ = 0;
+  bool returnGiven_ = false;  // the last return statement carried a value
+  int errorsRaised_ = 0;      // statements that failed, for a procedure's status
   bool batchAborted_ = false;
   int currentLine_ = 1;
   std::map<int32_t, Cursor> cursors_;
   int32_t nextCursorId_ = 1;
+  std::map<std::string, Prepared> prepared_;
   int savepointSeq_ = 0;
   std::string batchText_;
   std::string currentTable_;  // the table a DML statement writes, for its messages

@@ -34,6 +34,12 @@ class ResultSink {
   // The current database changed (use): the protocol layer sends the environment change.
   virtual void DatabaseChanged(const std::string& newName, const std::string& oldName) = 0;
   virtual void ReturnStatus(int32_t status) = 0;
+  // A procedure's output parameters, after its return status and before its Done. Each
+  // description's name is the parameter's name as the client knows it.
+  virtual void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) {
+    (void)params;
+    (void)values;
+  }
   // Polled between rows and statements: true once the client asked to cancel (attention).
   virtual bool Cancelled() const = 0;
 };

@@ -6,6 +6,7 @@
 #include "sql/parser.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace sampleserver {
 
@@ -82,6 +83,51 @@ void SessionImpl::RunExec(const sql::ExecStmt& s, ResultSink& sink) {
 
 void SessionImpl::RunProcedure(const std::string& schema, const catalog::ObjectRef& proc,
                                const sql::ExecStmt& s, ResultSink& sink) {
+  // Arguments are evaluated in the caller's context.
+  std::vector<ProcArg> args;
+  for (const auto& a : s.args) {
+    ProcArg pa;
+    pa.name = a.name;
+    const auto* bare = a.value->If<sql::ColumnExpr>();
+    if (bare && bare->Bare() && bare->column == "default") {
+      pa.useDefault = true;
+    } else if (bare && bare->Bare()) {
+      pa.value = Value{bare->column};  // a bare word is passed as a string
+      pa.type = *BuiltinType("varchar", 255, std::nullopt);
+    } else {
+      pa.value = Evaluate(*a.value, &pa.type);
+      if (a.output)
+        if (const auto* var = a.value->If<sql::VariableExpr>()) {
+          pa.output = true;
+          pa.variable = var->name;
+        }
+    }
+    args.push_back(std::move(pa));
+  }
+  bool failed = false;
+  int status = CallProc(schema, proc, args, sink, &failed);
+  for (const auto& a : args) {
+    if (!a.returned || a.variable.empty()) continue;
+    auto it = variables_.find(a.variable);
+    if (it != variables_.end()) it->second.value = ToValue(a.value, a.type, it->second.type, true);
+  }
+  if (!s.returnVariable.empty()) {
+    auto it = variables_.find(s.returnVariable);
+    if (it == variables_.end()) Fail(137, {s.returnVariable});
+    it->second.value = ToValue(Value{int64_t{status}}, *BuiltinType("int", std::nullopt, std::nullopt),
+                               it->second.type, true);
+  }
+  // Only the client's own call reports a status and outputs; nested calls return them to
+  // their caller alone, as a server does.
+  if (nestlevel_ == 0) {
+    sink.ReturnStatus(status);
+    SendOutputs(args, sink);
+  }
+  Done(sink, failed ? kDoneError : 0, 0, false);
+}
+
+int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& proc,
+                          std::vector<ProcArg>& args, ResultSink& sink, bool* failed) {
   if (nestlevel_ >= 16) Fail(217, {"16"});
   std::string text;
   {
@@ -98,30 +144,28 @@ void SessionImpl::RunProcedure(const std::string& schema, const catalog::ObjectR
   const auto* def = parsed.statements[0]->If<sql::CreateProcedureStmt>();
   if (!def) Fail(2812, {proc.name});
 
-  // Parameters are bound in the caller's context.
+  // Named arguments go to their parameter, the others by position.
+  std::vector<ProcArg*> argOf(def->params.size(), nullptr);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].name.empty()) {
+      if (i < argOf.size() && !argOf[i]) argOf[i] = &args[i];
+      continue;
+    }
+    for (size_t k = 0; k < def->params.size(); ++k)
+      if (def->params[k].name == args[i].name) argOf[k] = &args[i];
+  }
   std::map<std::string, Variable> frame;
-  std::vector<std::pair<std::string, std::string>> outputs;  // param -> caller variable
   for (size_t i = 0; i < def->params.size(); ++i) {
     const auto& p = def->params[i];
     auto ty = ResolveType(p.type);
     if (!ty) Fail(2715, {p.type.name});
-    const sql::ExecArg* arg = nullptr;
-    for (const auto& a : s.args)
-      if (a.name == p.name) arg = &a;
-    if (!arg && i < s.args.size() && s.args[i].name.empty()) arg = &s.args[i];
+    ProcArg* arg = argOf[i];
     Variable v{*ty, std::monostate{}};
-    const auto* bare = arg ? arg->value->If<sql::ColumnExpr>() : nullptr;
-    bool useDefault = !arg || (bare && bare->Bare() && bare->column == "default");
-    if (useDefault) {
+    if (!arg || arg->useDefault) {
       if (!p.defaultValue) Fail(201, {proc.name, p.name});
       v.value = EvaluateAs(*p.defaultValue, *ty);
-    } else if (bare && bare->Bare()) {
-      v.value = ToValue(Value{bare->column}, *BuiltinType("varchar", 255, std::nullopt), *ty, true);
     } else {
-      v.value = EvaluateAs(*arg->value, *ty);
-      if (arg->output && p.output)
-        if (const auto* var = arg->value->If<sql::VariableExpr>())
-          outputs.push_back({p.name, var->name});
+      v.value = ToValue(arg->value, arg->type, *ty, true);
     }
     frame[p.name] = std::move(v);
   }
@@ -131,6 +175,8 @@ void SessionImpl::RunProcedure(const std::string& schema, const catalog::ObjectR
   batchText_ = text;
   ++nestlevel_;
   returnStatus_ = 0;
+  returnGiven_ = false;
+  int errorsBefore = errorsRaised_;
   int trancountBefore = trancount_;
   try {
     RunList(def->body, sink);
@@ -140,20 +186,41 @@ void SessionImpl::RunProcedure(const std::string& schema, const catalog::ObjectR
     batchText_ = savedText;
     throw;
   }
+  // Without a return value of its own a procedure reports 0, or -6 (a user error) when its
+  // statements failed; then its end carries the error bit too. A nested call's status is not
+  // its caller's.
+  bool hadErrors = errorsRaised_ != errorsBefore;
+  int status = returnGiven_ ? returnStatus_ : hadErrors ? -6 : 0;
+  if (failed) *failed = hadErrors;
+  returnGiven_ = false;
   --nestlevel_;
   std::swap(frame, variables_);
   batchText_ = savedText;
   database_ = savedDb;
   batchAborted_ = false;
-  for (const auto& [param, var] : outputs) {
-    auto it = variables_.find(var);
-    if (it != variables_.end())
-      it->second.value = ToValue(frame[param].value, frame[param].type, it->second.type, true);
+  for (size_t i = 0; i < def->params.size(); ++i) {
+    ProcArg* arg = argOf[i];
+    if (!arg || !arg->output || !def->params[i].output) continue;
+    const Variable& v = frame[def->params[i].name];
+    arg->returned = true;
+    arg->value = v.value;
+    arg->type = v.type;
+    arg->paramName = def->params[i].name;
   }
   if (trancount_ != trancountBefore)
     Send(sink, Msg(266, {std::to_string(trancountBefore), std::to_string(trancount_)}));
-  sink.ReturnStatus(returnStatus_);
-  Done(sink, 0, 0, false);
+  return status;
+}
+
+void SessionImpl::SendOutputs(const std::vector<ProcArg>& args, ResultSink& sink) {
+  std::vector<ColumnInfo> formats;
+  std::vector<Value> values;
+  for (const auto& a : args) {
+    if (!a.returned) continue;
+    formats.push_back(MakeColumnInfo(a.name.empty() ? a.paramName : a.name, a.type, true));
+    values.push_back(a.value);
+  }
+  if (!formats.empty()) sink.OutputParams(formats, values);
 }
 
 bool SessionImpl::RunSystemProcedure(const std::string& name, const sql::ExecStmt& s,
@@ -163,13 +230,13 @@ bool SessionImpl::RunSystemProcedure(const std::string& name, const sql::ExecStm
   std::string schema = SchemaOf(database_);
   std::string Q = QuoteId(schema) + ".";
   auto finish = [&](int status) {
-    sink.ReturnStatus(status);
+    if (nestlevel_ == 0) sink.ReturnStatus(status);
     Done(sink, 0, 0, false);
     return true;
   };
   auto fail = [&](int number, std::vector<std::string> args) {
     Send(sink, Msg(number, std::move(args)));
-    sink.ReturnStatus(1);
+    if (nestlevel_ == 0) sink.ReturnStatus(1);
     Done(sink, 0, 0, false);
     return true;
   };
@@ -428,6 +495,22 @@ bool SessionImpl::RunSystemProcedure(const std::string& name, const sql::ExecStm
                     VarcharColumn("loginame", 30), VarcharColumn("origname", 30),
                     VarcharColumn("hostname", 30), IntColumn("blk_spid"), VarcharColumn("dbname", 30),
                     VarcharColumn("cmd", 30), IntColumn("block_xloid")},
+             rows);
+    return finish(0);
+  }
+  if (name == "sp_databases") {
+    // The ODBC catalog procedure: each database with its size in kilobytes.
+    std::vector<std::vector<Value>> rows;
+    Statement st(db_.get(), "SELECT name FROM main.sysdatabases ORDER BY name");
+    while (st.Step()) {
+      std::string db = st.Text(0);
+      std::error_code ec;
+      auto bytes = std::filesystem::file_size(engine_->PathOf(db), ec);
+      int64_t kb = ec ? 0 : static_cast<int64_t>(bytes / 1024);
+      rows.push_back({Value{db}, Value{kb}, Value{}});
+    }
+    SendRows(sink, {VarcharColumn("database_name", 30), IntColumn("database_size"),
+                    VarcharColumn("remarks", 254, true)},
              rows);
     return finish(0);
   }

@@ -1,5 +1,7 @@
 #include "tds/connection.h"
 
+#include "tds/params.h"
+#include "tds/rpc.h"
 #include "tds/tokens.h"
 
 #include <poll.h>
@@ -16,7 +18,6 @@ namespace {
 constexpr uint8_t kProductVersion[4] = {15, 7, 0, 0};
 constexpr char kProductName[] = "Adaptive Server Enterprise";
 constexpr int32_t kMsgCursorNotFound = 557;
-constexpr int32_t kMsgProcNotFound = 2812;
 // This server's own number for a request it does not serve.
 constexpr int32_t kMsgUnsupported = 16001;
 
@@ -40,7 +41,7 @@ std::vector<uint8_t> GrantedCaps(std::vector<uint8_t> mask) {
 
 // Turns what the engine produces into tokens. The last DONE is held back until it is known
 // whether more follows, because only the reply's final DONE may go without the MORE bit.
-class ReplySink final : public ResultSink {
+class ReplySink final : public ResultSink, public TokenOutput {
  public:
   ReplySink(Connection& conn, size_t packetSize, std::string server)
       : conn_(conn), packetSize_(packetSize), server_(std::move(server)) {}
@@ -97,10 +98,20 @@ class ReplySink final : public ResultSink {
     After();
   }
 
+  void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) override {
+    if (cancelled_) return;
+    Before();
+    WriteOutputParams(out_, params, values);
+    After();
+  }
+
   bool Cancelled() const override {
     if (!cancelled_ && conn_.PollAttention()) cancelled_ = true;
     return cancelled_;
   }
+
+  ByteWriter& Begin() override { return Control(); }
+  void End() override { EndControl(); }
 
   // For tokens the protocol layer writes itself.
   ByteWriter& Control() {
@@ -363,17 +374,32 @@ bool Connection::Serve(const Message& m) {
   switch (m.type) {
     case kPacketAttention: {
       // Idle, or the reply had already ended: the acknowledgement stands alone.
+      bulk_.Abandon();
       ByteWriter w;
       WriteDone(w, kTokDone, kDoneAttn, 0);
       Send(w.Buffer(), true);
       return true;
     }
     case kPacketNormal: {
+      // A request after "insert bulk" without the batch's end abandons the copy; the rows the
+      // client still held then come first in this message.
+      bool abandoned = bulk_.Abandon();
       std::vector<Request> requests;
+      std::string malformed;
       try {
         requests = ParseRequests(m.payload);
       } catch (const ProtocolError& e) {
-        Unsupported(sink, std::string("Malformed request: ") + e.what() + ".");
+        malformed = e.what();
+      }
+      if (abandoned && (!malformed.empty() ||
+                        (!requests.empty() && std::holds_alternative<UnknownReq>(requests.front())))) {
+        sink.Message(BulkCopy::PrematureEnd());
+        sink.Done(kDoneError, 0, false);
+        sink.Finish();
+        return true;
+      }
+      if (!malformed.empty()) {
+        Unsupported(sink, "Malformed request: " + malformed + ".");
         sink.Finish();
         return true;
       }
@@ -384,13 +410,15 @@ bool Connection::Serve(const Message& m) {
       return !logout;
     }
     case kPacketQuery:
+      bulk_.Abandon();
       session_->Execute(std::string_view(reinterpret_cast<const char*>(m.payload.data()), m.payload.size()),
                         sink);
       sink.Finish();
       return true;
     case kPacketBulk:
-      Unsupported(sink, "Bulk copy is not supported by this server.");
-      sink.Finish();
+      // Pieces arrive packet by packet; only the message's last one is answered.
+      bulk_.Piece(m, sink);
+      if (!m.partial) sink.Finish();
       return true;
     case kPacketPrelogin:
     case kPacketLogin:
@@ -424,8 +452,10 @@ void Connection::HandleRequests(const std::vector<Request>& requests, ReplySink&
     if (sink.WasCancelled()) break;
     if (auto lang = std::get_if<LanguageReq>(&r)) {
       endControl();
-      if (lang->hasParams) {
-        Unsupported(sink, "Parameters on language commands are not supported.");
+      if (auto table = BulkCopy::Target(lang->text)) {
+        bulk_.Begin(*session_, *table, sink);
+      } else if (lang->hasParams) {
+        session_->ExecuteWithParams(lang->text, lang->params, sink);
       } else {
         session_->Execute(lang->text, sink);
       }
@@ -448,14 +478,10 @@ void Connection::HandleRequests(const std::vector<Request>& requests, ReplySink&
       endControl();
     } else if (auto rpc = std::get_if<RpcReq>(&r)) {
       endControl();
-      sink.Error(kMsgProcNotFound,
-                 "Stored procedure '" + rpc->name +
-                     "' not found. Specify owner.objectname or use sp_help to check whether the object "
-                     "exists (sp_help may produce lots of output).");
-      sink.Done(kDoneError, 0, false);
-    } else if (std::holds_alternative<DynamicReq>(r)) {
+      HandleRpc(*session_, *rpc, sink);
+    } else if (auto dyn = std::get_if<DynamicReq>(&r)) {
       endControl();
-      Unsupported(sink, "Dynamic SQL is not supported by this server.");
+      HandleDynamic(*session_, *dyn, sink, sink);
     } else if (auto unknown = std::get_if<UnknownReq>(&r)) {
       endControl();
       Unsupported(sink, "Unknown request token " + std::to_string(unknown->token) + ".");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/engine.h"
+#include "tds/bulk.h"
 #include "tds/packet.h"
 #include "tds/requests.h"
 #include "tds/wire.h"
@@ -52,6 +53,7 @@ class Connection {
   std::chrono::steady_clock::time_point lastPoll_{};
   bool closed_ = false;
   std::map<int32_t, std::vector<ColumnInfo>> cursorColumns_;
+  BulkCopy bulk_;
 };
 
 }  // namespace sampleserver::tds

@@ -29,10 +29,20 @@ void PacketAssembler::Packet(const uint8_t* p, size_t total) {
     ready_.push_back(Message{kPacketAttention, {}});
     return;
   }
+  if (inMessage_ && current_.type == kPacketBulk && type != kPacketBulk) {
+    // The client gave up on a bulk message (a cancelled copy) and sent a request; rows it still
+    // held may come in front of that request.
+    inMessage_ = false;
+  }
   if (!inMessage_) {
     current_ = Message{};
     current_.type = type;
     inMessage_ = true;
+  }
+  if (current_.type == kPacketBulk) {
+    ready_.push_back(Message{kPacketBulk, std::vector<uint8_t>(p + kHeaderSize, p + total), !eom});
+    inMessage_ = !eom;
+    return;
   }
   size_t body = total - kHeaderSize;
   if (current_.payload.size() + body > maxMessage_) throw ProtocolError("message too large");

@@ -25,10 +25,13 @@ constexpr uint8_t kStatusEom = 0x01;
 struct Message {
   uint8_t type = 0;
   std::vector<uint8_t> payload;
+  bool partial = false;  // a bulk message's piece that more pieces follow
 };
 
 // Turns a byte stream into whole messages. Attention packets always stand alone: one arriving in
-// the middle of a message drops the unfinished message, because the client abandoned it.
+// the middle of a message drops the unfinished message, because the client abandoned it. Bulk
+// messages are the exception to wholeness: each packet is handed on as a piece (a batch may be
+// far larger than any message limit), and a packet of another type ends an unfinished one.
 class PacketAssembler {
  public:
   explicit PacketAssembler(size_t maxMessage = 64u << 20) : maxMessage_(maxMessage) {}

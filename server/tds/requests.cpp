@@ -1,5 +1,6 @@
 #include "tds/requests.h"
 
+#include "tds/params.h"
 #include "tds/wire.h"
 
 #include <algorithm>
@@ -80,9 +81,8 @@ std::vector<Request> ParseRequests(const std::vector<uint8_t>& payload) {
         LanguageReq req;
         req.hasParams = (t.U8() & 0x01) != 0;
         req.text = t.Str(t.Remaining());
-        bool stop = req.hasParams;
+        if (req.hasParams) req.params = ReadParams(r);
         out.emplace_back(std::move(req));
-        if (stop) return out;
         break;
       }
       case kTokOptionCmd: {
@@ -150,18 +150,21 @@ std::vector<Request> ParseRequests(const std::vector<uint8_t>& payload) {
         ByteReader t = r.Sub(r.U16());
         RpcReq req;
         req.name = t.BVarChar();
+        if (t.Remaining() >= 2) t.U16();  // options: 0x02 when parameters follow
+        req.params = ReadParams(r);
         out.emplace_back(std::move(req));
-        return out;
+        break;
       }
       case kTokDynamic: {
         ByteReader t = r.Sub(r.U16());
         DynamicReq req;
         req.type = t.U8();
-        t.U8();  // status
+        req.status = t.U8();
         req.id = t.BVarChar();
         if (t.Remaining() >= 2) req.statement = t.USVarChar();
+        req.params = ReadParams(r);
         out.emplace_back(std::move(req));
-        return out;
+        break;
       }
       default:
         out.emplace_back(UnknownReq{token});

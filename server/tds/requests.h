@@ -2,6 +2,8 @@
 // reassembled payload without a socket so that malformed input can be exercised directly.
 #pragma once
 
+#include "engine/engine.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +43,7 @@ enum Token : uint8_t {
 struct LanguageReq {
   std::string text;
   bool hasParams = false;
+  std::vector<ParamValue> params;
 };
 struct OptionReq {
   uint8_t command = 0;  // 1 set, 2 default, 3 list
@@ -78,11 +81,14 @@ struct CurCloseReq {
 struct LogoutReq {};
 struct RpcReq {
   std::string name;
+  std::vector<ParamValue> params;
 };
 struct DynamicReq {
-  uint8_t type = 0;
+  uint8_t type = 0;  // 0x01 prepare, 0x02 execute, 0x04 deallocate
+  uint8_t status = 0;
   std::string id;
   std::string statement;
+  std::vector<ParamValue> params;
 };
 struct UnknownReq {
   uint8_t token = 0;
@@ -91,9 +97,9 @@ struct UnknownReq {
 using Request = std::variant<LanguageReq, OptionReq, CurDeclareReq, CurInfoReq, CurOpenReq,
                              CurFetchReq, CurCloseReq, LogoutReq, RpcReq, DynamicReq, UnknownReq>;
 
-// Parses the tokens of a normal message. Parsing stops after a token whose trailing data the
-// server cannot decode yet (parameters, RPC, dynamic statements, unknown tokens): that token is
-// the last entry. Throws ProtocolError on a token that runs past the end of the message.
+// Parses the tokens of a normal message. Parameters that follow a LANGUAGE, DBRPC or DYNAMIC
+// token belong to it. Parsing stops after a token whose trailing data the server cannot decode
+// (cursor parameters, unknown tokens): that token is the last entry. Throws ProtocolError on a token that runs past the end of the message.
 std::vector<Request> ParseRequests(const std::vector<uint8_t>& payload);
 
 }  // namespace sampleserver::tds

@@ -359,8 +359,6 @@ void WriteEed(ByteWriter& w, const ServerMessage& m, std::string_view sqlstate) 
   w.PatchU16(at);
 }
 
-namespace {
-
 void WriteTypeInfo(ByteWriter& w, const ColumnInfo& c, const WireFormat& f) {
   w.U8(f.type);
   switch (f.shape) {
@@ -378,8 +376,6 @@ void WriteTypeInfo(ByteWriter& w, const ColumnInfo& c, const WireFormat& f) {
       break;
   }
 }
-
-}  // namespace
 
 void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns) {
   size_t count = std::min<size_t>(columns.size(), 65535);

@@ -43,6 +43,8 @@ void WriteCapability(ByteWriter& w, const std::vector<uint8_t>& request,
                      const std::vector<uint8_t>& response);
 void WriteDone(ByteWriter& w, uint8_t token, uint16_t status, int32_t count);
 void WriteEed(ByteWriter& w, const ServerMessage& m, std::string_view sqlstate);
+// The type info that follows the type code in ROWFMT and PARAMFMT.
+void WriteTypeInfo(ByteWriter& w, const ColumnInfo& column, const WireFormat& format);
 // ROWFMT, or ROWFMT2 when the description does not fit ROWFMT's 16-bit length.
 void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns);
 // One ROW; values beyond the description are ignored, missing ones are NULL, and no value exceeds

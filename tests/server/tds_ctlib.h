@@ -35,6 +35,18 @@ struct ClientMsg {
   std::string text;
 };
 
+// Runs a shell command (one of FreeTDS's command-line tools) and returns what it printed on either
+// stream.
+inline std::string RunCommand(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+  if (!pipe) return {};
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) text.append(buf, n);
+  return text;
+}
+
 // FreeTDS reads its configuration at every connect: a file of this process names one section per
 // test server, always with TDS 5.0 and UTF-8 on the client side.
 inline std::string ConfigureServer(uint16_t port) {

@@ -51,16 +51,7 @@ class CliTools : public ::testing::Test {
     server_.reset();
   }
 
-  static std::string Run(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"),
-                                               ::pclose);
-    if (!pipe) return {};
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) text.append(buf, n);
-    return text;
-  }
+  static std::string Run(const std::string& command) { return tdstest::RunCommand(command); }
 
   static std::string ScriptFile() {
     const auto path = std::filesystem::temp_directory_path() /

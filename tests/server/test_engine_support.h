@@ -51,6 +51,10 @@ class RecordingSink : public ResultSink {
     statuses.push_back(status);
     events.push_back("status");
   }
+  void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) override {
+    outputs.push_back({params, {values}});
+    events.push_back("params");
+  }
   bool Cancelled() const override {
     return cancelAfterRows >= 0 && RowCount() >= static_cast<size_t>(cancelAfterRows);
   }
@@ -73,6 +77,7 @@ class RecordingSink : public ResultSink {
   std::vector<ServerMessage> messages;
   std::vector<std::pair<std::string, std::string>> dbChanges;
   std::vector<int32_t> statuses;
+  std::vector<ResultSet> outputs;  // output parameters: names and one row of values
   std::vector<std::string> events;
   long cancelAfterRows = -1;
 };
