@@ -632,30 +632,22 @@ void TNorvGrid::FinishRun(TNorvQuery* query, bool completed) {
   if (AfterExec) AfterExec(this);
 }
 
-namespace {
-bool OnGuiThread(const QObject* object) { return QThread::currentThread() == object->thread(); }
-}  // namespace
+void TNorvGrid::Publish(std::function<void(TNorvGrid&)> change) {
+  if (QThread::currentThread() == thread()) return change(*this);
+  if (auto* worker = qobject_cast<Threadgrid*>(QThread::currentThread()))
+    worker->channel_->Push({norvgrid::Op::Call, 0, 0, QString(), std::move(change)});
+}
 
 void TNorvGrid::SetDbErrorText(const QString& value) {
-  if (OnGuiThread(this)) return TDbMessageReporter::SetDbErrorText(value);
-  if (Threadgrid* worker = qobject_cast<Threadgrid*>(QThread::currentThread()))
-    worker->channel_->Push({norvgrid::Op::Call, 0, 0, QString(),
-                            [value](TNorvGrid& g) { g.TDbMessageReporter::SetDbErrorText(value); }});
+  Publish([value](TNorvGrid& g) { g.TDbMessageReporter::SetDbErrorText(value); });
 }
 
 void TNorvGrid::SetDbServerMsg(const CS_SERVERMSG& value) {
-  if (OnGuiThread(this)) return TDbMessageReporter::SetDbServerMsg(value);
-  if (Threadgrid* worker = qobject_cast<Threadgrid*>(QThread::currentThread()))
-    worker->channel_->Push({norvgrid::Op::Call, 0, 0, QString(),
-                            [value](TNorvGrid& g) { g.TDbMessageReporter::SetDbServerMsg(value); }});
+  Publish([value](TNorvGrid& g) { g.TDbMessageReporter::SetDbServerMsg(value); });
 }
 
 void TNorvGrid::SetDbMessageText(const QString& value) {
-  if (OnGuiThread(this)) return TDbMessageReporter::SetDbMessageText(value);
-  if (Threadgrid* worker = qobject_cast<Threadgrid*>(QThread::currentThread()))
-    worker->channel_->Push(
-        {norvgrid::Op::Call, 0, 0, QString(),
-         [value](TNorvGrid& g) { g.TDbMessageReporter::SetDbMessageText(value); }});
+  Publish([value](TNorvGrid& g) { g.TDbMessageReporter::SetDbMessageText(value); });
 }
 
 // ---- Threadgrid ----------------------------------------------------------------------------------

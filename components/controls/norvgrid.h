@@ -19,6 +19,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -114,6 +115,8 @@ class TNorvGrid : public TStringGrid, public TDbMessageReporter {
   friend class norvgrid::Channel;
   friend struct norvgrid::RunState;
 
+  // A change to the grid's own state: made at once on the GUI thread, queued from a worker.
+  void Publish(std::function<void(TNorvGrid&)> change);
   std::unique_ptr<norvgrid::Settings> TakeSettings() const;
   TNorvQuery* CreateQuery();
   void WorkerFinished(Threadgrid* worker);
