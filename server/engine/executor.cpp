@@ -526,10 +526,7 @@ void SessionImpl::RunSelectInto(const sql::SelectStmt& s, ResultSink& sink) {
   for (size_t i = 0; i < t.columns.size(); ++i) list += (i ? ", " : "") + QuoteId(t.columns[i].name);
   Exec(db_.get(), "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list +
                       ") " + q.sql);
-  int64_t rows = sqlite3_changes64(db_.get());
-  EndStatement(true);
-  lastRowcount_ = rows;
-  Done(sink, 0, static_cast<int32_t>(rows), true);
+  FinishChange(sqlite3_changes64(db_.get()), sink);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -689,11 +686,9 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   if (list.empty()) sql = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " DEFAULT VALUES";
   BeginStatement();
   Exec(db_.get(), sql);
-  int64_t rows = sqlite3_changes64(db_.get());
+  const int64_t rows = sqlite3_changes64(db_.get());
   if (t.HasIdentity() && rows > 0) lastIdentity_ = sqlite3_last_insert_rowid(db_.get());
-  EndStatement(true);
-  lastRowcount_ = rows;
-  Done(sink, 0, static_cast<int32_t>(rows), true);
+  FinishChange(rows, sink);
 }
 
 namespace {
@@ -791,9 +786,16 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
+  ExecChange(sql, sink);
+}
+
+void SessionImpl::ExecChange(const std::string& sql, ResultSink& sink) {
   BeginStatement();
   Exec(db_.get(), sql);
-  int64_t rows = sqlite3_changes64(db_.get());
+  FinishChange(sqlite3_changes64(db_.get()), sink);
+}
+
+void SessionImpl::FinishChange(int64_t rows, ResultSink& sink) {
   EndStatement(true);
   lastRowcount_ = rows;
   Done(sink, 0, static_cast<int32_t>(rows), true);
@@ -818,12 +820,7 @@ void SessionImpl::RunDelete(const sql::DeleteStmt& s, ResultSink& sink) {
                     (from.empty() ? "" : ", " + from) + (where.empty() ? "" : " WHERE " + where) +
                     (options_.rowcount > 0 ? " LIMIT " + std::to_string(options_.rowcount) : "") +
                     ")";
-  BeginStatement();
-  Exec(db_.get(), sql);
-  int64_t rows = sqlite3_changes64(db_.get());
-  EndStatement(true);
-  lastRowcount_ = rows;
-  Done(sink, 0, static_cast<int32_t>(rows), true);
+  ExecChange(sql, sink);
 }
 
 void SessionImpl::RunTruncate(const sql::TruncateStmt& s, ResultSink& sink) {

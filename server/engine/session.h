@@ -268,6 +268,10 @@ class SessionImpl : public Session {
   // --- transactions
   void BeginStatement();
   void EndStatement(bool ok);
+  // Runs one statement that changes rows, then reports its count as FinishChange does.
+  void ExecChange(const std::string& sql, ResultSink& sink);
+  // Ends a changing statement: its count becomes @@rowcount and the DONE's count.
+  void FinishChange(int64_t rows, ResultSink& sink);
 
   // --- system procedures (sysprocs.cpp)
   bool RunSystemProcedure(const std::string& name, const sql::ExecStmt& s, ResultSink& sink);
