@@ -300,7 +300,33 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
   std::vector<ParamValue> positional = params;
   for (auto& p : positional) p.name.clear();
   std::string text = it->second.text;  // the statement may replace itself while it runs
-  ExecuteWithParams(text, positional, sink);
+  // Run as a light-weight procedure, as clients expect of a prepared statement: each
+  // statement ends in DONEINPROC and the reply in one DONEPROC (without a return status).
+  struct ErrorWatch final : ResultSink {
+    explicit ErrorWatch(ResultSink& to) : to(to) {}
+    void Columns(const std::vector<ColumnInfo>& c) override { to.Columns(c); }
+    void Row(const std::vector<Value>& v) override { to.Row(v); }
+    void Done(uint16_t status, int32_t count, bool inProc) override {
+      failed = failed || (status & kDoneError);
+      to.Done(status, count, inProc);
+    }
+    void Message(const ServerMessage& m) override {
+      failed = failed || m.severity > 10;
+      to.Message(m);
+    }
+    void DatabaseChanged(const std::string& n, const std::string& o) override { to.DatabaseChanged(n, o); }
+    void ReturnStatus(int32_t status) override { to.ReturnStatus(status); }
+    void OutputParams(const std::vector<ColumnInfo>& p, const std::vector<Value>& v) override {
+      to.OutputParams(p, v);
+    }
+    bool Cancelled() const override { return to.Cancelled(); }
+    ResultSink& to;
+    bool failed = false;
+  } watch(sink);
+  lightweightProc_ = true;
+  ExecuteWithParams(text, positional, watch);
+  lightweightProc_ = false;
+  Done(sink, static_cast<uint16_t>(kDoneProc | (watch.failed ? kDoneError : 0)), 0, false);
 }
 
 bool SessionImpl::Deallocate(const std::string& id, ResultSink& sink) {

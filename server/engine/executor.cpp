@@ -619,6 +619,14 @@ void SessionImpl::CheckRule(const catalog::TableMeta& t, const catalog::ColumnMe
   if (!ok) Fail(552, {t.database, t.name, c.name});
 }
 
+namespace {
+
+// The SQL that stamps a row's timestamp column (see timestamps.h).
+constexpr const char* kNextTimestamp = "syb_next_ts()";
+bool IsTimestamp(const catalog::ColumnMeta& c) { return c.type.usertype == 80; }
+
+}  // namespace
+
 void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   AutoBeginChained();
   auto target = RequireTable(s.table);
@@ -645,7 +653,10 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   std::vector<std::string> extraCols, extraVals;
   for (const auto& c : t.columns) {
     if (std::find(cols.begin(), cols.end(), &c) != cols.end() || c.identity) continue;
-    if (auto d = DefaultSql(t, c)) {
+    if (IsTimestamp(c)) {
+      extraCols.push_back(QuoteId(c.name));
+      extraVals.push_back(kNextTimestamp);
+    } else if (auto d = DefaultSql(t, c)) {
       extraCols.push_back(QuoteId(c.name));
       extraVals.push_back(*d);
     }
@@ -663,7 +674,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
       Typed v;
       v.sql = QuoteId("c" + std::to_string(i));
       v.type = q.types[i];
-      sel += (i ? ", " : "") + tr.Coerce(v, cols[i]->type);
+      sel += (i ? ", " : "") + (IsTimestamp(*cols[i]) ? kNextTimestamp : tr.Coerce(v, cols[i]->type));
     }
     for (const auto& e : extraVals) sel += (cols.empty() ? "" : ", ") + e;
     sql = cte + ") AS (" + q.sql + ") " + sql + sel + " FROM syb_src";
@@ -671,6 +682,10 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     if (s.values.size() != cols.size()) Fail(213);
     sql += "VALUES (";
     for (size_t i = 0; i < cols.size(); ++i) {
+      if (IsTimestamp(*cols[i])) {  // whatever the client gave, the server stamps the row
+        sql += (i ? ", " : "") + std::string(kNextTimestamp);
+        continue;
+      }
       Typed v = tr.Expr(*s.values[i], nullptr);
       if (v.isNull && !cols[i]->nullable) Fail(515, {cols[i]->name, t.name});
       if (cols[i]->domain != 0) {
@@ -763,8 +778,11 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
       // A rule judges a constant new value; values computed from rows are not checked.
       CheckRule(t, *c, EvaluateAs(*set.value, c->type), c->type);
     }
+    if (IsTimestamp(*c)) continue;  // stamped below
     sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type);
   }
+  for (const auto& c : t.columns)
+    if (IsTimestamp(c)) sets += (sets.empty() ? "" : ", ") + QuoteId(c.name) + " = " + kNextTimestamp;
   std::string where = s.where ? tr.Expr(*s.where, &scope).sql : "";
   std::string tableSql = QuoteId(t.schema) + "." + QuoteId(t.name);
   std::string sql = "UPDATE " + tableSql + " AS " + QuoteId(alias) + " SET " + sets;

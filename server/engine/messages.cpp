@@ -61,6 +61,8 @@ constexpr MessageEntry kCatalog[] = {
      "nulls. Update fails.%S_EED"},
     {517, 16, 1, "Adding a value to a '%s' field caused overflow."},
     {529, 16, 1, "Explicit conversion from datatype '%s' to '%s' is not allowed."},
+    {532, 16, 1,
+     "The timestamp (changed to %.*s) shows that the row has been updated by another user."},
     {535, 16, 1, "Difference of two datetime fields caused overflow at runtime."},
     {557, 16, 1,
      "The cursor '%.*s' can not be used as it could not be found. It is possible that either it "

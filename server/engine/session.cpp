@@ -3,6 +3,7 @@
 
 #include "engine/catalog_functions.h"
 #include "engine/messages.h"
+#include "engine/timestamps.h"
 #include "engine/values.h"
 #include "sql/parser.h"
 
@@ -56,6 +57,7 @@ void SessionImpl::OpenConnection() {
   builtinSettings_.datefirst = options_.datefirst;
   RegisterBuiltins(db_.get(), &builtinSettings_);
   RegisterCatalogFunctions(db_.get(), this);
+  RegisterTimestampFunctions(db_.get());
 }
 
 void SessionImpl::AttachAll() {
@@ -177,7 +179,7 @@ void SessionImpl::Fail(int number, std::vector<std::string> args, bool abortBatc
 void SessionImpl::Done(ResultSink& sink, uint16_t status, int32_t count, bool counted) {
   if (counted && !options_.nocount) status |= kDoneCount;
   if (trancount_ > 0) status |= kDoneInXact;
-  sink.Done(status, count, nestlevel_ > 0);
+  sink.Done(status, count, nestlevel_ > 0 || lightweightProc_);
 }
 
 void SessionImpl::Execute(std::string_view text, ResultSink& sink) {

@@ -302,6 +302,8 @@ class SessionImpl : public Session {
   int64_t lastRowcount_ = 0;
   int64_t lastIdentity_ = 0;
   int nestlevel_ = 0;
+  // A prepared statement runs as a light-weight procedure: its statements end in DONEINPROC.
+  bool lightweightProc_ = false;
   int returnStatus_ = 0;
   bool returnGiven_ = false;  // the last return statement carried a value
   int errorsRaised_ = 0;      // statements that failed, for a procedure's status

@@ -16,7 +16,7 @@ enum DoneStatus : uint16_t {
   kDoneMore = 0x0001,    // set by the protocol layer, never by the engine
   kDoneError = 0x0002,
   kDoneInXact = 0x0004,
-  kDoneProc = 0x0008,
+  kDoneProc = 0x0008,    // ends a procedure's reply: sent as DONEPROC
   kDoneCount = 0x0010,
   kDoneAttn = 0x0020,
 };

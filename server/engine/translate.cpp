@@ -2,6 +2,7 @@
 
 #include "engine/datetime.h"
 #include "engine/messages.h"
+#include "engine/timestamps.h"
 #include "engine/values.h"
 
 #include <algorithm>
@@ -484,6 +485,11 @@ Typed Translator::Global(const std::string& name) {
   if (name == "@@max_connections") return intVal(25);
   if (name == "@@servername") return strVal(s_.engine_->config.serverName, 30);
   if (name == "@@version") return strVal(s_.engine_->version, 255);
+  if (name == "@@dbts") {
+    t.sql = "x'" + BytesToHex(CurrentTimestamp()) + "'";
+    t.type = Builtin("varbinary", 8);
+    return t;
+  }
   if (name == "@@language") return strVal("us_english", 30);
   if (name == "@@client_csname" || name == "@@ncharsize") return strVal("utf8", 30);
   Throw(s_, s_.Msg(137, {name}));
@@ -625,7 +631,7 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
                    n == "suser_name" || n == "show_role" || n == "host_name" ||
                    n == "host_id" || n == "app_name" || n == "tempdb_id" ||
                    n == "is_sec_service_on" || n == "proc_role" || n == "valid_name" ||
-                   n == "valid_user";
+                   n == "valid_user" || n == "tsequal";
   if (!builtin && !catalogFn && n != "avg") {
     Throw(s_, s_.Msg(14216, {n}));
   }

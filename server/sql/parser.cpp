@@ -1337,6 +1337,7 @@ class Parser {
         return t.text == "(" || t.text == "-" || t.text == "+" || t.text == "~" || t.text == "?";
       case TokenType::Word:
         if (t.value == "null" || t.value == "case" || t.value == "convert") return true;
+        if (t.value == "tsequal") return AtPunct("(", 1);
         return !t.keyword && AtPunct("(", 1);
       default:
         return false;
@@ -1777,7 +1778,7 @@ class Parser {
       return Aggregate();
     if (t.keyword) {
       // Reserved words that are also functions.
-      if ((w == "coalesce" || w == "nullif" || w == "identity" || w == "user") &&
+      if ((w == "coalesce" || w == "nullif" || w == "identity" || w == "user" || w == "tsequal") &&
           AtPunct("(", 1))
         return Function(std::string(), w);
       if (w == "user") {

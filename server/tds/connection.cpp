@@ -68,8 +68,10 @@ class ReplySink final : public ResultSink, public TokenOutput {
   void Done(uint16_t status, int32_t count, bool inProc) override {
     if (cancelled_) return;
     Before();
-    uint8_t token = inProc ? kTokDoneInProc : afterStatus_ ? kTokDoneProc : kTokDone;
-    status &= static_cast<uint16_t>(~(kDoneMore | kDoneAttn));
+    uint8_t token = inProc                                ? kTokDoneInProc
+                    : afterStatus_ || (status & kDoneProc) ? kTokDoneProc
+                                                           : kTokDone;
+    status &= static_cast<uint16_t>(~(kDoneMore | kDoneAttn | kDoneProc));
     pending_ = PendingDone{token, status, count};
     afterStatus_ = false;
   }

@@ -1013,7 +1013,7 @@ TEST(SqlParserErrors, MessagesAndLines) {
   } cases[] = {
       {"select from t", 156, "Incorrect syntax near the keyword 'from'.", 1},
       {"select * frm t", 102, "Incorrect syntax near 'frm'.", 1},
-      {"select 1\nselect [name] from t", 102, "Incorrect syntax near '['.", 2},
+      {"select 1\nselect {name} from t", 102, "Incorrect syntax near '{'.", 2},
       {"select 1\nselect 'abc\n\n", 105, "Unclosed quote before the character string 'abc\n\n'.",
        2},
       {"select 1 /* open\n/* nested */ still open", 113, "Missing end comment mark '*/'.", 1},

@@ -67,6 +67,8 @@ class TdsDynamicTest : public ::testing::Test {
 };
 
 const std::vector<CS_INT> kSucceeded = {CS_CMD_SUCCEED, CS_CMD_DONE};
+// A prepared statement's reply is a procedure's: its result sets, then the procedure's end.
+const std::vector<CS_INT> kRowsThenSucceeded = {CS_ROW_RESULT, CS_CMD_DONE, CS_CMD_SUCCEED, CS_CMD_DONE};
 
 TEST_F(TdsDynamicTest, PreparedStatementsRunManyTimesWithTheirOwnParameters) {
   ASSERT_EQ(client->Run("create table #dyn (a int, b varchar(30) null)").end, CS_END_RESULTS);
@@ -84,7 +86,7 @@ TEST_F(TdsDynamicTest, PreparedStatementsRunManyTimesWithTheirOwnParameters) {
     EXPECT_EQ(o.counts, (std::vector<CS_INT>{1})) << a;
   }
   o = Execute("sel", {"2"});
-  EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_ROW_RESULT, CS_CMD_DONE}));
+  EXPECT_EQ(o.types, kRowsThenSucceeded);
   ASSERT_EQ(o.sets.size(), 1u);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"3", "it's three"}}));
   o = Execute("sel", {"0"});
@@ -134,7 +136,7 @@ TEST_F(TdsDynamicTest, PrepareDescribesParametersAndColumns) {
   }
 
   o = Execute("d1", {"7", "201-45-7781"});
-  EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_ROW_RESULT, CS_CMD_DONE}));
+  EXPECT_EQ(o.types, kRowsThenSucceeded);
   ASSERT_EQ(o.sets.size(), 1u);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"201-45-7781", "Abernathy", "7"}}));
 }
@@ -160,6 +162,38 @@ TEST_F(TdsDynamicTest, ErrorsAreReportedAndTheSessionStaysInStep) {
   ASSERT_EQ(o.sets.size(), 1u);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"1", std::nullopt}}));
   EXPECT_EQ(client->Run("select 5").sets.at(0).rows, (std::vector<Row>{{"5"}}));
+}
+
+// A prepared select that matches nothing still ends: FreeTDS reads a dynamic statement's reply
+// as a procedure's, so a plain final DONE after the row format would leave it reporting the same
+// row result forever.
+TEST_F(TdsDynamicTest, PreparedSelectMatchingNoRowEnds) {
+  ASSERT_EQ(client->Run("create table #nr (k int, v varchar(10))\ninsert #nr values (1, 'a')").end,
+            CS_END_RESULTS);
+  ASSERT_EQ(Prepare("nr", "select k from #nr where v = ?").types, kSucceeded);
+  for (const char* v : {"nothing", "a", "nothing"}) {
+    ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("nr"), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+    CS_DATAFMT f{};
+    f.status = CS_INPUTVALUE;
+    f.datatype = CS_CHAR_TYPE;
+    f.maxlength = 10;
+    ASSERT_EQ(ct_param(cmd, &f, const_cast<char*>(v), static_cast<CS_INT>(std::strlen(v)), 0), CS_SUCCEED);
+    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    std::vector<CS_INT> types;
+    size_t rows = 0;
+    CS_INT type = 0;
+    CS_RETCODE rc;
+    while ((rc = ct_results(cmd, &type)) == CS_SUCCEED && types.size() < 10) {
+      types.push_back(type);
+      if (type == CS_ROW_RESULT) rows += Client::FetchAll(cmd).rows.size();
+    }
+    EXPECT_EQ(rc, CS_END_RESULTS) << v;
+    bool match = std::string(v) == "a";
+    // FreeTDS reports no CS_CMD_DONE for a result set without rows inside a procedure.
+    const std::vector<CS_INT> noRows = {CS_ROW_RESULT, CS_CMD_SUCCEED, CS_CMD_DONE};
+    EXPECT_EQ(types, match ? kRowsThenSucceeded : noRows) << v;
+    EXPECT_EQ(rows, match ? 1u : 0u) << v;
+  }
 }
 
 // ct_param on a language command: FreeTDS renames `?` to @P1.. or keeps the names given.
