@@ -93,4 +93,26 @@ TEST_F(CliTools, BsqldbRunsAScriptFile) {
   EXPECT_TRUE(Has(out, "Server 'SAMPLE', Line 1")) << out;
 }
 
+// The tools quote the database they are asked for in square brackets ("use [pubs2]").
+TEST_F(CliTools, ToolsStartInTheDatabaseTheyAreGiven) {
+  const std::string script = ScriptFile();
+  std::ofstream(script) << "select db_name(), count(*) from authors\ngo\n";
+  const std::string file = script + ".bcp";
+  const struct {
+    std::string command, expected;
+  } cases[] = {
+      {"(cat " + script + "; echo exit) | tsql -S " + name_ + " -U sa -P '' -D pubs2", "pubs2\t25"},
+      {"bsqldb -S " + name_ + " -U sa -P '' -D pubs2 -i " + script, "pubs2"},
+      {"freebcp authors out " + file + " -c -D pubs2 -S " + name_ + " -U sa -P '' && cat " + file,
+       "Abernathy\tClara"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = Run(c.command);
+    EXPECT_TRUE(Has(out, c.expected)) << c.command << "\n" << out;
+    EXPECT_FALSE(Has(out, "Msg 102")) << out;
+  }
+  std::filesystem::remove(script);
+  std::filesystem::remove(file);
+}
+
 }  // namespace
