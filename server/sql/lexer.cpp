@@ -147,6 +147,16 @@ class Lexer {
 
     if (c == '\'' || c == '"') return Quoted(begin, line, static_cast<char>(c));
     if (c == '[') return Bracketed(begin, line);
+    // N'...': a national character literal, which is plain text here (everything is UTF-8).
+    if ((c == 'N' || c == 'n') && At(pos_ + 1) == '\'') {
+      Advance(1);
+      Token t = Quoted(pos_, line, '\'');
+      if (t.type == TokenType::String) {
+        t.begin = begin;
+        t.text = s_.substr(begin, pos_ - begin);
+      }
+      return t;
+    }
 
     if (c == '0' && (At(pos_ + 1) == 'x' || At(pos_ + 1) == 'X')) {
       Advance(2);
