@@ -198,7 +198,9 @@ bool SessionImpl::Condition(const sql::Expr& e, ResultSink& sink, bool* failed) 
     currentLine_ = e.line;
     Typed t = TranslateScalar(e);
     Statement st(db_.get(), "SELECT CASE WHEN " + t.sql + " THEN 1 ELSE 0 END");
-    return st.Step() && st.Int(0) == 1;
+    bool result = st.Step() && st.Int(0) == 1;
+    lastError_ = 0;  // the test is a statement of its own: `if @@error != 0` clears @@error
+    return result;
   } catch (...) {
     *failed = true;
     ReportCurrentError(sink);
@@ -625,7 +627,21 @@ namespace {
 constexpr const char* kNextTimestamp = "syb_next_ts()";
 bool IsTimestamp(const catalog::ColumnMeta& c) { return c.type.usertype == 80; }
 
+// Messages whose state tells which case of the error occurred (233: 1 NULL given, 2 left out).
+[[noreturn]] void ThrowWithState(ServerMessage m, uint8_t state) {
+  m.state = state;
+  throw StatementError{std::move(m), false};
+}
+
 }  // namespace
+
+// NULL for a NOT NULL column: 233 when the statement itself says NULL, 515 when the value
+// only turns out NULL (a variable, an expression).
+void SessionImpl::FailNull(const sql::Expr& value, const std::string& column, const std::string& table) {
+  const auto* lit = value.kind == sql::ExprKind::Literal ? &value.As<sql::LiteralExpr>() : nullptr;
+  if (lit && lit->literal == sql::LiteralKind::Null) ThrowWithState(Msg(233, {column, table}), 1);
+  Fail(515, {column, table});
+}
 
 void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   AutoBeginChained();
@@ -659,6 +675,8 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     } else if (auto d = DefaultSql(t, c)) {
       extraCols.push_back(QuoteId(c.name));
       extraVals.push_back(*d);
+    } else if (!c.nullable && !s.select) {
+      ThrowWithState(Msg(233, {c.name, t.name}), 2);  // left out, and nothing to fill it
     }
   }
   for (size_t i = 0; i < cols.size(); ++i) list += (i ? ", " : "") + QuoteId(cols[i]->name);
@@ -687,7 +705,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
         continue;
       }
       Typed v = tr.Expr(*s.values[i], nullptr);
-      if (v.isNull && !cols[i]->nullable) Fail(515, {cols[i]->name, t.name});
+      if (v.isNull && !cols[i]->nullable) FailNull(*s.values[i], cols[i]->name, t.name);
       if (cols[i]->domain != 0) {
         // Rules bound to the column judge the value as it will be stored.
         Value val = EvaluateAs(*s.values[i], cols[i]->type);
@@ -772,7 +790,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
     if (!c) Fail(207, {set.column});
     if (c->identity) Fail(4404, {c->name});
     Typed v = tr.Expr(*set.value, &scope);
-    if (v.isNull && !c->nullable) Fail(515, {c->name, t.name});
+    if (v.isNull && !c->nullable) FailNull(*set.value, c->name, t.name);
     if (c->domain != 0 && (set.value->kind == sql::ExprKind::Literal ||
                            set.value->kind == sql::ExprKind::Variable)) {
       // A rule judges a constant new value; values computed from rows are not checked.

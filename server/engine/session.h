@@ -185,6 +185,7 @@ class SessionImpl : public Session {
   ServerMessage Msg(int number, std::vector<std::string> args = {}) const;
   void Send(ResultSink& sink, ServerMessage m) const;
   [[noreturn]] void Fail(int number, std::vector<std::string> args = {}, bool abortBatch = false);
+  [[noreturn]] void FailNull(const sql::Expr& value, const std::string& column, const std::string& table);
 
   // `params` become the batch's first variables.
   void ExecuteBatch(std::string_view text, ResultSink& sink,
