@@ -93,15 +93,17 @@ read_list() {  # read_list FILE ARRAY
   done <"$1"
 }
 
+# Starts the sample server on a free port (its log appended to run/sampleserver.log, so that a
+# restart keeps what came before) and points freetds.conf at it.
 start_server() {
-  local log=$run/sampleserver.log
-  "$server" --port 0 --data "$run/data" >"$log" 2>&1 &
+  local log=$run/sampleserver.log from
+  from=$(($(wc -l <"$log" 2>/dev/null || echo 0) + 1))
+  "$server" --port 0 --data "$run/data" >>"$log" 2>&1 &
   server_pid=$!
-  trap 'kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true' EXIT
-  trap 'exit 130' INT TERM
+  port=""
   for _ in $(seq 1 300); do
-    port=$(sed -n 's/^sampleserver listening on [0-9.]*:\([0-9]*\)$/\1/p' "$log")
-    [[ -n $port ]] && return
+    port=$(tail -n +"$from" "$log" | sed -n 's/^sampleserver listening on [0-9.]*:\([0-9]*\)$/\1/p')
+    [[ -n $port ]] && break
     if ! kill -0 "$server_pid" 2>/dev/null; then
       cat "$log" >&2
       echo "peer-tests: the sample server did not start" >&2
@@ -109,8 +111,20 @@ start_server() {
     fi
     sleep 0.1
   done
-  echo "peer-tests: the sample server did not report its port (see $log)" >&2
-  exit 1
+  if [[ -z $port ]]; then
+    echo "peer-tests: the sample server did not report its port (see $log)" >&2
+    exit 1
+  fi
+  cat >"$run/freetds.conf" <<EOF
+[global]
+	tds version = 5.0
+	client charset = UTF-8
+[SAMPLE]
+	host = 127.0.0.1
+	port = $port
+	tds version = 5.0
+EOF
+  echo "peer-tests: sample server on 127.0.0.1:$port (log $log)" >&2
 }
 
 # A test that finds the server lacking a Microsoft-only feature says so and exits 0: that is a
@@ -135,20 +149,12 @@ read_list "$top/tests/peers/pending.txt" pending
 run=$out/run
 rm -rf "$run" "$out/logs"
 mkdir -p "$run/data" "$out/logs"
+trap 'kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true' EXIT
+trap 'exit 130' INT TERM
 start_server
-cat >"$run/freetds.conf" <<EOF
-[global]
-	tds version = 5.0
-	client charset = UTF-8
-[SAMPLE]
-	host = 127.0.0.1
-	port = $port
-	tds version = 5.0
-EOF
 printf 'SRV=SAMPLE\nUID=sa\nPWD=\nDB=tempdb\n' >"$run/PWD"
 export FREETDSCONF=$run/freetds.conf TDSPWDFILE=$run/PWD
 unset TDSVER TDSPORT TDSHOST TDSDUMP DSQUERY SYBASE
-echo "peer-tests: sample server on 127.0.0.1:$port (log $run/sampleserver.log)" >&2
 
 declare -A count=()
 unexpected=()
@@ -192,6 +198,15 @@ for name in $selected; do
     lines=20
     [[ -z ${expected[$name]:-}${pending[$name]:-} ]] || lines=5
     tail -n "$lines" "$log" | sed 's/^/    | /'
+  fi
+  # The server ending under a test is a fault whatever the test's listing; the tests after it
+  # get a new one.
+  if ! kill -0 "$server_pid" 2>/dev/null; then
+    wait "$server_pid" && rc=0 || rc=$?
+    echo "peer-tests: the sample server ended (exit $rc) during $name; its log:" >&2
+    tail -n 20 "$run/sampleserver.log" | sed 's/^/    | /' >&2
+    unexpected+=("server-ended-during:$name")
+    start_server
   fi
 done
 
