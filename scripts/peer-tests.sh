@@ -41,8 +41,8 @@ if [[ ! -x $server ]]; then
   exit 1
 fi
 
-# The names in a unit-test folder's TESTS list (make check would also run them against a server
-# of its own choosing, so the programs are built by name).
+# The names in a unit-test folder's TESTS list. They are built by name: "make check TESTS=" builds
+# none of DB-Library's.
 test_names() {  # test_names SUITE
   # shellcheck disable=SC2016  # $(EXEEXT) is make's, not the shell's
   sed -n '/^TESTS[[:space:]]*=/,/^[[:space:]]*$/p' "$tree/src/$1/unittests/Makefile.am" |
