@@ -8,6 +8,8 @@
 #                   on a free port, databases kept in build/demo-data), or, when SYBASE is set,
 #                   against the servers of $SYBASE/INI/SQL.INI
 #   screenshot      build, then redraw docs/main-window.png (needs Xvfb, installed if missing)
+#   peer-tests      build, then run FreeTDS 1.3.17's own unit tests against the sample server
+#                   (FreeTDS's source from $FREETDS_SOURCE or ../shared/peers/; skipped without it)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -95,7 +97,8 @@ case "${1:-}" in
     run_tests build-asan ;;
   demo) build build && demo ;;
   screenshot) build build && screenshot ;;
+  peer-tests) build build && "$top/scripts/peer-tests.sh" ;;
   *)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 2 ;;
 esac

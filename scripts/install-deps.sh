@@ -7,6 +7,7 @@ PKGS="build-essential cmake ninja-build pkg-config git \
   freetds-dev freetds-bin \
   libsqlite3-dev sqlite3 \
   libgtest-dev libgmock-dev \
+  autoconf automake libtool libltdl-dev gperf make xz-utils \
   xvfb xauth x11-utils imagemagick \
   fontconfig fonts-dejavu-core fonts-liberation2"
 MISSING=""
