@@ -1,5 +1,6 @@
 // The executor: batches, control flow, queries, DML and DDL over the parser's tree.
 #include "engine/builtins.h"
+#include "engine/exact.h"
 #include "engine/messages.h"
 #include "engine/session.h"
 #include "engine/translate.h"
@@ -88,7 +89,11 @@ std::optional<TypeDesc> SessionImpl::ResolveType(const sql::DataType& t, bool* a
 }
 
 std::string SessionImpl::LiteralSql(const Value& v, const TypeDesc& t) {
-  (void)t;
+  bool exactType = t.IsExactNumeric() || t.type == SqlType::Money || t.type == SqlType::SmallMoney;
+  if (exactType && !IsNull(v)) {
+    // Exact types are written in their storage form (engine/exact.h).
+    if (auto n = exact::FromValue(v)) return "X'" + BytesToHex(exact::Encode(*n)) + "'";
+  }
   return std::visit(
       [](const auto& x) -> std::string {
         using T = std::decay_t<decltype(x)>;
