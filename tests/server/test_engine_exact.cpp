@@ -1,6 +1,11 @@
 // Numeric, decimal, money and smallmoney through the engine: exact digits, overflow, ordering.
 #include "test_engine_support.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 namespace sampleserver::testing {
 namespace {
 
@@ -123,6 +128,43 @@ TEST_F(ExactTest, OrderingComparisonsAndIndexesFollowTheValues) {
   sink = Run(*s, "insert #o (n, m, f) values (2.0, 1, 1)");
   EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{2601});
   EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), max(m) - min(m), 2) from #o"), "24691357802469.1356");
+}
+
+}  // namespace
+}  // namespace sampleserver::testing
+
+namespace sampleserver::testing {
+namespace {
+
+// A data folder written with floating-point storage is made anew, not misread.
+TEST(ExactStorage, OlderDataFolderIsMadeAnew) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("exact-storage-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  auto run = [&](const std::string& sql) {
+    auto engine = Engine::Create({dir.string()});
+    LoginRequest r;
+    r.user = "sa";
+    ServerMessage failure;
+    auto session = engine->Login(r, &failure);
+    RecordingSink sink;
+    session->Execute("use pubs2 " + sql, sink);
+    return sink;
+  };
+  EXPECT_TRUE(run("create table marker (a int)").ErrorNumbers().empty());
+  EXPECT_TRUE(run("select a from marker").ErrorNumbers().empty());  // kept across runs
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "master.db").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(run("select a from marker").ErrorNumbers(), std::vector<int>{208});
+  RecordingSink sink = run("select convert(varchar(20), price) from titles where title_id = 'BU2101'");
+  ASSERT_EQ(sink.sets.size(), 1u);
+  ASSERT_EQ(sink.sets[0].rows.size(), 1u);
+  EXPECT_EQ(Text(sink.sets[0].rows[0][0]), "21.95");
+  fs::remove_all(dir);
 }
 
 }  // namespace
