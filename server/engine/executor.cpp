@@ -646,6 +646,13 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     }
   }
   Translator tr(*this);
+  auto store = [&](const Typed& v, const catalog::ColumnMeta& c) {
+    std::string sql = tr.Coerce(v, c.type);
+    // SQLite's rowid takes integers only: an exact identity value goes in as one.
+    if (c.identity && !c.type.IsInteger() && !v.isNull)
+      sql = "syb_convert(" + sql + ", 'numeric', 'bigint', 8, NULL, NULL, NULL)";
+    return sql;
+  };
   std::string list;
   std::vector<std::string> extraCols, extraVals;
   for (const auto& c : t.columns) {
@@ -668,7 +675,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
       Typed v;
       v.sql = QuoteId("c" + std::to_string(i));
       v.type = q.types[i];
-      sel += (i ? ", " : "") + tr.Coerce(v, cols[i]->type);
+      sel += (i ? ", " : "") + store(v, *cols[i]);
     }
     for (const auto& e : extraVals) sel += (cols.empty() ? "" : ", ") + e;
     sql = cte + ") AS (" + q.sql + ") " + sql + sel + " FROM syb_src";
@@ -683,7 +690,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
         Value val = EvaluateAs(*s.values[i], cols[i]->type);
         CheckRule(t, *cols[i], val, cols[i]->type);
       }
-      sql += (i ? ", " : "") + tr.Coerce(v, cols[i]->type);
+      sql += (i ? ", " : "") + store(v, *cols[i]);
     }
     for (const auto& e : extraVals) sql += (cols.empty() ? "" : ", ") + e;
     sql += ")";

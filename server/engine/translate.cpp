@@ -88,6 +88,17 @@ TypeDesc AsExactType(const TypeDesc& t) {
   return *BuiltinType("numeric", digits, 0);
 }
 
+// 0: not a number in a form of its own; 1: integer storage; 2: float; 3: the exact form.
+std::vector<int> FormsOf(const TranslatedQuery& q) {
+  std::vector<int> forms;
+  for (size_t i = 0; i < q.types.size(); ++i) {
+    const TypeDesc& t = q.types[i];
+    forms.push_back(IsExact(t) ? (q.columns[i].identity ? 1 : 3) : IsApprox(t) ? 2
+                    : t.IsInteger() ? 1 : 0);
+  }
+  return forms;
+}
+
 }  // namespace
 
 TypeDesc VarcharOf(int length) { return Builtin("varchar", std::max(1, std::min(length, 16384))); }
@@ -117,10 +128,14 @@ TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* out
   std::optional<int64_t> limit;
   auto sqlText = QuerySpecSql(*stmt.query, outer, out, true, std::nullopt);
   if (!stmt.unions.empty()) {
+    // Forms (integer, float, exact) each part gives its columns in.
+    std::vector<std::vector<int>> forms{FormsOf(out)};
+    std::vector<std::string> partSql;
     for (const auto& u : stmt.unions) {
       TranslatedQuery part;
       std::string p = QuerySpecSql(*u.query, outer, part, false, std::nullopt);
       if (part.columns.size() != out.columns.size()) Throw(s_, s_.Msg(205));
+      forms.push_back(FormsOf(part));
       for (size_t i = 0; i < out.columns.size(); ++i) {
         // The widest column of the parts describes the union's column.
         auto& a = out.types[i];
@@ -132,9 +147,27 @@ TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* out
         std::string name = out.columns[i].name;
         out.columns[i] = MakeColumnInfo(name, a, nl);
       }
-      sqlText += u.all ? " UNION ALL " : " UNION ";
-      sqlText += p;
+      partSql.push_back(p);
     }
+    // Parts whose numbers are in another form than the union's column are translated again,
+    // giving that form, so that UNION's duplicate removal and ORDER BY compare like with like.
+    std::vector<int> target = FormsOf(out);
+    bool mixed = false;
+    for (const auto& f : forms)
+      for (size_t i = 0; i < f.size(); ++i)
+        if (target[i] != 0 && f[i] != target[i]) mixed = true;
+    if (mixed) {
+      unionTypes_ = out.types;
+      TranslatedQuery again;
+      sqlText = QuerySpecSql(*stmt.query, outer, again, true, std::nullopt);
+      for (size_t k = 0; k < stmt.unions.size(); ++k) {
+        TranslatedQuery part;
+        partSql[k] = QuerySpecSql(*stmt.unions[k].query, outer, part, false, std::nullopt);
+      }
+      unionTypes_.clear();
+    }
+    for (size_t k = 0; k < stmt.unions.size(); ++k)
+      sqlText += (stmt.unions[k].all ? " UNION ALL " : " UNION ") + partSql[k];
   }
   if (!stmt.orderBy.empty()) {
     sqlText += " ORDER BY ";
@@ -183,8 +216,18 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
   std::string sql = "SELECT ";
   if (q.distinct) sql += "DISTINCT ";
   std::vector<std::string> items;
-  auto addColumn = [&](const std::string& expr, const std::string& label, const TypeDesc& t,
+  auto addColumn = [&](const std::string& expr0, const std::string& label, const TypeDesc& t,
                        bool nullable, bool identity, const std::string& table) {
+    std::string expr = expr0;
+    if (items.size() < unionTypes_.size()) {
+      Typed v;
+      v.sql = expr0;
+      v.type = t;
+      v.intStorage = identity && IsExact(t);
+      const TypeDesc& to = unionTypes_[items.size()];
+      if (IsExact(to) && t.IsNumeric()) expr = ExactSql(v);
+      else if (IsApprox(to)) expr = FloatSql(v);
+    }
     items.push_back(expr + " AS " + QuoteId(label.empty() ? "_c" + std::to_string(items.size())
                                                           : label));
     ColumnInfo ci = MakeColumnInfo(label, t, nullable);

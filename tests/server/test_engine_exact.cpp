@@ -128,6 +128,14 @@ TEST_F(ExactTest, OrderingComparisonsAndIndexesFollowTheValues) {
   sink = Run(*s, "insert #o (n, m, f) values (2.0, 1, 1)");
   EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{2601});
   EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), max(m) - min(m), 2) from #o"), "24691357802469.1356");
+  sink = Run(*s, "set identity_insert #o on insert #o (id, n, m, f) values (100, 3, 3, 3) set identity_insert #o off");
+  EXPECT_TRUE(sink.ErrorNumbers().empty());
+  EXPECT_EQ(ScalarText(*s, "select convert(varchar(10), n) from #o where id = 100"), "3.0000");
+  // Union parts of integer and exact columns meet in one form.
+  EXPECT_EQ(ScalarText(*s, "select count(*) from (select 1 v union select 1.0 union select 2) d"), "2");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from (select 1 v union select 1.0 union select 2.5e0) d"), "2");
+  EXPECT_EQ(ScalarText(*s, "select top 1 convert(varchar(10), v) from (select 10 v union all select 9.5) d order by v"),
+            "9.5");
 }
 
 }  // namespace
