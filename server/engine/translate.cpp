@@ -51,13 +51,18 @@ bool InExactForm(const Typed& v) { return IsExact(v.type) && !v.intStorage && !v
 std::string Code(const TypeDesc& t) {
   return std::to_string(exact::TypeCode(t.type, t.precision, t.scale));
 }
-std::string ExactSql(const Typed& v) {
-  return InExactForm(v) || v.isNull ? v.sql : "syb_exact(" + v.sql + ")";
-}
-std::string FloatSql(const Typed& v) { return InExactForm(v) ? "syb_xfloat(" + v.sql + ")" : v.sql; }
 std::string ExactLiteral(const NumericValue& n) {
   return "X'" + BytesToHex(exact::Encode(n)) + "'";
 }
+std::string ExactSql(const Typed& v) {
+  if (InExactForm(v) || v.isNull) return v.sql;
+  // Integer literals are written in the exact form directly, as index lookups like.
+  if (v.type.IsInteger() && !v.sql.empty() &&
+      v.sql.find_first_not_of("0123456789", v.sql[0] == '-' ? 1 : 0) == std::string::npos)
+    if (auto n = ParseNumeric(v.sql, 38, 0)) return ExactLiteral(*n);
+  return "syb_exact(" + v.sql + ")";
+}
+std::string FloatSql(const Typed& v) { return InExactForm(v) ? "syb_xfloat(" + v.sql + ")" : v.sql; }
 
 // A conversion's source type for syb_convert; exact numerics carry their scale.
 std::string SourceTypeName(const Typed& v) {
@@ -81,8 +86,11 @@ void AlignNumbers(const std::vector<Typed*>& items) {
   }
 }
 
-// The integer types as the exact type that holds them, for mixed arithmetic.
+// Integers and money as the exact numeric that holds every value of theirs, for mixed
+// arithmetic with numerics.
 TypeDesc AsExactType(const TypeDesc& t) {
+  if (t.type == SqlType::Money) return *BuiltinType("numeric", 19, 4);
+  if (t.type == SqlType::SmallMoney) return *BuiltinType("numeric", 10, 4);
   int digits = t.type == SqlType::BigInt ? 19 : t.type == SqlType::Int ? 10
                : t.type == SqlType::SmallInt ? 5 : t.type == SqlType::TinyInt ? 3 : 1;
   return *BuiltinType("numeric", digits, 0);
@@ -111,9 +119,12 @@ TypeDesc Promote(const TypeDesc& a, const TypeDesc& b) {
     int prec = std::min(38, intDigits + scale + 1);
     return Builtin("numeric", prec, scale);
   }
-  // An integer meets an exact numeric as the numeric that holds every value of its type.
-  if (a.IsExactNumeric() && b.IsInteger()) return Promote(a, AsExactType(b));
-  if (b.IsExactNumeric() && a.IsInteger()) return Promote(AsExactType(a), b);
+  // Integers and money meet an exact numeric as the numeric that holds every value of theirs.
+  auto widens = [](const TypeDesc& t) {
+    return t.IsInteger() || t.type == SqlType::Money || t.type == SqlType::SmallMoney;
+  };
+  if (a.IsExactNumeric() && widens(b)) return Promote(a, AsExactType(b));
+  if (b.IsExactNumeric() && widens(a)) return Promote(AsExactType(a), b);
   TypeDesc r = Rank(a.type) >= Rank(b.type) ? a : b;
   if (r.type == SqlType::Bit || r.type == SqlType::TinyInt || r.type == SqlType::SmallInt)
     return IntType();  // arithmetic on small integers gives int
@@ -502,10 +513,9 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
       return arith(1, "-");
     case Op::Multiply: {
       t.type = Promote(l.type, r.type);
-      if (t.type.IsExactNumeric() && (l.type.IsExactNumeric() || l.type.IsInteger()) &&
-          (r.type.IsExactNumeric() || r.type.IsInteger())) {
-        TypeDesc a = l.type.IsInteger() ? AsExactType(l.type) : l.type;
-        TypeDesc c = r.type.IsInteger() ? AsExactType(r.type) : r.type;
+      if (t.type.IsExactNumeric() && l.type.IsNumeric() && r.type.IsNumeric()) {
+        TypeDesc a = l.type.IsExactNumeric() ? l.type : AsExactType(l.type);
+        TypeDesc c = r.type.IsExactNumeric() ? r.type : AsExactType(r.type);
         t.type = Builtin("numeric", std::min(38, a.precision + c.precision + 1),
                          std::min(38, a.scale + c.scale));
       }
