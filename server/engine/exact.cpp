@@ -358,7 +358,7 @@ void FnNeg(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::optional<NumericValue> v;
   if (!Arg(ctx, argv[0], v)) return;
   if (!v) return sqlite3_result_null(ctx);
-  Result(ctx, Negate(*v));
+  ResultFitted(ctx, Negate(*v), IntArg(argv[1]));
 }
 
 // syb_xround(x, n, code): rounds half away from zero at the n-th decimal (n < 0: left of the
@@ -449,7 +449,7 @@ void RegisterFunctions(sqlite3* db) {
   static const Scalar kScalars[] = {
       {"syb_exact", 1, FnExact},     {"syb_exact", 2, FnExact},
       {"syb_xfloat", 1, FnFloat},    {"syb_xop", 4, FnOp},
-      {"syb_xneg", 1, FnNeg},        {"syb_xround", 3, FnRound},
+      {"syb_xneg", 2, FnNeg},        {"syb_xround", 3, FnRound},
       {"syb_xabs", 2, FnAbs},        {"syb_xsign", 1, FnSign},
       {"syb_xceiling", 2, FnCeilFloor<true>}, {"syb_xfloor", 2, FnCeilFloor<false>},
   };

@@ -909,7 +909,8 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       t.nullable = o.nullable;
       switch (u.op) {
         case sql::UnaryOp::Negate:
-          t.sql = InExactForm(o) ? "syb_xneg(" + o.sql + ")" : "(-" + o.sql + ")";
+          t.sql = InExactForm(o) ? "syb_xneg(" + o.sql + ", " + Code(o.type) + ")"
+                                 : "(-" + o.sql + ")";
           t.intStorage = o.intStorage;
           break;
         case sql::UnaryOp::Plus: t.sql = o.sql; t.intStorage = o.intStorage; break;

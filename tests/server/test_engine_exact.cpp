@@ -81,6 +81,7 @@ TEST_F(ExactTest, OverflowGivesTheArithmeticError) {
       {"select isnull(convert(money, null), 922337203685478)", 3606},
       {"select convert(money, '922337203685477.5807') + $0.0001", 3606},
       {"select convert(money, '-922337203685477.5808') * 2", 3606},
+      {"select -convert(money, '-922337203685477.5808')", 3606},
       {"select convert(smallmoney, 200000) + convert(smallmoney, 200000)", 3606},
       {"select 99999999999999999999999999999999999999 + 1", 3606},
       {"select convert(money, '922337203685478')", 247},
