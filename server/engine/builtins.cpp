@@ -1,5 +1,6 @@
 #include "engine/builtins.h"
 
+#include "engine/exact.h"
 #include "engine/messages.h"
 #include "engine/values.h"
 
@@ -170,9 +171,17 @@ void FnGetDate(sqlite3_context* ctx, int, sqlite3_value**) { ResultDate(ctx, Cur
 
 // ---- convert ----
 
-std::optional<SqlType> TypeArg(sqlite3_value* v) {
+// A type name, optionally with the scale of an exact source after a colon ("numeric:4"): the
+// exact storage form does not keep the scale, and conversions to text show it.
+std::optional<SqlType> TypeArg(sqlite3_value* v, uint8_t* scale = nullptr) {
   if (sqlite3_value_type(v) == SQLITE_NULL) return std::nullopt;
-  return ParseTypeName(Text(v));
+  std::string name = Text(v);
+  size_t colon = name.find(':');
+  if (colon != std::string::npos) {
+    if (scale) *scale = static_cast<uint8_t>(std::clamp(std::atoi(name.c_str() + colon + 1), 0, 38));
+    name.resize(colon);
+  }
+  return ParseTypeName(name);
 }
 
 std::optional<int64_t> OptInt(sqlite3_value* v) {
@@ -199,8 +208,15 @@ void FnConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
   TypeSpec to = MakeType(*dst, length, p, s);
   ConvertOptions o;
   o.style = style ? static_cast<int>(*style) : -1;
-  o.from = TypeArg(argv[1]);
+  uint8_t fromScale = 0;
+  o.from = TypeArg(argv[1], &fromScale);
   o.dateFormat = State(ctx).Settings().dateFormat;
+  if (auto b = std::get_if<Bytes>(&raw); b && o.from && IsExactNumericType(*o.from)) {
+    if (auto n = exact::Decode(*b)) {
+      if (n->scale < fromScale) *n = RescaleNumeric(*n, 38, fromScale);
+      raw = *n;
+    }
+  }
   try {
     Value r = Convert(raw, to, o);
     // Char results keep their padding here: convert(char(5), 'a') is 'a    '.
@@ -842,6 +858,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 bool RegisterBuiltins(sqlite3* db, const BuiltinSettings* settings) {
   RegisterSybCollation(db);
+  exact::RegisterFunctions(db);
   // One state per connection, owned by SQLite: the destructor runs when the last function
   // using it is dropped (the state is attached to the first registration and shared by the
   // others through the user-data pointer).

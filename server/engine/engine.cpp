@@ -35,9 +35,20 @@ constexpr int kMasterId = 1;
 constexpr int kTempdbId = 2;
 constexpr int kPubs2Id = 4;
 
+// The layout of stored values (PRAGMA user_version of every database file). 2: numeric,
+// decimal, money and smallmoney in the exact form of engine/exact.h (1 and 0 stored them as
+// REAL). A data folder of an older layout is made anew rather than misread.
+constexpr int kStorageVersion = 2;
+
+int StorageVersionOf(const std::string& path) {
+  auto db = storage::Open(path, false);
+  return static_cast<int>(storage::QueryInt(db.get(), "PRAGMA user_version").value_or(0));
+}
+
 void InitDatabaseFile(const std::string& path, bool master, bool guest) {
   auto db = storage::Open(path, true);
   Exec(db.get(), "PRAGMA journal_mode=WAL");
+  Exec(db.get(), "PRAGMA user_version = " + std::to_string(kStorageVersion));
   Exec(db.get(), "BEGIN");
   catalog::CreateCatalog(db.get(), "main", master);
   if (guest) Exec(db.get(), "INSERT INTO sysusers (suid, uid, gid, name) VALUES (-1, 2, 0, 'guest')");
@@ -139,6 +150,11 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
 
   bool fresh = !fs::exists(state->PathOf("master"));
   try {
+    if (!fresh && StorageVersionOf(state->PathOf("master")) < kStorageVersion) {
+      std::cerr << "data folder " << state->dir << " holds an older storage layout;"
+                << " its databases are created anew\n";
+      fresh = true;
+    }
     if (fresh) {
       for (const char* name : {"master", "tempdb", "pubs2"}) {
         std::error_code ec;

@@ -1,5 +1,6 @@
 // The executor: batches, control flow, queries, DML and DDL over the parser's tree.
 #include "engine/builtins.h"
+#include "engine/exact.h"
 #include "engine/messages.h"
 #include "engine/session.h"
 #include "engine/translate.h"
@@ -88,7 +89,11 @@ std::optional<TypeDesc> SessionImpl::ResolveType(const sql::DataType& t, bool* a
 }
 
 std::string SessionImpl::LiteralSql(const Value& v, const TypeDesc& t) {
-  (void)t;
+  bool exactType = t.IsExactNumeric() || t.type == SqlType::Money || t.type == SqlType::SmallMoney;
+  if (exactType && !IsNull(v)) {
+    // Exact types are written in their storage form (engine/exact.h).
+    if (auto n = exact::FromValue(v)) return "X'" + BytesToHex(exact::Encode(*n)) + "'";
+  }
   return std::visit(
       [](const auto& x) -> std::string {
         using T = std::decay_t<decltype(x)>;
@@ -665,6 +670,13 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     }
   }
   Translator tr(*this);
+  auto store = [&](const Typed& v, const catalog::ColumnMeta& c) {
+    std::string sql = tr.Coerce(v, c.type);
+    // SQLite's rowid takes integers only: an exact identity value goes in as one.
+    if (c.identity && !c.type.IsInteger() && !v.isNull)
+      sql = "syb_convert(" + sql + ", 'numeric', 'bigint', 8, NULL, NULL, NULL)";
+    return sql;
+  };
   std::string list;
   std::vector<std::string> extraCols, extraVals;
   for (const auto& c : t.columns) {
@@ -692,7 +704,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
       Typed v;
       v.sql = QuoteId("c" + std::to_string(i));
       v.type = q.types[i];
-      sel += (i ? ", " : "") + (IsTimestamp(*cols[i]) ? kNextTimestamp : tr.Coerce(v, cols[i]->type));
+      sel += (i ? ", " : "") + (IsTimestamp(*cols[i]) ? std::string(kNextTimestamp) : store(v, *cols[i]));
     }
     for (const auto& e : extraVals) sel += (cols.empty() ? "" : ", ") + e;
     sql = cte + ") AS (" + q.sql + ") " + sql + sel + " FROM syb_src";
@@ -711,7 +723,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
         Value val = EvaluateAs(*s.values[i], cols[i]->type);
         CheckRule(t, *cols[i], val, cols[i]->type);
       }
-      sql += (i ? ", " : "") + tr.Coerce(v, cols[i]->type);
+      sql += (i ? ", " : "") + store(v, *cols[i]);
     }
     for (const auto& e : extraVals) sql += (cols.empty() ? "" : ", ") + e;
     sql += ")";

@@ -54,6 +54,7 @@ struct Typed {
   bool isNull = false;       // the NULL literal or a NULL-valued variable
   bool isStringLiteral = false;
   std::string literal;       // the literal's text when isStringLiteral
+  bool intStorage = false;   // an exact-typed identity column: stored as SQLite INTEGER
 };
 
 // A translated select: SQLite text and the description of its columns.

@@ -168,6 +168,9 @@ std::optional<TypeDesc> FromPhysical(int type, int length, int precision, int sc
 
 std::string StorageDecl(const TypeDesc& t) {
   if (t.IsInteger()) return "INTEGER";
+  // Exact types hold the order-preserving form of engine/exact.h; no affinity touches it.
+  if (t.IsExactNumeric() || t.type == SqlType::Money || t.type == SqlType::SmallMoney)
+    return "BLOB";
   if (t.IsNumeric()) return "REAL";
   if (t.IsBinary()) return "BLOB";
   // Datetimes are text too: the fixed layout sorts correctly.

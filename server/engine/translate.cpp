@@ -1,6 +1,7 @@
 #include "engine/translate.h"
 
 #include "engine/datetime.h"
+#include "engine/exact.h"
 #include "engine/messages.h"
 #include "engine/timestamps.h"
 #include "engine/values.h"
@@ -41,6 +42,72 @@ int Rank(SqlType t) {
 
 [[noreturn]] void Throw(const SessionImpl&, ServerMessage m) { throw StatementError{std::move(m)}; }
 
+// Numeric, decimal, money and smallmoney values travel in the exact storage form
+// (engine/exact.h); the registered syb_x* functions compute on it.
+bool IsExact(const TypeDesc& t) {
+  return t.IsExactNumeric() || t.type == SqlType::Money || t.type == SqlType::SmallMoney;
+}
+bool IsApprox(const TypeDesc& t) { return t.type == SqlType::Float || t.type == SqlType::Real; }
+bool InExactForm(const Typed& v) { return IsExact(v.type) && !v.intStorage && !v.isNull; }
+std::string Code(const TypeDesc& t) {
+  return std::to_string(exact::TypeCode(t.type, t.precision, t.scale));
+}
+std::string ExactLiteral(const NumericValue& n) {
+  return "X'" + BytesToHex(exact::Encode(n)) + "'";
+}
+std::string ExactSql(const Typed& v) {
+  if (InExactForm(v) || v.isNull) return v.sql;
+  // Integer literals are written in the exact form directly, as index lookups like.
+  if (v.type.IsInteger() && !v.sql.empty() &&
+      v.sql.find_first_not_of("0123456789", v.sql[0] == '-' ? 1 : 0) == std::string::npos)
+    if (auto n = ParseNumeric(v.sql, 38, 0)) return ExactLiteral(*n);
+  return "syb_exact(" + v.sql + ")";
+}
+std::string FloatSql(const Typed& v) { return InExactForm(v) ? "syb_xfloat(" + v.sql + ")" : v.sql; }
+
+// A conversion's source type for syb_convert; exact numerics carry their scale.
+std::string SourceTypeName(const Typed& v) {
+  std::string name = TypeName(v.type);
+  if (v.type.IsExactNumeric() && v.type.scale > 0) name += ":" + std::to_string(v.type.scale);
+  return name;
+}
+
+// Operands compared with each other: an exact value meets a float as a float, and every other
+// number or text in the exact form.
+void AlignNumbers(const std::vector<Typed*>& items) {
+  bool anyExact = false, anyApprox = false;
+  for (const Typed* t : items) {
+    anyExact = anyExact || InExactForm(*t);
+    anyApprox = anyApprox || (IsApprox(t->type) && !t->isNull);
+  }
+  if (!anyExact) return;
+  for (Typed* t : items) {
+    if (t->isNull || t->type.IsDateTime() || t->type.IsBinary()) continue;
+    t->sql = anyApprox ? FloatSql(*t) : ExactSql(*t);
+  }
+}
+
+// Integers and money as the exact numeric that holds every value of theirs, for mixed
+// arithmetic with numerics.
+TypeDesc AsExactType(const TypeDesc& t) {
+  if (t.type == SqlType::Money) return *BuiltinType("numeric", 19, 4);
+  if (t.type == SqlType::SmallMoney) return *BuiltinType("numeric", 10, 4);
+  int digits = t.type == SqlType::BigInt ? 19 : t.type == SqlType::Int ? 10
+               : t.type == SqlType::SmallInt ? 5 : t.type == SqlType::TinyInt ? 3 : 1;
+  return *BuiltinType("numeric", digits, 0);
+}
+
+// 0: not a number in a form of its own; 1: integer storage; 2: float; 3: the exact form.
+std::vector<int> FormsOf(const TranslatedQuery& q) {
+  std::vector<int> forms;
+  for (size_t i = 0; i < q.types.size(); ++i) {
+    const TypeDesc& t = q.types[i];
+    forms.push_back(IsExact(t) ? (q.columns[i].identity ? 1 : 3) : IsApprox(t) ? 2
+                    : t.IsInteger() ? 1 : 0);
+  }
+  return forms;
+}
+
 }  // namespace
 
 TypeDesc VarcharOf(int length) { return Builtin("varchar", std::max(1, std::min(length, 16384))); }
@@ -53,8 +120,12 @@ TypeDesc Promote(const TypeDesc& a, const TypeDesc& b) {
     int prec = std::min(38, intDigits + scale + 1);
     return Builtin("numeric", prec, scale);
   }
-  if (a.IsExactNumeric() && b.IsInteger()) return a;
-  if (b.IsExactNumeric() && a.IsInteger()) return b;
+  // Integers and money meet an exact numeric as the numeric that holds every value of theirs.
+  auto widens = [](const TypeDesc& t) {
+    return t.IsInteger() || t.type == SqlType::Money || t.type == SqlType::SmallMoney;
+  };
+  if (a.IsExactNumeric() && widens(b)) return Promote(a, AsExactType(b));
+  if (b.IsExactNumeric() && widens(a)) return Promote(AsExactType(a), b);
   TypeDesc r = Rank(a.type) >= Rank(b.type) ? a : b;
   if (r.type == SqlType::Bit || r.type == SqlType::TinyInt || r.type == SqlType::SmallInt)
     return IntType();  // arithmetic on small integers gives int
@@ -69,10 +140,14 @@ TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* out
   std::optional<int64_t> limit;
   auto sqlText = QuerySpecSql(*stmt.query, outer, out, true, std::nullopt);
   if (!stmt.unions.empty()) {
+    // Forms (integer, float, exact) each part gives its columns in.
+    std::vector<std::vector<int>> forms{FormsOf(out)};
+    std::vector<std::string> partSql;
     for (const auto& u : stmt.unions) {
       TranslatedQuery part;
       std::string p = QuerySpecSql(*u.query, outer, part, false, std::nullopt);
       if (part.columns.size() != out.columns.size()) Throw(s_, s_.Msg(205));
+      forms.push_back(FormsOf(part));
       for (size_t i = 0; i < out.columns.size(); ++i) {
         // The widest column of the parts describes the union's column.
         auto& a = out.types[i];
@@ -84,9 +159,27 @@ TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* out
         std::string name = out.columns[i].name;
         out.columns[i] = MakeColumnInfo(name, a, nl);
       }
-      sqlText += u.all ? " UNION ALL " : " UNION ";
-      sqlText += p;
+      partSql.push_back(p);
     }
+    // Parts whose numbers are in another form than the union's column are translated again,
+    // giving that form, so that UNION's duplicate removal and ORDER BY compare like with like.
+    std::vector<int> target = FormsOf(out);
+    bool mixed = false;
+    for (const auto& f : forms)
+      for (size_t i = 0; i < f.size(); ++i)
+        if (target[i] != 0 && f[i] != target[i]) mixed = true;
+    if (mixed) {
+      unionTypes_ = out.types;
+      TranslatedQuery again;
+      sqlText = QuerySpecSql(*stmt.query, outer, again, true, std::nullopt);
+      for (size_t k = 0; k < stmt.unions.size(); ++k) {
+        TranslatedQuery part;
+        partSql[k] = QuerySpecSql(*stmt.unions[k].query, outer, part, false, std::nullopt);
+      }
+      unionTypes_.clear();
+    }
+    for (size_t k = 0; k < stmt.unions.size(); ++k)
+      sqlText += (stmt.unions[k].all ? " UNION ALL " : " UNION ") + partSql[k];
   }
   if (!stmt.orderBy.empty()) {
     sqlText += " ORDER BY ";
@@ -135,8 +228,18 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
   std::string sql = "SELECT ";
   if (q.distinct) sql += "DISTINCT ";
   std::vector<std::string> items;
-  auto addColumn = [&](const std::string& expr, const std::string& label, const TypeDesc& t,
+  auto addColumn = [&](const std::string& expr0, const std::string& label, const TypeDesc& t,
                        bool nullable, bool identity, const std::string& table) {
+    std::string expr = expr0;
+    if (items.size() < unionTypes_.size()) {
+      Typed v;
+      v.sql = expr0;
+      v.type = t;
+      v.intStorage = identity && IsExact(t);
+      const TypeDesc& to = unionTypes_[items.size()];
+      if (IsExact(to) && t.IsNumeric()) expr = ExactSql(v);
+      else if (IsApprox(to)) expr = FloatSql(v);
+    }
     items.push_back(expr + " AS " + QuoteId(label.empty() ? "_c" + std::to_string(items.size())
                                                           : label));
     ColumnInfo ci = MakeColumnInfo(label, t, nullable);
@@ -252,6 +355,7 @@ std::string Translator::FromItem(const sql::TableRef& r, Scope& scope) {
         m.colid = static_cast<int>(i + 1);
         m.type = q.types[i];
         m.nullable = q.columns[i].nullable;
+        m.identity = q.columns[i].identity;
         src.columns.push_back(m);
       }
       scope.sources.push_back(src);
@@ -304,6 +408,7 @@ Typed Translator::Column(const sql::ColumnExpr& c, const Scope* scope) {
                                        : QuoteId(hitSrc->sqlAlias) + "." + QuoteId(hit->name);
       t.type = hit->type;
       t.nullable = hit->nullable;
+      t.intStorage = hit->identity && IsExact(hit->type);
       return t;
     }
     if (!c.Bare()) {
@@ -348,6 +453,7 @@ std::string Translator::Compare(const char* op, const Typed& l0, const Typed& r0
   Typed l = l0, r = r0;
   AlignLiteral(l, r);
   AlignLiteral(r, l);
+  AlignNumbers({&l, &r});
   std::string o = op;
   if (!s_.options_.ansinull && (o == "=" || o == "<>")) {
     // Transact-SQL without ansinull: comparing with NULL tests for NULL.
@@ -366,6 +472,17 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
   auto cmp = [&](const char* op) {
     t.sql = Compare(op, l, r);
     t.type = IntType();
+    return t;
+  };
+  // Arithmetic whose result is exact is computed by syb_xop; with a float result the exact
+  // operands become floats.
+  auto arith = [&](int op, const char* sqlOp) {
+    if (IsExact(t.type)) {
+      t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
+              Code(t.type) + ")";
+    } else {
+      t.sql = "(" + FloatSql(l) + " " + sqlOp + " " + FloatSql(r) + ")";
+    }
     return t;
   };
   switch (b.op) {
@@ -390,34 +507,38 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
         t.type = d.type;
         return t;
       }
-      t.sql = "(" + l.sql + " + " + r.sql + ")";
       t.type = Promote(l.type, r.type);
-      return t;
+      return arith(0, "+");
     case Op::Subtract:
-      t.sql = "(" + l.sql + " - " + r.sql + ")";
       t.type = Promote(l.type, r.type);
-      return t;
-    case Op::Multiply:
-      t.sql = "(" + l.sql + " * " + r.sql + ")";
+      return arith(1, "-");
+    case Op::Multiply: {
       t.type = Promote(l.type, r.type);
-      if (t.type.IsExactNumeric() && l.type.IsExactNumeric() && r.type.IsExactNumeric()) {
-        t.type = Builtin("numeric", std::min(38, l.type.precision + r.type.precision + 1),
-                         std::min(38, l.type.scale + r.type.scale));
+      if (t.type.IsExactNumeric() && l.type.IsNumeric() && r.type.IsNumeric()) {
+        TypeDesc a = l.type.IsExactNumeric() ? l.type : AsExactType(l.type);
+        TypeDesc c = r.type.IsExactNumeric() ? r.type : AsExactType(r.type);
+        t.type = Builtin("numeric", std::min(38, a.precision + c.precision + 1),
+                         std::min(38, a.scale + c.scale));
       }
-      return t;
+      return arith(2, "*");
+    }
     case Op::Divide:
     case Op::Modulo: {
       t.type = Promote(l.type, r.type);
       bool ignore = s_.options_.arithignore && !s_.options_.arithabort;
       const char* fn = b.op == Op::Divide ? "syb_divide" : "syb_modulo";
-      if (ignore) {
-        t.sql = "(" + l.sql + (b.op == Op::Divide ? " / " : " % ") + r.sql + ")";
-      } else {
-        t.sql = std::string(fn) + "(" + l.sql + ", " + r.sql + ")";
-      }
       if (b.op == Op::Divide && t.type.IsExactNumeric()) {
         int scale = std::max<int>(6, t.type.scale);
         t.type = Builtin("numeric", 38, scale);
+      }
+      if (IsExact(t.type)) {
+        int op = (b.op == Op::Divide ? 3 : 4) | (ignore ? 8 : 0);
+        t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
+                Code(t.type) + ")";
+      } else if (ignore) {
+        t.sql = "(" + FloatSql(l) + (b.op == Op::Divide ? " / " : " % ") + FloatSql(r) + ")";
+      } else {
+        t.sql = std::string(fn) + "(" + FloatSql(l) + ", " + FloatSql(r) + ")";
       }
       return t;
     }
@@ -467,6 +588,7 @@ Typed Translator::Global(const std::string& name) {
   if (name == "@@identity") {
     t.sql = std::to_string(s_.lastIdentity_);
     t.type = Builtin("numeric", 38, 0);
+    t.intStorage = true;
     return t;
   }
   if (name == "@@trancount") return intVal(s_.trancount_);
@@ -510,7 +632,7 @@ Typed Translator::Convert(const sql::ConvertExpr& c, const Scope* scope) {
   t.nullable = v.nullable;
   std::string style = "NULL";
   if (c.style) style = Expr(*c.style, scope).sql;
-  std::string src = v.isNull ? "NULL" : QuoteText(TypeName(v.type));
+  std::string src = v.isNull ? "NULL" : QuoteText(SourceTypeName(v));
   if (v.isStringLiteral) src = "'varchar'";
   t.sql = "syb_convert(" + v.sql + ", " + src + ", " + QuoteText(TypeName(to)) + ", " +
           std::to_string(to.length) + ", " +
@@ -537,6 +659,9 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
       t.type = v.type;
       if (v.type.IsInteger() && v.type.type != SqlType::BigInt) t.type = IntType();
       if (v.type.IsExactNumeric()) t.type = Builtin("numeric", 38, v.type.scale);
+      if (v.type.type == SqlType::SmallMoney) t.type = Builtin("money");
+      if (IsExact(v.type))
+        t.sql = "syb_exact(syb_xsum(" + std::string(distinct) + v.sql + "), " + Code(t.type) + ")";
       break;
     case sql::AggregateFunc::Avg:
       t.type = v.type;
@@ -544,19 +669,24 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
         // Sybase's average of integers is an integer, truncated.
         t.sql = "CAST(avg(" + std::string(distinct) + v.sql + ") AS INTEGER)";
         if (v.type.type != SqlType::BigInt) t.type = IntType();
-      } else {
-        t.sql = "avg(" + std::string(distinct) + v.sql + ")";
+      } else if (IsExact(v.type)) {
         if (v.type.IsExactNumeric())
           t.type = Builtin("numeric", 38, std::max<int>(6, v.type.scale));
+        if (v.type.type == SqlType::SmallMoney) t.type = Builtin("money");
+        t.sql = "syb_exact(syb_xavg(" + std::string(distinct) + v.sql + "), " + Code(t.type) + ")";
+      } else {
+        t.sql = "avg(" + std::string(distinct) + v.sql + ")";
       }
       break;
     case sql::AggregateFunc::Min:
       t.sql = "min(" + v.sql + ")";
       t.type = v.type;
+      t.intStorage = v.intStorage;
       break;
     case sql::AggregateFunc::Max:
       t.sql = "max(" + v.sql + ")";
       t.type = v.type;
+      t.intStorage = v.intStorage;
       break;
     default: break;
   }
@@ -669,7 +799,29 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
       t.type = VarcharOf(255);
     }
   }
+  const std::string code = Code(t.type);
+  if (n == "isnull" || n == "coalesce" || n == "nullif") {
+    // Every argument converts to the result's type.
+    for (auto& a : args) {
+      if (IsExact(t.type)) a.sql = a.isNull ? a.sql : "syb_exact(" + a.sql + ", " + code + ")";
+      else if (IsApprox(t.type)) a.sql = FloatSql(a);
+    }
+    t.sql = argList(sqliteName);
+    return t;
+  }
+  if (!args.empty() && InExactForm(args[0]) &&
+      (n == "abs" || n == "ceiling" || n == "floor" || n == "round" || n == "sign")) {
+    const std::string& x = args[0].sql;
+    if (n == "sign") t.sql = "syb_xsign(" + x + ")";
+    else if (n == "round")
+      t.sql = "syb_xround(" + x + ", " + (args.size() > 1 ? args[1].sql : "0") + ", " + code + ")";
+    else t.sql = "syb_x" + n + "(" + x + ", " + code + ")";
+    return t;
+  }
+  // Other functions take exact arguments as floats, as they compute in float.
+  for (auto& a : args) a.sql = FloatSql(a);
   t.sql = argList(sqliteName);
+  if (IsExact(t.type)) t.sql = "syb_exact(" + t.sql + ", " + code + ")";
   return t;
 }
 
@@ -691,7 +843,7 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
           } else {
             int digits = static_cast<int>(std::min<size_t>(38, l.text.size()));
             t.type = Builtin("numeric", digits, 0);
-            if (errno != 0) t.sql = l.text + ".0";
+            if (auto n = ParseNumeric(l.text, 38, 0)) t.sql = ExactLiteral(*n);
           }
           return t;
         }
@@ -704,6 +856,8 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
           int digits = 0;
           for (char c : l.text) if (std::isdigit(static_cast<unsigned char>(c))) ++digits;
           t.type = Builtin("numeric", std::clamp(std::max(digits, scale), 1, 38), scale);
+          if (auto n = ParseNumeric(t.sql, 38, static_cast<uint8_t>(std::min(scale, 38))))
+            t.sql = ExactLiteral(*n);
           return t;
         }
         case sql::LiteralKind::Float:
@@ -712,7 +866,7 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
           return t;
         case sql::LiteralKind::Money: {
           auto m = ParseMoney(l.text);
-          t.sql = m ? FormatMoney(*m, 2) : "0";
+          t.sql = ExactLiteral(exact::FromMoney(m ? *m : MoneyValue{}));
           t.type = Builtin("money");
           return t;
         }
@@ -760,8 +914,12 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       t.type = o.type;
       t.nullable = o.nullable;
       switch (u.op) {
-        case sql::UnaryOp::Negate: t.sql = "(-" + o.sql + ")"; break;
-        case sql::UnaryOp::Plus: t.sql = o.sql; break;
+        case sql::UnaryOp::Negate:
+          t.sql = InExactForm(o) ? "syb_xneg(" + o.sql + ", " + Code(o.type) + ")"
+                                 : "(-" + o.sql + ")";
+          t.intStorage = o.intStorage;
+          break;
+        case sql::UnaryOp::Plus: t.sql = o.sql; t.intStorage = o.intStorage; break;
         case sql::UnaryOp::BitNot: t.sql = "(~" + o.sql + ")"; break;
         case sql::UnaryOp::Not: t.sql = "(NOT " + o.sql + ")"; t.type = IntType(); break;
       }
@@ -800,6 +958,7 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       Typed hi = Expr(*b.high, scope);
       AlignLiteral(lo, o);
       AlignLiteral(hi, o);
+      AlignNumbers({&o, &lo, &hi});
       t.type = IntType();
       t.sql = "(" + o.sql + (b.negated ? " NOT" : "") + " BETWEEN " + lo.sql + " AND " + hi.sql + ")";
       return t;
@@ -812,14 +971,28 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       if (in.subquery) {
         Translator inner(s_);
         inner.noLimit = true;
-      auto q = inner.Select(*in.subquery, scope);
+        auto q = inner.Select(*in.subquery, scope);
         list = q.sql;
-      } else {
-        for (size_t i = 0; i < in.list.size(); ++i) {
-          Typed x = Expr(*in.list[i], scope);
-          AlignLiteral(x, o);
-          list += (i ? ", " : "") + x.sql;
+        if (q.types.size() == 1) {
+          // The subquery's values meet the operand in one form.
+          Typed col;
+          col.sql = QuoteId(q.columns[0].name.empty() ? "_c0" : q.columns[0].name);
+          col.type = q.types[0];
+          col.intStorage = q.columns[0].identity && IsExact(col.type);
+          std::string before = col.sql;
+          AlignNumbers({&o, &col});
+          if (col.sql != before) list = "SELECT " + col.sql + " FROM (" + q.sql + ")";
         }
+      } else {
+        std::vector<Typed> items;
+        for (const auto& x : in.list) {
+          items.push_back(Expr(*x, scope));
+          AlignLiteral(items.back(), o);
+        }
+        std::vector<Typed*> all{&o};
+        for (auto& x : items) all.push_back(&x);
+        AlignNumbers(all);
+        for (size_t i = 0; i < items.size(); ++i) list += (i ? ", " : "") + items[i].sql;
       }
       t.sql = "(" + o.sql + (in.negated ? " NOT IN (" : " IN (") + list + "))";
       return t;
@@ -851,16 +1024,14 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       const auto& c = e.As<sql::CaseExpr>();
       std::string sql = "(CASE";
       Typed op;
-      if (c.operand) {
-        op = Expr(*c.operand, scope);
-        sql += " " + op.sql;
-      }
+      if (c.operand) op = Expr(*c.operand, scope);
       bool typed = false;
+      std::vector<Typed> whens, thens;
       for (const auto& w : c.whens) {
-        Typed wv = Expr(*w.when, scope);
-        if (c.operand) AlignLiteral(wv, op);
-        Typed tv = Expr(*w.then, scope);
-        sql += " WHEN " + wv.sql + " THEN " + tv.sql;
+        whens.push_back(Expr(*w.when, scope));
+        if (c.operand) AlignLiteral(whens.back(), op);
+        thens.push_back(Expr(*w.then, scope));
+        const Typed& tv = thens.back();
         if (!tv.isNull) {
           if (!typed) t.type = tv.type;
           else if (t.type.IsString() && tv.type.IsString())
@@ -869,11 +1040,25 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
           typed = true;
         }
       }
+      std::optional<Typed> ov;
       if (c.otherwise) {
-        Typed ov = Expr(*c.otherwise, scope);
-        sql += " ELSE " + ov.sql;
-        if (!typed && !ov.isNull) t.type = ov.type;
+        ov = Expr(*c.otherwise, scope);
+        if (!typed && !ov->isNull) t.type = ov->type;
       }
+      if (c.operand) {
+        std::vector<Typed*> all{&op};
+        for (auto& w : whens) all.push_back(&w);
+        AlignNumbers(all);
+        sql += " " + op.sql;
+      }
+      // Every branch gives the result in the result type's form.
+      auto branch = [&](const Typed& v) {
+        if (IsExact(t.type)) return ExactSql(v);
+        return IsApprox(t.type) ? FloatSql(v) : v.sql;
+      };
+      for (size_t i = 0; i < whens.size(); ++i)
+        sql += " WHEN " + whens[i].sql + " THEN " + branch(thens[i]);
+      if (ov) sql += " ELSE " + branch(*ov);
       t.sql = sql + " END)";
       return t;
     }
@@ -894,7 +1079,7 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
     AlignLiteral(v, target);
   }
   auto convert = [&] {
-    std::string src = v.isStringLiteral ? "'varchar'" : QuoteText(TypeName(v.type));
+    std::string src = v.isStringLiteral ? "'varchar'" : QuoteText(SourceTypeName(v));
     return "syb_convert(" + v.sql + ", " + src + ", " + QuoteText(TypeName(to)) + ", " +
            std::to_string(to.length) + ", " +
            (to.IsExactNumeric() ? std::to_string(to.precision) : "NULL") + ", " +
@@ -915,10 +1100,13 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
   if ((to.type == SqlType::Float || to.type == SqlType::Real) &&
       (from.IsInteger() || from.type == SqlType::Float || from.type == SqlType::Real ||
        from.IsExactNumeric()))
-    return "CAST(" + v.sql + " AS REAL)";
-  if (to.IsExactNumeric() && (from.IsInteger() || from.IsExactNumeric()) &&
-      from.scale <= to.scale && (from.precision - from.scale) <= (to.precision - to.scale) &&
-      !from.IsInteger())
+    return "CAST(" + FloatSql(v) + " AS REAL)";
+  // The exact form does not depend on the scale: a value that fits is stored as it is.
+  if (to.IsExactNumeric() && from.IsExactNumeric() && InExactForm(v) &&
+      from.scale <= to.scale && (from.precision - from.scale) <= (to.precision - to.scale))
+    return v.sql;
+  if (to.type == SqlType::Money && (from.type == SqlType::Money || from.type == SqlType::SmallMoney) &&
+      InExactForm(v))
     return v.sql;
   if (to.IsDateTime() && from.type == SqlType::DateTime && to.type == SqlType::DateTime)
     return v.sql;

@@ -59,6 +59,8 @@ class Translator {
 
   SessionImpl& s_;
   std::unique_ptr<Scope> lastScope_;
+  // While set, select lists give their columns in these types' forms (union parts).
+  std::vector<TypeDesc> unionTypes_;
 };
 
 // The higher of two numeric types by Sybase's precedence.

@@ -1,5 +1,6 @@
 #include "engine/values.h"
 
+#include "engine/exact.h"
 #include "engine/messages.h"
 
 #include <sqlite3.h>
@@ -140,9 +141,19 @@ std::optional<double> ParseDouble(std::string_view text) {
 // The canonical in-memory form for a value declared as `from` (stored REALs of money columns
 // become MoneyValue, stored datetime text becomes DateTimeValue, and so on).
 Value Canonical(const Value& v, SqlType from) {
+  if (auto b = std::get_if<Bytes>(&v); b && (IsMoneyType(from) || IsExactNumericType(from))) {
+    // The storage form of exact values.
+    if (auto n = exact::Decode(*b)) {
+      if (IsExactNumericType(from)) return *n;
+      if (auto m = exact::ToMoney(*n)) return *m;
+    }
+  }
   if (IsMoneyType(from)) {
     if (auto d = std::get_if<double>(&v)) return MoneyFromDouble(*d);
-    if (auto i = std::get_if<int64_t>(&v)) return MoneyValue{*i * 10000};
+    if (auto i = std::get_if<int64_t>(&v)) {
+      int64_t units = 0;
+      if (!__builtin_mul_overflow(*i, int64_t{10000}, &units)) return MoneyValue{units};
+    }
   }
   if (IsDateTimeType(from)) {
     if (auto s = std::get_if<std::string>(&v)) {
@@ -813,6 +824,11 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       case SqlType::Numeric:
       case SqlType::Decimal: {
         uint8_t p = column.precision == 0 ? 18 : column.precision;
+        if (auto b = std::get_if<Bytes>(&raw)) {
+          auto n = exact::Decode(*b);
+          if (!n) return std::monostate{};
+          return RescaleNumeric(*n, p, column.scale);
+        }
         if (auto d = std::get_if<double>(&raw)) return NumericFromDouble(*d, p, column.scale);
         if (auto i = std::get_if<int64_t>(&raw)) return NumericFromInt(*i, p, column.scale);
         to.precision = p;
@@ -820,8 +836,18 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       }
       case SqlType::Money:
       case SqlType::SmallMoney:
+        if (auto b = std::get_if<Bytes>(&raw)) {
+          auto n = exact::Decode(*b);
+          auto m = n ? exact::ToMoney(*n) : std::nullopt;
+          if (!m) return std::monostate{};
+          return *m;
+        }
         if (auto d = std::get_if<double>(&raw)) return MoneyFromDouble(*d);
-        if (auto i = std::get_if<int64_t>(&raw)) return MoneyValue{*i * 10000};
+        if (auto i = std::get_if<int64_t>(&raw)) {
+          int64_t units = 0;
+          if (__builtin_mul_overflow(*i, int64_t{10000}, &units)) return std::monostate{};
+          return MoneyValue{units};
+        }
         break;
       case SqlType::DateTime:
       case SqlType::SmallDateTime:
@@ -890,11 +916,12 @@ struct Stored {
 Stored ToStored(const Value& in, SqlType type) {
   Stored s;
   if (IsNull(in)) return s;
-  Value v = in;
+  // Floats and integers under an exact type keep every digit they show.
+  Value v = IsExactNumericType(type) ? Canonical(in, type) : in;
   bool matches = false;
   switch (type) {
     case SqlType::Numeric:
-    case SqlType::Decimal: matches = std::holds_alternative<NumericValue>(v) || std::holds_alternative<double>(v); break;
+    case SqlType::Decimal: matches = std::holds_alternative<NumericValue>(v); break;
     case SqlType::Float:
     case SqlType::Real: matches = std::holds_alternative<double>(v); break;
     case SqlType::Money:
@@ -924,11 +951,11 @@ Stored ToStored(const Value& in, SqlType type) {
     s.kind = Stored::Real;
     s.d = *d;
   } else if (auto n = std::get_if<NumericValue>(&v)) {
-    s.kind = Stored::Real;
-    s.d = NumericToDouble(*n);
+    s.kind = Stored::Blob;
+    s.blob = exact::Encode(*n);
   } else if (auto m = std::get_if<MoneyValue>(&v)) {
-    s.kind = Stored::Real;
-    s.d = MoneyToDouble(*m);
+    s.kind = Stored::Blob;
+    s.blob = exact::Encode(exact::FromMoney(*m));
   } else if (auto dt = std::get_if<DateTimeValue>(&v)) {
     s.kind = Stored::TextK;
     s.text = DateTimeToStorage(type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt);

@@ -1,8 +1,9 @@
 // Conversions of Values between Sybase datatypes, with Sybase's formats, rounding and errors,
 // and the mapping between Values and their SQLite storage representation:
 //   tinyint/smallint/int/bigint/bit  INTEGER
-//   float/real/numeric/decimal       REAL (numeric shown with its column's scale)
-//   money/smallmoney                 REAL in currency units, rounded to 4 decimals
+//   float/real                       REAL
+//   numeric/decimal/money/smallmoney BLOB in the exact, order-preserving form of exact.h
+//                                    (numeric shown with its column's scale, money with 4)
 //   datetime/smalldatetime           TEXT "YYYY-MM-DD HH:MM:SS.mmm"
 //   char/varchar/text                TEXT (UTF-8)
 //   binary/varbinary/image           BLOB
@@ -147,7 +148,7 @@ std::optional<Bytes> HexToBytes(std::string_view text);  // with or without 0x; 
 
 // SQLite storage.
 // Reads a stored value back as the column's type: INTEGER/REAL/TEXT/BLOB to the Value form of
-// `column.type` (REAL → NumericValue with the column's precision/scale; REAL → MoneyValue;
+// `column.type` (the exact form → NumericValue with the column's precision/scale or MoneyValue;
 // TEXT → DateTimeValue for datetime columns; char(n) padded to n). A stored value of another
 // storage class is converted as Sybase would (e.g. TEXT '12' in an int column reads as 12), and
 // one that does not convert reads as NULL rather than failing the row.

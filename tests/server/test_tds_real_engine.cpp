@@ -41,6 +41,24 @@ TEST_F(TdsRealEngineTest, SelectsThroughClientLibrary) {
   EXPECT_EQ(c.serverMsgs.back().number, 208);
 }
 
+// Money and numeric(38) reach the client digit for digit, in their wire types and as text.
+TEST_F(TdsRealEngineTest, ExactNumbersKeepEveryDigitOnTheWire) {
+  Client c(server->Port());
+  ASSERT_EQ(c.Connect(), CS_SUCCEED);
+  Outcome o = c.Run(
+      "create table #x (m money, n numeric(38,2)) "
+      "insert #x values (convert(money, '922337203685477.5807'), 123456789012345678901234567890123456.78) "
+      "insert #x values (convert(money, '-922337203685477.5808'), -12345678901234567.89) "
+      "insert #x values (convert(money, '12345678901234.5678'), 12345678901234567.89) "
+      "select m, n, convert(varchar(40), m, 2) from #x order by m");
+  ASSERT_EQ(o.sets.size(), 1u);
+  EXPECT_EQ(o.sets[0].rows,
+            (std::vector<Row>{
+                {"-922337203685477.5808", "-12345678901234567.89", "-922337203685477.5808"},
+                {"12345678901234.5678", "12345678901234567.89", "12345678901234.5678"},
+                {"922337203685477.5807", "123456789012345678901234567890123456.78", "922337203685477.5807"}}));
+}
+
 TEST_F(TdsRealEngineTest, RefusesAnUnknownLogin) {
   Client c(server->Port(), "nobody", "nothing");
   EXPECT_EQ(c.Connect(), CS_FAIL);

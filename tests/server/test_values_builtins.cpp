@@ -90,7 +90,9 @@ TEST_F(ValuesBuiltins, ConvertHelper) {
   EXPECT_EQ(Q("select syb_convert('abc', null, 'int', null, null, null, null)"),
             "error 249: Syntax error during explicit conversion of VARCHAR value 'abc' to a INT field.");
   EXPECT_EQ(Q("select syb_convert('ab', null, 'char', 5, null, null, null) || '|'"), "ab   |");
-  EXPECT_EQ(Q("select syb_convert('12.345', null, 'numeric', null, 5, 2, null)"), "12.35");
+  EXPECT_EQ(Q("select syb_convert(syb_convert('12.345', null, 'numeric', null, 5, 2, null), 'numeric:2',"
+              " 'varchar', null, null, null, null)"),
+            "12.35");
   EXPECT_EQ(Q("select syb_convert('Dec 29 1999', null, 'datetime', null, null, null, null)"),
             "1999-12-29 00:00:00.000");
   EXPECT_EQ(Q("select syb_convert('AB', null, 'varbinary', null, null, null, null)"), "0x4142");

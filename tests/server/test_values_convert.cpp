@@ -290,10 +290,10 @@ TEST(ValuesStorage, RoundTripsEveryRepresentation) {
   EXPECT_EQ(db.lastStorageClass, "integer");
   EXPECT_EQ(std::get<MoneyValue>(db.RoundTrip(MoneyValue{125000}, SqlType::Money, Col(SqlType::Money))).units,
             125000);
-  EXPECT_EQ(db.lastStorageClass, "real");
+  EXPECT_EQ(db.lastStorageClass, "blob");
   auto n = db.RoundTrip(*ParseNumeric("12.30", 5, 2), SqlType::Numeric, Col(SqlType::Numeric, 17, 5, 2));
   EXPECT_EQ(FormatNumeric(std::get<NumericValue>(n)), "12.30");
-  EXPECT_EQ(db.lastStorageClass, "real");
+  EXPECT_EQ(db.lastStorageClass, "blob");
   DateTimeValue d = ParseDateTime("Dec 29 1999 10:20:30:123").value();
   auto back = std::get<DateTimeValue>(db.RoundTrip(d, SqlType::DateTime, Col(SqlType::DateTime)));
   EXPECT_EQ(back.ticks, d.ticks);
