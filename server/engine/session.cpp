@@ -304,7 +304,16 @@ void SessionImpl::SetOption(int option, std::optional<std::vector<uint8_t>> valu
       options_.datefirst = set && n >= 1 && n <= 7 ? n : 7;
       builtinSettings_.datefirst = options_.datefirst;
       break;
-    default: break;  // accepted and ignored
+    case Option::DateFormat: {
+      // The option command numbers the orders 1..6.
+      static constexpr const char* kOrders[] = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
+      options_.dateformat = set && n >= 1 && n <= 6 ? kOrders[n - 1] : defaults.dateformat;
+      break;
+    }
+    default:  // accepted without effect
+      if (set) options_.others[option] = *value;
+      else options_.others.erase(option);
+      break;
   }
 }
 
@@ -327,7 +336,17 @@ std::optional<std::vector<uint8_t>> SessionImpl::GetOption(int option) const {
     case Option::StatsTime: return b(options_.statsTime);
     case Option::ShowPlan: return b(options_.showplan);
     case Option::DateFirst: return std::vector<uint8_t>{static_cast<uint8_t>(options_.datefirst)};
-    default: return std::nullopt;
+    case Option::DateFormat: {
+      static constexpr std::string_view kOrders[] = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
+      for (size_t i = 0; i < std::size(kOrders); ++i)
+        if (options_.dateformat == kOrders[i]) return std::vector<uint8_t>{static_cast<uint8_t>(i + 1)};
+      return std::vector<uint8_t>{1};
+    }
+    default: {
+      auto it = options_.others.find(option);
+      if (it != options_.others.end()) return it->second;
+      return std::vector<uint8_t>{0};  // never set: off
+    }
   }
 }
 

@@ -84,6 +84,8 @@ struct Options {
   int datefirst = 7;
   std::string dateformat = "mdy";
   std::map<std::string, bool> identityInsert;  // table name -> on
+  // Options the server accepts without acting on them: read back as they were set.
+  std::map<int, std::vector<uint8_t>> others;
 };
 
 // A statement prepared by the client: its text with `?` renamed to @P1..@Pn.

@@ -411,12 +411,15 @@ bool Connection::Serve(const Message& m) {
                                 [](const Request& r) { return std::holds_alternative<LogoutReq>(r); });
       return !logout;
     }
-    case kPacketQuery:
+    case kPacketQuery: {
       bulk_.Abandon();
-      session_->Execute(std::string_view(reinterpret_cast<const char*>(m.payload.data()), m.payload.size()),
-                        sink);
+      // Clients pad the text to a whole number of words with NUL bytes: they end the batch.
+      std::string_view text(reinterpret_cast<const char*>(m.payload.data()), m.payload.size());
+      while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+      session_->Execute(text, sink);
       sink.Finish();
       return true;
+    }
     case kPacketBulk:
       // Pieces arrive packet by packet; only the message's last one is answered.
       bulk_.Piece(m, sink);

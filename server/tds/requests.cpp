@@ -81,6 +81,7 @@ std::vector<Request> ParseRequests(const std::vector<uint8_t>& payload) {
         LanguageReq req;
         req.hasParams = (t.U8() & 0x01) != 0;
         req.text = t.Str(t.Remaining());
+        while (!req.text.empty() && req.text.back() == '\0') req.text.pop_back();  // padding
         if (req.hasParams) req.params = ReadParams(r);
         out.emplace_back(std::move(req));
         break;

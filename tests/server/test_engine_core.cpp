@@ -238,8 +238,16 @@ TEST_F(EngineCore, OptionCommandAndSetStatementsAgree) {
   EXPECT_EQ(ScalarText(*s, "select @@isolation"), "3");
   Run(*s, "set transaction isolation level 1");
   EXPECT_EQ(ScalarText(*s, "select @@isolation"), "1");
-  EXPECT_FALSE(s->GetOption(999).has_value());
-  s->SetOption(999, std::vector<uint8_t>{1}, sink);  // unknown: accepted
+  // Date order: numbered 1..6 (mdy dmy ymd ydm myd dym) by the option command.
+  s->SetOption(static_cast<int>(Option::DateFormat), std::vector<uint8_t>{2}, sink);
+  EXPECT_EQ(ScalarText(*s, "select datepart(dd, convert(datetime, '31/12/2001'))"), "31");
+  Run(*s, "set dateformat myd");
+  EXPECT_EQ(s->GetOption(static_cast<int>(Option::DateFormat)), std::vector<uint8_t>{5});
+  Run(*s, "set dateformat mdy");
+  // Options without effect here are accepted and read back as set.
+  EXPECT_EQ(s->GetOption(static_cast<int>(Option::ForcePlan)), std::vector<uint8_t>{0});
+  s->SetOption(static_cast<int>(Option::ForcePlan), std::vector<uint8_t>{1}, sink);
+  EXPECT_EQ(s->GetOption(static_cast<int>(Option::ForcePlan)), std::vector<uint8_t>{1});
   EXPECT_TRUE(sink.messages.empty());
 }
 
