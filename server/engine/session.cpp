@@ -308,6 +308,7 @@ void SessionImpl::SetOption(int option, std::optional<std::vector<uint8_t>> valu
       // The option command numbers the orders 1..6.
       static constexpr const char* kOrders[] = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
       options_.dateformat = set && n >= 1 && n <= 6 ? kOrders[n - 1] : defaults.dateformat;
+      builtinSettings_.dateFormat = ParseDateFormat(options_.dateformat).value_or(DateFormat::Mdy);
       break;
     }
     default:  // accepted without effect
