@@ -58,6 +58,8 @@ constexpr int kColumnIdentity = 0x80;
 // Creates the system tables, the SQL Anywhere catalog views and their shipped rows in `schema`
 // (a database file being initialised). `master` adds sysdatabases and syslogins.
 void CreateCatalog(sqlite3* db, const std::string& schema, bool master);
+// Adds to an existing master (schema main) the master-only tables it lacks.
+void UpgradeMaster(sqlite3* db);
 
 // Looks up a user object (table, view, system table) by exact name; none when absent.
 std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,
@@ -82,8 +84,9 @@ void AddColumns(sqlite3* db, const std::string& schema, int64_t id,
                 const std::vector<ColumnMeta>& columns);
 // sysindexes row and its sysindexkeys rows.
 void AddIndex(sqlite3* db, const std::string& schema, int64_t tableId, const IndexMeta& index);
-// syscomments rows: the text cut in 255-byte pieces.
-void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::string& text);
+// syscomments rows: the text cut in 255-byte pieces; `number` is a procedure group member's.
+void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::string& text,
+               int number = 0);
 // Removes every catalog row of the object (columns, indexes, text).
 void DropObject(sqlite3* db, const std::string& schema, int64_t id);
 int NextIndexId(sqlite3* db, const std::string& schema, int64_t tableId, bool clustered);

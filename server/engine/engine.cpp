@@ -85,9 +85,15 @@ class EngineImpl : public Engine {
     }
     int spid;
     {
+      ProcessInfo p;
+      p.suid = suid;
+      p.login = request.user;
+      p.host = request.host;
+      p.program = request.application;
+      p.loggedIn = catalog::NowText();
       std::lock_guard lock(state_->mutex);
       spid = state_->nextSpid++;
-      state_->liveSpids[spid] = true;
+      state_->processes[spid] = std::move(p);
     }
     return std::make_unique<SessionImpl>(state_, spid, request, suid, defaultDb);
   }
@@ -165,6 +171,11 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
       Exec(db.get(), "INSERT INTO syslogins (suid, status, accdate, dbname, name, password,"
                      " language, pwdate) VALUES (1, 0, '" + now + "', 'master', 'sa', NULL,"
                      " 'us_english', '" + now + "')");
+    } else {
+      auto db = storage::Open(state->PathOf("master"), false);
+      Exec(db.get(), "BEGIN");
+      catalog::UpgradeMaster(db.get());
+      Exec(db.get(), "COMMIT");
     }
   } catch (const storage::SqliteError& e) {
     throw std::runtime_error(std::string("cannot create the databases: ") + e.what());

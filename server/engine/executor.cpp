@@ -1031,13 +1031,27 @@ void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& nam
   std::string db = DatabaseFor(name);
   std::string schema = SchemaOf(db);
   if (schema.empty()) Fail(911, {db});
-  if (catalog::FindObject(db_.get(), schema, name.object)) Fail(2714, {name.object});
   std::string t = type;
+  // A procedure is member 1 of its group unless numbered (p;n); a further member joins the
+  // group's one sysobjects row with text under its own number.
+  int number = t == "P" ? s.As<sql::CreateProcedureStmt>().number : 0;
+  if (auto existing = catalog::FindObject(db_.get(), schema, name.object)) {
+    if (t != "P" || existing->type != "P" ||
+        storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(schema) + ".syscomments WHERE id = " +
+                                         std::to_string(existing->id) + " AND number = " +
+                                         std::to_string(number)).value_or(0) > 0)
+      Fail(2714, {name.object});
+    BeginStatement();
+    catalog::StoreText(db_.get(), schema, existing->id, StatementText(s), number);
+    EndStatement(true);
+    Done(sink, 0, 0, false);
+    return;
+  }
   int sysstat = t == "P" ? 4 : t == "R" ? 7 : t == "D" ? 6 : 8;
   BeginStatement();
   int64_t id = catalog::NextObjectId(db_.get(), schema);
   catalog::AddObject(db_.get(), schema, id, name.object, t, sysstat, 0, tableId);
-  catalog::StoreText(db_.get(), schema, id, StatementText(s));
+  catalog::StoreText(db_.get(), schema, id, StatementText(s), number);
   if (t == "TR") {
     const auto& tr = s.As<sql::CreateTriggerStmt>();
     std::string sets;

@@ -42,7 +42,7 @@ SessionImpl::~SessionImpl() {
     }
   }
   std::lock_guard lock(engine_->mutex);
-  engine_->liveSpids.erase(spid_);
+  engine_->processes.erase(spid_);
 }
 
 void SessionImpl::OpenConnection() {
@@ -56,6 +56,29 @@ void SessionImpl::OpenConnection() {
   builtinSettings_.datefirst = options_.datefirst;
   RegisterBuiltins(db_.get(), &builtinSettings_);
   RegisterCatalogFunctions(db_.get(), this);
+  RegisterProcessTable(db_.get(), engine_.get());
+  NoteDatabase();
+}
+
+void SessionImpl::NoteDatabase() {
+  int64_t dbid = DbId(database_).value_or(1);
+  int64_t uid = suid_ == 1 ? 1 : 2;  // sa is dbo everywhere; others their user, else guest
+  if (std::string schema = SchemaOf(database_); !schema.empty() && suid_ != 1) {
+    Statement u(db_.get(), "SELECT uid FROM " + QuoteId(schema) + ".sysusers WHERE suid = ?");
+    u.Bind(1, suid_);
+    if (u.Step()) uid = u.Int(0);
+  }
+  engine_->UpdateProcess(spid_, [&](ProcessInfo& p) {
+    p.dbid = dbid;
+    p.uid = uid;
+  });
+}
+
+void SessionImpl::NoteActivity(bool running, const char* cmd) {
+  engine_->UpdateProcess(spid_, [&](ProcessInfo& p) {
+    p.status = running ? "running" : "recv sleep";
+    p.cmd = cmd;
+  });
 }
 
 void SessionImpl::AttachAll() {
@@ -142,6 +165,10 @@ const LocalEntry kLocalMessages[] = {
     {17231, 16, "No login with the specified name '%s' exists."},
     {17262, 16, "A login with the specified name '%s' already exists."},
     {17460, 16, "Object '%s' must be in the current database."},
+    {17461, 16, "Object does not exist in this database."},
+    {17520, 16, "There is no such segment as '%s'."},
+    {17590, 16, "The specified database does not exist."},
+    {18039, 16, "Table qualifier must be name of current database."},
 };
 
 }  // namespace
@@ -181,6 +208,11 @@ void SessionImpl::Done(ResultSink& sink, uint16_t status, int32_t count, bool co
 }
 
 void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
+  struct Activity {
+    SessionImpl& s;
+    explicit Activity(SessionImpl& session) : s(session) { s.NoteActivity(true, "SELECT"); }
+    ~Activity() { s.NoteActivity(false); }
+  } activity(*this);
   try {
     ExecuteBatch(text, sink);
   } catch (const std::exception& e) {
@@ -400,6 +432,7 @@ void SessionImpl::RunUse(const sql::UseStmt& s, ResultSink& sink) {
   if (schema.empty()) Fail(911, {s.database}, true);
   std::string old = database_;
   database_ = s.database;
+  NoteDatabase();
   sink.DatabaseChanged(database_, old);
   Send(sink, Msg(5701, {database_}));
   Done(sink, 0, 0, false);
