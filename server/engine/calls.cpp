@@ -167,6 +167,7 @@ bool Session::Deallocate(const std::string&, ResultSink& sink) {
 
 void SessionImpl::CallProcedure(const std::string& name, const std::vector<ParamValue>& params,
                                 ResultSink& sink) {
+  Busy busy(*this, "EXECUTE");
   try {
     currentLine_ = 1;
     lastError_ = 0;
@@ -236,6 +237,7 @@ void SessionImpl::ExecuteWithParams(std::string_view sql, const std::vector<Para
     if (name[0] != '@') name.insert(0, "@");
     frame[name] = Variable{TypeOfParam(params[i].type), params[i].value};
   }
+  Busy busy(*this, "SELECT");
   try {
     ExecuteBatch(sql, sink, std::move(frame));
   } catch (const std::exception& e) {

@@ -353,6 +353,16 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
   using K = sql::StmtKind;
   currentTable_.clear();
   currentMeta_.reset();
+  // sysprocesses.cmd: the client's own statement, not those of the procedures it runs.
+  if (nestlevel_ == 0) {
+    const char* cmd = stmt.kind == K::Select   ? "SELECT"
+                      : stmt.kind == K::Insert ? "INSERT"
+                      : stmt.kind == K::Update ? "UPDATE"
+                      : stmt.kind == K::Delete ? "DELETE"
+                      : stmt.kind == K::Exec   ? "EXECUTE"
+                                               : nullptr;
+    if (cmd) NoteActivity(true, cmd);
+  }
   try {
     // Under fmtonly, statements that change data only describe themselves.
     if (options_.fmtonly && (stmt.kind == K::Insert || stmt.kind == K::Update ||

@@ -208,11 +208,7 @@ void SessionImpl::Done(ResultSink& sink, uint16_t status, int32_t count, bool co
 }
 
 void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
-  struct Activity {
-    SessionImpl& s;
-    explicit Activity(SessionImpl& session) : s(session) { s.NoteActivity(true, "SELECT"); }
-    ~Activity() { s.NoteActivity(false); }
-  } activity(*this);
+  Busy busy(*this, "SELECT");
   try {
     ExecuteBatch(text, sink);
   } catch (const std::exception& e) {

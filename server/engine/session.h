@@ -214,6 +214,14 @@ class SessionImpl : public Session {
   // sysprocesses' view of this session: its database and user there, what it is doing.
   void NoteDatabase();
   void NoteActivity(bool running, const char* cmd = "AWAITING COMMAND");
+  // Marks the session running while it serves one request.
+  struct Busy {
+    Busy(SessionImpl& session, const char* cmd) : s(session) { s.NoteActivity(true, cmd); }
+    ~Busy() { s.NoteActivity(false); }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+    SessionImpl& s;
+  };
   void RegisterFunctions();
 
   // --- messages

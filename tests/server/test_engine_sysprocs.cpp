@@ -1,6 +1,7 @@
 // System procedures on the sample database: result columns and a key value of each, their
 // failures, sp_rename keeping the catalog and SQLite's tables in step, procedure groups and
 // master's sysprocesses and spt_values.
+#include "engine/sqltypes.h"
 #include "test_engine_support.h"
 
 namespace sampleserver::testing {
@@ -169,7 +170,7 @@ TEST_F(EngineSysprocs, ProcedureGroupsShareOneObject) {
 TEST_F(EngineSysprocs, SysprocessesShowsEveryLiveSession) {
   auto other = Login("bookclerk", "clerk2000");
   ASSERT_TRUE(other);
-  const std::string q = "select spid, status, program_name, db_name(dbid) from master..sysprocesses"
+  const std::string q = "select spid, status, program_name, db_name(dbid), cmd from master..sysprocesses"
                         " where spid in (@@spid, " + ScalarText(*other, "select @@spid") + ") order by spid";
   auto r = Run(*s, q);
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
@@ -181,12 +182,22 @@ TEST_F(EngineSysprocs, SysprocessesShowsEveryLiveSession) {
   EXPECT_EQ(Text(mine[2]), "engine-tests");
   EXPECT_EQ(Text(mine[3]), "pubs2");
   EXPECT_EQ(Text(theirs[3]), "pubs2");  // the login's default database
+  EXPECT_EQ(Text(mine[4]), "SELECT");
+  EXPECT_EQ(Text(theirs[4]), "AWAITING COMMAND");
   const std::string spid = Text(theirs[0]);
   other.reset();
   EXPECT_EQ(ScalarText(*s, "select count(*) from master..sysprocesses where spid = " + spid), "0");
-  // sp_who lists the same sessions.
-  r = Run(*s, "exec sp_who");
-  EXPECT_GE(r.sets[0].rows.size(), 1u);
+  // sp_who lists them too, and a remote procedure call names its parameters.
+  RecordingSink who;
+  ParamValue login;
+  login.name = "@loginame";
+  login.type = MakeColumnInfo("", *BuiltinType("varchar", 30, std::nullopt), true);
+  login.value = std::string("sa");
+  s->CallProcedure("SP_WHO", {login}, who);
+  ASSERT_EQ(who.statuses, std::vector<int32_t>{0});
+  ASSERT_EQ(who.sets.size(), 1u);
+  ASSERT_FALSE(who.sets[0].rows.empty());
+  for (const auto& row : who.sets[0].rows) EXPECT_EQ(Text(row[3]), "sa");
   // syslocks exists with its columns, empty while nothing is locked.
   r = Run(*s, "select id, dbid, page, type, spid, class, fid, context, row, loid, partitionid, nodeid"
               " from master..syslocks");
