@@ -110,6 +110,30 @@ const std::vector<SysTable>& SystemTables() {
         {"pwdate", "datetime", 0, true}, {"audflags", "int", 0, true},
         {"fullname", "varchar", 30, true}, {"srvname", "varchar", 30, true},
         {"logincount", "smallint", 0, true}, {"procid", "int", 0, true}}},
+      // One row per foreign key: the referencing and referenced tables and their key columns.
+      {"sysreferences", 18, Home::Every,
+       {{"indexid", "smallint", 0, false}, {"constrid", "int", 0, false},
+        {"tableid", "int", 0, false}, {"reftabid", "int", 0, false},
+        {"keycnt", "smallint", 0, false}, {"status", "smallint", 0, false},
+        {"frgndbid", "smallint", 0, false}, {"pmrydbid", "smallint", 0, false},
+        {"spare2", "int", 0, false},
+        {"fokey1", "smallint", 0, true}, {"fokey2", "smallint", 0, true},
+        {"fokey3", "smallint", 0, true}, {"fokey4", "smallint", 0, true},
+        {"fokey5", "smallint", 0, true}, {"fokey6", "smallint", 0, true},
+        {"fokey7", "smallint", 0, true}, {"fokey8", "smallint", 0, true},
+        {"fokey9", "smallint", 0, true}, {"fokey10", "smallint", 0, true},
+        {"fokey11", "smallint", 0, true}, {"fokey12", "smallint", 0, true},
+        {"fokey13", "smallint", 0, true}, {"fokey14", "smallint", 0, true},
+        {"fokey15", "smallint", 0, true}, {"fokey16", "smallint", 0, true},
+        {"refkey1", "smallint", 0, true}, {"refkey2", "smallint", 0, true},
+        {"refkey3", "smallint", 0, true}, {"refkey4", "smallint", 0, true},
+        {"refkey5", "smallint", 0, true}, {"refkey6", "smallint", 0, true},
+        {"refkey7", "smallint", 0, true}, {"refkey8", "smallint", 0, true},
+        {"refkey9", "smallint", 0, true}, {"refkey10", "smallint", 0, true},
+        {"refkey11", "smallint", 0, true}, {"refkey12", "smallint", 0, true},
+        {"refkey13", "smallint", 0, true}, {"refkey14", "smallint", 0, true},
+        {"refkey15", "smallint", 0, true}, {"refkey16", "smallint", 0, true},
+        {"frgndbname", "varchar", 30, true}, {"pmrydbname", "varchar", 30, true}}},
       {"sysprocesses", 32, Home::MasterLive,
        {{"spid", "smallint", 0, false}, {"kpid", "int", 0, false}, {"enginenum", "int", 0, false},
         {"status", "char", 12, false}, {"suid", "int", 0, false},
@@ -340,10 +364,10 @@ void AddSystemObject(sqlite3* db, const std::string& schema, const SysTable& t) 
 
 }  // namespace
 
-void UpgradeMaster(sqlite3* db) {
-  // A data folder made before a master-only table existed gains it here.
+void UpgradeCatalog(sqlite3* db, bool master) {
+  // A data folder made before a system table existed gains it here.
   for (const auto& t : SystemTables()) {
-    if (t.home == Home::Every || FindObject(db, "main", t.name)) continue;
+    if (!InDatabase(t, master) || FindObject(db, "main", t.name)) continue;
     CreateStorage(db, "main", t);
     AddSystemObject(db, "main", t);
     AddColumns(db, "main", t.id, ToMeta(t.columns));
@@ -553,6 +577,40 @@ void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::st
     s.Step();
     pos += len;
   } while (pos < text.size());
+}
+
+void AddReference(sqlite3* db, const std::string& schema, const ReferenceMeta& r) {
+  std::string cols = "indexid, constrid, tableid, reftabid, keycnt, status, frgndbid, pmrydbid";
+  std::string values = "0, ?, ?, ?, ?, 0, ?, ?";
+  for (size_t i = 0; i < r.keys.size() && i < 16; ++i) {
+    cols += ", fokey" + std::to_string(i + 1) + ", refkey" + std::to_string(i + 1);
+    values += ", " + std::to_string(r.keys[i]) + ", " + std::to_string(r.refKeys[i]);
+  }
+  Statement s(db, "INSERT INTO " + Q(schema, "sysreferences") + " (" + cols + ") VALUES (" + values + ")");
+  s.Bind(1, r.constraintId).Bind(2, r.tableId).Bind(3, r.refTableId)
+      .Bind(4, static_cast<int64_t>(std::min<size_t>(r.keys.size(), 16))).Bind(5, r.dbid).Bind(6, r.dbid);
+  s.Step();
+}
+
+std::vector<ReferenceMeta> LoadReferences(sqlite3* db, const std::string& schema) {
+  std::string keys;
+  for (int i = 1; i <= 16; ++i) keys += ", fokey" + std::to_string(i) + ", refkey" + std::to_string(i);
+  Statement s(db, "SELECT constrid, tableid, reftabid, pmrydbid, keycnt" + keys + " FROM " +
+                      Q(schema, "sysreferences") + " ORDER BY constrid");
+  std::vector<ReferenceMeta> out;
+  while (s.Step()) {
+    ReferenceMeta r;
+    r.constraintId = s.Int(0);
+    r.tableId = s.Int(1);
+    r.refTableId = s.Int(2);
+    r.dbid = s.Int(3);
+    for (int i = 0; i < s.Int(4) && i < 16; ++i) {
+      r.keys.push_back(static_cast<int>(s.Int(5 + 2 * i)));
+      r.refKeys.push_back(static_cast<int>(s.Int(6 + 2 * i)));
+    }
+    out.push_back(std::move(r));
+  }
+  return out;
 }
 
 void DropObject(sqlite3* db, const std::string& schema, int64_t id) {

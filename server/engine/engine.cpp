@@ -172,10 +172,19 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
                      " language, pwdate) VALUES (1, 0, '" + now + "', 'master', 'sa', NULL,"
                      " 'us_english', '" + now + "')");
     } else {
-      auto db = storage::Open(state->PathOf("master"), false);
-      Exec(db.get(), "BEGIN");
-      catalog::UpgradeMaster(db.get());
-      Exec(db.get(), "COMMIT");
+      std::vector<std::string> names;
+      {
+        auto master = storage::Open(state->PathOf("master"), false);
+        Statement d(master.get(), "SELECT name FROM sysdatabases ORDER BY dbid");
+        while (d.Step()) names.push_back(d.Text(0));
+      }
+      for (const auto& name : names) {
+        if (!fs::exists(state->PathOf(name))) continue;
+        auto db = storage::Open(state->PathOf(name), false);
+        Exec(db.get(), "BEGIN");
+        catalog::UpgradeCatalog(db.get(), name == "master");
+        Exec(db.get(), "COMMIT");
+      }
     }
   } catch (const storage::SqliteError& e) {
     throw std::runtime_error(std::string("cannot create the databases: ") + e.what());

@@ -144,6 +144,7 @@ const LocalEntry kLocalMessages[] = {
     {1205, 13, "Your server command encountered a deadlock situation. Please re-run your command."},
     {1902, 16, "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered index before creating another."},
     {1921, 16, "Cannot create an index on '%.*s' because it is not a user table."},
+    {3712, 16, "Cannot drop table '%.*s' because it still has referential integrity constraints."},
     {3723, 16, "An explicit DROP INDEX is not allowed on index '%.*s'. It is being used for PRIMARY KEY or UNIQUE constraint enforcement."},
     {4404, 16, "Column '%.*s' is an IDENTITY column and cannot be updated."},
     {4405, 16, "View '%.*s' is not updatable."},

@@ -18,7 +18,9 @@ class EngineSysprocs : public Pubs2Test {
 
 TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
   auto setup = Run(*s, "create table sp_orders (id int not null, line int not null, note varchar(9) null,"
-                       " constraint sp_orders_pk primary key (id, line), constraint sp_orders_ck check (line > 0))");
+                       " constraint sp_orders_pk primary key (id, line), constraint sp_orders_ck check (line > 0))\n"
+                       "create table sp_lines (order_id int not null, line_no int not null,"
+                       " constraint sp_lines_fk foreign key (order_id, line_no) references sp_orders)");
   ASSERT_TRUE(setup.ErrorNumbers().empty()) << setup.messages[0].text;
   const std::string titles = ScalarText(*s, "select convert(varchar, count(*)) from titles");
   struct Case {
@@ -44,6 +46,8 @@ TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
        {"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME", "TABLE_TYPE", "REMARKS"}, 0, 2, "titleview"},
       {"exec sp_pkeys sp_orders", 0,
        {"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME", "COLUMN_NAME", "KEY_SEQ", "PK_NAME"}, 1, 3, "line"},
+      {"exec sp_fkeys sp_orders", 0, {}, 1, 7, "line_no"},
+      {"exec sp_fkeys @fktable_name = sp_lines", 0, {}, 0, 11, "sp_lines_fk"},
       {"exec sp_fkeys titles", 0,
        {"PKTABLE_QUALIFIER", "PKTABLE_OWNER", "PKTABLE_NAME", "PKCOLUMN_NAME", "FKTABLE_QUALIFIER",
         "FKTABLE_OWNER", "FKTABLE_NAME", "FKCOLUMN_NAME", "KEY_SEQ", "UPDATE_RULE", "DELETE_RULE", "FK_NAME",
@@ -56,8 +60,10 @@ TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
        none, 0, ""},
       {"exec sp_depends titleview", 0, {"object", "type", "updated", "selected"}, 0, 0, "dbo.authors"},
       {"exec sp_depends titles", 0, {"object", "type"}, 0, 0, "dbo.author_titles"},
-      {"exec sp_helpconstraint sp_orders", 0, {"name", "definition", "created"}, 1, 1,
+      {"exec sp_helpconstraint sp_orders", 0, {"name", "definition", "created"}, 2, 1,
        "PRIMARY KEY INDEX ( id, line) : CLUSTERED"},
+      {"exec sp_helpconstraint sp_orders", 0, {}, 0, 1,
+       "sp_lines FOREIGN KEY (order_id, line_no) REFERENCES sp_orders(id, line)"},
       {"exec sp_stored_procedures 'pub%'", 0,
        {"PROCEDURE_QUALIFIER", "PROCEDURE_OWNER", "PROCEDURE_NAME", "NUM_INPUT_PARAMS", "NUM_OUTPUT_PARAMS",
         "NUM_RESULT_SETS", "REMARKS", "PROCEDURE_TYPE"},
@@ -103,7 +109,12 @@ TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
   EXPECT_EQ(ScalarText(*s, "select object_name(cdefault) from syscolumns where id = object_id('sp_orders')"
                            " and name = 'note'"), "typedflt");
   EXPECT_EQ(ScalarText(*s, "select segment from sysindexes where id = object_id('sp_orders') and indid = 1"), "2");
-  Run(*s, "exec sp_procxmode byroyalty, unchained\ndrop table sp_orders");
+  // A referenced table stays until the tables referring to it go.
+  EXPECT_EQ(Run(*s, "drop table sp_orders").ErrorNumbers(), std::vector<int>{3712});
+  r = Run(*s, "exec sp_procxmode byroyalty, unchained\ndrop table sp_lines\ndrop table sp_orders\n"
+              "select count(*) from sysreferences");
+  EXPECT_TRUE(r.ErrorNumbers().empty());
+  EXPECT_EQ(Text(r.sets.back().rows[0][0]), "0");
 }
 
 TEST_F(EngineSysprocs, MissingObjectsReturnStatusOneWithTheMessage) {

@@ -210,9 +210,8 @@ int PrimaryKeys(SysProcCall& c) {
   return 0;
 }
 
-// sp_fkeys pktable [, pkowner, pkqualifier, fktable, fkowner, fkqualifier]. The server keeps no
-// foreign keys (references constraints are accepted without effect), so none is listed; the
-// tables named must exist.
+// sp_fkeys pktable [, pkowner, pkqualifier, fktable, fkowner, fkqualifier]: the foreign keys
+// referring to the first table, or those of the second, or the one between them.
 int ForeignKeys(SysProcCall& c) {
   std::vector<ColumnInfo> cols = {
       VarcharColumn("PKTABLE_QUALIFIER", 30, true), VarcharColumn("PKTABLE_OWNER", 30, true),
@@ -223,9 +222,42 @@ int ForeignKeys(SysProcCall& c) {
       VarcharColumn("PK_NAME", 30, true)};
   if (!c.QualifierOk(2) || !c.QualifierOk(5)) return c.Error(18039);
   if (!c.Given(0) && !c.Given(3)) return c.Error(17000, {"sp_fkeys pktable_name [, ...] | @fktable_name = name"});
-  for (size_t i : {size_t{0}, size_t{3}})
-    if (c.Given(i) && !catalog::LoadTable(c.Db(), c.Schema(), c.Database(), c.Arg(i))) return c.Error(17461);
-  c.Rows(cols, {});
+  std::optional<catalog::TableMeta> pk, fk;
+  if (c.Given(0) && !(pk = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), c.Arg(0)))) return c.Error(17461);
+  if (c.Given(3) && !(fk = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), c.Arg(3)))) return c.Error(17461);
+  auto name = [&](const std::vector<catalog::ColumnMeta>& columns, int colid) {
+    for (const auto& col : columns)
+      if (col.colid == colid) return col.name;
+    return std::string();
+  };
+  std::string owner = Owner(c);
+  std::vector<std::vector<Value>> rows;
+  for (const auto& r : catalog::LoadReferences(c.Db(), c.Schema())) {
+    if ((pk && r.refTableId != pk->id) || (fk && r.tableId != fk->id)) continue;
+    auto from = catalog::LoadTable(c.Db(), c.Schema(), c.Database(),
+                                   storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
+                                                                  std::to_string(r.tableId)).value_or(""));
+    auto to = catalog::LoadTable(c.Db(), c.Schema(), c.Database(),
+                                 storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
+                                                                std::to_string(r.refTableId)).value_or(""));
+    if (!from || !to) continue;
+    auto fkName = storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
+                                                 std::to_string(r.constraintId));
+    Value pkName;
+    for (const auto& ix : to->indexes)
+      if (ix.status & catalog::kIndexPrimaryKey) pkName = ix.name;
+    for (size_t i = 0; i < r.keys.size(); ++i)
+      rows.push_back({Value{c.Database()}, Value{owner}, Value{to->name}, Value{name(to->columns, r.refKeys[i])},
+                      Value{c.Database()}, Value{owner}, Value{from->name}, Value{name(from->columns, r.keys[i])},
+                      Value{static_cast<int64_t>(i + 1)}, Value{int64_t{1}}, Value{int64_t{1}},
+                      fkName ? Value{*fkName} : Value{}, pkName});
+  }
+  // By the table the caller did not name, then key order.
+  size_t by = pk ? 6 : 2;
+  std::stable_sort(rows.begin(), rows.end(), [by](const auto& a, const auto& b) {
+    return std::get<std::string>(a[by]) < std::get<std::string>(b[by]);
+  });
+  c.Rows(cols, rows);
   return 0;
 }
 

@@ -380,11 +380,40 @@ int HelpConstraint(SysProcCall& c) {
                       ((ix.status & catalog::kIndexClustered) ? "CLUSTERED" : "NONCLUSTERED");
     rows.push_back({Value{ix.name}, Value{def}, CreatedAt(created)});
   }
-  Statement ck(c.Db(), "SELECT id, name, crdate FROM " + c.Q() +
-                           "sysobjects WHERE deltrig = ? AND trim(type) = 'R' ORDER BY name");
-  ck.Bind(1, t->id);
-  while (ck.Step())
-    rows.push_back({Value{ck.Text(1)}, Value{ObjectText(c, ck.Int(0))}, CreatedAt(ck.Text(2))});
+  {
+    Statement ck(c.Db(), "SELECT id, name, crdate FROM " + c.Q() +
+                             "sysobjects WHERE deltrig = ? AND trim(type) = 'R' ORDER BY name");
+    ck.Bind(1, t->id);
+    while (ck.Step())
+      rows.push_back({Value{ck.Text(1)}, Value{ObjectText(c, ck.Int(0))}, CreatedAt(ck.Text(2))});
+  }
+  // Foreign keys of the table and those referring to it.
+  int64_t references = 0;
+  for (const auto& r : catalog::LoadReferences(c.Db(), c.Schema())) {
+    if (r.tableId != t->id && r.refTableId != t->id) continue;
+    ++references;
+    auto nameOf = [&](int64_t id) {
+      return storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
+                                            std::to_string(id)).value_or("");
+    };
+    auto from = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), nameOf(r.tableId));
+    auto to = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), nameOf(r.refTableId));
+    if (!from || !to) continue;
+    auto list = [](const catalog::TableMeta& m, const std::vector<int>& colids) {
+      std::string out;
+      for (int colid : colids)
+        for (const auto& col : m.columns)
+          if (col.colid == colid) out += (out.empty() ? "" : ", ") + col.name;
+      return out;
+    };
+    std::string name = nameOf(r.constraintId);
+    Statement cr(c.Db(), "SELECT crdate FROM " + c.Q() + "sysobjects WHERE id = ?");
+    cr.Bind(1, r.constraintId);
+    rows.push_back({Value{name},
+                    Value{from->name + " FOREIGN KEY (" + list(*from, r.keys) + ") REFERENCES " + to->name +
+                          "(" + list(*to, r.refKeys) + ")"},
+                    CreatedAt(cr.Step() ? cr.Text(0) : "")});
+  }
   if (rows.empty()) {
     c.Print("Object does not have any declarative constraints.");
     return 0;
@@ -395,7 +424,7 @@ int HelpConstraint(SysProcCall& c) {
   c.Rows({VarcharColumn("name", 30), VarcharColumn("definition", 255),
           MakeColumnInfo("created", *BuiltinType("datetime", std::nullopt, std::nullopt), true)},
          rows);
-  c.Print("Total Number of Referential Constraints: 0");
+  c.Print("Total Number of Referential Constraints: " + std::to_string(references));
   return 0;
 }
 
