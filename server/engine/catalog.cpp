@@ -364,14 +364,14 @@ void AddSystemObject(sqlite3* db, const std::string& schema, const SysTable& t) 
 
 }  // namespace
 
-void UpgradeCatalog(sqlite3* db, bool master) {
+void UpgradeCatalog(sqlite3* db, const std::string& schema, bool master) {
   // A data folder made before a system table existed gains it here.
   for (const auto& t : SystemTables()) {
-    if (!InDatabase(t, master) || FindObject(db, "main", t.name)) continue;
-    CreateStorage(db, "main", t);
-    AddSystemObject(db, "main", t);
-    AddColumns(db, "main", t.id, ToMeta(t.columns));
-    if (std::string_view(t.name) == "spt_values") FillSptValues(db, "main");
+    if (!InDatabase(t, master) || FindObject(db, schema, t.name)) continue;
+    CreateStorage(db, schema, t);
+    AddSystemObject(db, schema, t);
+    AddColumns(db, schema, t.id, ToMeta(t.columns));
+    if (std::string_view(t.name) == "spt_values") FillSptValues(db, schema);
   }
 }
 

@@ -58,8 +58,8 @@ constexpr int kColumnIdentity = 0x80;
 // Creates the system tables, the SQL Anywhere catalog views and their shipped rows in `schema`
 // (a database file being initialised). `master` adds sysdatabases and syslogins.
 void CreateCatalog(sqlite3* db, const std::string& schema, bool master);
-// Adds to an existing database file (schema main) the system tables it lacks.
-void UpgradeCatalog(sqlite3* db, bool master);
+// Adds to an existing database (the file attached as `schema`) the system tables it lacks.
+void UpgradeCatalog(sqlite3* db, const std::string& schema, bool master);
 
 // Looks up a user object (table, view, system table) by exact name; none when absent.
 std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,

@@ -172,19 +172,24 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
                      " language, pwdate) VALUES (1, 0, '" + now + "', 'master', 'sa', NULL,"
                      " 'us_english', '" + now + "')");
     } else {
+      // Each database under its own name, as sessions see them: views name their tables so.
+      auto db = storage::Open(state->PathOf("master"), false);
       std::vector<std::string> names;
       {
-        auto master = storage::Open(state->PathOf("master"), false);
-        Statement d(master.get(), "SELECT name FROM sysdatabases ORDER BY dbid");
+        Statement d(db.get(), "SELECT name FROM sysdatabases WHERE name <> 'master' ORDER BY dbid");
         while (d.Step()) names.push_back(d.Text(0));
       }
       for (const auto& name : names) {
         if (!fs::exists(state->PathOf(name))) continue;
-        auto db = storage::Open(state->PathOf(name), false);
-        Exec(db.get(), "BEGIN");
-        catalog::UpgradeCatalog(db.get(), name == "master");
-        Exec(db.get(), "COMMIT");
+        Statement a(db.get(), "ATTACH DATABASE ? AS " + QuoteId(name));
+        a.Bind(1, std::string_view(state->PathOf(name)));
+        a.Step();
       }
+      Exec(db.get(), "BEGIN");
+      catalog::UpgradeCatalog(db.get(), "main", true);
+      for (const auto& name : names)
+        if (fs::exists(state->PathOf(name))) catalog::UpgradeCatalog(db.get(), name, false);
+      Exec(db.get(), "COMMIT");
     }
   } catch (const storage::SqliteError& e) {
     throw std::runtime_error(std::string("cannot create the databases: ") + e.what());
