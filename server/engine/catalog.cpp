@@ -110,6 +110,12 @@ const std::vector<SysTable>& SystemTables() {
         {"pwdate", "datetime", 0, true}, {"audflags", "int", 0, true},
         {"fullname", "varchar", 30, true}, {"srvname", "varchar", 30, true},
         {"logincount", "smallint", 0, true}, {"procid", "int", 0, true}}},
+      // Permissions: protecttype 0 grant with grant option, 1 grant, 2 revoke; columns is a
+      // bitmap by colid, NULL for the whole object.
+      {"sysprotects", 9, Home::Every,
+       {{"id", "int", 0, false}, {"uid", "int", 0, false}, {"action", "smallint", 0, false},
+        {"protecttype", "tinyint", 0, false}, {"columns", "varbinary", 133, true},
+        {"grantor", "int", 0, false}, {"predid", "int", 0, true}, {"status", "int", 0, true}}},
       // One row per foreign key: the referencing and referenced tables and their key columns.
       {"sysreferences", 18, Home::Every,
        {{"indexid", "smallint", 0, false}, {"constrid", "int", 0, false},
@@ -614,7 +620,8 @@ std::vector<ReferenceMeta> LoadReferences(sqlite3* db, const std::string& schema
 }
 
 void DropObject(sqlite3* db, const std::string& schema, int64_t id) {
-  for (const char* t : {"sysobjects", "syscolumns", "sysindexes", "sysindexkeys", "syscomments"}) {
+  for (const char* t : {"sysobjects", "syscolumns", "sysindexes", "sysindexkeys", "syscomments",
+                        "sysprotects"}) {
     Statement s(db, "DELETE FROM " + Q(schema, t) + " WHERE id = ?");
     s.Bind(1, id);
     s.Step();

@@ -403,6 +403,7 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
         break;
       case K::Use: RunUse(stmt.As<sql::UseStmt>(), sink); break;
       case K::Exec: RunExec(stmt.As<sql::ExecStmt>(), sink); break;
+      case K::Grant: RunGrant(stmt.As<sql::GrantStmt>(), sink); break;
       case K::DeclareCursor: case K::OpenCursor: case K::FetchCursor: case K::CloseCursor:
       case K::DeallocateCursor:
         RunCursorStatement(stmt, sink);

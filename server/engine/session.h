@@ -260,6 +260,7 @@ class SessionImpl : public Session {
   void RunTran(const sql::Stmt& s, ResultSink& sink);
   void RunUse(const sql::UseStmt& s, ResultSink& sink);
   void RunExec(const sql::ExecStmt& s, ResultSink& sink);
+  void RunGrant(const sql::GrantStmt& s, ResultSink& sink);  // sysprocs/security.cpp
   void AutoBeginChained();
 
   // --- query translation (translate.cpp)

@@ -20,7 +20,10 @@ TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
   auto setup = Run(*s, "create table sp_orders (id int not null, line int not null, note varchar(9) null,"
                        " constraint sp_orders_pk primary key (id, line), constraint sp_orders_ck check (line > 0))\n"
                        "create table sp_lines (order_id int not null, line_no int not null,"
-                       " constraint sp_lines_fk foreign key (order_id, line_no) references sp_orders)");
+                       " constraint sp_lines_fk foreign key (order_id, line_no) references sp_orders)\n"
+                       "grant select on titles to public\n"
+                       "grant update (price, advance) on titles to editors with grant option\n"
+                       "revoke select on titles from bookclerk\ngrant execute on byroyalty to clerks");
   ASSERT_TRUE(setup.ErrorNumbers().empty()) << setup.messages[0].text;
   const std::string titles = ScalarText(*s, "select convert(varchar, count(*)) from titles");
   struct Case {
@@ -80,7 +83,12 @@ TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
       {"exec sp_helpuser bookclerk", 0, {"Users_name", "ID_in_db", "Group_name", "Login_name"}, 0, 2, "clerks"},
       {"exec sp_helpgroup clerks", 0, {"Group_name", "Group_id", "Users_in_group", "Userid"}, 0, 2, "bookclerk"},
       {"exec sp_helprotect titles", 0,
-       {"grantor", "grantee", "type", "action", "object", "column", "grantable"}, none, 0, ""},
+       {"grantor", "grantee", "type", "action", "object", "column", "grantable"}, 1, 5, "price"},
+      {"exec sp_helprotect titles", 0, {}, 2, 6, "TRUE"},
+      {"exec sp_helprotect titles, bookclerk", 0, {}, 0, 2, "Revoke"},
+      {"exec sp_helprotect titles, 'public'", 0, {}, 0, 5, "All"},
+      {"exec sp_helprotect clerks", 0, {}, 0, 3, "Execute"},
+      {"exec sp_helprotect authors", 0, {}, none, 0, ""},
       {"exec sp_procxmode byroyalty", 0, {"procedure name", "user name", "transaction mode"}, 0, 2, "Unchained"},
       {"exec SP_PROCXMODE byroyalty, anymode\nexec sp_procxmode byroyalty", 0, {}, 0, 2, "Any Mode"},
   };
@@ -109,6 +117,11 @@ TEST_F(EngineSysprocs, EachProcedureAnswersWithItsColumnsAndKeyValues) {
   EXPECT_EQ(ScalarText(*s, "select object_name(cdefault) from syscolumns where id = object_id('sp_orders')"
                            " and name = 'note'"), "typedflt");
   EXPECT_EQ(ScalarText(*s, "select segment from sysindexes where id = object_id('sp_orders') and indid = 1"), "2");
+  // Revoking from everyone leaves no record.
+  r = Run(*s, "revoke all on titles from public, editors, bookclerk\nrevoke execute on byroyalty from clerks\n"
+              "select count(*) from sysprotects");
+  EXPECT_TRUE(r.ErrorNumbers().empty());
+  EXPECT_EQ(Text(r.sets.back().rows[0][0]), "0");
   // A referenced table stays until the tables referring to it go.
   EXPECT_EQ(Run(*s, "drop table sp_orders").ErrorNumbers(), std::vector<int>{3712});
   r = Run(*s, "exec sp_procxmode byroyalty, unchained\ndrop table sp_lines\ndrop table sp_orders\n"

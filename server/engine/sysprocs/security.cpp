@@ -151,23 +151,175 @@ int HelpGroup(SysProcCall& c) {
   return 0;
 }
 
-// sp_helprotect [name [, user]]: the server keeps no grants (grant and revoke are accepted
-// without effect), so only the database owner's implicit rights exist and no row is listed.
+// sysprotects.action codes and the names sp_helprotect prints.
+struct Action {
+  const char* privilege;
+  int code;
+  const char* name;
+  bool onObject;
+};
+const Action kActions[] = {
+    {"references", 151, "References", true}, {"select", 193, "Select", true},
+    {"insert", 195, "Insert", true},         {"delete", 196, "Delete", true},
+    {"update", 197, "Update", true},         {"execute", 224, "Execute", true},
+    {"exec", 224, "Execute", true},          {"create table", 198, "Create Table", false},
+    {"create database", 203, "Create Database", false}, {"create view", 207, "Create View", false},
+    {"create trigger", 221, "Create Trigger", false}, {"create procedure", 222, "Create Procedure", false},
+    {"create default", 233, "Create Default", false}, {"create rule", 236, "Create Rule", false},
+};
+
+const char* ActionName(int64_t code) {
+  for (const auto& a : kActions)
+    if (a.code == code) return a.name;
+  return "Other";
+}
+
+// sp_helprotect [object | user [, user]]: the grants and revokes on record.
 int HelpRotect(SysProcCall& c) {
+  std::string where;
   if (c.Given(0)) {
     auto obj = c.Object(c.Arg(0));
-    Statement u(c.Db(), "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY");
+    Statement u(c.Db(), "SELECT uid FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY");
     u.Bind(1, std::string_view(c.Arg(0)));
-    if (!obj && !u.Step()) return c.Error(17461);
+    if (obj) where = " AND p.id = " + std::to_string(obj->id);
+    else if (u.Step()) where = " AND p.uid = " + std::to_string(u.Int(0));
+    else return c.Error(17461);
+  }
+  if (c.Given(1)) where += " AND g.name = " + storage::QuoteText(c.Arg(1)) + " COLLATE BINARY";
+  struct Row {
+    std::string grantor, grantee, object;
+    int64_t action, type, tableId;
+    std::vector<uint8_t> columns;
+    bool allColumns;
+  };
+  std::vector<Row> rows;
+  {
+    Statement st(c.Db(), "SELECT COALESCE(r.name, 'dbo'), g.name, COALESCE(o.name, ''), p.action, p.protecttype,"
+                         " p.id, p.columns FROM " + c.Q() + "sysprotects p JOIN " + c.Q() +
+                         "sysusers g ON g.uid = p.uid LEFT JOIN " + c.Q() + "sysusers r ON r.uid = p.grantor"
+                         " LEFT JOIN " + c.Q() + "sysobjects o ON o.id = p.id WHERE 1 = 1" + where +
+                         " ORDER BY 3, 2, p.action");
+    while (st.Step())
+      rows.push_back({st.Text(0), st.Text(1), st.Text(2), st.Int(3), st.Int(4), st.Int(5),
+                      st.IsNull(6) ? std::vector<uint8_t>{} : st.Blob(6), st.IsNull(6)});
+  }
+  std::vector<std::vector<Value>> out;
+  for (const auto& r : rows) {
+    std::vector<std::string> columns;
+    if (r.object.empty()) {
+      columns.push_back("");  // a command permission
+    } else if (r.allColumns) {
+      columns.push_back("All");
+    } else if (auto t = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), r.object)) {
+      for (const auto& col : t->columns) {
+        size_t byte = static_cast<size_t>(col.colid) / 8;
+        if (byte < r.columns.size() && (r.columns[byte] & (1 << (col.colid % 8)))) columns.push_back(col.name);
+      }
+    }
+    for (const auto& col : columns)
+      out.push_back({Value{r.grantor}, Value{r.grantee}, Value{std::string(r.type == 2 ? "Revoke" : "Grant")},
+                     Value{std::string(ActionName(r.action))}, Value{r.object}, Value{col},
+                     Value{std::string(r.type == 0 ? "TRUE" : "FALSE")}});
   }
   c.Rows({VarcharColumn("grantor", 30), VarcharColumn("grantee", 30), VarcharColumn("type", 10),
           VarcharColumn("action", 20), VarcharColumn("object", 30), VarcharColumn("column", 30),
           VarcharColumn("grantable", 5)},
-         {});
+         out);
   return 0;
 }
 
 }  // namespace
+
+// grant and revoke keep sysprotects true; the server does not check permissions itself.
+void SessionImpl::RunGrant(const sql::GrantStmt& s, ResultSink& sink) {
+  std::string schema = SchemaOf(database_);
+  const std::string Q = storage::QuoteId(schema) + ".";
+  std::optional<catalog::TableMeta> table;
+  int64_t objectId = 0;
+  bool procedure = false;
+  if (!s.object.empty()) {
+    std::string objSchema = SchemaFor(s.object);
+    auto obj = objSchema.empty() ? std::nullopt : catalog::FindObject(db_.get(), objSchema, s.object.object);
+    if (!obj || objSchema != schema) Fail(208, {s.object.object});
+    objectId = obj->id;
+    procedure = obj->type == "P";
+    table = catalog::LoadTable(db_.get(), schema, database_, obj->name);
+  }
+  // The privileges as action codes; `all` is every privilege the object (or the database) has.
+  std::vector<int> actions;
+  for (const auto& p : s.privileges) {
+    if (p == "all") {
+      for (const auto& a : kActions)
+        if (a.onObject == !s.object.empty() && (s.object.empty() || (a.code == 224) == procedure) &&
+            std::string_view(a.privilege) != "exec")
+          actions.push_back(a.code);
+      continue;
+    }
+    for (const auto& a : kActions)
+      if (p == a.privilege) actions.push_back(a.code);  // others are accepted without a record
+  }
+  std::optional<std::vector<uint8_t>> bitmap;
+  if (!s.columns.empty()) {
+    if (!table) Fail(207, {s.columns[0]});
+    std::vector<uint8_t> bits;
+    for (const auto& name : s.columns) {
+      const auto* col = table->Find(name);
+      if (!col) Fail(207, {name});
+      size_t byte = static_cast<size_t>(col->colid) / 8;
+      if (bits.size() <= byte) bits.resize(byte + 1);
+      bits[byte] = static_cast<uint8_t>(bits[byte] | (1 << (col->colid % 8)));
+    }
+    bitmap = std::move(bits);
+  }
+  std::vector<int64_t> grantees;
+  for (const auto& name : s.grantees) {
+    Statement u(db_.get(), "SELECT uid FROM " + Q + "sysusers WHERE name = ? COLLATE BINARY");
+    u.Bind(1, std::string_view(name));
+    if (!u.Step()) Fail(15008, {name});
+    grantees.push_back(u.Int(0));
+  }
+  int64_t grantor = 1;
+  {
+    Statement g(db_.get(), "SELECT uid FROM " + Q + "sysusers WHERE suid = ?");
+    g.Bind(1, suid_);
+    if (g.Step() && suid_ != 1) grantor = g.Int(0);
+  }
+  BeginStatement();
+  for (int64_t uid : grantees) {
+    for (int action : actions) {
+      Statement del(db_.get(), "DELETE FROM " + Q + "sysprotects WHERE id = ? AND uid = ? AND action = ?");
+      del.Bind(1, objectId).Bind(2, uid).Bind(3, int64_t{action});
+      del.Step();
+      bool hadGrant = sqlite3_changes(db_.get()) > 0;
+      if (s.revoke && s.withGrantOption && hadGrant) {
+        // revoke grant option for: the grant stays, without the option.
+        Statement ins(db_.get(), "INSERT INTO " + Q + "sysprotects (id, uid, action, protecttype, columns, grantor)"
+                                 " VALUES (?, ?, ?, 1, ?, ?)");
+        ins.Bind(1, objectId).Bind(2, uid).Bind(3, int64_t{action});
+        if (bitmap) ins.BindBlob(4, *bitmap);
+        else ins.BindNull(4);
+        ins.Bind(5, grantor).Step();
+        continue;
+      }
+      // A revoke is kept only where it narrows a grant to public.
+      bool keepRevoke = s.revoke && uid != 0 &&
+                        storage::QueryInt(db_.get(), "SELECT count(*) FROM " + Q + "sysprotects WHERE id = " +
+                                                         std::to_string(objectId) + " AND uid = 0 AND action = " +
+                                                         std::to_string(action) + " AND protecttype < 2")
+                                .value_or(0) > 0;
+      if (s.revoke && !keepRevoke) continue;
+      Statement ins(db_.get(), "INSERT INTO " + Q + "sysprotects (id, uid, action, protecttype, columns, grantor)"
+                               " VALUES (?, ?, ?, ?, ?, ?)");
+      ins.Bind(1, objectId).Bind(2, uid).Bind(3, int64_t{action})
+          .Bind(4, int64_t{s.revoke ? 2 : s.withGrantOption ? 0 : 1});
+      if (bitmap) ins.BindBlob(5, *bitmap);
+      else ins.BindNull(5);
+      ins.Bind(6, grantor).Step();
+    }
+  }
+  EndStatement(true);
+  Done(sink, 0, 0, false);
+}
 
 const std::vector<SysProcEntry>& SecurityProcedures() {
   static const std::vector<SysProcEntry> procs = {
