@@ -7,7 +7,6 @@
 #include "sql/parser.h"
 
 #include <algorithm>
-#include <set>
 
 namespace sampleserver {
 
