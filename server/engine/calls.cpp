@@ -167,6 +167,7 @@ bool Session::Deallocate(const std::string&, ResultSink& sink) {
 
 void SessionImpl::CallProcedure(const std::string& name, const std::vector<ParamValue>& params,
                                 ResultSink& sink) {
+  Busy busy(*this, "EXECUTE");
   try {
     currentLine_ = 1;
     lastError_ = 0;
@@ -182,7 +183,7 @@ void SessionImpl::CallProcedure(const std::string& name, const std::vector<Param
     std::string schema = SchemaOf(db);
     if (schema.empty()) Fail(911, {db});
     auto proc = catalog::FindObject(db_.get(), schema, object);
-    bool system = object.rfind("sp_", 0) == 0;
+    bool system = IsSystemProcedureName(object);
     if (!proc && system) {
       proc = catalog::FindObject(db_.get(), "main", object);
       if (proc) schema = "main";
@@ -199,7 +200,7 @@ void SessionImpl::CallProcedure(const std::string& name, const std::vector<Param
       }
       variables_.clear();
       bool failed = false;
-      int status = CallProc(schema, *proc, args, sink, &failed);
+      int status = CallProc(schema, *proc, args, sink, &failed, call->number ? call->number : 1);
       batchAborted_ = false;
       sink.ReturnStatus(status);
       SendOutputs(args, sink);
@@ -209,7 +210,12 @@ void SessionImpl::CallProcedure(const std::string& name, const std::vector<Param
     if (system) {
       // The native system procedures take their arguments as written in a batch.
       std::string text = "exec " + object;
-      for (size_t i = 0; i < params.size(); ++i) text += (i ? ", " : " ") + ArgumentLiteral(params[i]);
+      for (size_t i = 0; i < params.size(); ++i) {
+        text += i ? ", " : " ";
+        if (!params[i].name.empty())
+          text += (params[i].name[0] == '@' ? "" : "@") + params[i].name + " = ";
+        text += ArgumentLiteral(params[i]);
+      }
       auto batch = sql::Parse(text);
       if (batch.ok() && batch.statements.size() == 1)
         if (const auto* e = batch.statements[0]->If<sql::ExecStmt>()) {
@@ -231,6 +237,7 @@ void SessionImpl::ExecuteWithParams(std::string_view sql, const std::vector<Para
     if (name[0] != '@') name.insert(0, "@");
     frame[name] = Variable{TypeOfParam(params[i].type), params[i].value};
   }
+  Busy busy(*this, "SELECT");
   try {
     ExecuteBatch(sql, sink, std::move(frame));
   } catch (const std::exception& e) {

@@ -21,16 +21,20 @@ struct SysColumn {
   bool nullable;
 };
 
+// Where a system table lives: every database, master only, or master with its rows made by the
+// engine as they are read (no SQLite table holds them).
+enum class Home { Every, Master, MasterLive };
+
 struct SysTable {
   const char* name;
   int id;
-  bool masterOnly;
+  Home home;
   std::vector<SysColumn> columns;
 };
 
 const std::vector<SysTable>& SystemTables() {
   static const std::vector<SysTable> tables = {
-      {"sysobjects", 1, false,
+      {"sysobjects", 1, Home::Every,
        {{"name", "sysname", 0, false}, {"id", "int", 0, false}, {"uid", "int", 0, false},
         {"type", "char", 2, false}, {"userstat", "smallint", 0, false},
         {"sysstat", "smallint", 0, false}, {"indexdel", "smallint", 0, false},
@@ -41,7 +45,7 @@ const std::vector<SysTable>& SystemTables() {
         {"ckfirst", "int", 0, false}, {"cache", "smallint", 0, false},
         {"audflags", "int", 0, true}, {"objspare", "int", 0, false},
         {"versionts", "binary", 6, true}, {"loginame", "varchar", 30, true}}},
-      {"sysindexes", 2, false,
+      {"sysindexes", 2, Home::Every,
        {{"name", "sysname", 0, false}, {"id", "int", 0, false}, {"indid", "smallint", 0, false},
         {"doampg", "int", 0, false}, {"ioampg", "int", 0, false},
         {"oampgtrips", "int", 0, false}, {"status2", "smallint", 0, false},
@@ -56,7 +60,7 @@ const std::vector<SysTable>& SystemTables() {
         {"fill_factor", "smallint", 0, true}, {"res_page_gap", "smallint", 0, true},
         {"exp_rowsize", "smallint", 0, true}, {"keys3", "varbinary", 255, true},
         {"identitygap", "int", 0, true}, {"crdate", "datetime", 0, true}}},
-      {"syscolumns", 3, false,
+      {"syscolumns", 3, Home::Every,
        {{"id", "int", 0, false}, {"number", "smallint", 0, false},
         {"colid", "smallint", 0, false}, {"status", "tinyint", 0, false},
         {"type", "tinyint", 0, false}, {"length", "int", 0, false},
@@ -65,7 +69,7 @@ const std::vector<SysTable>& SystemTables() {
         {"name", "sysname", 0, false}, {"printfmt", "varchar", 255, true},
         {"prec", "tinyint", 0, true}, {"scale", "tinyint", 0, true},
         {"remote_type", "int", 0, true}, {"remote_name", "varchar", 30, true}}},
-      {"systypes", 4, false,
+      {"systypes", 4, Home::Every,
        {{"uid", "int", 0, false}, {"usertype", "smallint", 0, false},
         {"variable", "bit", 0, false}, {"allownulls", "bit", 0, false},
         {"type", "tinyint", 0, false}, {"length", "int", 0, false},
@@ -75,18 +79,18 @@ const std::vector<SysTable>& SystemTables() {
         {"ident", "tinyint", 0, true}, {"hierarchy", "tinyint", 0, true},
         {"xtypeid", "int", 0, true}, {"xdbid", "int", 0, true},
         {"accessrule", "int", 0, true}}},
-      {"syscomments", 6, false,
+      {"syscomments", 6, Home::Every,
        {{"id", "int", 0, false}, {"number", "smallint", 0, false},
         {"colid", "smallint", 0, false}, {"texttype", "smallint", 0, false},
         {"language", "smallint", 0, false}, {"text", "varchar", 255, true},
         {"colid2", "smallint", 0, false}, {"status", "smallint", 0, true}}},
-      {"syssegments", 7, false,
+      {"syssegments", 7, Home::Every,
        {{"segment", "smallint", 0, false}, {"name", "sysname", 0, false},
         {"status", "smallint", 0, true}}},
-      {"sysusers", 10, false,
+      {"sysusers", 10, Home::Every,
        {{"suid", "int", 0, false}, {"uid", "int", 0, false}, {"gid", "int", 0, false},
         {"name", "sysname", 0, false}, {"environ", "varchar", 255, true}}},
-      {"sysdatabases", 30, true,
+      {"sysdatabases", 30, Home::Master,
        {{"name", "sysname", 0, false}, {"dbid", "smallint", 0, false},
         {"suid", "int", 0, false}, {"status", "smallint", 0, false},
         {"version", "smallint", 0, false}, {"logptr", "int", 0, false},
@@ -96,7 +100,7 @@ const std::vector<SysTable>& SystemTables() {
         {"defpraud", "int", 0, true}, {"def_remote_type", "smallint", 0, true},
         {"def_remote_loc", "varchar", 255, true}, {"status3", "int", 0, true},
         {"status4", "int", 0, true}}},
-      {"syslogins", 33, true,
+      {"syslogins", 33, Home::Master,
        {{"suid", "int", 0, false}, {"status", "smallint", 0, false},
         {"accdate", "datetime", 0, false}, {"totcpu", "int", 0, false},
         {"totio", "int", 0, false}, {"spacelimit", "int", 0, false},
@@ -106,8 +110,66 @@ const std::vector<SysTable>& SystemTables() {
         {"pwdate", "datetime", 0, true}, {"audflags", "int", 0, true},
         {"fullname", "varchar", 30, true}, {"srvname", "varchar", 30, true},
         {"logincount", "smallint", 0, true}, {"procid", "int", 0, true}}},
+      // Permissions: protecttype 0 grant with grant option, 1 grant, 2 revoke; columns is a
+      // bitmap by colid, NULL for the whole object.
+      {"sysprotects", 9, Home::Every,
+       {{"id", "int", 0, false}, {"uid", "int", 0, false}, {"action", "smallint", 0, false},
+        {"protecttype", "tinyint", 0, false}, {"columns", "varbinary", 133, true},
+        {"grantor", "int", 0, false}, {"predid", "int", 0, true}, {"status", "int", 0, true}}},
+      // One row per foreign key: the referencing and referenced tables and their key columns.
+      {"sysreferences", 18, Home::Every,
+       {{"indexid", "smallint", 0, false}, {"constrid", "int", 0, false},
+        {"tableid", "int", 0, false}, {"reftabid", "int", 0, false},
+        {"keycnt", "smallint", 0, false}, {"status", "smallint", 0, false},
+        {"frgndbid", "smallint", 0, false}, {"pmrydbid", "smallint", 0, false},
+        {"spare2", "int", 0, false},
+        {"fokey1", "smallint", 0, true}, {"fokey2", "smallint", 0, true},
+        {"fokey3", "smallint", 0, true}, {"fokey4", "smallint", 0, true},
+        {"fokey5", "smallint", 0, true}, {"fokey6", "smallint", 0, true},
+        {"fokey7", "smallint", 0, true}, {"fokey8", "smallint", 0, true},
+        {"fokey9", "smallint", 0, true}, {"fokey10", "smallint", 0, true},
+        {"fokey11", "smallint", 0, true}, {"fokey12", "smallint", 0, true},
+        {"fokey13", "smallint", 0, true}, {"fokey14", "smallint", 0, true},
+        {"fokey15", "smallint", 0, true}, {"fokey16", "smallint", 0, true},
+        {"refkey1", "smallint", 0, true}, {"refkey2", "smallint", 0, true},
+        {"refkey3", "smallint", 0, true}, {"refkey4", "smallint", 0, true},
+        {"refkey5", "smallint", 0, true}, {"refkey6", "smallint", 0, true},
+        {"refkey7", "smallint", 0, true}, {"refkey8", "smallint", 0, true},
+        {"refkey9", "smallint", 0, true}, {"refkey10", "smallint", 0, true},
+        {"refkey11", "smallint", 0, true}, {"refkey12", "smallint", 0, true},
+        {"refkey13", "smallint", 0, true}, {"refkey14", "smallint", 0, true},
+        {"refkey15", "smallint", 0, true}, {"refkey16", "smallint", 0, true},
+        {"frgndbname", "varchar", 30, true}, {"pmrydbname", "varchar", 30, true}}},
+      {"sysprocesses", 32, Home::MasterLive,
+       {{"spid", "smallint", 0, false}, {"kpid", "int", 0, false}, {"enginenum", "int", 0, false},
+        {"status", "char", 12, false}, {"suid", "int", 0, false},
+        {"hostname", "varchar", 30, true}, {"program_name", "varchar", 30, true},
+        {"hostprocess", "varchar", 30, true}, {"cmd", "varchar", 30, false},
+        {"cpu", "int", 0, false}, {"physical_io", "int", 0, false}, {"memusage", "int", 0, false},
+        {"blocked", "smallint", 0, false}, {"dbid", "smallint", 0, false},
+        {"uid", "int", 0, false}, {"gid", "int", 0, false}, {"tran_name", "varchar", 64, true},
+        {"time_blocked", "int", 0, true}, {"network_pktsz", "int", 0, true},
+        {"fid", "smallint", 0, true}, {"execlass", "varchar", 30, true},
+        {"priority", "varchar", 10, true}, {"affinity", "varchar", 30, true},
+        {"id", "int", 0, true}, {"stmtnum", "int", 0, true}, {"linenum", "int", 0, true},
+        {"origsuid", "int", 0, true}, {"block_xloid", "int", 0, true},
+        {"clientname", "varchar", 30, true}, {"clienthostname", "varchar", 30, true},
+        {"clientapplname", "varchar", 30, true}, {"sys_id", "smallint", 0, true},
+        {"ses_id", "int", 0, true}, {"loggedindatetime", "datetime", 0, true},
+        {"ipaddr", "varchar", 64, true}}},
+      {"syslocks", 34, Home::Master,
+       {{"id", "int", 0, false}, {"dbid", "smallint", 0, false}, {"page", "int", 0, false},
+        {"type", "smallint", 0, false}, {"spid", "smallint", 0, false},
+        {"class", "varchar", 30, true}, {"fid", "smallint", 0, false},
+        {"context", "tinyint", 0, false}, {"row", "smallint", 0, false},
+        {"loid", "int", 0, false}, {"partitionid", "int", 0, false},
+        {"nodeid", "tinyint", 0, false}}},
+      // The number and name table the system procedures and tools join with.
+      {"spt_values", 1008, Home::Master,
+       {{"name", "varchar", 35, true}, {"number", "int", 0, false}, {"type", "char", 2, false},
+        {"low", "int", 0, true}, {"high", "int", 0, true}, {"msgnum", "int", 0, true}}},
       // Sybase keeps index keys in a binary column; this table holds them in the open.
-      {"sysindexkeys", 90, false,
+      {"sysindexkeys", 90, Home::Every,
        {{"id", "int", 0, false}, {"indid", "smallint", 0, false},
         {"keyno", "smallint", 0, false}, {"colid", "smallint", 0, false}}},
   };
@@ -246,9 +308,13 @@ bool TableMeta::HasIdentity() const {
 
 std::string NowText() { return DateTimeToStorage(CurrentDateTime()); }
 
-void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
-  for (const auto& t : SystemTables()) {
-    if (t.masterOnly && !master) continue;
+namespace {
+
+bool InDatabase(const SysTable& t, bool master) { return master || t.home == Home::Every; }
+
+void CreateStorage(sqlite3* db, const std::string& schema, const SysTable& t) {
+  if (t.home == Home::MasterLive) return;
+  {
     std::string sql = "CREATE TABLE " + Q(schema, t.name) + " (";
     bool first = true;
     for (const auto& c : t.columns) {
@@ -266,6 +332,60 @@ void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
     sql += ")";
     Exec(db, sql);
   }
+}
+
+// spt_values rows by type: P the numbers 0..2047, D database status bits (sp_helpdb's option
+// names), L lock types (sp_lock), O object classes (sysobjects.sysstat's low bits).
+void FillSptValues(sqlite3* db, const std::string& schema) {
+  Statement ins(db, "INSERT INTO " + Q(schema, "spt_values") + " (name, number, type) VALUES (?, ?, ?)");
+  auto add = [&](const char* name, int64_t number, const char* type) {
+    ins.Reset();
+    if (name) ins.Bind(1, std::string_view(name));
+    else ins.BindNull(1);
+    ins.Bind(2, number).Bind(3, std::string_view(type));
+    ins.Step();
+  };
+  for (int64_t n = 0; n <= 2047; ++n) add(nullptr, n, "P");
+  const std::pair<const char*, int> databaseBits[] = {
+      {"select into/bulkcopy/pllsort", 4}, {"trunc log on chkpt", 8}, {"no chkpt on recovery", 16},
+      {"not recovered", 256}, {"ddl in tran", 512}, {"read only", 1024}, {"dbo use only", 2048},
+      {"single user", 4096}, {"allow nulls by default", 8192}};
+  for (auto [name, bit] : databaseBits) add(name, bit, "D");
+  const char* lockTypes[] = {"Ex_table", "Sh_table", "Ex_intent", "Sh_intent", "Ex_page", "Sh_page",
+                             "Update_page", "Ex_row", "Sh_row", "Update_row", "Sh_nextkey"};
+  int64_t n = 1;
+  for (const char* name : lockTypes) add(name, n++, "L");
+  const std::pair<const char*, int> classes[] = {
+      {"system table", 1}, {"view", 2}, {"user table", 3}, {"stored procedure", 4}, {"default", 6},
+      {"rule", 7}, {"trigger", 8}, {"referential constraint", 9}, {"check constraint", 10}};
+  for (auto [name, number] : classes) add(name, number, "O");
+}
+
+// Ids below 100 are system tables; the tables installed beside them (spt_values) are user
+// tables of dbo, as the installation scripts create them.
+void AddSystemObject(sqlite3* db, const std::string& schema, const SysTable& t) {
+  bool user = t.id >= 100;
+  AddObject(db, schema, t.id, t.name, user ? "U" : "S", user ? 3 : 1);
+}
+
+}  // namespace
+
+void UpgradeCatalog(sqlite3* db, const std::string& schema, bool master) {
+  // A data folder made before a system table existed gains it here.
+  for (const auto& t : SystemTables()) {
+    if (!InDatabase(t, master) || FindObject(db, schema, t.name)) continue;
+    CreateStorage(db, schema, t);
+    AddSystemObject(db, schema, t);
+    AddColumns(db, schema, t.id, ToMeta(t.columns));
+    if (std::string_view(t.name) == "spt_values") FillSptValues(db, schema);
+  }
+}
+
+void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
+  for (const auto& t : SystemTables()) {
+    if (!InDatabase(t, master)) continue;
+    CreateStorage(db, schema, t);
+  }
   Exec(db, "CREATE UNIQUE INDEX " + QuoteId(schema) + ".\"sysobjects.ncsysobjects\" ON " +
                QuoteId("sysobjects") + "(id)");
   Exec(db, "CREATE INDEX " + QuoteId(schema) + ".\"sysobjects.name\" ON " +
@@ -277,8 +397,8 @@ void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
 
   std::string now = NowText();
   for (const auto& t : SystemTables()) {
-    if (t.masterOnly && !master) continue;
-    AddObject(db, schema, t.id, t.name, "S", 1);
+    if (!InDatabase(t, master)) continue;
+    AddSystemObject(db, schema, t);
     AddColumns(db, schema, t.id, ToMeta(t.columns));
   }
   for (const auto& v : AnywhereViews()) {
@@ -308,6 +428,7 @@ void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
   Exec(db, "INSERT INTO " + Q(schema, "syssegments") +
                " (segment, name, status) VALUES (0, 'system', 0), (1, 'default', 1),"
                " (2, 'logsegment', 0)");
+  if (master) FillSptValues(db, schema);
 }
 
 std::optional<ObjectRef> FindObject(sqlite3* db, const std::string& schema,
@@ -441,10 +562,11 @@ void AddIndex(sqlite3* db, const std::string& schema, int64_t tableId, const Ind
   }
 }
 
-void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::string& text) {
+void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::string& text,
+               int number) {
   Statement s(db, "INSERT INTO " + Q(schema, "syscomments") +
                       " (id, number, colid, texttype, language, text, colid2, status)"
-                      " VALUES (?, 0, ?, 0, 0, ?, ?, 0)");
+                      " VALUES (?, ?, ?, 0, 0, ?, ?, 0)");
   size_t pos = 0;
   int64_t chunk = 0;
   do {
@@ -456,15 +578,50 @@ void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::st
     if (len == 0) len = std::min<size_t>(255, text.size() - pos);
     s.Reset();
     ++chunk;
-    s.Bind(1, id).Bind(2, chunk % 32768).Bind(3, std::string_view(text).substr(pos, len))
-        .Bind(4, chunk / 32768);
+    s.Bind(1, id).Bind(2, int64_t{number}).Bind(3, chunk % 32768)
+        .Bind(4, std::string_view(text).substr(pos, len)).Bind(5, chunk / 32768);
     s.Step();
     pos += len;
   } while (pos < text.size());
 }
 
+void AddReference(sqlite3* db, const std::string& schema, const ReferenceMeta& r) {
+  std::string cols = "indexid, constrid, tableid, reftabid, keycnt, status, frgndbid, pmrydbid";
+  std::string values = "0, ?, ?, ?, ?, 0, ?, ?";
+  for (size_t i = 0; i < r.keys.size() && i < 16; ++i) {
+    cols += ", fokey" + std::to_string(i + 1) + ", refkey" + std::to_string(i + 1);
+    values += ", " + std::to_string(r.keys[i]) + ", " + std::to_string(r.refKeys[i]);
+  }
+  Statement s(db, "INSERT INTO " + Q(schema, "sysreferences") + " (" + cols + ") VALUES (" + values + ")");
+  s.Bind(1, r.constraintId).Bind(2, r.tableId).Bind(3, r.refTableId)
+      .Bind(4, static_cast<int64_t>(std::min<size_t>(r.keys.size(), 16))).Bind(5, r.dbid).Bind(6, r.dbid);
+  s.Step();
+}
+
+std::vector<ReferenceMeta> LoadReferences(sqlite3* db, const std::string& schema) {
+  std::string keys;
+  for (int i = 1; i <= 16; ++i) keys += ", fokey" + std::to_string(i) + ", refkey" + std::to_string(i);
+  Statement s(db, "SELECT constrid, tableid, reftabid, pmrydbid, keycnt" + keys + " FROM " +
+                      Q(schema, "sysreferences") + " ORDER BY constrid");
+  std::vector<ReferenceMeta> out;
+  while (s.Step()) {
+    ReferenceMeta r;
+    r.constraintId = s.Int(0);
+    r.tableId = s.Int(1);
+    r.refTableId = s.Int(2);
+    r.dbid = s.Int(3);
+    for (int i = 0; i < s.Int(4) && i < 16; ++i) {
+      r.keys.push_back(static_cast<int>(s.Int(5 + 2 * i)));
+      r.refKeys.push_back(static_cast<int>(s.Int(6 + 2 * i)));
+    }
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
 void DropObject(sqlite3* db, const std::string& schema, int64_t id) {
-  for (const char* t : {"sysobjects", "syscolumns", "sysindexes", "sysindexkeys", "syscomments"}) {
+  for (const char* t : {"sysobjects", "syscolumns", "sysindexes", "sysindexkeys", "syscomments",
+                        "sysprotects"}) {
     Statement s(db, "DELETE FROM " + Q(schema, t) + " WHERE id = ?");
     s.Bind(1, id);
     s.Step();

@@ -58,6 +58,8 @@ constexpr int kColumnIdentity = 0x80;
 // Creates the system tables, the SQL Anywhere catalog views and their shipped rows in `schema`
 // (a database file being initialised). `master` adds sysdatabases and syslogins.
 void CreateCatalog(sqlite3* db, const std::string& schema, bool master);
+// Adds to an existing database (the file attached as `schema`) the system tables it lacks.
+void UpgradeCatalog(sqlite3* db, const std::string& schema, bool master);
 
 // Looks up a user object (table, view, system table) by exact name; none when absent.
 std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,
@@ -82,8 +84,23 @@ void AddColumns(sqlite3* db, const std::string& schema, int64_t id,
                 const std::vector<ColumnMeta>& columns);
 // sysindexes row and its sysindexkeys rows.
 void AddIndex(sqlite3* db, const std::string& schema, int64_t tableId, const IndexMeta& index);
-// syscomments rows: the text cut in 255-byte pieces.
-void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::string& text);
+// A foreign key as sysreferences keeps it: key columns by colid, in key order.
+struct ReferenceMeta {
+  int64_t constraintId = 0;  // its sysobjects row (type RI)
+  int64_t tableId = 0;       // the referencing table
+  int64_t refTableId = 0;    // the referenced table
+  int64_t dbid = 0;          // both tables' database
+  std::vector<int> keys;
+  std::vector<int> refKeys;
+};
+// sysreferences row (at most 16 keys).
+void AddReference(sqlite3* db, const std::string& schema, const ReferenceMeta& r);
+// Every foreign key of the database.
+std::vector<ReferenceMeta> LoadReferences(sqlite3* db, const std::string& schema);
+
+// syscomments rows: the text cut in 255-byte pieces; `number` is a procedure group member's.
+void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::string& text,
+               int number = 0);
 // Removes every catalog row of the object (columns, indexes, text).
 void DropObject(sqlite3* db, const std::string& schema, int64_t id);
 int NextIndexId(sqlite3* db, const std::string& schema, int64_t tableId, bool clustered);

@@ -96,9 +96,15 @@ class EngineImpl : public Engine {
     }
     int spid;
     {
+      ProcessInfo p;
+      p.suid = suid;
+      p.login = request.user;
+      p.host = request.host;
+      p.program = request.application;
+      p.loggedIn = catalog::NowText();
       std::lock_guard lock(state_->mutex);
       spid = state_->nextSpid++;
-      state_->liveSpids[spid] = true;
+      state_->processes[spid] = std::move(p);
     }
     return std::make_unique<SessionImpl>(state_, spid, request, suid, defaultDb);
   }
@@ -181,6 +187,25 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
       Exec(db.get(), "INSERT INTO syslogins (suid, status, accdate, dbname, name, password,"
                      " language, pwdate) VALUES (1, 0, '" + now + "', 'master', 'sa', NULL,"
                      " 'us_english', '" + now + "')");
+    } else {
+      // Each database under its own name, as sessions see them: views name their tables so.
+      auto db = storage::Open(state->PathOf("master"), false);
+      std::vector<std::string> names;
+      {
+        Statement d(db.get(), "SELECT name FROM sysdatabases WHERE name <> 'master' ORDER BY dbid");
+        while (d.Step()) names.push_back(d.Text(0));
+      }
+      for (const auto& name : names) {
+        if (!fs::exists(state->PathOf(name))) continue;
+        Statement a(db.get(), "ATTACH DATABASE ? AS " + QuoteId(name));
+        a.Bind(1, std::string_view(state->PathOf(name)));
+        a.Step();
+      }
+      Exec(db.get(), "BEGIN");
+      catalog::UpgradeCatalog(db.get(), "main", true);
+      for (const auto& name : names)
+        if (fs::exists(state->PathOf(name))) catalog::UpgradeCatalog(db.get(), name, false);
+      Exec(db.get(), "COMMIT");
     }
   } catch (const storage::SqliteError& e) {
     throw std::runtime_error(std::string("cannot create the databases: ") + e.what());

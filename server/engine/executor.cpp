@@ -360,6 +360,16 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
   using K = sql::StmtKind;
   currentTable_.clear();
   currentMeta_.reset();
+  // sysprocesses.cmd: the client's own statement, not those of the procedures it runs.
+  if (nestlevel_ == 0) {
+    const char* cmd = stmt.kind == K::Select   ? "SELECT"
+                      : stmt.kind == K::Insert ? "INSERT"
+                      : stmt.kind == K::Update ? "UPDATE"
+                      : stmt.kind == K::Delete ? "DELETE"
+                      : stmt.kind == K::Exec   ? "EXECUTE"
+                                               : nullptr;
+    if (cmd) NoteActivity(true, cmd);
+  }
   try {
     // Under fmtonly, statements that change data only describe themselves.
     if (options_.fmtonly && (stmt.kind == K::Insert || stmt.kind == K::Update ||
@@ -400,6 +410,7 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
         break;
       case K::Use: RunUse(stmt.As<sql::UseStmt>(), sink); break;
       case K::Exec: RunExec(stmt.As<sql::ExecStmt>(), sink); break;
+      case K::Grant: RunGrant(stmt.As<sql::GrantStmt>(), sink); break;
       case K::DeclareCursor: case K::OpenCursor: case K::FetchCursor: case K::CloseCursor:
       case K::DeallocateCursor:
         RunCursorStatement(stmt, sink);
@@ -985,6 +996,54 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
   for (const auto* c : constraints)
     if (c->kind == sql::ConstraintKind::PrimaryKey || c->kind == sql::ConstraintKind::Unique)
       addKeyIndex(*c, c->columns);
+  // Foreign keys are kept in the catalog (sysreferences and an RI object); rows are not checked.
+  auto addReference = [&](const sql::Constraint& c, const std::vector<std::string>& keyCols) {
+    std::optional<catalog::TableMeta> ref;
+    if (c.refTable.object == t.name) {
+      ref = t;
+    } else if (auto r = ResolveTable(c.refTable); r && !r->temp && r->meta.schema == t.schema) {
+      ref = r->meta;
+    }
+    if (!ref || ref->type != "U") Fail(208, {c.refTable.object});
+    std::vector<std::string> refCols = c.refColumns;
+    if (refCols.empty())
+      for (const auto& ix : ref->indexes)
+        if (ix.status & catalog::kIndexPrimaryKey)
+          for (int colid : ix.keys)
+            for (const auto& col : ref->columns)
+              if (col.colid == colid) refCols.push_back(col.name);
+    if (refCols.size() != keyCols.size() || keyCols.empty() || keyCols.size() > 16)
+      Fail(7, {"The foreign key's columns do not match the keys of table '" + ref->name + "'."});
+    catalog::ReferenceMeta rm;
+    rm.tableId = t.id;
+    rm.refTableId = ref->id;
+    rm.dbid = DbId(DatabaseFor(s.table)).value_or(0);
+    for (size_t i = 0; i < keyCols.size(); ++i) {
+      const auto* k = t.Find(keyCols[i]);
+      const auto* rk = ref->Find(refCols[i]);
+      if (!k) Fail(207, {keyCols[i]});
+      if (!rk) Fail(207, {refCols[i]});
+      rm.keys.push_back(k->colid);
+      rm.refKeys.push_back(rk->colid);
+    }
+    rm.constraintId = catalog::NextObjectId(db_.get(), t.schema);
+    std::string name = c.name.empty() ? t.name.substr(0, 10) + "_" + ref->name.substr(0, 10) + "_" +
+                                            std::to_string(rm.constraintId)
+                                      : c.name;
+    catalog::AddObject(db_.get(), t.schema, rm.constraintId, name, "RI", 9, 0, t.id);
+    catalog::AddReference(db_.get(), t.schema, rm);
+    // sysstat2: 0x2 has a foreign key, 0x1 is referenced.
+    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 2 WHERE id = " +
+                        std::to_string(t.id));
+    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 1 WHERE id = " +
+                        std::to_string(ref->id));
+  };
+  if (!temp) {
+    for (const auto& [col, c] : columnConstraints)
+      if (c->kind == sql::ConstraintKind::ForeignKey) addReference(*c, {col});
+    for (const auto* c : constraints)
+      if (c->kind == sql::ConstraintKind::ForeignKey) addReference(*c, c->columns);
+  }
   if (temp) temps_[t.name] = t;
   EndStatement(true);
   Done(sink, 0, 0, false);
@@ -1079,13 +1138,27 @@ void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& nam
   std::string db = DatabaseFor(name);
   std::string schema = SchemaOf(db);
   if (schema.empty()) Fail(911, {db});
-  if (catalog::FindObject(db_.get(), schema, name.object)) Fail(2714, {name.object});
   std::string t = type;
+  // A procedure is member 1 of its group unless numbered (p;n); a further member joins the
+  // group's one sysobjects row with text under its own number.
+  int number = t == "P" ? s.As<sql::CreateProcedureStmt>().number : 0;
+  if (auto existing = catalog::FindObject(db_.get(), schema, name.object)) {
+    if (t != "P" || existing->type != "P" ||
+        storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(schema) + ".syscomments WHERE id = " +
+                                         std::to_string(existing->id) + " AND number = " +
+                                         std::to_string(number)).value_or(0) > 0)
+      Fail(2714, {name.object});
+    BeginStatement();
+    catalog::StoreText(db_.get(), schema, existing->id, StatementText(s), number);
+    EndStatement(true);
+    Done(sink, 0, 0, false);
+    return;
+  }
   int sysstat = t == "P" ? 4 : t == "R" ? 7 : t == "D" ? 6 : 8;
   BeginStatement();
   int64_t id = catalog::NextObjectId(db_.get(), schema);
   catalog::AddObject(db_.get(), schema, id, name.object, t, sysstat, 0, tableId);
-  catalog::StoreText(db_.get(), schema, id, StatementText(s));
+  catalog::StoreText(db_.get(), schema, id, StatementText(s), number);
   if (t == "TR") {
     const auto& tr = s.As<sql::CreateTriggerStmt>();
     std::string sets;
@@ -1150,13 +1223,20 @@ void SessionImpl::RunDrop(const sql::DropStmt& s, ResultSink& sink) {
                        : s.what == sql::DropKind::Default   ? "D"
                                                             : "TR";
     if (!obj || obj->type != want) Fail(3701, {kind, name.object});
+    // A table other tables' foreign keys refer to stays.
+    if (want == "U" && storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(schema) +
+                                                        ".sysreferences WHERE reftabid = " + std::to_string(obj->id) +
+                                                        " AND tableid <> reftabid").value_or(0) > 0)
+      Fail(3712, {name.object});
     if (want == "U") Exec(db_.get(), "DROP TABLE " + QuoteId(schema) + "." + QuoteId(name.object));
     if (want == "V") Exec(db_.get(), "DROP VIEW " + QuoteId(schema) + "." + QuoteId(name.object));
     if (want == "U") {
-      // Inline defaults, check constraints and triggers go with their table.
+      // Inline defaults, constraints and triggers go with their table.
+      Exec(db_.get(), "DELETE FROM " + QuoteId(schema) + ".sysreferences WHERE tableid = " +
+                          std::to_string(obj->id));
       std::vector<int64_t> owned;
       Statement o(db_.get(), "SELECT id FROM " + QuoteId(schema) +
-                                 ".sysobjects WHERE deltrig = ? AND type IN ('D','R','TR')");
+                                 ".sysobjects WHERE deltrig = ? AND type IN ('D','R','TR','RI')");
       o.Bind(1, obj->id);
       while (o.Step()) owned.push_back(o.Int(0));
       for (auto id : owned) catalog::DropObject(db_.get(), schema, id);

@@ -43,7 +43,7 @@ SessionImpl::~SessionImpl() {
     }
   }
   std::lock_guard lock(engine_->mutex);
-  engine_->liveSpids.erase(spid_);
+  engine_->processes.erase(spid_);
 }
 
 void SessionImpl::OpenConnection() {
@@ -58,6 +58,29 @@ void SessionImpl::OpenConnection() {
   RegisterBuiltins(db_.get(), &builtinSettings_);
   RegisterCatalogFunctions(db_.get(), this);
   RegisterTimestampFunctions(db_.get());
+  RegisterProcessTable(db_.get(), engine_.get());
+  NoteDatabase();
+}
+
+void SessionImpl::NoteDatabase() {
+  int64_t dbid = DbId(database_).value_or(1);
+  int64_t uid = suid_ == 1 ? 1 : 2;  // sa is dbo everywhere; others their user, else guest
+  if (std::string schema = SchemaOf(database_); !schema.empty() && suid_ != 1) {
+    Statement u(db_.get(), "SELECT uid FROM " + QuoteId(schema) + ".sysusers WHERE suid = ?");
+    u.Bind(1, suid_);
+    if (u.Step()) uid = u.Int(0);
+  }
+  engine_->UpdateProcess(spid_, [&](ProcessInfo& p) {
+    p.dbid = dbid;
+    p.uid = uid;
+  });
+}
+
+void SessionImpl::NoteActivity(bool running, const char* cmd) {
+  engine_->UpdateProcess(spid_, [&](ProcessInfo& p) {
+    p.status = running ? "running" : "recv sleep";
+    p.cmd = cmd;
+  });
 }
 
 void SessionImpl::AttachAll() {
@@ -123,6 +146,7 @@ const LocalEntry kLocalMessages[] = {
     {1205, 13, "Your server command encountered a deadlock situation. Please re-run your command."},
     {1902, 16, "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered index before creating another."},
     {1921, 16, "Cannot create an index on '%.*s' because it is not a user table."},
+    {3712, 16, "Cannot drop table '%.*s' because it still has referential integrity constraints."},
     {3723, 16, "An explicit DROP INDEX is not allowed on index '%.*s'. It is being used for PRIMARY KEY or UNIQUE constraint enforcement."},
     {4404, 16, "Column '%.*s' is an IDENTITY column and cannot be updated."},
     {4405, 16, "View '%.*s' is not updatable."},
@@ -144,6 +168,10 @@ const LocalEntry kLocalMessages[] = {
     {17231, 16, "No login with the specified name '%s' exists."},
     {17262, 16, "A login with the specified name '%s' already exists."},
     {17460, 16, "Object '%s' must be in the current database."},
+    {17461, 16, "Object does not exist in this database."},
+    {17520, 16, "There is no such segment as '%s'."},
+    {17590, 16, "The specified database does not exist."},
+    {18039, 16, "Table qualifier must be name of current database."},
 };
 
 }  // namespace
@@ -183,6 +211,7 @@ void SessionImpl::Done(ResultSink& sink, uint16_t status, int32_t count, bool co
 }
 
 void SessionImpl::Execute(std::string_view text, ResultSink& sink) {
+  Busy busy(*this, "SELECT");
   try {
     ExecuteBatch(text, sink);
   } catch (const std::exception& e) {
@@ -422,6 +451,7 @@ void SessionImpl::RunUse(const sql::UseStmt& s, ResultSink& sink) {
   if (schema.empty()) Fail(911, {s.database}, true);
   std::string old = database_;
   database_ = s.database;
+  NoteDatabase();
   sink.DatabaseChanged(database_, old);
   Send(sink, Msg(5701, {database_}));
   Done(sink, 0, 0, false);

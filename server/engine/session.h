@@ -1,7 +1,7 @@
 // The engine's state shared by all sessions, and one session: its SQLite connection, options,
 // variables, #temp tables, transaction and cursors. The executor (executor.cpp), the query
-// translator (translate.cpp), the system procedures (sysprocs.cpp) and the cursors
-// (cursor.cpp) are parts of the session.
+// translator (translate.cpp), stored procedures (procedures.cpp), the system procedures
+// (sysprocs/) and the cursors (cursor.cpp) are parts of the session.
 #pragma once
 
 #include "engine/builtins.h"
@@ -22,14 +22,39 @@
 
 namespace sampleserver {
 
+// A live session as master..sysprocesses shows it.
+struct ProcessInfo {
+  int64_t suid = 0;
+  std::string login;
+  std::string host;
+  std::string program;
+  int64_t dbid = 1;
+  int64_t uid = 1;
+  std::string status = "recv sleep";
+  std::string cmd = "AWAITING COMMAND";
+  std::string loggedIn;  // storage form of the login time
+};
+
 struct EngineState {
   EngineConfig config;
   std::string dir;        // where the database files live
   bool ownsDir = false;   // a private temporary folder, removed with the engine
   std::string version;
-  std::mutex mutex;       // spids and the creation of databases
+  std::mutex mutex;       // spids, the live sessions and the creation of databases
   int nextSpid = 11;
-  std::map<int, bool> liveSpids;
+  std::map<int, ProcessInfo> processes;  // by spid
+
+  // Changes a live session's entry under the lock.
+  template <typename F>
+  void UpdateProcess(int spid, F&& change) {
+    std::lock_guard lock(mutex);
+    auto it = processes.find(spid);
+    if (it != processes.end()) change(it->second);
+  }
+  std::map<int, ProcessInfo> Processes() {
+    std::lock_guard lock(mutex);
+    return processes;
+  }
 
   ~EngineState();
   std::string PathOf(const std::string& database) const { return dir + "/" + database + ".db"; }
@@ -120,6 +145,12 @@ struct Cursor {
   bool described = false;
 };
 
+// Makes master..sysprocesses readable on the connection: one row per live session of `state`.
+void RegisterProcessTable(sqlite3* db, EngineState* state);
+
+// A name starting sp_ in any case: a system procedure, looked for in master too.
+bool IsSystemProcedureName(std::string_view name);
+
 // The message of a batch the parser rejected, as the server reports it.
 ServerMessage ParseErrorMessage(const sql::ParseError& error);
 
@@ -178,10 +209,22 @@ class SessionImpl : public Session {
 
  private:
   friend class Translator;
+  friend class SysProcCall;
   friend class BulkInserter;
   // --- connection and databases
   void OpenConnection();
   void AttachAll();
+  // sysprocesses' view of this session: its database and user there, what it is doing.
+  void NoteDatabase();
+  void NoteActivity(bool running, const char* cmd = "AWAITING COMMAND");
+  // Marks the session running while it serves one request.
+  struct Busy {
+    Busy(SessionImpl& session, const char* cmd) : s(session) { s.NoteActivity(true, cmd); }
+    ~Busy() { s.NoteActivity(false); }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+    SessionImpl& s;
+  };
   void RegisterFunctions();
 
   // --- messages
@@ -221,6 +264,7 @@ class SessionImpl : public Session {
   void RunTran(const sql::Stmt& s, ResultSink& sink);
   void RunUse(const sql::UseStmt& s, ResultSink& sink);
   void RunExec(const sql::ExecStmt& s, ResultSink& sink);
+  void RunGrant(const sql::GrantStmt& s, ResultSink& sink);  // sysprocs/security.cpp
   void AutoBeginChained();
 
   // --- query translation (translate.cpp)
@@ -264,8 +308,9 @@ class SessionImpl : public Session {
                     const sql::ExecStmt& s, ResultSink& sink);
   // Runs a procedure with evaluated arguments; outputs come back in `args` (value and the
   // parameter's type). Returns the procedure's return status.
+  // `number` picks the member of a procedure group (proc;n).
   int CallProc(const std::string& schema, const catalog::ObjectRef& proc, std::vector<ProcArg>& args,
-               ResultSink& sink, bool* failed = nullptr);
+               ResultSink& sink, bool* failed = nullptr, int number = 1);
   // The outputs a call sends to the client (only the outermost call sends any).
   void SendOutputs(const std::vector<ProcArg>& args, ResultSink& sink);
 
@@ -277,9 +322,12 @@ class SessionImpl : public Session {
   // Ends a changing statement: its count becomes @@rowcount and the DONE's count.
   void FinishChange(int64_t rows, ResultSink& sink);
 
-  // --- system procedures (sysprocs.cpp)
+  // --- system procedures (sysprocs/)
   bool RunSystemProcedure(const std::string& name, const sql::ExecStmt& s, ResultSink& sink);
-  std::vector<std::string> ExecArgs(const sql::ExecStmt& s);
+  // The call's arguments by parameter (named ones to their place); none for NULL, `default`
+  // or an argument not given.
+  std::vector<std::optional<std::string>> ExecArgs(const sql::ExecStmt& s,
+                                                   const std::vector<const char*>& params);
   void SendRows(ResultSink& sink, const std::vector<ColumnInfo>& cols,
                 const std::vector<std::vector<Value>>& rows);
   void SendQuery(ResultSink& sink, const std::string& sql, const std::vector<ColumnInfo>& cols);

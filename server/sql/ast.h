@@ -347,8 +347,8 @@ enum class StmtKind {
   Print, Raiserror,
   BeginTran, CommitTran, RollbackTran, SaveTran,
   Use, Exec, ExecString,
-  Waitfor, Readtext, Writetext,
-  Other,  // accepted and not executed: dump, load, checkpoint, dbcc, grant, revoke, setuser, ...
+  Waitfor, Readtext, Writetext, Grant,
+  Other,  // accepted and not executed: dump, load, checkpoint, dbcc, setuser, ...
 };
 
 struct Stmt {
@@ -792,8 +792,23 @@ struct WritetextStmt : Stmt {
   ExprPtr data;
 };
 
-// A statement the server accepts without doing anything (dump, load, checkpoint, dbcc, grant,
-// revoke, setuser, create database, ...). `verb` is its first word(s), lower-cased.
+// grant | revoke [grant option for] privileges [on object [(columns)]] to | from names
+// [with grant option] [cascade]. Object permissions name the object; command permissions
+// (create table, ...) do not.
+struct GrantStmt : Stmt {
+  static constexpr StmtKind kKind = StmtKind::Grant;
+  explicit GrantStmt(int ln) : Stmt(kKind, ln) {}
+  bool revoke = false;
+  std::vector<std::string> privileges;  // lower-case: "select", "all", "create table", ...
+  ObjectName object;
+  std::vector<std::string> columns;     // empty: every column
+  std::vector<std::string> grantees;    // as written; "public" lower-cased
+  bool withGrantOption = false;         // grant ... with grant option; revoke grant option for
+  bool cascade = false;
+};
+
+// A statement the server accepts without doing anything (dump, load, checkpoint, dbcc, setuser,
+// create database, ...). `verb` is its first word(s), lower-cased.
 struct OtherStmt : Stmt {
   static constexpr StmtKind kKind = StmtKind::Other;
   explicit OtherStmt(int ln) : Stmt(kKind, ln) {}

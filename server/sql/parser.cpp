@@ -313,24 +313,51 @@ class Parser {
   }
 
   StmtPtr GrantRevoke() {
-    auto s = std::make_unique<OtherStmt>(Peek().line);
-    s->verb = Advance().value;
-    // The privilege list may hold select/insert/...: skip to `to`/`from`, then the grantees.
-    while (!AtWord("to") && !AtWord("from")) {
-      if (Peek().type == TokenType::End || Peek().type == TokenType::Error || AtPunct(";"))
-        Fail(Peek());
+    auto s = std::make_unique<GrantStmt>(Peek().line);
+    s->revoke = Advance().value == "revoke";
+    if (s->revoke && AtWord("grant") && AtWord("option", 1) && AtWord("for", 2)) {
       Advance();
+      Advance();
+      Advance();
+      s->withGrantOption = true;
     }
-    Advance();
     do {
-      if (!AtName() && !AtWord("public")) Fail(Peek());
-      Advance();
+      const Token& t = Peek();
+      if (t.type != TokenType::Word) Fail(t);
+      std::string privilege = Advance().value;
+      if (privilege == "all") AcceptWord("privileges");
+      if (privilege == "role") privilege += " " + Name();  // grant role r to login
+      if (privilege == "create") {
+        if (Peek().type != TokenType::Word) Fail(Peek());
+        privilege += " " + Advance().value;
+      }
+      s->privileges.push_back(privilege);
+      if (AtPunct("(")) {
+        auto cols = NameList();
+        s->columns.insert(s->columns.end(), cols.begin(), cols.end());
+      }
     } while (AcceptPunct(","));
-    if (AcceptWord("with")) {  // with grant option
+    if (AcceptWord("on")) {
+      s->object = ObjName();
+      if (AtPunct("(")) {
+        auto cols = NameList();
+        s->columns.insert(s->columns.end(), cols.begin(), cols.end());
+      }
+    }
+    if (!AcceptWord("to") && !AcceptWord("from")) Fail(Peek());
+    do {
+      if (AcceptWord("public")) {
+        s->grantees.push_back("public");
+        continue;
+      }
+      s->grantees.push_back(Name());
+    } while (AcceptPunct(","));
+    if (!s->revoke && AcceptWord("with")) {
       ExpectWord("grant");
       ExpectWord("option");
+      s->withGrantOption = true;
     }
-    AcceptWord("cascade");
+    s->cascade = AcceptWord("cascade");
     return s;
   }
 

@@ -866,7 +866,10 @@ TEST(SqlParserControl, CursorsTextAndAcceptedStatements) {
   EXPECT_EQ(stmts[8]->As<OtherStmt>().verb, "dump");
   EXPECT_EQ(stmts[9]->As<OtherStmt>().verb, "checkpoint");
   EXPECT_EQ(stmts[10]->As<OtherStmt>().verb, "dbcc");
-  EXPECT_EQ(stmts[11]->As<OtherStmt>().verb, "grant");
+  const auto& g = stmts[11]->As<GrantStmt>();
+  EXPECT_EQ(g.privileges, (std::vector<std::string>{"select", "update"}));
+  EXPECT_EQ(g.object.object, "titles");
+  EXPECT_EQ(g.grantees, std::vector<std::string>{"public"});
   EXPECT_EQ(stmts[12]->As<OtherStmt>().verb, "update statistics");
 }
 
