@@ -3,8 +3,10 @@
 #include "engine/messages.h"
 #include "engine/session.h"
 #include "engine/values.h"
+#include "sql/lexer.h"
 #include "sql/parser.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace sampleserver {
@@ -229,11 +231,41 @@ void SessionImpl::CallProcedure(const std::string& name, const std::vector<Param
   }
 }
 
+namespace {
+
+// The variables a batch uses without declaring them, in order of first use: the names that
+// unnamed parameters of a language command stand for.
+std::vector<std::string> FreeVariables(std::string_view sql, bool quotedIdentifier) {
+  std::vector<std::string> used, declared;
+  bool declaring = false;
+  for (const auto& t : sql::Tokenize(sql, quotedIdentifier)) {
+    if (t.type == sql::TokenType::Word) {
+      if (t.value == "declare") declaring = true;
+      else if (t.keyword) declaring = false;
+    } else if (t.type == sql::TokenType::Variable) {
+      std::string name(t.text);
+      auto& list = declaring ? declared : used;
+      if (std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
+    }
+  }
+  std::erase_if(used, [&](const std::string& n) {
+    return std::find(declared.begin(), declared.end(), n) != declared.end();
+  });
+  return used;
+}
+
+}  // namespace
+
 void SessionImpl::ExecuteWithParams(std::string_view sql, const std::vector<ParamValue>& params,
                                     ResultSink& sink) {
   std::map<std::string, Variable> frame;
+  const bool unnamed = std::any_of(params.begin(), params.end(), [](const ParamValue& p) { return p.name.empty(); });
+  const std::vector<std::string> free = unnamed ? FreeVariables(sql, options_.quotedIdentifier)
+                                                : std::vector<std::string>{};
   for (size_t i = 0; i < params.size(); ++i) {
-    std::string name = params[i].name.empty() ? "@P" + std::to_string(i + 1) : params[i].name;
+    std::string name = !params[i].name.empty() ? params[i].name
+                       : i < free.size()       ? free[i]
+                                               : "@P" + std::to_string(i + 1);
     if (name[0] != '@') name.insert(0, "@");
     frame[name] = Variable{TypeOfParam(params[i].type), params[i].value};
   }

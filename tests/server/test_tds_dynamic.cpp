@@ -222,6 +222,10 @@ TEST_F(TdsDynamicTest, LanguageCommandsTakeParameters) {
   o = run("select @v * 2, upper(@s)", "@v");
   ASSERT_EQ(o.sets.size(), 1u) << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"82", "IT'S"}}));
+  // Unnamed values bind, in order, to the variables the text uses without declaring them.
+  o = run("declare @d int select @d = 1 select @num + @d, upper(@text) + '!'", "");
+  ASSERT_FALSE(o.sets.empty()) << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+  EXPECT_EQ(o.sets.back().rows, (std::vector<Row>{{"42", "IT'S!"}}));
 }
 
 // FreeTDS 1.3 has no cursor on a prepared statement: ct_dynamic(CS_CURSOR_DECLARE) fails in
