@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 namespace sampleserver {
 
@@ -67,6 +68,8 @@ TypeDesc Promote(const TypeDesc& a, const TypeDesc& b) {
 TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* outer) {
   TranslatedQuery out;
   std::optional<int64_t> limit;
+  if (!std::exchange(allowCompute, false) && !stmt.computes.empty())
+    Throw(s_, s_.Msg(7, {"A compute clause is only allowed in a select that returns rows."}));
   auto sqlText = QuerySpecSql(*stmt.query, outer, out, true, std::nullopt);
   if (!stmt.unions.empty()) {
     for (const auto& u : stmt.unions) {
@@ -531,36 +534,41 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
   }
   Typed v = Expr(*a.arg, scope);
   t.nullable = true;
+  t.type = AggregateType(a.func, v.type);
   switch (a.func) {
     case sql::AggregateFunc::Sum:
       t.sql = "sum(" + std::string(distinct) + v.sql + ")";
-      t.type = v.type;
-      if (v.type.IsInteger() && v.type.type != SqlType::BigInt) t.type = IntType();
-      if (v.type.IsExactNumeric()) t.type = Builtin("numeric", 38, v.type.scale);
       break;
     case sql::AggregateFunc::Avg:
-      t.type = v.type;
-      if (v.type.IsInteger()) {
-        // Sybase's average of integers is an integer, truncated.
-        t.sql = "CAST(avg(" + std::string(distinct) + v.sql + ") AS INTEGER)";
-        if (v.type.type != SqlType::BigInt) t.type = IntType();
-      } else {
-        t.sql = "avg(" + std::string(distinct) + v.sql + ")";
-        if (v.type.IsExactNumeric())
-          t.type = Builtin("numeric", 38, std::max<int>(6, v.type.scale));
-      }
+      // Sybase's average of integers is an integer, truncated.
+      if (v.type.IsInteger()) t.sql = "CAST(avg(" + std::string(distinct) + v.sql + ") AS INTEGER)";
+      else t.sql = "avg(" + std::string(distinct) + v.sql + ")";
       break;
     case sql::AggregateFunc::Min:
       t.sql = "min(" + v.sql + ")";
-      t.type = v.type;
       break;
     case sql::AggregateFunc::Max:
       t.sql = "max(" + v.sql + ")";
-      t.type = v.type;
       break;
     default: break;
   }
   return t;
+}
+
+TypeDesc AggregateType(sql::AggregateFunc func, const TypeDesc& arg) {
+  switch (func) {
+    case sql::AggregateFunc::Count: return IntType();
+    case sql::AggregateFunc::CountBig: return Builtin("bigint");
+    case sql::AggregateFunc::Sum:
+      if (arg.IsInteger() && arg.type != SqlType::BigInt) return IntType();
+      if (arg.IsExactNumeric()) return Builtin("numeric", 38, arg.scale);
+      return arg;
+    case sql::AggregateFunc::Avg:
+      if (arg.IsInteger() && arg.type != SqlType::BigInt) return IntType();
+      if (arg.IsExactNumeric()) return Builtin("numeric", 38, std::max<int>(6, arg.scale));
+      return arg;
+    default: return arg;
+  }
 }
 
 Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
