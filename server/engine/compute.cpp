@@ -130,7 +130,11 @@ std::vector<ComputePlan> SessionImpl::PlanComputes(const sql::SelectStmt& s, con
       if (!i)
         Fail(kMsgGeneric, {"The argument of " + sql::ToSql(a) +
                            " in a compute clause must be a column of the select list."});
-      TypeDesc t = AggregateType(a.func, q.types[*i]);
+      const TypeDesc& arg = q.types[*i];
+      bool adds = a.func == sql::AggregateFunc::Sum || a.func == sql::AggregateFunc::Avg;
+      if (adds && (!arg.IsNumeric() || arg.type == SqlType::Bit))
+        Fail(409, {a.func == sql::AggregateFunc::Sum ? "sum" : "average", TypeName(arg)});
+      TypeDesc t = AggregateType(a.func, arg);
       p.funcs.push_back(a.func);
       p.args.push_back(*i);
       p.argTypes.push_back(q.types[*i]);

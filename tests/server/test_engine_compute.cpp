@@ -108,6 +108,8 @@ TEST_F(EngineCompute, RefusedWhereNoRowsCarryIt) {
   }
   auto r = Run(*s, "select n from #c compute sum(n), count(*)");
   EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{156});  // count(*) has no place in compute
+  r = Run(*s, "select g, t from #c compute avg(t)");
+  EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{409});
 }
 
 }  // namespace
