@@ -345,6 +345,8 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
     explicit ErrorWatch(ResultSink& to) : to(to) {}
     void Columns(const std::vector<ColumnInfo>& c) override { to.Columns(c); }
     void Row(const std::vector<Value>& v) override { to.Row(v); }
+    void ComputeFormats(const std::vector<ComputeFormat>& f) override { to.ComputeFormats(f); }
+    void ComputeRow(uint16_t id, const std::vector<Value>& v) override { to.ComputeRow(id, v); }
     void Done(uint16_t status, int32_t count, bool inProc) override {
       failed = failed || (status & kDoneError);
       to.Done(status, count, inProc);

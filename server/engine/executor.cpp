@@ -1,5 +1,6 @@
 // The executor: batches, control flow, queries, DML and DDL over the parser's tree.
 #include "engine/builtins.h"
+#include "engine/compute.h"
 #include "engine/exact.h"
 #include "engine/messages.h"
 #include "engine/session.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
+#include <optional>
 #include <set>
 
 namespace sampleserver {
@@ -154,9 +156,11 @@ Typed SessionImpl::TranslateScalar(const sql::Expr& e) {
   return tr.Expr(e, nullptr);
 }
 
-TranslatedQuery SessionImpl::TranslateSelect(const sql::SelectStmt& s, bool forCursor) {
+TranslatedQuery SessionImpl::TranslateSelect(const sql::SelectStmt& s, bool forCursor,
+                                             bool withCompute) {
   Translator tr(*this);
   tr.noLimit = forCursor;
+  tr.allowCompute = withCompute;
   return tr.Select(s);
 }
 
@@ -435,9 +439,9 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
     return;
   }
   AutoBeginChained();
-  TranslatedQuery q = TranslateSelect(s);
+  TranslatedQuery q = TranslateSelect(s, false, true);
   if (!q.assignTo.empty()) {
-    if (q.assignTo.size() != q.columns.size()) Fail(141);
+    if (q.assignTo.size() != q.columns.size() || !s.computes.empty()) Fail(141);
     for (const auto& v : q.assignTo)
       if (!variables_.count(v)) Fail(137, {v});
     BeginStatement();
@@ -456,7 +460,10 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
     Done(sink, 0, static_cast<int32_t>(rows), true);
     return;
   }
+  std::optional<ComputeRows> computes;
+  if (!s.computes.empty()) computes.emplace(PlanComputes(s, q));
   sink.Columns(q.columns);
+  if (computes) sink.ComputeFormats(computes->Formats());
   if (options_.fmtonly) {
     Done(sink, 0, 0, true);
     return;
@@ -465,10 +472,13 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
   Statement st(db_.get(), q.sql);
   int64_t rows = 0;
   while (st.Step()) {
-    sink.Row(ReadRow(st, q.columns));
+    auto row = ReadRow(st, q.columns);
+    if (computes) computes->Row(row, sink);
+    sink.Row(row);
     ++rows;
     if (sink.Cancelled()) break;
   }
+  if (computes && !sink.Cancelled()) computes->Finish(sink);
   EndStatement(true);
   lastRowcount_ = rows;
   Done(sink, 0, static_cast<int32_t>(rows), true);

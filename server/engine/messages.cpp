@@ -56,6 +56,8 @@ constexpr MessageEntry kCatalog[] = {
      "Previous count = %ld, Current count = %ld."},
     {268, 16, 1,
      "You can't run SELECT INTO in this database.  Please check with the Database Owner."},
+    {409, 16, 1,
+     "The %.*s aggregate operation cannot take a %s datatype as an argument."},
     {515, 16, 3,
      "Attempt to insert NULL value into column '%.*s', table '%.*s'; column does not allow "
      "nulls. Update fails.%S_EED"},

@@ -61,6 +61,8 @@ struct EngineState {
 };
 
 // A failure to report as a Sybase message; the statement ends with kDoneError.
+struct ComputePlan;
+
 struct StatementError {
   ServerMessage message;
   bool abortBatch = false;
@@ -245,6 +247,9 @@ class SessionImpl : public Session {
   void RunSimple(const sql::Stmt& stmt, ResultSink& sink);
   void Done(ResultSink& sink, uint16_t status, int32_t count, bool counted);
   void RunSelect(const sql::SelectStmt& s, ResultSink& sink);
+  // The compute clauses of `s` against its translation (compute.cpp); fails on an argument
+  // outside the select list or a by list that does not lead the order by list.
+  std::vector<ComputePlan> PlanComputes(const sql::SelectStmt& s, const TranslatedQuery& q);
   void RunSelectInto(const sql::SelectStmt& s, ResultSink& sink);
   void RunInsert(const sql::InsertStmt& s, ResultSink& sink);
   void RunUpdate(const sql::UpdateStmt& s, ResultSink& sink);
@@ -268,7 +273,8 @@ class SessionImpl : public Session {
   void AutoBeginChained();
 
   // --- query translation (translate.cpp)
-  TranslatedQuery TranslateSelect(const sql::SelectStmt& s, bool forCursor = false);
+  TranslatedQuery TranslateSelect(const sql::SelectStmt& s, bool forCursor = false,
+                                  bool withCompute = false);
   Typed TranslateScalar(const sql::Expr& e);  // an expression outside any table
   // Evaluates a constant expression (variables, literals, functions) to a value of its type.
   Value Evaluate(const sql::Expr& e, TypeDesc* type = nullptr);

@@ -21,6 +21,28 @@ enum DoneStatus : uint16_t {
   kDoneAttn = 0x0020,
 };
 
+// Compute row aggregate operators, as on the wire.
+enum ComputeOp : uint8_t {
+  kComputeCount = 0x4B,
+  kComputeSum = 0x4D,
+  kComputeAvg = 0x4F,
+  kComputeMin = 0x51,
+  kComputeMax = 0x52,
+};
+
+struct ComputeColumn {
+  uint8_t op = kComputeSum;
+  uint16_t column = 1;  // the select-list column summarised, from 1
+  ColumnInfo info;      // the summary value's type
+};
+
+// One compute clause of a select: its rows carry `id` (from 1, in clause order).
+struct ComputeFormat {
+  uint16_t id = 1;
+  std::vector<ComputeColumn> columns;
+  std::vector<uint16_t> by;  // select-list columns of the by list, from 1
+};
+
 class ResultSink {
  public:
   virtual ~ResultSink() = default;
@@ -38,6 +60,13 @@ class ResultSink {
   // description's name is the parameter's name as the client knows it.
   virtual void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) {
     (void)params;
+    (void)values;
+  }
+  // After Columns and before the first row: one format per compute clause of the select.
+  virtual void ComputeFormats(const std::vector<ComputeFormat>& formats) { (void)formats; }
+  // A summary row of the compute clause `id`, among the rows of the current result set.
+  virtual void ComputeRow(uint16_t id, const std::vector<Value>& values) {
+    (void)id;
     (void)values;
   }
   // Polled between rows and statements: true once the client asked to cancel (attention).

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 
 namespace sampleserver {
 
@@ -138,6 +139,8 @@ TypeDesc Promote(const TypeDesc& a, const TypeDesc& b) {
 TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* outer) {
   TranslatedQuery out;
   std::optional<int64_t> limit;
+  if (!std::exchange(allowCompute, false) && !stmt.computes.empty())
+    Throw(s_, s_.Msg(7, {"A compute clause is only allowed in a select that returns rows."}));
   auto sqlText = QuerySpecSql(*stmt.query, outer, out, true, std::nullopt);
   if (!stmt.unions.empty()) {
     // Forms (integer, float, exact) each part gives its columns in.
@@ -653,26 +656,18 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
   }
   Typed v = Expr(*a.arg, scope);
   t.nullable = true;
+  t.type = AggregateType(a.func, v.type);
   switch (a.func) {
     case sql::AggregateFunc::Sum:
       t.sql = "sum(" + std::string(distinct) + v.sql + ")";
-      t.type = v.type;
-      if (v.type.IsInteger() && v.type.type != SqlType::BigInt) t.type = IntType();
-      if (v.type.IsExactNumeric()) t.type = Builtin("numeric", 38, v.type.scale);
-      if (v.type.type == SqlType::SmallMoney) t.type = Builtin("money");
       if (IsExact(v.type))
         t.sql = "syb_exact(syb_xsum(" + std::string(distinct) + v.sql + "), " + Code(t.type) + ")";
       break;
     case sql::AggregateFunc::Avg:
-      t.type = v.type;
       if (v.type.IsInteger()) {
         // Sybase's average of integers is an integer, truncated.
         t.sql = "CAST(avg(" + std::string(distinct) + v.sql + ") AS INTEGER)";
-        if (v.type.type != SqlType::BigInt) t.type = IntType();
       } else if (IsExact(v.type)) {
-        if (v.type.IsExactNumeric())
-          t.type = Builtin("numeric", 38, std::max<int>(6, v.type.scale));
-        if (v.type.type == SqlType::SmallMoney) t.type = Builtin("money");
         t.sql = "syb_exact(syb_xavg(" + std::string(distinct) + v.sql + "), " + Code(t.type) + ")";
       } else {
         t.sql = "avg(" + std::string(distinct) + v.sql + ")";
@@ -680,17 +675,33 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
       break;
     case sql::AggregateFunc::Min:
       t.sql = "min(" + v.sql + ")";
-      t.type = v.type;
       t.intStorage = v.intStorage;
       break;
     case sql::AggregateFunc::Max:
       t.sql = "max(" + v.sql + ")";
-      t.type = v.type;
       t.intStorage = v.intStorage;
       break;
     default: break;
   }
   return t;
+}
+
+TypeDesc AggregateType(sql::AggregateFunc func, const TypeDesc& arg) {
+  switch (func) {
+    case sql::AggregateFunc::Count: return IntType();
+    case sql::AggregateFunc::CountBig: return Builtin("bigint");
+    case sql::AggregateFunc::Sum:
+      if (arg.IsInteger() && arg.type != SqlType::BigInt) return IntType();
+      if (arg.IsExactNumeric()) return Builtin("numeric", 38, arg.scale);
+      if (arg.type == SqlType::SmallMoney) return Builtin("money");
+      return arg;
+    case sql::AggregateFunc::Avg:
+      if (arg.IsInteger() && arg.type != SqlType::BigInt) return IntType();
+      if (arg.IsExactNumeric()) return Builtin("numeric", 38, std::max<int>(6, arg.scale));
+      if (arg.type == SqlType::SmallMoney) return Builtin("money");
+      return arg;
+    default: return arg;
+  }
 }
 
 Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {

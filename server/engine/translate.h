@@ -41,6 +41,8 @@ class Translator {
   std::vector<std::string> selectAliases;
   // Subqueries and derived tables ignore set rowcount.
   bool noLimit = false;
+  // Only a plain select sends compute rows; the next Select refuses compute clauses otherwise.
+  bool allowCompute = false;
 
  private:
   std::string QuerySpecSql(const sql::QuerySpec& q, const Scope* outer, TranslatedQuery& out,
@@ -67,5 +69,7 @@ class Translator {
 TypeDesc Promote(const TypeDesc& a, const TypeDesc& b);
 TypeDesc VarcharOf(int length);
 TypeDesc IntType();
+// The type of an aggregate over values of type `arg` (count: int, whatever the argument).
+TypeDesc AggregateType(sql::AggregateFunc func, const TypeDesc& arg);
 
 }  // namespace sampleserver

@@ -429,6 +429,17 @@ std::string ToSql(const SelectStmt& s) {
       if (s.orderBy[i].descending) p.out += " desc";
     }
   }
+  for (const ComputeClause& c : s.computes) {
+    p.out += " compute ";
+    for (std::size_t i = 0; i < c.aggregates.size(); ++i) {
+      if (i) p.out += ", ";
+      p.Print(*c.aggregates[i]);
+    }
+    for (std::size_t i = 0; i < c.by.size(); ++i) {
+      p.out += i ? ", " : " by ";
+      p.Print(*c.by[i]);
+    }
+  }
   if (s.forBrowse) p.out += " for browse";
   if (s.forUpdate) {
     p.out += " for update";

@@ -376,12 +376,21 @@ struct Stmt {
 };
 using StmtPtr = std::unique_ptr<Stmt>;
 
+// compute agg(expr) [, agg(expr)...] [by expr [, expr...]]: a summary row after each group of
+// the by columns (which lead the order by list), or after the last row without by.
+struct ComputeClause {
+  int line = 1;
+  std::vector<ExprPtr> aggregates;  // each an AggregateExpr: count, sum, avg, min or max
+  std::vector<ExprPtr> by;
+};
+
 struct SelectStmt : Stmt {
   static constexpr StmtKind kKind = StmtKind::Select;
   explicit SelectStmt(int ln) : Stmt(kKind, ln) {}
   std::unique_ptr<QuerySpec> query;
   std::vector<UnionPart> unions;  // query union [all] unions[0] union [all] unions[1] ...
   std::vector<OrderItem> orderBy;
+  std::vector<ComputeClause> computes;
   bool forBrowse = false;
   bool forUpdate = false;
   std::vector<std::string> forUpdateColumns;  // for update of a, b

@@ -385,6 +385,23 @@ class Parser {
         s->orderBy.push_back(std::move(item));
       } while (AcceptPunct(","));
     }
+    while (AtWord("compute")) {
+      ComputeClause c;
+      c.line = Advance().line;
+      do {
+        Token at = Peek();
+        ExprPtr e = Expression();
+        const auto* a = e->If<AggregateExpr>();
+        // Compute rows summarise select-list values: no count(*), count_big or distinct.
+        if (!a || a->star || a->distinct || a->func == AggregateFunc::CountBig) Fail(at);
+        c.aggregates.push_back(std::move(e));
+      } while (AcceptPunct(","));
+      if (AcceptWord("by")) {
+        do c.by.push_back(Expression());
+        while (AcceptPunct(","));
+      }
+      s->computes.push_back(std::move(c));
+    }
     if (AtWord("for")) {
       if (AtWord("browse", 1)) {
         Advance();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <type_traits>
 
 namespace sampleserver::tds {
@@ -62,6 +63,30 @@ class ReplySink final : public ResultSink, public TokenOutput {
     Before();
     WriteRow(out_, columns_, formats_, values);
     ++rowsSent_;
+    After();
+  }
+
+  void ComputeFormats(const std::vector<ComputeFormat>& formats) override {
+    if (capture_ || cancelled_) return;
+    Before();
+    for (const ComputeFormat& f : formats) {
+      WriteComputeFormat(out_, f);
+      Compute& c = computes_[f.id];
+      c.columns.clear();
+      c.formats.clear();
+      for (const ComputeColumn& col : f.columns) {
+        c.columns.push_back(col.info);
+        c.formats.push_back(FormatOf(col.info));
+      }
+    }
+    After();
+  }
+
+  void ComputeRow(uint16_t id, const std::vector<Value>& values) override {
+    auto it = computes_.find(id);
+    if (cancelled_ || it == computes_.end()) return;
+    Before();
+    WriteComputeRow(out_, id, it->second.columns, it->second.formats, values);
     After();
   }
 
@@ -184,7 +209,14 @@ class ReplySink final : public ResultSink, public TokenOutput {
     int32_t count;
   };
 
+  // A compute clause's columns, as its format described them.
+  struct Compute {
+    std::vector<ColumnInfo> columns;
+    std::vector<WireFormat> formats;
+  };
+
   void SetColumns(const std::vector<ColumnInfo>& columns) {
+    computes_.clear();  // compute formats belong to the result set they followed
     columns_ = columns;
     formats_.clear();
     for (const ColumnInfo& c : columns_) formats_.push_back(FormatOf(c));
@@ -205,6 +237,7 @@ class ReplySink final : public ResultSink, public TokenOutput {
   ByteWriter out_;
   std::vector<ColumnInfo> columns_;
   std::vector<WireFormat> formats_;
+  std::map<uint16_t, Compute> computes_;
   std::optional<PendingDone> pending_;
   bool afterStatus_ = false;
   mutable bool cancelled_ = false;

@@ -414,10 +414,55 @@ void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns) {
   w.PatchU32(at);
 }
 
+namespace {
+// ROW and ALTROW share the encoding of their values.
+void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
+                  const std::vector<Value>& values);
+}  // namespace
+
+void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format) {
+  size_t count = std::min<size_t>(format.columns.size(), 255);
+  w.U8(kTokAltName);
+  w.U16(static_cast<uint16_t>(2 + count));
+  w.U16(format.id);
+  for (size_t i = 0; i < count; ++i) w.BVarChar("");
+
+  ByteWriter body;
+  body.U16(format.id);
+  body.U8(static_cast<uint8_t>(count));
+  for (size_t i = 0; i < count; ++i) {
+    const ComputeColumn& c = format.columns[i];
+    body.U8(c.op);
+    body.U8(static_cast<uint8_t>(std::min<uint16_t>(c.column, 255)));
+    body.I32(c.info.usertype);
+    WriteTypeInfo(body, c.info, FormatOf(c.info));
+    body.U8(0);  // locale
+  }
+  size_t by = std::min<size_t>(format.by.size(), 255);
+  body.U8(static_cast<uint8_t>(by));
+  for (size_t i = 0; i < by; ++i) body.U8(static_cast<uint8_t>(std::min<uint16_t>(format.by[i], 255)));
+  w.U8(kTokAltFmt);
+  w.U16(static_cast<uint16_t>(body.Size()));
+  w.Raw(body.Buffer().data(), body.Size());
+}
+
+void WriteComputeRow(ByteWriter& w, uint16_t id, const std::vector<ColumnInfo>& columns,
+                     const std::vector<WireFormat>& formats, const std::vector<Value>& values) {
+  w.U8(kTokAltRow);
+  w.U16(id);
+  WriteRowData(w, columns, formats, values);
+}
+
 void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
               const std::vector<Value>& values) {
-  static const Value kNull;
   w.U8(kTokRow);
+  WriteRowData(w, columns, formats, values);
+}
+
+namespace {
+void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
+                  const std::vector<Value>& values) {
+  static const Value kNull;
   size_t count = std::min(columns.size(), formats.size());
   for (size_t i = 0; i < count; ++i) {
     const ColumnInfo& c = columns[i];
@@ -490,6 +535,7 @@ void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::
     }
   }
 }
+}  // namespace
 
 void WriteReturnStatus(ByteWriter& w, int32_t status) {
   w.U8(kTokReturnStatus);

@@ -1,6 +1,7 @@
 // Reply tokens and the wire encoding of every column type.
 #pragma once
 
+#include "engine/sink.h"
 #include "engine/types.h"
 #include "tds/wire.h"
 
@@ -13,7 +14,7 @@
 namespace sampleserver::tds {
 
 enum ReplyToken : uint8_t {
-  kTokRowFmt2 = 0x61, kTokReturnStatus = 0x79, kTokCurInfoReply = 0x83, kTokOptionCmdReply = 0xA6,
+  kTokRowFmt2 = 0x61, kTokAltName = 0xA7, kTokAltFmt = 0xA8, kTokAltRow = 0xD3, kTokReturnStatus = 0x79, kTokCurInfoReply = 0x83, kTokOptionCmdReply = 0xA6,
   kTokLoginAck = 0xAD, kTokRow = 0xD1, kTokCapability = 0xE2, kTokEnvChange = 0xE3,
   kTokEed = 0xE5, kTokRowFmt = 0xEE, kTokDone = 0xFD, kTokDoneProc = 0xFE, kTokDoneInProc = 0xFF,
 };
@@ -51,6 +52,12 @@ void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns);
 // its column's declared length.
 void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
               const std::vector<Value>& values);
+// A compute clause's description: ALTNAME (its labels, left empty: clients name a compute column
+// after its operator) then ALTFMT (operators, select-list columns, types, by list).
+void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format);
+// One compute row (ALTROW) of the clause `id`, encoded as ROW encodes its values.
+void WriteComputeRow(ByteWriter& w, uint16_t id, const std::vector<ColumnInfo>& columns,
+                     const std::vector<WireFormat>& formats, const std::vector<Value>& values);
 void WriteReturnStatus(ByteWriter& w, int32_t status);
 void WriteCurInfo(ByteWriter& w, int32_t id, uint8_t command, uint16_t status,
                   std::optional<int32_t> rows = std::nullopt);

@@ -55,6 +55,14 @@ class RecordingSink : public ResultSink {
     outputs.push_back({params, {values}});
     events.push_back("params");
   }
+  void ComputeFormats(const std::vector<ComputeFormat>& formats) override {
+    computeFormats = formats;
+    events.push_back("computefmt");
+  }
+  void ComputeRow(uint16_t id, const std::vector<Value>& values) override {
+    computeRows.push_back({id, values});
+    events.push_back("compute");
+  }
   bool Cancelled() const override {
     return cancelAfterRows >= 0 && RowCount() >= static_cast<size_t>(cancelAfterRows);
   }
@@ -78,6 +86,8 @@ class RecordingSink : public ResultSink {
   std::vector<std::pair<std::string, std::string>> dbChanges;
   std::vector<int32_t> statuses;
   std::vector<ResultSet> outputs;  // output parameters: names and one row of values
+  std::vector<ComputeFormat> computeFormats;  // of the last select with compute clauses
+  std::vector<std::pair<uint16_t, std::vector<Value>>> computeRows;
   std::vector<std::string> events;
   long cancelAfterRows = -1;
 };

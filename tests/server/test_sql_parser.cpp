@@ -377,6 +377,21 @@ TEST(SqlParserSelect, ParenthesisedConditionItemsPrintBackParseable) {
   EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
 }
 
+TEST(SqlParserSelect, ComputeClausesPrintBack) {
+  const auto& s = One<SelectStmt>(
+      "select type, price from titles order by type, price "
+      "compute sum(price), avg(price) by type compute max(price) for browse");
+  ASSERT_EQ(s.computes.size(), 2u);
+  EXPECT_EQ(s.computes[0].aggregates.size(), 2u);
+  EXPECT_EQ(s.computes[0].by.size(), 1u);
+  EXPECT_TRUE(s.computes[1].by.empty());
+  EXPECT_TRUE(s.forBrowse);
+  const std::string printed = ToSql(s);
+  EXPECT_EQ(printed, "select type, price from titles order by type, price compute sum(price), "
+                     "avg(price) by type compute max(price) for browse");
+  EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
+}
+
 TEST(SqlParserSelect, ClausesAndUnion) {
   const auto& s = One<SelectStmt>(
       "select type, count(*) into #counts from titles where price > $10 group by all type "
