@@ -37,6 +37,7 @@ struct TableMeta {
   std::string database;  // Sybase database name ("tempdb" for #temp tables)
   std::string schema;    // SQLite schema name holding it ("main", "pubs2", "temp")
   std::string name;
+  std::string sqlName;   // the SQLite table when it differs from name (a trigger's inserted)
   int64_t id = 0;
   int uid = 1;
   std::string type = "U";  // U, S or V

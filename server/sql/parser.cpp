@@ -1314,6 +1314,15 @@ class Parser {
     if (verb.value == "commit") s = std::make_unique<CommitTranStmt>(verb.line);
     else if (verb.value == "rollback") s = std::make_unique<RollbackTranStmt>(verb.line);
     else s = std::make_unique<SaveTranStmt>(verb.line);
+    if (s->kind == StmtKind::RollbackTran && AcceptWord("trigger")) {
+      auto& r = static_cast<RollbackTranStmt&>(*s);
+      r.trigger = true;
+      if (AcceptWord("with")) {
+        if (!AtWord("raiserror")) Fail(Peek());
+        r.raiserror = Raiserror();
+      }
+      return s;
+    }
     bool tranWord = AcceptWord("tran") || AcceptWord("transaction");
     if (!tranWord && s->kind != StmtKind::SaveTran) tranWord = AcceptWord("work");
     if (s->kind == StmtKind::SaveTran) {
@@ -1777,7 +1786,8 @@ class Parser {
       return Aggregate();
     if (t.keyword) {
       // Reserved words that are also functions.
-      if ((w == "coalesce" || w == "nullif" || w == "identity" || w == "user") &&
+      if ((w == "coalesce" || w == "nullif" || w == "identity" || w == "user" ||
+           w == "update") &&
           AtPunct("(", 1))
         return Function(std::string(), w);
       if (w == "user") {
