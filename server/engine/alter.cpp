@@ -319,7 +319,7 @@ void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constrain
       catalog::StoreText(db_.get(), t.schema, id, text);
       break;
     }
-    case sql::ConstraintKind::ForeignKey: AddForeignKey(t, c); break;
+    case sql::ConstraintKind::ForeignKey: AddForeignKey(t, c, c.columns); break;
   }
 }
 
@@ -367,7 +367,8 @@ SessionImpl::ForeignKey SessionImpl::ForeignKeyOf(const std::string& text) {
   return fk;
 }
 
-void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c) {
+void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
+                                const std::vector<std::string>& columns) {
   if (!c.refTable.database.empty() && c.refTable.database != t.database)
     Fail(7, {"A foreign key must reference a table in its own database."});
   auto parent = RequireTable(c.refTable);
@@ -394,19 +395,19 @@ void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c)
     std::sort(keys.begin(), keys.end());
     return (ix.status & catalog::kIndexUnique) && keys == wanted;
   });
-  if (!keyed || refColumns.size() != c.columns.size())
+  if (!keyed || refColumns.size() != columns.size())
     Fail(7, {"No primary key or unique index of table '" + p.name +
              "' matches the columns of the foreign key on '" + t.name + "'."});
-  for (const auto& k : c.columns)
+  for (const auto& k : columns)
     if (!t.Find(k)) Fail(207, {k});
   const int64_t id = catalog::NextObjectId(db_.get(), t.schema);
   const std::string name = c.name.empty() ? t.name.substr(0, 10) + "_" + std::to_string(id) : c.name;
   std::string cols, refs;
-  for (size_t i = 0; i < c.columns.size(); ++i) {
-    cols += (i ? ", " : "") + c.columns[i];
+  for (size_t i = 0; i < columns.size(); ++i) {
+    cols += (i ? ", " : "") + columns[i];
     refs += (i ? ", " : "") + refColumns[i];
   }
-  ForeignKey fk{c.columns, p.name, refColumns, t.name};
+  ForeignKey fk{columns, p.name, refColumns, t.name};
   // Existing rows must already have their parent.
   if (storage::QueryInt(db_.get(), "SELECT 1 FROM " + QuoteId(t.schema) + "." + QuoteId(t.name) +
                                        " AS c WHERE " + ForeignKeyOrphan(fk, "c") + " LIMIT 1"))

@@ -925,6 +925,12 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
   for (const auto* c : constraints)
     if (c->kind == sql::ConstraintKind::PrimaryKey || c->kind == sql::ConstraintKind::Unique)
       AddKeyIndex(t, *c, c->columns);
+  if (!temp) {
+    for (const auto& [col, c] : columnConstraints)
+      if (c->kind == sql::ConstraintKind::ForeignKey) AddForeignKey(t, *c, {col});
+    for (const auto* c : constraints)
+      if (c->kind == sql::ConstraintKind::ForeignKey) AddForeignKey(t, *c, c->columns);
+  }
   if (temp) temps_[t.name] = t;
   EndStatement(true);
   Done(sink, 0, 0, false);
@@ -1219,6 +1225,7 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     options_.statsIo = o == "statistics io" ? on : options_.statsIo;
     options_.statsTime = o == "statistics time" ? on : options_.statsTime;
   } else if (o == "showplan") options_.showplan = on;
+  else if (o == "self_recursion") options_.selfRecursion = on;
   // Others (forceplan, close on endtran, char_convert, language, ...) are accepted.
   Done(sink, 0, 0, false);
 }

@@ -81,6 +81,7 @@ struct Options {
   bool statsIo = false;
   bool statsTime = false;
   bool showplan = false;
+  bool selfRecursion = false;  // a trigger's changes to its own table fire it again
   int datefirst = 7;
   std::string dateformat = "mdy";
   std::map<std::string, bool> identityInsert;  // table name -> on
@@ -360,7 +361,9 @@ class SessionImpl : public Session {
   void RebuildTable(const catalog::TableMeta& old, const catalog::TableMeta& next,
                     const std::vector<std::string>& sources, const std::vector<std::string>& checks);
   ForeignKey ForeignKeyOf(const std::string& text);
-  void AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c);
+  // `columns`: the referencing columns (a column constraint names none of its own).
+  void AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
+                     const std::vector<std::string>& columns);
   // The condition a row of the referencing table (named `child` in SQL) breaks the key under.
   std::string ForeignKeyOrphan(const ForeignKey& fk, const std::string& child);
   void InstallForeignKey(const std::string& schema, int64_t id, const std::string& name,

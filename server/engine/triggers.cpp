@@ -59,8 +59,9 @@ std::unique_ptr<ArmedTrigger> SessionImpl::ArmTrigger(const catalog::TableMeta& 
     id = find.Int(0);
     name = find.Text(1);
   }
-  // A trigger's changes to its own table do not fire it again.
-  if (!triggerFrames_.empty() && triggerFrames_.back().triggerId == id) return nullptr;
+  // A trigger's changes to its own table do not fire it again unless the session asks.
+  if (!options_.selfRecursion && !triggerFrames_.empty() && triggerFrames_.back().triggerId == id)
+    return nullptr;
   if (nestlevel_ >= 16) {
     // Too deep a chain of triggers fails the whole transaction.
     try {

@@ -109,6 +109,10 @@ TEST_F(EngineTriggers, NestingStopsAtSixteenAndATriggerDoesNotRefireItself) {
   Ok("create trigger tg_self on tg_a for insert as insert tg_a select k + 100 from inserted");
   Ok("insert tg_a values (1)");
   EXPECT_EQ(Rows("select k from tg_a order by k"), "1;101;");
+  auto r = Run(*s, "set self_recursion on\ninsert tg_a values (2)");
+  EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{217});
+  Run(*s, "set self_recursion off");
+  EXPECT_EQ(Rows("select count(*) from tg_a"), "2;");
 }
 
 TEST_F(EngineTriggers, OnePerActionDropAndCatalog) {
