@@ -178,6 +178,7 @@ void SessionImpl::RunBatch(const std::vector<sql::StmtPtr>& statements, std::str
                            ResultSink& sink) {
   batchText_ = std::string(text);
   batchAborted_ = false;
+  triggerAborted_ = false;
   for (const auto& st : statements) {
     if (sink.Cancelled() || batchAborted_) break;
     if (RunStatement(*st, sink) == Flow::Return) break;

@@ -421,6 +421,7 @@ class SessionImpl : public Session {
   std::vector<TriggerFrame> triggerFrames_;
   int triggerSeq_ = 0;
   int rollbacks_ = 0;  // whole-transaction rollbacks, so a trigger can tell it ended one
+  bool triggerAborted_ = false;  // a trigger ended the transaction: the batch ends too
 };
 
 }  // namespace sampleserver

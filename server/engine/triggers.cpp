@@ -170,6 +170,7 @@ bool SessionImpl::FireTrigger(ArmedTrigger& armed, int64_t rows, ResultSink& sin
       // The trigger rolled the transaction back: the rest of the batch does not run.
       statementOpen_ = false;
       batchAborted_ = true;
+      triggerAborted_ = true;
     } else if (implicitTran && trancount_ > 0) {
       --trancount_;
     }

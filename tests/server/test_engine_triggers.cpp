@@ -65,6 +65,12 @@ TEST_F(EngineTriggers, RollbackTransactionUndoesEverythingAndEndsTheBatch) {
   EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{20010});
   EXPECT_TRUE(r.sets.empty());
   EXPECT_EQ(Rows("select count(*), @@trancount from tg_t"), "0,0;");
+  // Also when the statement runs in a procedure.
+  Run(*s, "create procedure tg_proc as insert tg_t values (3, -1)");
+  r = Run(*s, "exec tg_proc\nselect 'still running'");
+  Run(*s, "drop procedure tg_proc");
+  EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{20010});
+  EXPECT_TRUE(r.sets.empty());
 }
 
 TEST_F(EngineTriggers, RollbackTriggerUndoesOnlyTheStatementAndTheBatchGoesOn) {
