@@ -148,7 +148,7 @@ void SessionImpl::RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink) 
     case sql::AlterAction::AddColumns: AlterAddColumns(t, s); break;
     case sql::AlterAction::DropColumns: AlterDropColumns(t, s); break;
     case sql::AlterAction::AddConstraint:
-      for (const auto& c : s.addConstraints) AlterAddConstraint(t, c);
+      for (const auto& c : s.addConstraints) AlterAddConstraint(t, c, c.columns);
       break;
     case sql::AlterAction::DropConstraint: AlterDropConstraint(t, s.dropConstraint); break;
     case sql::AlterAction::Other:
@@ -205,6 +205,10 @@ void SessionImpl::AlterAddColumns(catalog::TableMeta& t, const sql::AlterTableSt
     col.cdefault = did;
   }
   RebuildTable(t, next, sources, checks);
+  // Constraints written on the new columns apply to the rows now there.
+  t = next;
+  for (const auto& cd : s.addColumns)
+    for (const auto& c : cd.constraints) AlterAddConstraint(t, c, {cd.name});
 }
 
 void SessionImpl::AlterDropColumns(catalog::TableMeta& t, const sql::AlterTableStmt& s) {
@@ -264,7 +268,8 @@ void SessionImpl::AlterDropColumns(catalog::TableMeta& t, const sql::AlterTableS
   }
 }
 
-void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constraint& c) {
+void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constraint& c,
+                                     const std::vector<std::string>& columns) {
   if (!c.name.empty()) {
     if (catalog::FindObject(db_.get(), t.schema, c.name)) Fail(2714, {c.name});
     for (const auto& ix : t.indexes)
@@ -279,7 +284,7 @@ void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constrain
           }))
         Fail(7, {"Table '" + t.name + "' already has a primary key."});
       std::string keys;
-      for (const auto& k : c.columns) {
+      for (const auto& k : columns) {
         const auto* col = t.Find(k);
         if (!col) Fail(207, {k});
         if (pk && col->nullable)
@@ -297,7 +302,7 @@ void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constrain
           key += (i ? ", " : "") + (dup.IsNull(i) ? std::string("NULL") : dup.Text(i));
         Fail(1505, {key});
       }
-      AddKeyIndex(t, c, c.columns);
+      AddKeyIndex(t, c, columns);
       break;
     }
     case sql::ConstraintKind::Check: {
@@ -319,13 +324,30 @@ void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constrain
       catalog::StoreText(db_.get(), t.schema, id, text);
       break;
     }
-    case sql::ConstraintKind::ForeignKey: AddForeignKey(t, c, c.columns); break;
+    case sql::ConstraintKind::ForeignKey: AddForeignKey(t, c, columns); break;
   }
 }
 
 void SessionImpl::AlterDropConstraint(catalog::TableMeta& t, const std::string& name) {
   for (const auto& ix : t.indexes) {
     if (ix.name != name || !(ix.status2 & catalog::kIndex2Constraint)) continue;
+    // A key another table's foreign key references stays while that constraint does.
+    std::vector<int> keys = ix.keys;
+    std::sort(keys.begin(), keys.end());
+    Statement ri(db_.get(), "SELECT r.id, r.name, c.name FROM " + QuoteId(t.schema) +
+                                ".sysobjects r JOIN " + QuoteId(t.schema) +
+                                ".sysobjects c ON c.id = r.deltrig WHERE r.type = 'RI'");
+    while (ri.Step()) {
+      ForeignKey fk = ForeignKeyOf(ObjectText(t.schema, ri.Int(0)));
+      if (fk.refTable != t.name) continue;
+      std::vector<int> refs;
+      for (const auto& r : fk.refColumns)
+        if (const auto* col = t.Find(r)) refs.push_back(col->colid);
+      std::sort(refs.begin(), refs.end());
+      if (refs == keys)
+        Fail(7, {"Cannot drop constraint '" + name + "': foreign key '" + ri.Text(1) +
+                 "' of table '" + ri.Text(2) + "' references its key."});
+    }
     Exec(db_.get(), "DROP INDEX " + IndexSqlName(t, name));
     const std::string where = " WHERE id = " + std::to_string(t.id) + " AND indid = " +
                               std::to_string(ix.indid);

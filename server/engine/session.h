@@ -350,7 +350,9 @@ class SessionImpl : public Session {
   void RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink);
   void AlterAddColumns(catalog::TableMeta& t, const sql::AlterTableStmt& s);
   void AlterDropColumns(catalog::TableMeta& t, const sql::AlterTableStmt& s);
-  void AlterAddConstraint(catalog::TableMeta& t, const sql::Constraint& c);
+  // `columns`: the constraint's keys (a column constraint names none of its own).
+  void AlterAddConstraint(catalog::TableMeta& t, const sql::Constraint& c,
+                          const std::vector<std::string>& columns);
   void AlterDropConstraint(catalog::TableMeta& t, const std::string& name);
   std::vector<TableConstraint> TableConstraints(const catalog::TableMeta& t);
   std::string ObjectText(const std::string& schema, int64_t id);  // its syscomments text

@@ -97,13 +97,17 @@ TEST_F(EngineAlter, ConstraintsAreCheckedAgainstRowsAndDropped) {
       // A rebuild of the referenced table keeps the key enforced.
       {"alter table al_p add w int null", {}},
       {"delete al_p where k = 1", {547}},
+      {"alter table al_p drop constraint al_u", {7}},  // al_fk references its key
+      {"alter table al_p add x int null constraint al_xck check (x > 0)", {}},
+      {"insert al_p (k, v, x) values (8, 8, 0)", {548}},
   });
   EXPECT_EQ(Rows("select object_id('al_pk'), object_id('al_ck')"), "NULL,NULL;");
   EXPECT_EQ(Rows("select name, status2 & 2 from sysindexes where id = object_id('al_p')"), "al_u,2;");
   EXPECT_EQ(Rows("select name, type from sysobjects where deltrig in (object_id('al_p'),"
-                 " object_id('al_c')) order by name"), "al_ck2,R ;al_fk,RI;");
+                 " object_id('al_c')) order by name"), "al_ck2,R ;al_fk,RI;al_xck,R ;");
   RunSteps({
       {"alter table al_p drop constraint al_ck2", {}},
+      {"alter table al_p drop constraint al_xck", {}},
       {"insert al_p (k, v) values (3, 0)", {}},
       {"alter table al_c drop constraint al_fk", {}},
       {"delete al_p where k = 1", {}},
