@@ -139,8 +139,10 @@ void SessionImpl::RebuildTable(const catalog::TableMeta& old, const catalog::Tab
 void SessionImpl::RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink) {
   auto target = RequireTable(s.table);
   catalog::TableMeta t = target.meta;
-  if (target.temp) Fail(7, {"ALTER TABLE of temporary table '" + t.name + "' is not supported by this server."});
-  if (t.type != "U") Fail(7, {"'" + t.name + "' is not a user table; ALTER TABLE changes user tables only."});
+  if (target.temp)
+    Fail(7, {"ALTER TABLE of temporary table '" + t.name + "' is not supported by this server."});
+  if (t.type != "U")
+    Fail(7, {"'" + t.name + "' is not a user table; ALTER TABLE changes user tables only."});
   currentTable_ = t.name;
   currentMeta_ = t;
   BeginStatement();
@@ -179,7 +181,8 @@ void SessionImpl::AlterAddColumns(catalog::TableMeta& t, const sql::AlterTableSt
     m.identity = cd.identity;
     m.nullable = !m.identity && (cd.nullability == sql::Nullability::Null ||
                                  (cd.nullability == sql::Nullability::Unspecified && allowNulls));
-    if (m.identity && next.HasIdentity()) Fail(7, {"Table '" + t.name + "' already has an IDENTITY column."});
+    if (m.identity && next.HasIdentity())
+      Fail(7, {"Table '" + t.name + "' already has an IDENTITY column."});
     std::string source = "NULL";  // an identity's NULL takes the next value of the sequence
     if (cd.defaultValue) {
       source = LiteralSql(EvaluateAs(*cd.defaultValue, m.type), m.type);
@@ -394,7 +397,8 @@ void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
   if (!c.refTable.database.empty() && c.refTable.database != t.database)
     Fail(7, {"A foreign key must reference a table in its own database."});
   auto parent = RequireTable(c.refTable);
-  if (parent.temp || parent.meta.type != "U") Fail(7, {"'" + c.refTable.object + "' is not a user table."});
+  if (parent.temp || parent.meta.type != "U")
+    Fail(7, {"'" + c.refTable.object + "' is not a user table."});
   const auto& p = parent.meta.name == t.name ? t : parent.meta;
   std::vector<std::string> refColumns = c.refColumns;
   if (refColumns.empty()) {
@@ -438,8 +442,11 @@ void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
   catalog::StoreText(db_.get(), t.schema, id,
                      "FOREIGN KEY (" + cols + ") REFERENCES " + p.name + " (" + refs + ")");
   const std::string objects = QuoteId(t.schema) + ".sysobjects";
-  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = sysstat2 | 2 WHERE id = " + std::to_string(t.id));
-  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = sysstat2 | 1 WHERE id = " + std::to_string(p.id));
+  // Status bits: the table has a foreign key; the other is referenced.
+  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = sysstat2 | 2 WHERE id = " +
+                      std::to_string(t.id));
+  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = sysstat2 | 1 WHERE id = " +
+                      std::to_string(p.id));
   InstallForeignKey(t.schema, id, name, fk);
 }
 
@@ -448,7 +455,8 @@ std::string SessionImpl::ForeignKeyOrphan(const ForeignKey& fk, const std::strin
   for (size_t i = 0; i < fk.columns.size(); ++i) {
     const std::string col = child + "." + QuoteId(fk.columns[i]);
     present += (i ? " AND " : "") + col + " IS NOT NULL";
-    match += (i ? " AND " : "") + QuoteId("syb_parent") + "." + QuoteId(fk.refColumns[i]) + " = " + col;
+    match += (i ? " AND " : "") + QuoteId("syb_parent") + "." + QuoteId(fk.refColumns[i]) +
+             " = " + col;
   }
   return present + " AND NOT EXISTS (SELECT 1 FROM " + QuoteId(fk.refTable) + " AS " +
          QuoteId("syb_parent") + " WHERE " + match + ")";

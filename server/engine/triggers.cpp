@@ -51,9 +51,10 @@ std::unique_ptr<ArmedTrigger> SessionImpl::ArmTrigger(const catalog::TableMeta& 
   int64_t id = 0;
   std::string name;
   {
-    Statement find(db_.get(), std::string("SELECT o.id, o.name FROM ") + QuoteId(t.schema) +
-                                  ".sysobjects t JOIN " + QuoteId(t.schema) + ".sysobjects o ON o.id = t." +
-                                  ActionColumn(action) + " AND o.type = 'TR' WHERE t.id = ?");
+    const std::string objects = QuoteId(t.schema) + ".sysobjects";
+    Statement find(db_.get(), "SELECT o.id, o.name FROM " + objects + " t JOIN " + objects +
+                                  " o ON o.id = t." + ActionColumn(action) +
+                                  " AND o.type = 'TR' WHERE t.id = ?");
     find.Bind(1, t.id);
     if (!find.Step()) return nullptr;
     id = find.Int(0);
@@ -233,7 +234,8 @@ void SessionImpl::ReplaceTriggers(const std::string& schema, int64_t tableId, in
   }
   std::string sets;
   auto set = [&](bool on, const char* column) {
-    if (on) sets += (sets.empty() ? "" : ", ") + std::string(column) + " = " + std::to_string(triggerId);
+    if (on)
+      sets += (sets.empty() ? "" : ", ") + std::string(column) + " = " + std::to_string(triggerId);
   };
   set(tr.onInsert, "instrig");
   set(tr.onUpdate, "updtrig");

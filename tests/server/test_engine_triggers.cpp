@@ -20,7 +20,8 @@ class EngineTriggers : public Pubs2Test {
     std::string out;
     if (r.sets.empty()) return "<no result> " + (r.messages.empty() ? "" : r.messages[0].text);
     for (const auto& row : r.sets[0].rows) {
-      for (size_t i = 0; i < row.size(); ++i) out += (i ? "," : "") + Text(row[i], r.sets[0].columns[i].type);
+      for (size_t i = 0; i < row.size(); ++i)
+        out += (i ? "," : "") + Text(row[i], r.sets[0].columns[i].type);
       out += ";";
     }
     return out;
