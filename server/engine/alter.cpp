@@ -44,6 +44,10 @@ std::string Upper(std::string s) {
 
 std::vector<SessionImpl::TableConstraint> SessionImpl::TableConstraints(const catalog::TableMeta& t) {
   std::vector<TableConstraint> out;
+  if (t.schema == "temp") {
+    for (const auto& [name, text] : t.checks) out.push_back({0, name, false, text});
+    return out;
+  }
   Statement st(db_.get(), "SELECT id, name, type, sysstat FROM " + QuoteId(t.schema) +
                               ".sysobjects WHERE deltrig = ? AND type IN ('R', 'RI')"
                               " ORDER BY id");
@@ -117,12 +121,16 @@ void SessionImpl::RebuildTable(const catalog::TableMeta& old, const catalog::Tab
   if (seq && next.HasIdentity())
     Exec(db, "UPDATE " + schema + ".sqlite_sequence SET seq = max(seq, " + std::to_string(*seq) +
                  ") WHERE name = " + QuoteText(old.name));
-
+  // A #temp table's catalog is the session's own: the caller stores `next`.
+  const bool temp = old.schema == "temp";
   const std::string id = std::to_string(old.id);
-  Exec(db, "DELETE FROM " + schema + ".syscolumns WHERE id = " + id);
-  catalog::AddColumns(db, old.schema, old.id, next.columns);
-  Exec(db, "DELETE FROM " + schema + ".sysindexes WHERE id = " + id + " AND indid BETWEEN 1 AND 254");
-  Exec(db, "DELETE FROM " + schema + ".sysindexkeys WHERE id = " + id);
+  if (!temp) {
+    Exec(db, "DELETE FROM " + schema + ".syscolumns WHERE id = " + id);
+    catalog::AddColumns(db, old.schema, old.id, next.columns);
+    Exec(db, "DELETE FROM " + schema + ".sysindexes WHERE id = " + id +
+                 " AND indid BETWEEN 1 AND 254");
+    Exec(db, "DELETE FROM " + schema + ".sysindexkeys WHERE id = " + id);
+  }
   for (const auto& ix : next.indexes) {
     std::string keys;
     for (int colid : ix.keys)
@@ -131,16 +139,14 @@ void SessionImpl::RebuildTable(const catalog::TableMeta& old, const catalog::Tab
     Exec(db, std::string("CREATE ") + ((ix.status & catalog::kIndexUnique) ? "UNIQUE " : "") +
                  "INDEX " + IndexSqlName(next, ix.name) + " ON " + QuoteId(old.name) + " (" +
                  keys + ")");
-    catalog::AddIndex(db, old.schema, old.id, ix);
+    if (!temp) catalog::AddIndex(db, old.schema, old.id, ix);
   }
-  ReinstallForeignKeys(next);
+  if (!temp) ReinstallForeignKeys(next);
 }
 
 void SessionImpl::RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink) {
   auto target = RequireTable(s.table);
   catalog::TableMeta t = target.meta;
-  if (target.temp)
-    Fail(7, {"ALTER TABLE of temporary table '" + t.name + "' is not supported by this server."});
   if (t.type != "U")
     Fail(7, {"'" + t.name + "' is not a user table; ALTER TABLE changes user tables only."});
   currentTable_ = t.name;
@@ -157,6 +163,7 @@ void SessionImpl::RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink) 
       // lock scheme, partitions and the like: nothing this server stores changes.
       break;
   }
+  if (target.temp) temps_[t.name] = t;
   EndStatement(true);
   Done(sink, 0, 0, false);
 }
@@ -199,6 +206,10 @@ void SessionImpl::AlterAddColumns(catalog::TableMeta& t, const sql::AlterTableSt
   for (const auto& c : TableConstraints(t))
     if (!c.foreignKey) checks.push_back(CheckSql(next, c.name, c.text));
   for (const auto& d : defaults) {
+    if (t.schema == "temp") {
+      next.columns[d.column].defaultText = d.text;
+      continue;
+    }
     int64_t did = catalog::NextObjectId(db_.get(), t.schema);
     auto& col = next.columns[d.column];
     catalog::AddObject(db_.get(), t.schema, did,
@@ -263,6 +274,7 @@ void SessionImpl::AlterDropColumns(catalog::TableMeta& t, const sql::AlterTableS
                "' uses. Drop the constraint first."});
   }
   RebuildTable(t, next, sources, checks);
+  t = next;
   // Defaults made for the dropped columns go with them; bound ones stay for other columns.
   for (int64_t d : orphanDefaults) {
     auto owner = storage::QueryInt(db_.get(), "SELECT deltrig FROM " + QuoteId(t.schema) +
@@ -274,7 +286,8 @@ void SessionImpl::AlterDropColumns(catalog::TableMeta& t, const sql::AlterTableS
 void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constraint& c,
                                      const std::vector<std::string>& columns) {
   if (!c.name.empty()) {
-    if (catalog::FindObject(db_.get(), t.schema, c.name)) Fail(2714, {c.name});
+    if (t.schema != "temp" && catalog::FindObject(db_.get(), t.schema, c.name))
+      Fail(2714, {c.name});
     for (const auto& ix : t.indexes)
       if (ix.name == c.name) Fail(1913, {t.name, c.name});
   }
@@ -311,7 +324,10 @@ void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constrain
     case sql::ConstraintKind::Check: {
       const std::string name =
           c.name.empty() ? t.name.substr(0, 10) + "_" +
-                               std::to_string(catalog::NextObjectId(db_.get(), t.schema)) + "_ck"
+                               std::to_string(t.schema == "temp"
+                                                  ? ++tempSeq_
+                                                  : catalog::NextObjectId(db_.get(), t.schema)) +
+                               "_ck"
                          : c.name;
       std::vector<std::string> checks;
       for (const auto& old : TableConstraints(t))
@@ -322,18 +338,32 @@ void SessionImpl::AlterAddConstraint(catalog::TableMeta& t, const sql::Constrain
       for (const auto& col : t.columns) sources.push_back(QuoteId(col.name));
       // A row that breaks the condition fails the copy (548) and the savepoint undoes it all.
       RebuildTable(t, t, sources, checks);
+      if (t.schema == "temp") {
+        t.checks.push_back({name, text});
+        break;
+      }
       int64_t id = catalog::NextObjectId(db_.get(), t.schema);
       catalog::AddObject(db_.get(), t.schema, id, name, "R", 10, 0, t.id);
       catalog::StoreText(db_.get(), t.schema, id, text);
       break;
     }
-    case sql::ConstraintKind::ForeignKey: AddForeignKey(t, c, columns); break;
+    case sql::ConstraintKind::ForeignKey:
+      if (t.schema == "temp")
+        Fail(7, {"A temporary table cannot have a foreign key: '" + t.name + "'."});
+      AddForeignKey(t, c, columns);
+      break;
   }
 }
 
 void SessionImpl::AlterDropConstraint(catalog::TableMeta& t, const std::string& name) {
   for (const auto& ix : t.indexes) {
     if (ix.name != name || !(ix.status2 & catalog::kIndex2Constraint)) continue;
+    if (t.schema == "temp") {
+      Exec(db_.get(), "DROP INDEX " + IndexSqlName(t, name));
+      t.indexes.erase(std::find_if(t.indexes.begin(), t.indexes.end(),
+                                   [&](const auto& x) { return x.name == name; }));
+      return;
+    }
     // A key another table's foreign key references stays while that constraint does.
     std::vector<int> keys = ix.keys;
     std::sort(keys.begin(), keys.end());
@@ -375,6 +405,11 @@ void SessionImpl::AlterDropConstraint(catalog::TableMeta& t, const std::string& 
   std::vector<std::string> sources;
   for (const auto& col : t.columns) sources.push_back(QuoteId(col.name));
   RebuildTable(t, t, sources, checks);
+  if (t.schema == "temp") {
+    t.checks.erase(std::find_if(t.checks.begin(), t.checks.end(),
+                                [&](const auto& c) { return c.first == name; }));
+    return;
+  }
   catalog::DropObject(db_.get(), t.schema, it->id);
 }
 

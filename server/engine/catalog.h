@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sampleserver::catalog {
@@ -43,6 +44,8 @@ struct TableMeta {
   std::string type = "U";  // U, S or V
   std::vector<ColumnMeta> columns;
   std::vector<IndexMeta> indexes;
+  // #temp tables only (the others keep them in sysobjects): check constraints, name and text.
+  std::vector<std::pair<std::string, std::string>> checks;
 
   const ColumnMeta* Find(const std::string& column) const;
   bool HasIdentity() const;

@@ -932,7 +932,10 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
     for (const auto* c : constraints)
       if (c->kind == sql::ConstraintKind::ForeignKey) AddForeignKey(t, *c, c->columns);
   }
-  if (temp) temps_[t.name] = t;
+  if (temp) {
+    t.checks = checkTexts;
+    temps_[t.name] = t;
+  }
   EndStatement(true);
   Done(sink, 0, 0, false);
 }

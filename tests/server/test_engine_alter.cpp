@@ -75,6 +75,24 @@ TEST_F(EngineAlter, ColumnsAddedAndDroppedKeepRowsAndCatalog) {
   EXPECT_EQ(Rows("select k, id from al_c order by id"), "30,1;10,2;20,3;");
 }
 
+TEST_F(EngineAlter, TemporaryTablesKeepTheirChecksAndDefaults) {
+  RunSteps({
+      {"create table #al (a int not null, b int null, check (a > 0))", {}},
+      {"insert #al values (1, 2)", {}},
+      {"alter table #al add c int default 5 not null", {}},
+      {"alter table #al drop b", {}},
+      {"insert #al (a) values (0)", {548}},
+      {"insert #al (a) values (3)", {}},
+      {"alter table #al add constraint al_tu unique (a)", {}},
+      {"insert #al (a) values (3)", {2601}},
+      {"alter table #al add d int null\nalter table #al drop constraint al_tu", {}},
+      {"insert #al (a) values (3)", {}},
+      {"alter table #al add check (c < 10)", {}},
+      {"insert #al (a, c) values (4, 10)", {548}},
+  });
+  EXPECT_EQ(Rows("select a, c, d from #al order by a"), "1,5,NULL;3,5,NULL;3,5,NULL;");
+}
+
 TEST_F(EngineAlter, ConstraintsAreCheckedAgainstRowsAndDropped) {
   RunSteps({
       {"create table al_p (k int not null, v int not null)", {}},
