@@ -473,9 +473,16 @@ bool SessionImpl::RunSystemProcedure(const std::string& name, const sql::ExecStm
           prec = int64_t{c.type.precision};
           scale = int64_t{c.type.scale};
         }
+        // The names of the default and rule bound to the column, as sysobjects holds them.
+        auto objectName = [&](int64_t id) -> Value {
+          if (id == 0) return std::monostate{};
+          auto n = storage::QueryText(db_.get(), "SELECT name FROM " + Q + "sysobjects WHERE id = " +
+                                                     std::to_string(id));
+          return n ? Value{*n} : Value{std::monostate{}};
+        };
         rows.push_back({Value{c.name}, Value{TypeName(c.type)}, Value{int64_t{c.type.length}}, prec,
-                        scale, Value{int64_t{c.nullable}}, Value{std::monostate{}},
-                        Value{std::monostate{}}, Value{int64_t{c.identity}}});
+                        scale, Value{int64_t{c.nullable}}, objectName(c.cdefault),
+                        objectName(c.domain), Value{int64_t{c.identity}}});
       }
       SendRows(sink, {VarcharColumn("Column_name", 30), VarcharColumn("Type", 30), IntColumn("Length"),
                       IntColumn("Prec", true), IntColumn("Scale", true), IntColumn("Nulls"),

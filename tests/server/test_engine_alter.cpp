@@ -61,12 +61,17 @@ TEST_F(EngineAlter, ColumnsAddedAndDroppedKeepRowsAndCatalog) {
   // The identity goes on from where it was; the index still holds.
   RunSteps({{"insert al_t (a) values (40)", {}}, {"insert al_t (a) values (40)", {2601}}});
   EXPECT_EQ(Rows("select id, a, c from al_t order by id"), "1,10,7;2,20,7;4,40,7;");
+  auto defaults = Run(*s, "exec sp_help al_t");
+  ASSERT_GE(defaults.sets.size(), 2u);
+  ASSERT_EQ(defaults.sets[1].rows.size(), 3u);
+  EXPECT_EQ(Text(defaults.sets[1].rows[2][6]).rfind("al_t_c_", 0), 0u);  // c's default
   RunSteps({{"alter table al_t drop c", {}}});
   EXPECT_EQ(Rows("select count(*) from sysobjects where type = 'D' and deltrig = object_id('al_t')"),
             "0;");
   auto help = Run(*s, "exec sp_help al_t");
   ASSERT_GE(help.sets.size(), 2u);
-  EXPECT_EQ(help.sets[1].rows.size(), 2u);
+  ASSERT_EQ(help.sets[1].rows.size(), 2u);  // id, a
+  EXPECT_EQ(Text(help.sets[1].rows[1][0]), "a");
   EXPECT_EQ(Rows("select sum(a) from al_v"), "70;");  // a view over the table still reads it
   // A new identity numbers the rows already there.
   RunSteps({{"create table al_c (k int not null)", {}},
