@@ -160,7 +160,10 @@ void SessionImpl::RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink) 
       break;
     case sql::AlterAction::DropConstraint: AlterDropConstraint(t, s.dropConstraint); break;
     case sql::AlterAction::Other:
-      // lock scheme, partitions and the like: nothing this server stores changes.
+      // A locking scheme or partitions change nothing this server stores; claiming any other
+      // change that was not made would mislead the client.
+      if (s.otherVerb != "lock" && s.otherVerb != "partition" && s.otherVerb != "unpartition")
+        Fail(7, {"ALTER TABLE ... " + s.otherVerb + " is not supported by this server."});
       break;
   }
   if (target.temp) temps_[t.name] = t;

@@ -484,6 +484,7 @@ struct AlterTableStmt : Stmt {
   std::vector<std::string> dropColumns;
   std::vector<Constraint> addConstraints;
   std::string dropConstraint;
+  std::string otherVerb;  // Other: the first word after the table name, lower-cased
 };
 
 struct IndexColumn {

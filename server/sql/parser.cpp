@@ -1112,6 +1112,7 @@ class Parser {
       // lock, partition, replace, modify ...: accepted as a whole.
       s->action = AlterAction::Other;
       if (Peek().type != TokenType::Word) Fail(Peek());
+      s->otherVerb = Peek().value;
       while (Peek().type != TokenType::End && !AtPunct(";") && !StartsStatement(Peek())) {
         if (Peek().type == TokenType::Error) Fail(Peek());
         Advance();

@@ -47,6 +47,8 @@ TEST_F(EngineAlter, ColumnsAddedAndDroppedKeepRowsAndCatalog) {
       {"alter table al_t add e numeric(5,0) identity", {7}},   // one identity per table
       {"alter table al_t drop a", {7}},                        // al_ix uses it
       {"alter table al_t drop nosuch", {207}},
+      {"alter table al_t lock datarows", {}},
+      {"alter table al_t replace a default 1", {7}},   // not made, so not claimed
   });
   EXPECT_EQ(Rows("select id, a, b, c, d from al_t order by id"), "1,10,x,7,NULL;2,20,y,7,NULL;");
   auto columns = "select name from syscolumns where id = object_id('al_t') order by colid";
