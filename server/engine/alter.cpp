@@ -479,13 +479,24 @@ void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
   catalog::AddObject(db_.get(), t.schema, id, name, "RI", 9, 0, t.id);
   catalog::StoreText(db_.get(), t.schema, id,
                      "FOREIGN KEY (" + cols + ") REFERENCES " + p.name + " (" + refs + ")");
-  const std::string objects = QuoteId(t.schema) + ".sysobjects";
-  // Status bits: the table has a foreign key; the other is referenced.
-  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = sysstat2 | 2 WHERE id = " +
-                      std::to_string(t.id));
-  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = sysstat2 | 1 WHERE id = " +
-                      std::to_string(p.id));
+  RefreshForeignKeyBits(t.schema);
   InstallForeignKey(t.schema, id, name, fk);
+}
+
+void SessionImpl::RefreshForeignKeyBits(const std::string& schema) {
+  // sysstat2: 0x2 the table has a foreign key, 0x1 a foreign key references it.
+  std::string referenced;
+  {
+    Statement st(db_.get(), "SELECT id FROM " + QuoteId(schema) + ".sysobjects WHERE type = 'RI'");
+    while (st.Step())
+      referenced += (referenced.empty() ? "" : ", ") +
+                    QuoteText(ForeignKeyOf(ObjectText(schema, st.Int(0))).refTable);
+  }
+  const std::string objects = QuoteId(schema) + ".sysobjects";
+  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = (sysstat2 & ~3)"
+                  " | CASE WHEN EXISTS (SELECT 1 FROM " + objects + " r WHERE r.type = 'RI'"
+                  " AND r.deltrig = " + objects + ".id) THEN 2 ELSE 0 END"
+                  " | CASE WHEN name IN (" + referenced + ") THEN 1 ELSE 0 END WHERE type = 'U'");
 }
 
 std::string SessionImpl::ForeignKeyOrphan(const ForeignKey& fk, const std::string& child) {
@@ -563,12 +574,7 @@ void SessionImpl::ReinstallForeignKeys(const catalog::TableMeta& t) {
 void SessionImpl::DropForeignKey(const catalog::TableMeta& t, const TableConstraint& c) {
   RemoveForeignKeyTriggers(t.schema, c.id);
   catalog::DropObject(db_.get(), t.schema, c.id);
-  auto remaining = storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(t.schema) +
-                                                    ".sysobjects WHERE type = 'RI' AND deltrig = " +
-                                                    std::to_string(t.id));
-  if (remaining.value_or(0) == 0)
-    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 & ~2"
-                    " WHERE id = " + std::to_string(t.id));
+  RefreshForeignKeyBits(t.schema);
 }
 
 }  // namespace sampleserver

@@ -1141,15 +1141,20 @@ void SessionImpl::RunDrop(const sql::DropStmt& s, ResultSink& sink) {
     if (want == "TR") UnlinkTrigger(schema, obj->id);
     if (want == "U") {
       // Inline defaults, check constraints and triggers go with their table.
-      std::vector<int64_t> owned;
-      Statement o(db_.get(), "SELECT id, type FROM " + QuoteId(schema) +
-                                 ".sysobjects WHERE deltrig = ? AND type IN ('D','R','TR','RI')");
-      o.Bind(1, obj->id);
-      while (o.Step()) {
-        owned.push_back(o.Int(0));
-        if (o.Text(1).rfind("RI", 0) == 0) RemoveForeignKeyTriggers(schema, o.Int(0));
+      std::vector<std::pair<int64_t, bool>> owned;  // id, a foreign key
+      {
+        Statement o(db_.get(), "SELECT id, type FROM " + QuoteId(schema) +
+                                   ".sysobjects WHERE deltrig = ? AND type IN ('D','R','TR','RI')");
+        o.Bind(1, obj->id);
+        while (o.Step()) owned.emplace_back(o.Int(0), o.Text(1).rfind("RI", 0) == 0);
       }
-      for (auto id : owned) catalog::DropObject(db_.get(), schema, id);
+      for (auto [id, foreignKey] : owned) {
+        if (foreignKey) RemoveForeignKeyTriggers(schema, id);
+        catalog::DropObject(db_.get(), schema, id);
+      }
+      catalog::DropObject(db_.get(), schema, obj->id);
+      RefreshForeignKeyBits(schema);
+      continue;
     }
     catalog::DropObject(db_.get(), schema, obj->id);
   }

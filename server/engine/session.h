@@ -373,6 +373,7 @@ class SessionImpl : public Session {
   void RemoveForeignKeyTriggers(const std::string& schema, int64_t id);
   void ReinstallForeignKeys(const catalog::TableMeta& t);
   void DropForeignKey(const catalog::TableMeta& t, const TableConstraint& c);
+  void RefreshForeignKeyBits(const std::string& schema);
   std::string ColumnSql(const catalog::ColumnMeta& c);
   void AddKeyIndex(catalog::TableMeta& t, const sql::Constraint& c,
                    const std::vector<std::string>& keyCols);

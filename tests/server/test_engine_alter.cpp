@@ -127,6 +127,8 @@ TEST_F(EngineAlter, ConstraintsAreCheckedAgainstRowsAndDropped) {
       {"insert al_p (k, v, x) values (8, 8, 0)", {548}},
   });
   EXPECT_EQ(Rows("select object_id('al_pk'), object_id('al_ck')"), "NULL,NULL;");
+  auto bits = "select sysstat2 & 3 from sysobjects where name in ('al_p', 'al_c') order by name";
+  EXPECT_EQ(Rows(bits), "2;1;");  // al_c has a foreign key, al_p is referenced
   EXPECT_EQ(Rows("select name, status2 & 2 from sysindexes where id = object_id('al_p')"), "al_u,2;");
   EXPECT_EQ(Rows("select name, type from sysobjects where deltrig in (object_id('al_p'),"
                  " object_id('al_c')) order by name"), "al_ck2,R ;al_fk,RI;al_xck,R ;");
@@ -149,6 +151,9 @@ TEST_F(EngineAlter, ConstraintsAreCheckedAgainstRowsAndDropped) {
       {"insert al_t values (2, 1)", {}},
   });
   EXPECT_EQ(Rows("select count(*) from sysobjects where deltrig = object_id('al_p')"), "0;");
+  // al_t's foreign key goes with it, and so do the marks.
+  RunSteps({{"drop table al_t", {}}, {"delete al_p", {}}});
+  EXPECT_EQ(Rows(bits), "0;0;");
 }
 
 }  // namespace
