@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sampleserver::catalog {
@@ -37,11 +38,14 @@ struct TableMeta {
   std::string database;  // Sybase database name ("tempdb" for #temp tables)
   std::string schema;    // SQLite schema name holding it ("main", "pubs2", "temp")
   std::string name;
+  std::string sqlName;   // the SQLite table when it differs from name (a trigger's inserted)
   int64_t id = 0;
   int uid = 1;
   std::string type = "U";  // U, S or V
   std::vector<ColumnMeta> columns;
   std::vector<IndexMeta> indexes;
+  // #temp tables only (the others keep them in sysobjects): check constraints, name and text.
+  std::vector<std::pair<std::string, std::string>> checks;
 
   const ColumnMeta* Find(const std::string& column) const;
   bool HasIdentity() const;

@@ -57,6 +57,7 @@ std::string SessionImpl::SchemaFor(const sql::ObjectName& name) {
 }
 
 std::optional<SessionImpl::ResolvedTable> SessionImpl::ResolveTable(const sql::ObjectName& name) {
+  if (auto pseudo = TriggerTable(name)) return ResolvedTable{std::move(*pseudo), true};
   if (!name.object.empty() && name.object[0] == '#') {
     auto it = temps_.find(name.object);
     if (it == temps_.end()) return std::nullopt;
@@ -186,6 +187,7 @@ void SessionImpl::RunBatch(const std::vector<sql::StmtPtr>& statements, std::str
                            ResultSink& sink) {
   batchText_ = std::string(text);
   batchAborted_ = false;
+  triggerAborted_ = false;
   for (const auto& st : statements) {
     if (sink.Cancelled() || batchAborted_) break;
     if (RunStatement(*st, sink) == Flow::Return) break;
@@ -294,6 +296,7 @@ void SessionImpl::ReportCurrentError(ResultSink& sink) {
       } catch (const storage::SqliteError&) {
       }
       trancount_ = 0;
+      ++rollbacks_;
     }
   }
   EndStatement(false);
@@ -350,6 +353,17 @@ ServerMessage SessionImpl::MapSqliteError(const storage::SqliteError& e) {
       }
     }
     return Msg(2601, {currentTable_, indexName});
+  }
+  if (code == SQLITE_CONSTRAINT_TRIGGER) {
+    // A foreign key's trigger: "syb_fk:<number>:<constraint>".
+    auto at = text.find("syb_fk:");
+    if (at != std::string::npos) {
+      std::string rest = text.substr(at + 7);
+      auto colon = rest.find(':');
+      int number = std::atoi(rest.substr(0, colon).c_str());
+      std::string name = colon == std::string::npos ? "" : rest.substr(colon + 1);
+      return Msg(number, {database_, currentTable_, name});
+    }
   }
   if (code == SQLITE_CONSTRAINT_CHECK) {
     return Msg(548, {database_, currentTable_, after("failed: ")});
@@ -420,8 +434,7 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
         RunCursorStatement(stmt, sink);
         break;
       case K::Goto: Fail(2812, {"goto"}); break;
-      // Claiming success for a change that was not made would mislead the client.
-      case K::AlterTable: Fail(7, {"ALTER TABLE is not supported by this server."}); break;
+      case K::AlterTable: RunAlterTable(stmt.As<sql::AlterTableStmt>(), sink); break;
       default: Done(sink, 0, 0, false); break;  // accepted without effect
     }
     if (stmt.kind != K::Raiserror) lastError_ = 0;
@@ -488,6 +501,12 @@ std::string SessionImpl::IndexSqlName(const catalog::TableMeta& t, const std::st
   return QuoteId(t.schema) + "." + QuoteId(t.name + "." + index);
 }
 
+std::string SessionImpl::ColumnSql(const catalog::ColumnMeta& c) {
+  // The identity column is SQLite's row id: values come from its sequence.
+  if (c.identity) return QuoteId(c.name) + " INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
+  return QuoteId(c.name) + " " + StorageDecl(c.type) + (c.nullable ? "" : " NOT NULL");
+}
+
 catalog::TableMeta SessionImpl::MakeTable(const sql::ObjectName& name,
                                           std::vector<catalog::ColumnMeta> columns,
                                           const std::vector<std::string>& checks) {
@@ -515,13 +534,7 @@ catalog::TableMeta SessionImpl::MakeTable(const sql::ObjectName& name,
     auto& c = t.columns[i];
     if (!seen.insert(c.name).second) Fail(2705, {c.name, t.name});
     c.colid = static_cast<int>(i + 1);
-    if (i) sql += ", ";
-    if (c.identity) {
-      sql += QuoteId(c.name) + " INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
-      continue;
-    }
-    sql += QuoteId(c.name) + " " + StorageDecl(c.type);
-    if (!c.nullable) sql += " NOT NULL";
+    sql += (i ? ", " : "") + ColumnSql(c);
   }
   for (const auto& ck : checks) sql += ", " + ck;
   sql += ")";
@@ -750,11 +763,9 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     sql += ")";
   }
   if (list.empty()) sql = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " DEFAULT VALUES";
-  BeginStatement();
-  Exec(db_.get(), sql);
-  const int64_t rows = sqlite3_changes64(db_.get());
-  if (t.HasIdentity() && rows > 0) lastIdentity_ = sqlite3_last_insert_rowid(db_.get());
-  FinishChange(rows, sink);
+  std::set<std::string> all;
+  for (const auto& c : t.columns) all.insert(c.name);
+  ExecChange(sql, sink, t, TriggerAction::Insert, std::move(all));
 }
 
 namespace {
@@ -817,6 +828,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
   Scope scope;
   const std::string from = TargetScope(tr, scope, t, alias, s.from, targetRef);
   std::string sets;
+  std::set<std::string> setColumns;
   for (const auto& set : s.sets) {
     if (!set.variable.empty()) Fail(2812, {"update set @variable"});
     const auto* c = t.Find(set.column);
@@ -831,6 +843,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
     }
     if (IsTimestamp(*c)) continue;  // stamped below
     sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type);
+    setColumns.insert(c->name);
   }
   for (const auto& c : t.columns)
     if (IsTimestamp(c)) sets += (sets.empty() ? "" : ", ") + QuoteId(c.name) + " = " + kNextTimestamp;
@@ -855,13 +868,20 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
-  ExecChange(sql, sink);
+  ExecChange(sql, sink, t, TriggerAction::Update, std::move(setColumns));
 }
 
-void SessionImpl::ExecChange(const std::string& sql, ResultSink& sink) {
+void SessionImpl::ExecChange(const std::string& sql, ResultSink& sink, const catalog::TableMeta& t,
+                             TriggerAction action, std::set<std::string> columns) {
+  auto trigger = ArmTrigger(t, action, std::move(columns));
   BeginStatement();
+  if (trigger) CaptureRows(*trigger);
   Exec(db_.get(), sql);
-  FinishChange(sqlite3_changes64(db_.get()), sink);
+  int64_t rows = sqlite3_changes64(db_.get());
+  if (action == TriggerAction::Insert && t.HasIdentity() && rows > 0)
+    lastIdentity_ = sqlite3_last_insert_rowid(db_.get());
+  if (trigger && !FireTrigger(*trigger, rows, sink)) rows = 0;
+  FinishChange(rows, sink);
 }
 
 void SessionImpl::FinishChange(int64_t rows, ResultSink& sink) {
@@ -889,7 +909,7 @@ void SessionImpl::RunDelete(const sql::DeleteStmt& s, ResultSink& sink) {
                     (from.empty() ? "" : ", " + from) + (where.empty() ? "" : " WHERE " + where) +
                     (options_.rowcount > 0 ? " LIMIT " + std::to_string(options_.rowcount) : "") +
                     ")";
-  ExecChange(sql, sink);
+  ExecChange(sql, sink, t, TriggerAction::Delete, {});
 }
 
 void SessionImpl::RunTruncate(const sql::TruncateStmt& s, ResultSink& sink) {
@@ -969,94 +989,58 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
     }
   }
   // Primary key and unique constraints are unique indexes.
-  auto addKeyIndex = [&](const sql::Constraint& c, std::vector<std::string> keyCols) {
-    bool pk = c.kind == sql::ConstraintKind::PrimaryKey;
-    bool clustered = c.clustering == sql::IndexClustering::Clustered ||
-                     (pk && c.clustering == sql::IndexClustering::Unspecified);
-    if (clustered && std::any_of(t.indexes.begin(), t.indexes.end(),
-                                 [](const auto& i) { return i.indid == 1; }))
-      clustered = false;
-    catalog::IndexMeta im;
-    im.name = c.name.empty() ? t.name.substr(0, 10) + "_" +
-                                   std::to_string(t.id + static_cast<int64_t>(t.indexes.size()) + 1)
-                             : c.name;
-    im.indid = clustered ? 1 : static_cast<int>(t.indexes.size()) + 2;
-    for (const auto& ix : t.indexes) im.indid = std::max(im.indid, clustered ? 1 : ix.indid + 1);
-    im.status = catalog::kIndexUnique | (clustered ? catalog::kIndexClustered : 0) |
-                (pk ? catalog::kIndexPrimaryKey : 0);
-    im.status2 = catalog::kIndex2Constraint;
-    std::string cl;
-    for (const auto& k : keyCols) {
-      const auto* cm = t.Find(k);
-      if (!cm) Fail(207, {k});
-      im.keys.push_back(cm->colid);
-      cl += (cl.empty() ? "" : ", ") + QuoteId(k);
-    }
-    Exec(db_.get(), "CREATE UNIQUE INDEX " + IndexSqlName(t, im.name) + " ON " +
-                        QuoteId(t.name) + " (" + cl + ")");
-    if (!temp) catalog::AddIndex(db_.get(), t.schema, t.id, im);
-    t.indexes.push_back(im);
-    if (!temp && pk)
-      Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 8"
-                      " WHERE id = " + std::to_string(t.id));
-  };
   for (const auto& [col, c] : columnConstraints)
     if (c->kind == sql::ConstraintKind::PrimaryKey || c->kind == sql::ConstraintKind::Unique)
-      addKeyIndex(*c, {col});
+      AddKeyIndex(t, *c, {col});
   for (const auto* c : constraints)
     if (c->kind == sql::ConstraintKind::PrimaryKey || c->kind == sql::ConstraintKind::Unique)
-      addKeyIndex(*c, c->columns);
-  // Foreign keys are kept in the catalog (sysreferences and an RI object); rows are not checked.
-  auto addReference = [&](const sql::Constraint& c, const std::vector<std::string>& keyCols) {
-    std::optional<catalog::TableMeta> ref;
-    if (c.refTable.object == t.name) {
-      ref = t;
-    } else if (auto r = ResolveTable(c.refTable); r && !r->temp && r->meta.schema == t.schema) {
-      ref = r->meta;
-    }
-    if (!ref || ref->type != "U") Fail(208, {c.refTable.object});
-    std::vector<std::string> refCols = c.refColumns;
-    if (refCols.empty())
-      for (const auto& ix : ref->indexes)
-        if (ix.status & catalog::kIndexPrimaryKey)
-          for (int colid : ix.keys)
-            for (const auto& col : ref->columns)
-              if (col.colid == colid) refCols.push_back(col.name);
-    if (refCols.size() != keyCols.size() || keyCols.empty() || keyCols.size() > 16)
-      Fail(7, {"The foreign key's columns do not match the keys of table '" + ref->name + "'."});
-    catalog::ReferenceMeta rm;
-    rm.tableId = t.id;
-    rm.refTableId = ref->id;
-    rm.dbid = DbId(DatabaseFor(s.table)).value_or(0);
-    for (size_t i = 0; i < keyCols.size(); ++i) {
-      const auto* k = t.Find(keyCols[i]);
-      const auto* rk = ref->Find(refCols[i]);
-      if (!k) Fail(207, {keyCols[i]});
-      if (!rk) Fail(207, {refCols[i]});
-      rm.keys.push_back(k->colid);
-      rm.refKeys.push_back(rk->colid);
-    }
-    rm.constraintId = catalog::NextObjectId(db_.get(), t.schema);
-    std::string name = c.name.empty() ? t.name.substr(0, 10) + "_" + ref->name.substr(0, 10) + "_" +
-                                            std::to_string(rm.constraintId)
-                                      : c.name;
-    catalog::AddObject(db_.get(), t.schema, rm.constraintId, name, "RI", 9, 0, t.id);
-    catalog::AddReference(db_.get(), t.schema, rm);
-    // sysstat2: 0x2 has a foreign key, 0x1 is referenced.
-    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 2 WHERE id = " +
-                        std::to_string(t.id));
-    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 1 WHERE id = " +
-                        std::to_string(ref->id));
-  };
+      AddKeyIndex(t, *c, c->columns);
   if (!temp) {
     for (const auto& [col, c] : columnConstraints)
-      if (c->kind == sql::ConstraintKind::ForeignKey) addReference(*c, {col});
+      if (c->kind == sql::ConstraintKind::ForeignKey) AddForeignKey(t, *c, {col});
     for (const auto* c : constraints)
-      if (c->kind == sql::ConstraintKind::ForeignKey) addReference(*c, c->columns);
+      if (c->kind == sql::ConstraintKind::ForeignKey) AddForeignKey(t, *c, c->columns);
   }
-  if (temp) temps_[t.name] = t;
+  if (temp) {
+    t.checks = checkTexts;
+    temps_[t.name] = t;
+  }
   EndStatement(true);
   Done(sink, 0, 0, false);
+}
+
+void SessionImpl::AddKeyIndex(catalog::TableMeta& t, const sql::Constraint& c,
+                              const std::vector<std::string>& keyCols) {
+  const bool temp = t.schema == "temp";
+  bool pk = c.kind == sql::ConstraintKind::PrimaryKey;
+  bool clustered = c.clustering == sql::IndexClustering::Clustered ||
+                   (pk && c.clustering == sql::IndexClustering::Unspecified);
+  if (clustered && std::any_of(t.indexes.begin(), t.indexes.end(),
+                               [](const auto& i) { return i.indid == 1; }))
+    clustered = false;
+  catalog::IndexMeta im;
+  im.name = c.name.empty() ? t.name.substr(0, 10) + "_" +
+                                 std::to_string(t.id + static_cast<int64_t>(t.indexes.size()) + 1)
+                           : c.name;
+  im.indid = clustered ? 1 : static_cast<int>(t.indexes.size()) + 2;
+  for (const auto& ix : t.indexes) im.indid = std::max(im.indid, clustered ? 1 : ix.indid + 1);
+  im.status = catalog::kIndexUnique | (clustered ? catalog::kIndexClustered : 0) |
+              (pk ? catalog::kIndexPrimaryKey : 0);
+  im.status2 = catalog::kIndex2Constraint;
+  std::string cl;
+  for (const auto& k : keyCols) {
+    const auto* cm = t.Find(k);
+    if (!cm) Fail(207, {k});
+    im.keys.push_back(cm->colid);
+    cl += (cl.empty() ? "" : ", ") + QuoteId(k);
+  }
+  Exec(db_.get(), "CREATE UNIQUE INDEX " + IndexSqlName(t, im.name) + " ON " +
+                      QuoteId(t.name) + " (" + cl + ")");
+  if (!temp) catalog::AddIndex(db_.get(), t.schema, t.id, im);
+  t.indexes.push_back(im);
+  if (!temp && pk)
+    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 8"
+                    " WHERE id = " + std::to_string(t.id));
 }
 
 void SessionImpl::RunCreateIndex(const sql::CreateIndexStmt& s, ResultSink& sink) {
@@ -1169,16 +1153,7 @@ void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& nam
   int64_t id = catalog::NextObjectId(db_.get(), schema);
   catalog::AddObject(db_.get(), schema, id, name.object, t, sysstat, 0, tableId);
   catalog::StoreText(db_.get(), schema, id, StatementText(s), number);
-  if (t == "TR") {
-    const auto& tr = s.As<sql::CreateTriggerStmt>();
-    std::string sets;
-    if (tr.onInsert) sets += "instrig = " + std::to_string(id);
-    if (tr.onUpdate) sets += std::string(sets.empty() ? "" : ", ") + "updtrig = " + std::to_string(id);
-    if (tr.onDelete) sets += std::string(sets.empty() ? "" : ", ") + "deltrig = " + std::to_string(id);
-    if (!sets.empty())
-      Exec(db_.get(), "UPDATE " + QuoteId(schema) + ".sysobjects SET " + sets +
-                          " WHERE id = " + std::to_string(tableId));
-  }
+  if (t == "TR") ReplaceTriggers(schema, tableId, id, s.As<sql::CreateTriggerStmt>());
   EndStatement(true);
   Done(sink, 0, 0, false);
 }
@@ -1233,23 +1208,36 @@ void SessionImpl::RunDrop(const sql::DropStmt& s, ResultSink& sink) {
                        : s.what == sql::DropKind::Default   ? "D"
                                                             : "TR";
     if (!obj || obj->type != want) Fail(3701, {kind, name.object});
-    // A table other tables' foreign keys refer to stays.
-    if (want == "U" && storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(schema) +
-                                                        ".sysreferences WHERE reftabid = " + std::to_string(obj->id) +
-                                                        " AND tableid <> reftabid").value_or(0) > 0)
-      Fail(3712, {name.object});
+    if (want == "U") {
+      // A table other tables' foreign keys reference stays until they go.
+      Statement ri(db_.get(), "SELECT r.id, r.name, c.name FROM " + QuoteId(schema) +
+                                  ".sysobjects r JOIN " + QuoteId(schema) +
+                                  ".sysobjects c ON c.id = r.deltrig"
+                                  " WHERE r.type = 'RI' AND r.deltrig <> ?");
+      ri.Bind(1, obj->id);
+      while (ri.Step())
+        if (ForeignKeyOf(ObjectText(schema, ri.Int(0))).refTable == name.object)
+          Fail(3712, {name.object, ri.Text(1), ri.Text(2)});
+    }
     if (want == "U") Exec(db_.get(), "DROP TABLE " + QuoteId(schema) + "." + QuoteId(name.object));
     if (want == "V") Exec(db_.get(), "DROP VIEW " + QuoteId(schema) + "." + QuoteId(name.object));
+    if (want == "TR") UnlinkTrigger(schema, obj->id);
     if (want == "U") {
-      // Inline defaults, constraints and triggers go with their table.
-      Exec(db_.get(), "DELETE FROM " + QuoteId(schema) + ".sysreferences WHERE tableid = " +
-                          std::to_string(obj->id));
-      std::vector<int64_t> owned;
-      Statement o(db_.get(), "SELECT id FROM " + QuoteId(schema) +
-                                 ".sysobjects WHERE deltrig = ? AND type IN ('D','R','TR','RI')");
-      o.Bind(1, obj->id);
-      while (o.Step()) owned.push_back(o.Int(0));
-      for (auto id : owned) catalog::DropObject(db_.get(), schema, id);
+      // Inline defaults, check constraints and triggers go with their table.
+      std::vector<std::pair<int64_t, bool>> owned;  // id, a foreign key
+      {
+        Statement o(db_.get(), "SELECT id, type FROM " + QuoteId(schema) +
+                                   ".sysobjects WHERE deltrig = ? AND type IN ('D','R','TR','RI')");
+        o.Bind(1, obj->id);
+        while (o.Step()) owned.emplace_back(o.Int(0), o.Text(1).rfind("RI", 0) == 0);
+      }
+      for (auto [id, foreignKey] : owned) {
+        if (foreignKey) RemoveForeignKeyTriggers(schema, id);
+        catalog::DropObject(db_.get(), schema, id);
+      }
+      catalog::DropObject(db_.get(), schema, obj->id);
+      RefreshForeignKeyBits(schema);
+      continue;
     }
     catalog::DropObject(db_.get(), schema, obj->id);
   }
@@ -1329,6 +1317,7 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     options_.statsIo = o == "statistics io" ? on : options_.statsIo;
     options_.statsTime = o == "statistics time" ? on : options_.statsTime;
   } else if (o == "showplan") options_.showplan = on;
+  else if (o == "self_recursion") options_.selfRecursion = on;
   // Others (forceplan, close on endtran, char_convert, language, ...) are accepted.
   Done(sink, 0, 0, false);
 }

@@ -173,7 +173,8 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
   std::swap(frame, variables_);
   batchText_ = savedText;
   database_ = savedDb;
-  batchAborted_ = false;
+  // A trigger that rolled the transaction back ends the caller's batch as well.
+  batchAborted_ = triggerAborted_;
   for (size_t i = 0; i < def->params.size(); ++i) {
     ProcArg* arg = argOf[i];
     if (!arg || !arg->output || !def->params[i].output) continue;

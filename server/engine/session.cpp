@@ -137,6 +137,8 @@ const LocalEntry kLocalMessages[] = {
     {205, 16, "All queries in a SQL statement containing set operators must have an equal number of expressions in their target lists."},
     {226, 16, "%s command not allowed within multi-statement transaction."},
     {263, 16, "Must specify table to select from."},
+    {546, 16, "Foreign key constraint violation occurred, dbname = '%.*s', table name = '%.*s', constraint name = '%.*s'."},
+    {547, 16, "Dependent foreign key constraint violation in a referential integrity constraint. dbname = '%.*s', table name = '%.*s', constraint name = '%.*s'."},
     {548, 16, "Check constraint violation occurred, dbname = '%.*s',table name = '%.*s', constraint name = '%.*s'."},
     {552, 16, "A column insert or update conflicts with a rule imposed by a previous CREATE RULE command. The statement was terminated. The conflict occured in database '%.*s', table '%.*s', column '%.*s'."},
     {562, 16, "The number of parameters/variables in the FETCH INTO clause does not match the number of columns in cursor '%.*s' result set."},
@@ -144,12 +146,14 @@ const LocalEntry kLocalMessages[] = {
     {592, 16, "Attempt to use cursor '%.*s' which is not open.  Use the system stored procedure sp_cursorinfo for more information."},
     {628, 16, "Can't issue SAVE TRANSACTION when there is no active transaction."},
     {1205, 13, "Your server command encountered a deadlock situation. Please re-run your command."},
+    {1505, 14, "Create unique index aborted on duplicate key. Primary key is '%.*s'"},
     {1902, 16, "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered index before creating another."},
     {1921, 16, "Cannot create an index on '%.*s' because it is not a user table."},
-    {3712, 16, "Cannot drop table '%.*s' because it still has referential integrity constraints."},
     {3723, 16, "An explicit DROP INDEX is not allowed on index '%.*s'. It is being used for PRIMARY KEY or UNIQUE constraint enforcement."},
+    {3712, 16, "Cannot drop table '%.*s' because it is still referenced by the foreign key constraint '%.*s' of table '%.*s'."},
     {4404, 16, "Column '%.*s' is an IDENTITY column and cannot be updated."},
     {4405, 16, "View '%.*s' is not updatable."},
+    {4997, 16, "ALTER TABLE '%.*s' failed. Default clause is required in order to add non-NULL column '%.*s'."},
     {4501, 16, "SELECT INTO requires a name for every column of the select list."},
     {4506, 16, "Column names in each view must be unique and named: view '%.*s'."},
     {4708, 16, "Could not truncate table '%.*s' because it is not a user table."},
@@ -421,6 +425,10 @@ void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
       --trancount_;
       break;
     case sql::StmtKind::RollbackTran:
+      if (static_cast<const sql::RollbackTranStmt&>(s).trigger) {
+        RunRollbackTrigger(static_cast<const sql::RollbackTranStmt&>(s), sink);
+        return;
+      }
       if (trancount_ == 0) {
         if (!options_.chained) Fail(3903);
         break;
@@ -436,6 +444,9 @@ void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
       }
       Exec(db_.get(), "ROLLBACK");
       trancount_ = 0;
+      ++rollbacks_;
+      // A statement's savepoint went with the transaction.
+      statementOpen_ = false;
       break;
     case sql::StmtKind::SaveTran:
       if (trancount_ == 0) Fail(628);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,7 @@ struct Options {
   bool statsIo = false;
   bool statsTime = false;
   bool showplan = false;
+  bool selfRecursion = false;  // a trigger's changes to its own table fire it again
   int datefirst = 7;
   std::string dateformat = "mdy";
   std::map<std::string, bool> identityInsert;  // table name -> on
@@ -152,6 +154,42 @@ void RegisterProcessTable(sqlite3* db, EngineState* state);
 
 // A name starting sp_ in any case: a system procedure, looked for in master too.
 bool IsSystemProcedureName(std::string_view name);
+
+enum class TriggerAction { Insert, Update, Delete };
+
+// A table's trigger made ready for one statement: the temporary tables that become its
+// inserted and deleted, and the SQLite triggers that fill them while the statement runs.
+// Dropped with the object.
+struct ArmedTrigger {
+  sqlite3* db = nullptr;
+  int64_t id = 0;
+  std::string name;
+  TriggerAction action = TriggerAction::Insert;
+  catalog::TableMeta table;
+  catalog::TableMeta inserted;
+  catalog::TableMeta deleted;
+  std::set<std::string> columns;  // what update(col) is true for
+  std::vector<std::string> captures;
+  bool outermost = false;         // fired by a statement outside any trigger
+
+  ArmedTrigger() = default;
+  ArmedTrigger(const ArmedTrigger&) = delete;
+  ArmedTrigger& operator=(const ArmedTrigger&) = delete;
+  ~ArmedTrigger();
+  // Stops catching rows: the trigger body's own changes are not the statement's.
+  void Disarm();
+};
+
+// A trigger running: what its body sees as inserted, deleted and update(col).
+struct TriggerFrame {
+  int64_t triggerId = 0;
+  catalog::TableMeta inserted;
+  catalog::TableMeta deleted;
+  std::set<std::string> updated;
+};
+
+// Thrown by `rollback trigger`; caught where the outermost trigger was fired.
+struct TriggerRollback {};
 
 // The message of a batch the parser rejected, as the server reports it.
 ServerMessage ParseErrorMessage(const sql::ParseError& error);
@@ -324,9 +362,76 @@ class SessionImpl : public Session {
   void BeginStatement();
   void EndStatement(bool ok);
   // Runs one statement that changes rows, then reports its count as FinishChange does.
-  void ExecChange(const std::string& sql, ResultSink& sink);
+  // The table's trigger for the action fires once the rows have changed; `columns` are those
+  // the statement sets.
+  void ExecChange(const std::string& sql, ResultSink& sink, const catalog::TableMeta& t,
+                  TriggerAction action, std::set<std::string> columns);
   // Ends a changing statement: its count becomes @@rowcount and the DONE's count.
   void FinishChange(int64_t rows, ResultSink& sink);
+
+  // --- triggers (triggers.cpp)
+  // The table's trigger for the action when one is to fire; null when none. Looked up before
+  // the statement's savepoint opens.
+  std::unique_ptr<ArmedTrigger> ArmTrigger(const catalog::TableMeta& t, TriggerAction action,
+                                           std::set<std::string> columns);
+  // Inside the statement, before its change: starts catching the rows it changes.
+  void CaptureRows(ArmedTrigger& armed);
+  // Runs the trigger after its statement changed `rows` rows; false when the trigger undid
+  // the statement (rollback trigger).
+  bool FireTrigger(ArmedTrigger& armed, int64_t rows, ResultSink& sink);
+  void RunRollbackTrigger(const sql::RollbackTranStmt& s, ResultSink& sink);
+  bool ColumnUpdated(const std::string& column) const;
+  bool InTrigger() const { return !triggerFrames_.empty(); }
+  // inserted / deleted inside a trigger.
+  std::optional<catalog::TableMeta> TriggerTable(const sql::ObjectName& name) const;
+  void ReplaceTriggers(const std::string& schema, int64_t tableId, int64_t triggerId,
+                       const sql::CreateTriggerStmt& tr);
+  void UnlinkTrigger(const std::string& schema, int64_t triggerId);
+
+  // --- alter table (alter.cpp)
+  // A check or foreign key constraint of a table: its sysobjects row and stored clause.
+  struct TableConstraint {
+    int64_t id = 0;
+    std::string name;
+    bool foreignKey = false;
+    std::string text;
+  };
+  struct ForeignKey {
+    std::vector<std::string> columns;
+    std::string refTable;
+    std::vector<std::string> refColumns;
+    std::string childTable;
+  };
+  void RunAlterTable(const sql::AlterTableStmt& s, ResultSink& sink);
+  void AlterAddColumns(catalog::TableMeta& t, const sql::AlterTableStmt& s);
+  void AlterDropColumns(catalog::TableMeta& t, const sql::AlterTableStmt& s);
+  // `columns`: the constraint's keys (a column constraint names none of its own).
+  void AlterAddConstraint(catalog::TableMeta& t, const sql::Constraint& c,
+                          const std::vector<std::string>& columns);
+  void AlterDropConstraint(catalog::TableMeta& t, const std::string& name);
+  std::vector<TableConstraint> TableConstraints(const catalog::TableMeta& t);
+  std::string ObjectText(const std::string& schema, int64_t id);  // its syscomments text
+  // A stored check clause as SQLite's CHECK over the columns of `t`.
+  std::string CheckSql(const catalog::TableMeta& t, const std::string& name, const std::string& text);
+  // Replaces the SQLite table of `old` by one shaped as `next`, filled from `sources` (one SQL
+  // expression over the old table per column of `next`); the catalog follows.
+  void RebuildTable(const catalog::TableMeta& old, const catalog::TableMeta& next,
+                    const std::vector<std::string>& sources, const std::vector<std::string>& checks);
+  ForeignKey ForeignKeyOf(const std::string& text);
+  // `columns`: the referencing columns (a column constraint names none of its own).
+  void AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
+                     const std::vector<std::string>& columns);
+  // The condition a row of the referencing table (named `child` in SQL) breaks the key under.
+  std::string ForeignKeyOrphan(const ForeignKey& fk, const std::string& child);
+  void InstallForeignKey(const std::string& schema, int64_t id, const std::string& name,
+                         const ForeignKey& fk);
+  void RemoveForeignKeyTriggers(const std::string& schema, int64_t id);
+  void ReinstallForeignKeys(const catalog::TableMeta& t);
+  void DropForeignKey(const catalog::TableMeta& t, const TableConstraint& c);
+  void RefreshForeignKeyBits(const std::string& schema);
+  std::string ColumnSql(const catalog::ColumnMeta& c);
+  void AddKeyIndex(catalog::TableMeta& t, const sql::Constraint& c,
+                   const std::vector<std::string>& keyCols);
 
   // --- system procedures (sysprocs/)
   bool RunSystemProcedure(const std::string& name, const sql::ExecStmt& s, ResultSink& sink);
@@ -376,6 +481,10 @@ class SessionImpl : public Session {
   std::optional<catalog::TableMeta> currentMeta_;
   int64_t tempSeq_ = 0;
   int sqlstatus_ = 0;
+  std::vector<TriggerFrame> triggerFrames_;
+  int triggerSeq_ = 0;
+  int rollbacks_ = 0;  // whole-transaction rollbacks, so a trigger can tell it ended one
+  bool triggerAborted_ = false;  // a trigger ended the transaction: the batch ends too
 };
 
 }  // namespace sampleserver

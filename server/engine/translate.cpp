@@ -326,7 +326,8 @@ std::string Translator::FromList(const std::vector<const sql::TableRef*>& refs, 
 }
 
 std::string Translator::TableSql(const SessionImpl::ResolvedTable& t) const {
-  return QuoteId(t.meta.schema) + "." + QuoteId(t.meta.name);
+  return QuoteId(t.meta.schema) + "." +
+         QuoteId(t.meta.sqlName.empty() ? t.meta.name : t.meta.sqlName);
 }
 
 std::string Translator::FromItem(const sql::TableRef& r, Scope& scope) {
@@ -706,6 +707,16 @@ TypeDesc AggregateType(sql::AggregateFunc func, const TypeDesc& arg) {
 
 Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   const std::string& n = f.name;
+  if (n == "update") {
+    // update(col) inside a trigger: whether the statement that fired it set the column.
+    const auto* col = f.args.size() == 1 ? f.args[0]->If<sql::ColumnExpr>() : nullptr;
+    if (!s_.InTrigger() || !col) s_.Fail(195, {"update"});
+    Typed t;
+    t.sql = s_.ColumnUpdated(col->column) ? "1" : "0";
+    t.type = IntType();
+    t.nullable = false;
+    return t;
+  }
   std::vector<Typed> args;
   bool datePart = n == "dateadd" || n == "datediff" || n == "datepart" || n == "datename";
   for (size_t i = 0; i < f.args.size(); ++i) {

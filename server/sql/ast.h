@@ -493,6 +493,7 @@ struct AlterTableStmt : Stmt {
   std::vector<std::string> dropColumns;
   std::vector<Constraint> addConstraints;
   std::string dropConstraint;
+  std::string otherVerb;  // Other: the first word after the table name, lower-cased
 };
 
 struct IndexColumn {
@@ -728,9 +729,12 @@ struct CommitTranStmt : TranStmt {
   static constexpr StmtKind kKind = StmtKind::CommitTran;
   explicit CommitTranStmt(int ln) : TranStmt(kKind, ln) {}
 };
+// rollback trigger [with raiserror ...] undoes only a trigger and the statement that fired it.
 struct RollbackTranStmt : TranStmt {
   static constexpr StmtKind kKind = StmtKind::RollbackTran;
   explicit RollbackTranStmt(int ln) : TranStmt(kKind, ln) {}
+  bool trigger = false;
+  StmtPtr raiserror;  // a RaiserrorStmt; null when absent
 };
 struct SaveTranStmt : TranStmt {
   static constexpr StmtKind kKind = StmtKind::SaveTran;

@@ -1156,6 +1156,7 @@ class Parser {
       // lock, partition, replace, modify ...: accepted as a whole.
       s->action = AlterAction::Other;
       if (Peek().type != TokenType::Word) Fail(Peek());
+      s->otherVerb = Peek().value;
       while (Peek().type != TokenType::End && !AtPunct(";") && !StartsStatement(Peek())) {
         if (Peek().type == TokenType::Error) Fail(Peek());
         Advance();
@@ -1358,6 +1359,15 @@ class Parser {
     if (verb.value == "commit") s = std::make_unique<CommitTranStmt>(verb.line);
     else if (verb.value == "rollback") s = std::make_unique<RollbackTranStmt>(verb.line);
     else s = std::make_unique<SaveTranStmt>(verb.line);
+    if (s->kind == StmtKind::RollbackTran && AcceptWord("trigger")) {
+      auto& r = static_cast<RollbackTranStmt&>(*s);
+      r.trigger = true;
+      if (AcceptWord("with")) {
+        if (!AtWord("raiserror")) Fail(Peek());
+        r.raiserror = Raiserror();
+      }
+      return s;
+    }
     bool tranWord = AcceptWord("tran") || AcceptWord("transaction");
     if (!tranWord && s->kind != StmtKind::SaveTran) tranWord = AcceptWord("work");
     if (s->kind == StmtKind::SaveTran) {
@@ -1822,7 +1832,8 @@ class Parser {
       return Aggregate();
     if (t.keyword) {
       // Reserved words that are also functions.
-      if ((w == "coalesce" || w == "nullif" || w == "identity" || w == "user" || w == "tsequal") &&
+      if ((w == "coalesce" || w == "nullif" || w == "identity" || w == "user" || w == "tsequal" ||
+           w == "update") &&
           AtPunct("(", 1))
         return Function(std::string(), w);
       if (w == "user") {

@@ -808,6 +808,17 @@ TEST(SqlParserControl, PrintRaiserrorTransactions) {
   EXPECT_EQ(t[5]->kind, StmtKind::CommitTran);
   EXPECT_EQ(t[6]->kind, StmtKind::RollbackTran);
   EXPECT_EQ(t[7]->As<CommitTranStmt>().name, "t1");
+  EXPECT_FALSE(t[6]->As<RollbackTranStmt>().trigger);
+  auto rt = ParseOk("rollback trigger\nrollback trigger with raiserror 20005 'x %1!', 2\n"
+                    "if update(a) or update(b) print 'set'");
+  ASSERT_EQ(rt.size(), 3u);
+  EXPECT_TRUE(rt[0]->As<RollbackTranStmt>().trigger);
+  EXPECT_FALSE(rt[0]->As<RollbackTranStmt>().raiserror);
+  const auto& rr = rt[1]->As<RollbackTranStmt>().raiserror->As<RaiserrorStmt>();
+  EXPECT_EQ(rr.message->As<LiteralExpr>().text, "x %1!");
+  EXPECT_EQ(rr.args.size(), 1u);
+  const auto& upd = rt[2]->As<IfStmt>().condition->As<BinaryExpr>();
+  EXPECT_EQ(upd.left->As<FunctionExpr>().name, "update");
   EXPECT_EQ(One<UseStmt>("use pubs2").database, "pubs2");
 }
 

@@ -176,9 +176,16 @@ int Help(SysProcCall& c) {
         prec = int64_t{col.type.precision};
         scale = int64_t{col.type.scale};
       }
+      // The names of the default and rule bound to the column, as sysobjects holds them.
+      auto objectName = [&](int64_t id) -> Value {
+        if (id == 0) return std::monostate{};
+        auto n = storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
+                                                std::to_string(id));
+        return n ? Value{*n} : Value{std::monostate{}};
+      };
       rows.push_back({Value{col.name}, Value{TypeName(col.type)}, Value{int64_t{col.type.length}}, prec,
-                      scale, Value{int64_t{col.nullable}}, Value{std::monostate{}},
-                      Value{std::monostate{}}, Value{int64_t{col.identity}}});
+                      scale, Value{int64_t{col.nullable}}, objectName(col.cdefault),
+                      objectName(col.domain), Value{int64_t{col.identity}}});
     }
     c.Rows({VarcharColumn("Column_name", 30), VarcharColumn("Type", 30), IntColumn("Length"),
             IntColumn("Prec", true), IntColumn("Scale", true), IntColumn("Nulls"),
