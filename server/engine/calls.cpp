@@ -306,6 +306,9 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
     explicit ErrorWatch(ResultSink& to) : to(to) {}
     void Columns(const std::vector<ColumnInfo>& c) override { to.Columns(c); }
     void Row(const std::vector<Value>& v) override { to.Row(v); }
+    void RowWithTextPointers(const std::vector<Value>& v, const std::vector<Bytes>& p) override {
+      to.RowWithTextPointers(v, p);
+    }
     void Done(uint16_t status, int32_t count, bool inProc) override {
       failed = failed || (status & kDoneError);
       to.Done(status, count, inProc);

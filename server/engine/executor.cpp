@@ -2,6 +2,7 @@
 #include "engine/builtins.h"
 #include "engine/messages.h"
 #include "engine/session.h"
+#include "engine/textptrs.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "sql/parser.h"
@@ -149,9 +150,11 @@ Typed SessionImpl::TranslateScalar(const sql::Expr& e) {
   return tr.Expr(e, nullptr);
 }
 
-TranslatedQuery SessionImpl::TranslateSelect(const sql::SelectStmt& s, bool forCursor) {
+TranslatedQuery SessionImpl::TranslateSelect(const sql::SelectStmt& s, bool forCursor,
+                                             bool textPointers) {
   Translator tr(*this);
   tr.noLimit = forCursor;
+  tr.textPointers = textPointers;
   return tr.Select(s);
 }
 
@@ -397,6 +400,8 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
       case K::DeallocateCursor:
         RunCursorStatement(stmt, sink);
         break;
+      case K::Writetext: RunWritetext(stmt.As<sql::WritetextStmt>(), sink); break;
+      case K::Readtext: RunReadtext(stmt.As<sql::ReadtextStmt>(), sink); break;
       case K::Goto: Fail(2812, {"goto"}); break;
       // Claiming success for a change that was not made would mislead the client.
       case K::AlterTable: Fail(7, {"ALTER TABLE is not supported by this server."}); break;
@@ -417,7 +422,7 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
     return;
   }
   AutoBeginChained();
-  TranslatedQuery q = TranslateSelect(s);
+  TranslatedQuery q = TranslateSelect(s, false, true);
   if (!q.assignTo.empty()) {
     if (q.assignTo.size() != q.columns.size()) Fail(141);
     for (const auto& v : q.assignTo)
@@ -446,8 +451,22 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
   BeginStatement();
   Statement st(db_.get(), q.sql);
   int64_t rows = 0;
+  std::vector<Bytes> pointers(q.textSources.empty() ? 0 : q.columns.size());
   while (st.Step()) {
-    sink.Row(ReadRow(st, q.columns));
+    if (q.textSources.empty()) {
+      sink.Row(ReadRow(st, q.columns));
+    } else {
+      std::vector<Value> row = ReadRow(st, q.columns);
+      for (size_t k = 0; k < q.textSources.size(); ++k) {
+        const auto& src = q.textSources[k];
+        int hidden = static_cast<int>(q.columns.size() + k);
+        pointers[src.column].clear();
+        // A NULL has no text pointer.
+        if (!IsNull(row[src.column]) && !st.IsNull(hidden))
+          pointers[src.column] = EncodeTextPointer({src.table, src.colid, st.Int(hidden)});
+      }
+      sink.RowWithTextPointers(row, pointers);
+    }
     ++rows;
     if (sink.Cancelled()) break;
   }

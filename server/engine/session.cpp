@@ -3,6 +3,7 @@
 
 #include "engine/catalog_functions.h"
 #include "engine/messages.h"
+#include "engine/textptrs.h"
 #include "engine/timestamps.h"
 #include "engine/values.h"
 #include "sql/parser.h"
@@ -58,6 +59,7 @@ void SessionImpl::OpenConnection() {
   RegisterBuiltins(db_.get(), &builtinSettings_);
   RegisterCatalogFunctions(db_.get(), this);
   RegisterTimestampFunctions(db_.get());
+  RegisterTextPointerFunctions(db_.get());
 }
 
 void SessionImpl::AttachAll() {

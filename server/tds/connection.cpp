@@ -56,11 +56,13 @@ class ReplySink final : public ResultSink, public TokenOutput {
     WriteFormat(columns);
   }
 
-  void Row(const std::vector<Value>& values) override {
+  void Row(const std::vector<Value>& values) override { RowWithTextPointers(values, {}); }
+
+  void RowWithTextPointers(const std::vector<Value>& values, const std::vector<Bytes>& pointers) override {
     if (cancelled_) return;
     if (rowLimit_ >= 0 && rowsSent_ >= rowLimit_) return;
     Before();
-    WriteRow(out_, columns_, formats_, values);
+    WriteRow(out_, columns_, formats_, values, &pointers);
     ++rowsSent_;
     After();
   }
@@ -377,6 +379,7 @@ bool Connection::Serve(const Message& m) {
     case kPacketAttention: {
       // Idle, or the reply had already ended: the acknowledgement stands alone.
       bulk_.Abandon();
+      text_.Abandon();
       ByteWriter w;
       WriteDone(w, kTokDone, kDoneAttn, 0);
       Send(w.Buffer(), true);
@@ -386,6 +389,7 @@ bool Connection::Serve(const Message& m) {
       // A request after "insert bulk" without the batch's end abandons the copy; the rows the
       // client still held then come first in this message.
       bool abandoned = bulk_.Abandon();
+      text_.Abandon();
       std::vector<Request> requests;
       std::string malformed;
       try {
@@ -413,13 +417,17 @@ bool Connection::Serve(const Message& m) {
     }
     case kPacketQuery:
       bulk_.Abandon();
+      text_.Abandon();
       session_->Execute(std::string_view(reinterpret_cast<const char*>(m.payload.data()), m.payload.size()),
                         sink);
       sink.Finish();
       return true;
     case kPacketBulk:
       // Pieces arrive packet by packet; only the message's last one is answered.
-      bulk_.Piece(m, sink);
+      if (text_.Open())
+        text_.Piece(m, sink);
+      else
+        bulk_.Piece(m, sink);
       if (!m.partial) sink.Finish();
       return true;
     case kPacketPrelogin:
@@ -456,6 +464,8 @@ void Connection::HandleRequests(const std::vector<Request>& requests, ReplySink&
       endControl();
       if (auto table = BulkCopy::Target(lang->text)) {
         bulk_.Begin(*session_, *table, sink);
+      } else if (BulkText::Is(lang->text)) {
+        text_.Begin(*session_, lang->text, sink);
       } else if (lang->hasParams) {
         session_->ExecuteWithParams(lang->text, lang->params, sink);
       } else {

@@ -415,7 +415,7 @@ void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns) {
 }
 
 void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-              const std::vector<Value>& values) {
+              const std::vector<Value>& values, const std::vector<Bytes>* pointers) {
   static const Value kNull;
   w.U8(kTokRow);
   size_t count = std::min(columns.size(), formats.size());
@@ -477,11 +477,15 @@ void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::
         }
         Bytes b = AsBytes(v);
         if (b.size() > f.size) b.resize(f.size);
-        // Any non-zero pointer and timestamp will do: they only serve ct_data_info.
-        static const uint8_t kPointer[16] = {0x54, 0x58, 0x54, 0x50, 0x54, 0x52, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+        // A value read from a table has its row's pointer, which writetext takes back. Other
+        // values get one no row has, so that ct_data_info still has a descriptor to give.
+        static const uint8_t kPointer[16] = {0x54, 0x58, 0x54, 0x50, 0x54, 0x52, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         static const uint8_t kStamp[8] = {0, 0, 0, 0, 0, 0, 0, 1};
         w.U8(16);
-        w.Raw(kPointer, 16);
+        if (pointers && i < pointers->size() && (*pointers)[i].size() == 16)
+          w.Raw((*pointers)[i].data(), 16);
+        else
+          w.Raw(kPointer, 16);
         w.Raw(kStamp, 8);
         w.U32(static_cast<uint32_t>(b.size()));
         w.Raw(b.data(), b.size());
