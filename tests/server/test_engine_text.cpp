@@ -76,10 +76,10 @@ TEST_F(EngineText, TextvalidChecksTableColumnAndRow) {
 
 TEST_F(EngineText, WritetextReplacesTheValueAndReadtextSlicesIt) {
   auto sink = Run(*s,
-                  "declare @p varbinary(16), @q varbinary(16) "
-                  "select @p = textptr(t), @q = textptr(i) from #doc where n = 1 "
+                  "declare @p varbinary(16), @q varbinary(16), @b varbinary(10) "
+                  "select @p = textptr(t), @q = textptr(i), @b = 0x0a0b0c0d from #doc where n = 1 "
                   "writetext #doc.t @p 'hello world' "
-                  "writetext #doc.i @q with log 0x0a0b0c0d "
+                  "writetext #doc.i @q with log @b "
                   "readtext #doc.t @p 6 5 "
                   "readtext #doc.i @q 1 2 "
                   "readtext #doc.t @p 0 0");
