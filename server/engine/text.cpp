@@ -60,7 +60,7 @@ void SessionImpl::CheckTextTarget(const TextTarget& target, const Bytes& pointer
     st.Bind(1, target.row);
     if (st.Step() && st.Int(0) == 1) return;
   }
-  Fail(7123, {FormatValue(Value{pointer}, SqlType::VarBinary)});
+  Fail(7123, {"0x" + BytesToHex(pointer)});
 }
 
 void SessionImpl::StoreText(const TextTarget& target, Value value) {

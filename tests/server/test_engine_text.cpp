@@ -104,6 +104,7 @@ TEST_F(EngineText, WritetextRefusesAPointerThatIsNotTheColumns) {
     auto sink = Run(*s, sql);
     EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{7123}) << sql;
   }
+  EXPECT_EQ(Run(*s, "readtext #doc.t 0x0102 0 1").messages.at(0).text, "Invalid text pointer value 0x0102.");
   EXPECT_EQ(ScalarText(*s, "select t from #doc where n = 1"), "first");
 }
 
