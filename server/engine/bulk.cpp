@@ -32,6 +32,16 @@ std::unique_ptr<BulkInsert> Session::BeginBulkInsert(std::string_view, ResultSin
   return nullptr;
 }
 
+std::unique_ptr<TextWrite> Session::BeginTextWrite(std::string_view, ResultSink& sink) {
+  ServerMessage m;
+  m.number = 7;
+  m.severity = 16;
+  m.text = "This server has no text pointers.";
+  sink.Message(m);
+  sink.Done(kDoneError, 0, false);
+  return nullptr;
+}
+
 class BulkInserter final : public BulkInsert {
  public:
   BulkInserter(SessionImpl& session, catalog::TableMeta table, std::vector<ColumnInfo> columns,

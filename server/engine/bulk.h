@@ -30,4 +30,13 @@ class BulkInsert {
   virtual void Abort() = 0;
 };
 
+// "writetext bulk": the new value of one text or image value follows as a bulk message.
+class TextWrite {
+ public:
+  virtual ~TextWrite() = default;
+  // Replaces the value the text pointer designated with `data` and ends with one Done (the
+  // failure's message and kDoneError when the row is gone).
+  virtual void Write(const Bytes& data, ResultSink& sink) = 0;
+};
+
 }  // namespace sampleserver

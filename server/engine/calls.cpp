@@ -347,6 +347,9 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
     void Row(const std::vector<Value>& v) override { to.Row(v); }
     void ComputeFormats(const std::vector<ComputeFormat>& f) override { to.ComputeFormats(f); }
     void ComputeRow(uint16_t id, const std::vector<Value>& v) override { to.ComputeRow(id, v); }
+    void RowWithTextPointers(const std::vector<Value>& v, const std::vector<Bytes>& p) override {
+      to.RowWithTextPointers(v, p);
+    }
     void Done(uint16_t status, int32_t count, bool inProc) override {
       failed = failed || (status & kDoneError);
       to.Done(status, count, inProc);

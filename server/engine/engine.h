@@ -116,6 +116,10 @@ class Session {
   // refusal (no bulk-copy login, no such table) that Done carries the error and null returns.
   // An engine without bulk copy refuses every table.
   virtual std::unique_ptr<BulkInsert> BeginBulkInsert(std::string_view table, ResultSink& sink);
+  // Runs the batch "writetext bulk <table.column> <pointer> [timestamp = <ts>] [with log]"; when
+  // the pointer is valid its Done is a success and the returned write takes the data. Otherwise
+  // the Done carries the error and null returns. An engine without text pointers refuses all.
+  virtual std::unique_ptr<TextWrite> BeginTextWrite(std::string_view sql, ResultSink& sink);
 };
 
 class Engine {

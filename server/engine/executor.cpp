@@ -4,6 +4,7 @@
 #include "engine/exact.h"
 #include "engine/messages.h"
 #include "engine/session.h"
+#include "engine/textptrs.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "sql/parser.h"
@@ -158,10 +159,11 @@ Typed SessionImpl::TranslateScalar(const sql::Expr& e) {
 }
 
 TranslatedQuery SessionImpl::TranslateSelect(const sql::SelectStmt& s, bool forCursor,
-                                             bool withCompute) {
+                                             bool withCompute, bool textPointers) {
   Translator tr(*this);
   tr.noLimit = forCursor;
   tr.allowCompute = withCompute;
+  tr.textPointers = textPointers;
   return tr.Select(s);
 }
 
@@ -433,6 +435,8 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
       case K::DeallocateCursor:
         RunCursorStatement(stmt, sink);
         break;
+      case K::Writetext: RunWritetext(stmt.As<sql::WritetextStmt>(), sink); break;
+      case K::Readtext: RunReadtext(stmt.As<sql::ReadtextStmt>(), sink); break;
       case K::Goto: Fail(2812, {"goto"}); break;
       case K::AlterTable: RunAlterTable(stmt.As<sql::AlterTableStmt>(), sink); break;
       default: Done(sink, 0, 0, false); break;  // accepted without effect
@@ -452,7 +456,7 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
     return;
   }
   AutoBeginChained();
-  TranslatedQuery q = TranslateSelect(s, false, true);
+  TranslatedQuery q = TranslateSelect(s, false, true, true);
   if (!q.assignTo.empty()) {
     if (q.assignTo.size() != q.columns.size() || !s.computes.empty()) Fail(141);
     for (const auto& v : q.assignTo)
@@ -484,10 +488,23 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
   BeginStatement();
   Statement st(db_.get(), q.sql);
   int64_t rows = 0;
+  std::vector<Bytes> pointers(q.textSources.empty() ? 0 : q.columns.size());
   while (st.Step()) {
-    auto row = ReadRow(st, q.columns);
+    std::vector<Value> row = ReadRow(st, q.columns);
     if (computes) computes->Row(row, sink);
-    sink.Row(row);
+    if (q.textSources.empty()) {
+      sink.Row(row);
+    } else {
+      for (size_t k = 0; k < q.textSources.size(); ++k) {
+        const auto& src = q.textSources[k];
+        int hidden = static_cast<int>(q.columns.size() + k);
+        pointers[src.column].clear();
+        // A NULL has no text pointer.
+        if (!IsNull(row[src.column]) && !st.IsNull(hidden))
+          pointers[src.column] = EncodeTextPointer({src.table, src.colid, st.Int(hidden)});
+      }
+      sink.RowWithTextPointers(row, pointers);
+    }
     ++rows;
     if (sink.Cancelled()) break;
   }

@@ -93,6 +93,7 @@ constexpr MessageEntry kCatalog[] = {
      "Stored procedure '%.*s' not found. Specify owner.objectname or use sp_help to check whether "
      "the object exists (sp_help may produce lots of output)."},
     {3604, 10, 1, "Duplicate key was ignored."},
+    {7123, 16, 1, "Invalid text pointer value %.*s."},
     {3606, 16, 1, "Arithmetic overflow occurred."},
     {3607, 16, 1, "Divide by zero occurred."},
     {3621, 10, 1, "Command has been aborted."},

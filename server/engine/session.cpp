@@ -3,6 +3,7 @@
 
 #include "engine/catalog_functions.h"
 #include "engine/messages.h"
+#include "engine/textptrs.h"
 #include "engine/timestamps.h"
 #include "engine/values.h"
 #include "sql/parser.h"
@@ -81,6 +82,7 @@ void SessionImpl::NoteActivity(bool running, const char* cmd) {
     p.status = running ? "running" : "recv sleep";
     p.cmd = cmd;
   });
+  RegisterTextPointerFunctions(db_.get());
 }
 
 void SessionImpl::AttachAll() {

@@ -91,6 +91,14 @@ struct TranslatedQuery {
   std::vector<ColumnInfo> columns;
   std::vector<TypeDesc> types;
   std::vector<std::string> assignTo;  // select @v = ...: the variables, one per column
+  // Output column `column` is a text or image column of table `table`, colid `colid`; the
+  // rowids of its rows follow the output columns as hidden result columns, in this order.
+  struct TextSource {
+    size_t column;
+    int64_t table;
+    int colid;
+  };
+  std::vector<TextSource> textSources;
 };
 
 struct Options {
@@ -232,6 +240,8 @@ class SessionImpl : public Session {
 
   // Bulk copy (bulk.cpp)
   std::unique_ptr<BulkInsert> BeginBulkInsert(std::string_view table, ResultSink& sink) override;
+  // Text and image through text pointers (text.cpp)
+  std::unique_ptr<TextWrite> BeginTextWrite(std::string_view sql, ResultSink& sink) override;
 
   // Used by the engine: runs a script of batches separated by "go" lines; returns the error
   // messages it produced.
@@ -251,6 +261,7 @@ class SessionImpl : public Session {
   friend class Translator;
   friend class SysProcCall;
   friend class BulkInserter;
+  friend class TextWriter;
   // --- connection and databases
   void OpenConnection();
   void AttachAll();
@@ -310,9 +321,24 @@ class SessionImpl : public Session {
   void RunGrant(const sql::GrantStmt& s, ResultSink& sink);  // sysprocs/security.cpp
   void AutoBeginChained();
 
+  // --- text and image through text pointers (text.cpp)
+  // The value a valid text pointer designates.
+  struct TextTarget {
+    catalog::TableMeta table;
+    catalog::ColumnMeta column;
+    int64_t row = 0;
+  };
+  TextTarget ResolveTextTarget(const sql::ObjectName& table, const std::string& column,
+                               const sql::Expr& pointer);
+  // Message 7123 unless the row still exists with a value in the column.
+  void CheckTextTarget(const TextTarget& target, const Bytes& pointer);
+  void StoreText(const TextTarget& target, Value value);
+  void RunWritetext(const sql::WritetextStmt& s, ResultSink& sink);
+  void RunReadtext(const sql::ReadtextStmt& s, ResultSink& sink);
+
   // --- query translation (translate.cpp)
   TranslatedQuery TranslateSelect(const sql::SelectStmt& s, bool forCursor = false,
-                                  bool withCompute = false);
+                                  bool withCompute = false, bool textPointers = false);
   Typed TranslateScalar(const sql::Expr& e);  // an expression outside any table
   // Evaluates a constant expression (variables, literals, functions) to a value of its type.
   Value Evaluate(const sql::Expr& e, TypeDesc* type = nullptr);
@@ -458,6 +484,8 @@ class SessionImpl : public Session {
   Options options_;
   std::map<std::string, Variable> variables_;
   std::map<std::string, catalog::TableMeta> temps_;
+  // Set by "writetext bulk" for BeginTextWrite: where the data that follows goes.
+  std::optional<TextTarget> bulkTextTarget_;
   int64_t nextTempId_ = -1000;
   int trancount_ = 0;
   bool statementOpen_ = false;

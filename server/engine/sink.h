@@ -49,6 +49,13 @@ class ResultSink {
   // A result set begins; rows follow.
   virtual void Columns(const std::vector<ColumnInfo>& columns) = 0;
   virtual void Row(const std::vector<Value>& values) = 0;
+  // A row whose text and image values were read from a table: `pointers` holds each such
+  // value's text pointer (empty for the other columns and for NULLs). Sinks that do not send
+  // text pointers take the row alone.
+  virtual void RowWithTextPointers(const std::vector<Value>& values, const std::vector<Bytes>& pointers) {
+    (void)pointers;
+    Row(values);
+  }
   // One statement ended. `status` is a combination of kDoneError, kDoneInXact, kDoneCount;
   // `inProc` marks statements run inside a procedure (DONEINPROC).
   virtual void Done(uint16_t status, int32_t count, bool inProc) = 0;

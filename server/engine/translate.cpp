@@ -3,6 +3,7 @@
 #include "engine/datetime.h"
 #include "engine/exact.h"
 #include "engine/messages.h"
+#include "engine/textptrs.h"
 #include "engine/timestamps.h"
 #include "engine/values.h"
 
@@ -141,7 +142,10 @@ TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* out
   std::optional<int64_t> limit;
   if (!std::exchange(allowCompute, false) && !stmt.computes.empty())
     Throw(s_, s_.Msg(7, {"A compute clause is only allowed in a select that returns rows."}));
+  // Only the outermost select: a subquery's columns stay as written.
+  wantPointers_ = std::exchange(textPointers, false) && stmt.unions.empty();
   auto sqlText = QuerySpecSql(*stmt.query, outer, out, true, std::nullopt);
+  wantPointers_ = false;
   if (!stmt.unions.empty()) {
     // Forms (integer, float, exact) each part gives its columns in.
     std::vector<std::vector<int>> forms{FormsOf(out)};
@@ -231,8 +235,13 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
   std::string sql = "SELECT ";
   if (q.distinct) sql += "DISTINCT ";
   std::vector<std::string> items;
+  // Text and image columns read straight from a table carry their row's rowid in a hidden
+  // column after the others, for the text pointer. Not where rows are merged.
+  bool pointers = wantPointers_ && !q.distinct && q.groupBy.empty();
+  std::vector<std::string> hidden;
   auto addColumn = [&](const std::string& expr0, const std::string& label, const TypeDesc& t,
-                       bool nullable, bool identity, const std::string& table) {
+                       bool nullable, bool identity, const std::string& table,
+                       const Source* src = nullptr, int colid = 0) {
     std::string expr = expr0;
     if (items.size() < unionTypes_.size()) {
       Typed v;
@@ -248,6 +257,10 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
     ColumnInfo ci = MakeColumnInfo(label, t, nullable);
     ci.identity = identity;
     if (t.IsLob()) ci.table = table;
+    if (pointers && t.IsLob() && src && src->tableId != 0 && colid > 0) {
+      out.textSources.push_back({out.columns.size(), src->tableId, colid});
+      hidden.push_back(QuoteId(src->sqlAlias) + ".rowid");
+    }
     out.columns.push_back(ci);
     out.types.push_back(t);
   };
@@ -255,7 +268,7 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
     for (const auto& c : src.columns) {
       std::string ref = src.sqlAlias.empty() ? QuoteId(c.name)
                                              : QuoteId(src.sqlAlias) + "." + QuoteId(c.name);
-      addColumn(ref, c.name, c.type, c.nullable, c.identity, src.table);
+      addColumn(ref, c.name, c.type, c.nullable, c.identity, src.table, &src, c.colid);
     }
   };
   for (const auto& item : q.items) {
@@ -282,21 +295,26 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
         }
         bool identity = false;
         std::string table;
+        const Source* from = nullptr;
+        int colid = 0;
         if (const auto* c = item.expr->If<sql::ColumnExpr>()) {
           for (const auto& src : scope.sources)
             for (const auto& col : src.columns)
               if (col.name == c->column && (c->Bare() || c->table.object == src.name)) {
                 identity = col.identity;
                 table = src.table;
+                from = &src;
+                colid = col.colid;
               }
         }
-        addColumn(t.sql, label, t.type, t.nullable, identity, table);
+        addColumn(t.sql, label, t.type, t.nullable, identity, table, from, colid);
         if (item.kind == sql::SelectItemKind::Assign) out.assignTo.push_back(item.variable);
         break;
       }
     }
   }
   for (const auto& c : out.columns) selectAliases.push_back(c.name);
+  for (const auto& h : hidden) items.push_back(h);
   for (size_t i = 0; i < items.size(); ++i) sql += (i ? ", " : "") + items[i];
   if (!from.empty()) sql += " FROM " + from;
   if (q.where) sql += " WHERE " + Predicate(*q.where, &scope);
@@ -341,6 +359,7 @@ std::string Translator::FromItem(const sql::TableRef& r, Scope& scope) {
       src.sqlAlias = src.name;
       src.database = t.meta.database;
       src.columns = t.meta.columns;
+      if (t.meta.type == "U") src.tableId = t.meta.id;
       scope.sources.push_back(src);
       return TableSql(t) + " AS " + QuoteId(src.sqlAlias);
     }
@@ -705,6 +724,62 @@ TypeDesc AggregateType(sql::AggregateFunc func, const TypeDesc& arg) {
   }
 }
 
+Typed Translator::TextPointerOf(const sql::FunctionExpr& f, const Scope* scope) {
+  const auto* c = f.args.size() == 1 ? f.args[0]->If<sql::ColumnExpr>() : nullptr;
+  if (!c) Throw(s_, s_.Msg(7, {"textptr() takes one text or image column of a table."}));
+  Typed col = Column(*c, scope);
+  // The column's own table: the first source, innermost scope first, that has it.
+  for (const Scope* sc = scope; sc; sc = sc->outer) {
+    for (const auto& src : sc->sources) {
+      if (!c->Bare() && src.name != c->table.object && (src.aliased || src.table != c->table.object))
+        continue;
+      for (const auto& m : src.columns) {
+        if (m.name != c->column) continue;
+        if (!m.type.IsLob() || src.tableId == 0)
+          Throw(s_, s_.Msg(7, {"textptr() takes one text or image column of a table."}));
+        Typed t;
+        t.sql = "CASE WHEN " + col.sql + " IS NULL THEN NULL ELSE syb_textptr(" +
+                std::to_string(src.tableId) + ", " + std::to_string(m.colid) + ", " +
+                QuoteId(src.sqlAlias) + ".rowid) END";
+        t.type = Builtin("varbinary", static_cast<int>(kTextPointerSize));
+        t.nullable = true;
+        return t;
+      }
+    }
+  }
+  Throw(s_, s_.Msg(207, {c->column}));
+}
+
+Typed Translator::TextValid(const sql::FunctionExpr& f, const Scope* scope) {
+  if (f.args.size() != 2) Throw(s_, s_.Msg(174, {"textvalid", "2"}));
+  const auto* name = f.args[0]->If<sql::LiteralExpr>();
+  Typed pointer = Expr(*f.args[1], scope);
+  Typed t;
+  t.type = IntType();
+  t.nullable = false;
+  t.sql = "0";
+  if (!name || name->literal != sql::LiteralKind::String) return t;
+  // 'table.column', the table optionally qualified by database and owner.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t dot; (dot = name->text.find('.', start)) != std::string::npos; start = dot + 1)
+    parts.push_back(name->text.substr(start, dot - start));
+  parts.push_back(name->text.substr(start));
+  if (parts.size() < 2 || parts.size() > 4) return t;
+  sql::ObjectName table;
+  table.object = parts[parts.size() - 2];
+  if (parts.size() == 4) table.database = parts[0];
+  auto resolved = s_.ResolveTable(table);
+  if (!resolved || resolved->meta.type != "U") return t;
+  const catalog::ColumnMeta* col = resolved->meta.Find(parts.back());
+  if (!col || !col->type.IsLob()) return t;
+  // Valid while the row it names exists and its value is not NULL.
+  t.sql = "(EXISTS (SELECT 1 FROM " + TableSql(*resolved) + " WHERE rowid = syb_textptr_row(" +
+          pointer.sql + ", " + std::to_string(resolved->meta.id) + ", " +
+          std::to_string(col->colid) + ") AND " + QuoteId(col->name) + " IS NOT NULL))";
+  return t;
+}
+
 Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   const std::string& n = f.name;
   if (n == "update") {
@@ -717,6 +792,8 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
     t.nullable = false;
     return t;
   }
+  if (n == "textptr") return TextPointerOf(f, scope);
+  if (n == "textvalid") return TextValid(f, scope);
   std::vector<Typed> args;
   bool datePart = n == "dateadd" || n == "datediff" || n == "datepart" || n == "datename";
   for (size_t i = 0; i < f.args.size(); ++i) {
@@ -1117,7 +1194,12 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
     }
     return convert();
   }
-  if (to.type == SqlType::Text) return from.IsString() ? v.sql : convert();
+  // An empty value is stored as Sybase stores it: text as one blank, image as one zero byte.
+  if (to.type == SqlType::Text) return "syb_lob(" + (from.IsString() ? v.sql : convert()) + ", 0)";
+  if (to.type == SqlType::Image) {
+    if (v.isStringLiteral && v.literal.empty()) return "X'00'";
+    return "syb_lob(" + (from.IsBinary() ? v.sql : convert()) + ", 1)";
+  }
   if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit) return v.sql;
   if ((to.type == SqlType::Float || to.type == SqlType::Real) &&
       (from.IsInteger() || from.type == SqlType::Float || from.type == SqlType::Real ||

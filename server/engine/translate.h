@@ -17,6 +17,7 @@ struct Source {
   std::string sqlAlias;  // how SQLite knows it; empty: columns are written bare
   std::string database;
   std::vector<catalog::ColumnMeta> columns;
+  int64_t tableId = 0;   // a user table's id (its rows have text pointers); 0 otherwise
 };
 
 struct Scope {
@@ -43,6 +44,8 @@ class Translator {
   bool noLimit = false;
   // Only a plain select sends compute rows; the next Select refuses compute clauses otherwise.
   bool allowCompute = false;
+  // The query's text and image columns from tables get their rows' rowids (textSources).
+  bool textPointers = false;
 
  private:
   std::string QuerySpecSql(const sql::QuerySpec& q, const Scope* outer, TranslatedQuery& out,
@@ -51,6 +54,8 @@ class Translator {
   Typed Column(const sql::ColumnExpr& c, const Scope* scope);
   Typed Binary(const sql::BinaryExpr& b, const Scope* scope);
   Typed Function(const sql::FunctionExpr& f, const Scope* scope);
+  Typed TextPointerOf(const sql::FunctionExpr& f, const Scope* scope);
+  Typed TextValid(const sql::FunctionExpr& f, const Scope* scope);
   Typed Aggregate(const sql::AggregateExpr& a, const Scope* scope);
   Typed Convert(const sql::ConvertExpr& c, const Scope* scope);
   Typed Global(const std::string& name);
@@ -63,6 +68,7 @@ class Translator {
   std::unique_ptr<Scope> lastScope_;
   // While set, select lists give their columns in these types' forms (union parts).
   std::vector<TypeDesc> unionTypes_;
+  bool wantPointers_ = false;
 };
 
 // The higher of two numeric types by Sybase's precedence.

@@ -794,13 +794,16 @@ struct ReadtextStmt : Stmt {
   ExprPtr size;
 };
 
-// writetext t.col @ptr [timestamp = ts] [with log] data
+// writetext [bulk] t.col @ptr [timestamp = ts] [with log] data; the bulk form has no data (it
+// follows as a bulk message)
 struct WritetextStmt : Stmt {
   static constexpr StmtKind kKind = StmtKind::Writetext;
   explicit WritetextStmt(int ln) : Stmt(kKind, ln) {}
+  bool bulk = false;
   ObjectName table;
   std::string column;
   ExprPtr textPointer;
+  ExprPtr timestamp;
   bool withLog = false;
   ExprPtr data;
 };

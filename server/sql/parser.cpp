@@ -1554,15 +1554,27 @@ class Parser {
 
   StmtPtr Writetext() {
     auto s = std::make_unique<WritetextStmt>(Advance().line);
+    s->bulk = AcceptWord("bulk");
     TextColumn(s->table, s->column);
     s->textPointer = Primary();
-    AcceptWord("readpast");
-    if (AtWord("with") && AtWord("log", 1)) {
-      Advance();
-      Advance();
-      s->withLog = true;
+    for (;;) {
+      if (AcceptWord("readpast")) continue;
+      if (!s->timestamp && AtWord("timestamp") && AtPunct("=", 1)) {
+        Advance();
+        Advance();
+        s->timestamp = Primary();
+        continue;
+      }
+      if (AtWord("with") && AtWord("log", 1)) {
+        Advance();
+        Advance();
+        s->withLog = true;
+        continue;
+      }
+      break;
     }
-    s->data = Primary();
+    // The bulk form's data follows as a bulk message.
+    if (!s->bulk) s->data = Primary();
     return s;
   }
 

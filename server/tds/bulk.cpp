@@ -330,22 +330,30 @@ void BulkStream::Feed(const uint8_t* data, size_t size,
   }
 }
 
+namespace {
+
+size_t SkipBlanks(std::string_view text, size_t i) {
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  return i;
+}
+
+// The word `w` (lower case) at `i`, in any case and followed by a blank or the end; moves `i`
+// past it and the blanks after.
+bool Word(std::string_view text, size_t& i, std::string_view w) {
+  if (text.size() - i < w.size()) return false;
+  for (size_t k = 0; k < w.size(); ++k)
+    if (std::tolower(static_cast<unsigned char>(text[i + k])) != w[k]) return false;
+  size_t after = i + w.size();
+  if (after < text.size() && !std::isspace(static_cast<unsigned char>(text[after]))) return false;
+  i = SkipBlanks(text, after);
+  return true;
+}
+
+}  // namespace
+
 std::optional<std::string> BulkCopy::Target(std::string_view text) {
-  auto skip = [&](size_t i) {
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    return i;
-  };
-  auto word = [&](size_t& i, std::string_view w) {
-    if (text.size() - i < w.size()) return false;
-    for (size_t k = 0; k < w.size(); ++k)
-      if (std::tolower(static_cast<unsigned char>(text[i + k])) != w[k]) return false;
-    size_t after = i + w.size();
-    if (after < text.size() && !std::isspace(static_cast<unsigned char>(text[after]))) return false;
-    i = skip(after);
-    return true;
-  };
-  size_t i = skip(0);
-  if (!word(i, "insert") || !word(i, "bulk")) return std::nullopt;
+  size_t i = SkipBlanks(text, 0);
+  if (!Word(text, i, "insert") || !Word(text, i, "bulk")) return std::nullopt;
   size_t end = text.size();
   while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
   if (end == i) return std::nullopt;
@@ -390,6 +398,37 @@ void BulkCopy::Piece(const Message& m, ResultSink& sink) {
   insert_.reset();
   stream_.reset();
   failed_ = false;
+}
+
+bool BulkText::Is(std::string_view text) {
+  size_t i = SkipBlanks(text, 0);
+  return Word(text, i, "writetext") && Word(text, i, "bulk");
+}
+
+void BulkText::Begin(Session& session, std::string_view text, ResultSink& sink) {
+  Abandon();
+  write_ = session.BeginTextWrite(text, sink);
+}
+
+void BulkText::Piece(const Message& m, ResultSink& sink) {
+  data_.insert(data_.end(), m.payload.begin(), m.payload.end());
+  if (m.partial) return;
+  std::unique_ptr<TextWrite> write = std::move(write_);
+  std::vector<uint8_t> data = std::move(data_);
+  data_.clear();
+  uint64_t length = data.size() >= 4 ? LE(data.data(), 4) : 0;
+  if (data.size() < 4 || data.size() - 4 < length) {
+    sink.Message(BulkCopy::PrematureEnd());
+    sink.Done(kDoneError, 0, false);
+    return;
+  }
+  // Bytes beyond the announced length are not part of the value.
+  write->Write(Bytes(data.begin() + 4, data.begin() + 4 + static_cast<std::ptrdiff_t>(length)), sink);
+}
+
+void BulkText::Abandon() {
+  write_.reset();
+  data_.clear();
 }
 
 ServerMessage BulkCopy::PrematureEnd() {

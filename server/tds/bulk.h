@@ -94,4 +94,25 @@ class BulkCopy {
   bool orphan_ = false;  // bulk data without "insert bulk"
 };
 
+// A connection's "writetext bulk": the statement names the value by its text pointer, and the new
+// value follows as one bulk message: its length (4 bytes), then its bytes.
+class BulkText {
+ public:
+  // Whether `text` is a "writetext bulk" statement (any case, blanks around).
+  static bool Is(std::string_view text);
+
+  // Answers the statement through the session; a refusal leaves nothing open.
+  void Begin(Session& session, std::string_view text, ResultSink& sink);
+  bool Open() const { return write_ != nullptr; }
+  // One packet's piece of the bulk message; the last piece stores the value and answers with one
+  // Done.
+  void Piece(const Message& m, ResultSink& sink);
+  // The client went on without sending the value: nothing is written.
+  void Abandon();
+
+ private:
+  std::unique_ptr<TextWrite> write_;
+  std::vector<uint8_t> data_;
+};
+
 }  // namespace sampleserver::tds

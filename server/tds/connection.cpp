@@ -57,11 +57,13 @@ class ReplySink final : public ResultSink, public TokenOutput {
     WriteFormat(columns);
   }
 
-  void Row(const std::vector<Value>& values) override {
+  void Row(const std::vector<Value>& values) override { RowWithTextPointers(values, {}); }
+
+  void RowWithTextPointers(const std::vector<Value>& values, const std::vector<Bytes>& pointers) override {
     if (cancelled_) return;
     if (rowLimit_ >= 0 && rowsSent_ >= rowLimit_) return;
     Before();
-    WriteRow(out_, columns_, formats_, values);
+    WriteRow(out_, columns_, formats_, values, &pointers);
     ++rowsSent_;
     After();
   }
@@ -410,6 +412,7 @@ bool Connection::Serve(const Message& m) {
     case kPacketAttention: {
       // Idle, or the reply had already ended: the acknowledgement stands alone.
       bulk_.Abandon();
+      text_.Abandon();
       ByteWriter w;
       WriteDone(w, kTokDone, kDoneAttn, 0);
       Send(w.Buffer(), true);
@@ -419,6 +422,7 @@ bool Connection::Serve(const Message& m) {
       // A request after "insert bulk" without the batch's end abandons the copy; the rows the
       // client still held then come first in this message.
       bool abandoned = bulk_.Abandon();
+      text_.Abandon();
       std::vector<Request> requests;
       std::string malformed;
       try {
@@ -446,6 +450,7 @@ bool Connection::Serve(const Message& m) {
     }
     case kPacketQuery: {
       bulk_.Abandon();
+      text_.Abandon();
       // Clients pad the text to a whole number of words with NUL bytes: they end the batch.
       std::string_view text(reinterpret_cast<const char*>(m.payload.data()), m.payload.size());
       while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
@@ -455,7 +460,10 @@ bool Connection::Serve(const Message& m) {
     }
     case kPacketBulk:
       // Pieces arrive packet by packet; only the message's last one is answered.
-      bulk_.Piece(m, sink);
+      if (text_.Open())
+        text_.Piece(m, sink);
+      else
+        bulk_.Piece(m, sink);
       if (!m.partial) sink.Finish();
       return true;
     case kPacketPrelogin:
@@ -492,6 +500,8 @@ void Connection::HandleRequests(const std::vector<Request>& requests, ReplySink&
       endControl();
       if (auto table = BulkCopy::Target(lang->text)) {
         bulk_.Begin(*session_, *table, sink);
+      } else if (BulkText::Is(lang->text)) {
+        text_.Begin(*session_, lang->text, sink);
       } else if (lang->hasParams) {
         session_->ExecuteWithParams(lang->text, lang->params, sink);
       } else {

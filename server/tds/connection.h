@@ -54,6 +54,7 @@ class Connection {
   bool closed_ = false;
   std::map<int32_t, std::vector<ColumnInfo>> cursorColumns_;
   BulkCopy bulk_;
+  BulkText text_;
 };
 
 }  // namespace sampleserver::tds

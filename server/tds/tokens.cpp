@@ -416,8 +416,9 @@ void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns) {
 
 namespace {
 // ROW and ALTROW share the encoding of their values.
+// `pointers`: the text pointers of a row's text and image values, where it has them.
 void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-                  const std::vector<Value>& values);
+                  const std::vector<Value>& values, const std::vector<Bytes>* pointers = nullptr);
 }  // namespace
 
 void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format) {
@@ -454,14 +455,14 @@ void WriteComputeRow(ByteWriter& w, uint16_t id, const std::vector<ColumnInfo>& 
 }
 
 void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-              const std::vector<Value>& values) {
+              const std::vector<Value>& values, const std::vector<Bytes>* pointers) {
   w.U8(kTokRow);
-  WriteRowData(w, columns, formats, values);
+  WriteRowData(w, columns, formats, values, pointers);
 }
 
 namespace {
 void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-                  const std::vector<Value>& values) {
+                  const std::vector<Value>& values, const std::vector<Bytes>* pointers) {
   static const Value kNull;
   size_t count = std::min(columns.size(), formats.size());
   for (size_t i = 0; i < count; ++i) {
@@ -522,11 +523,15 @@ void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const s
         }
         Bytes b = AsBytes(v);
         if (b.size() > f.size) b.resize(f.size);
-        // Any non-zero pointer and timestamp will do: they only serve ct_data_info.
-        static const uint8_t kPointer[16] = {0x54, 0x58, 0x54, 0x50, 0x54, 0x52, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+        // A value read from a table has its row's pointer, which writetext takes back. Other
+        // values get one no row has, so that ct_data_info still has a descriptor to give.
+        static const uint8_t kPointer[16] = {0x54, 0x58, 0x54, 0x50, 0x54, 0x52, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         static const uint8_t kStamp[8] = {0, 0, 0, 0, 0, 0, 0, 1};
         w.U8(16);
-        w.Raw(kPointer, 16);
+        if (pointers && i < pointers->size() && (*pointers)[i].size() == 16)
+          w.Raw((*pointers)[i].data(), 16);
+        else
+          w.Raw(kPointer, 16);
         w.Raw(kStamp, 8);
         w.U32(static_cast<uint32_t>(b.size()));
         w.Raw(b.data(), b.size());

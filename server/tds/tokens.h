@@ -49,9 +49,10 @@ void WriteTypeInfo(ByteWriter& w, const ColumnInfo& column, const WireFormat& fo
 // ROWFMT, or ROWFMT2 when the description does not fit ROWFMT's 16-bit length.
 void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns);
 // One ROW; values beyond the description are ignored, missing ones are NULL, and no value exceeds
-// its column's declared length.
+// its column's declared length. `pointers`, when given, holds the text pointers of text and image
+// values (16 bytes; empty where the value has none).
 void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-              const std::vector<Value>& values);
+              const std::vector<Value>& values, const std::vector<Bytes>* pointers = nullptr);
 // A compute clause's description: ALTNAME (its labels, left empty: clients name a compute column
 // after its operator) then ALTFMT (operators, select-list columns, types, by list).
 void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format);

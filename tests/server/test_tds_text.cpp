@@ -2,7 +2,9 @@
 // back whole or cut to the session's textsize.
 #include "tds_ctlib.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tdstest {
 namespace {
@@ -35,6 +37,7 @@ class TdsTextTest : public ::testing::Test {
     std::vector<std::string> text;
     std::vector<std::string> image;
     std::vector<CS_INT> pointerLengths;
+    std::vector<CS_IODESC> descriptors;
   };
 
   // Reads (t, i) rows whole with ct_get_data, and each text column's I/O descriptor.
@@ -59,7 +62,10 @@ class TdsTextTest : public ::testing::Test {
           EXPECT_TRUE(rc == CS_END_ITEM || rc == CS_END_DATA) << rc;
           value.append(piece.data(), static_cast<size_t>(got));
           CS_IODESC io{};
-          if (ct_data_info(cmd, CS_GET, col, &io) == CS_SUCCEED) out.pointerLengths.push_back(io.textptrlen);
+          if (ct_data_info(cmd, CS_GET, col, &io) == CS_SUCCEED) {
+            out.pointerLengths.push_back(io.textptrlen);
+            out.descriptors.push_back(io);
+          }
           (col == 1 ? out.text : out.image).push_back(std::move(value));
         }
       }
@@ -97,6 +103,25 @@ class TdsTextTest : public ::testing::Test {
     EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}))
         << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
     EXPECT_EQ(o.counts, (std::vector<CS_INT>{1}));
+  }
+
+  // Replaces the value `io` describes with ct_send_data, in pieces; returns what ct_results gave.
+  Outcome SendData(CS_IODESC io, const std::string& data, size_t piece) {
+    Outcome o;
+    CS_COMMAND* cmd = nullptr;
+    EXPECT_EQ(ct_cmd_alloc(client->Connection(), &cmd), CS_SUCCEED);
+    Guard guard(cmd, ct_cmd_drop);
+    EXPECT_EQ(ct_command(cmd, CS_SEND_DATA_CMD, nullptr, CS_UNUSED, CS_COLUMN_DATA), CS_SUCCEED);
+    io.total_txtlen = static_cast<CS_INT>(data.size());
+    io.log_on_update = CS_TRUE;
+    EXPECT_EQ(ct_data_info(cmd, CS_SET, CS_UNUSED, &io), CS_SUCCEED);
+    for (size_t at = 0; at < data.size(); at += piece) {
+      CS_INT n = static_cast<CS_INT>(std::min(piece, data.size() - at));
+      EXPECT_EQ(ct_send_data(cmd, const_cast<char*>(data.data() + at), n), CS_SUCCEED);
+    }
+    EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
+    Client::Drain(cmd, o);
+    return o;
   }
 
   std::unique_ptr<sampleserver::SampleServer> server;
@@ -152,6 +177,32 @@ TEST_F(TdsTextTest, TextsizeCutsValuesFromSetAndFromTheOptionCommand) {
   f = ReadBack("select t, i from #big");
   EXPECT_EQ(f.text[0], text.substr(0, 5000));
   EXPECT_EQ(client->Run("select @@textsize").sets.at(0).rows.at(0).at(0), "5000");
+}
+
+TEST_F(TdsTextTest, SendDataReplacesValuesThroughTheirTextPointers) {
+  ASSERT_EQ(client->Run("insert #big values (4, 'old', 0x01) insert #big values (5, 'other', 0x02)").end,
+            CS_END_RESULTS);
+  ASSERT_EQ(client->Run("set textsize 1000000").end, CS_END_RESULTS);
+  Fetched before = ReadBack("select t, i from #big where id = 4");
+  ASSERT_EQ(before.descriptors.size(), 2u);
+  // Far more than a 4096-byte packet, sent in uneven pieces.
+  std::string text = Pattern(300000);
+  std::string image = Pattern(70000);
+  image[5] = '\0';
+  for (auto [io, data] : {std::pair{before.descriptors[0], text}, std::pair{before.descriptors[1], image}}) {
+    Outcome o = SendData(io, data, 7001);
+    EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}))
+        << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+    EXPECT_EQ(o.end, CS_END_RESULTS);
+  }
+  Fetched after = ReadBack("select t, i from #big order by id");
+  ASSERT_EQ(after.text.size(), 2u);
+  EXPECT_EQ(after.text[0].size(), text.size());
+  EXPECT_TRUE(after.text[0] == text);
+  EXPECT_TRUE(after.image[0] == image);
+  EXPECT_EQ(after.text[1], "other");  // only the designated row changed
+  // The session goes on normally after the bulk message.
+  EXPECT_EQ(client->Run("select datalength(t) from #big where id = 4").sets.at(0).rows.at(0).at(0), "300000");
 }
 
 }  // namespace
