@@ -96,8 +96,8 @@ read_list() {  # read_list FILE ARRAY
 # Starts the sample server on a free port (its log appended to run/sampleserver.log, so that a
 # restart keeps what came before) and points freetds.conf at it.
 start_server() {
-  local log=$run/sampleserver.log from
-  from=$(($(wc -l <"$log" 2>/dev/null || echo 0) + 1))
+  local log=$run/sampleserver.log from=1
+  [[ -f $log ]] && from=$(($(wc -l <"$log") + 1))
   "$server" --port 0 --data "$run/data" >>"$log" 2>&1 &
   server_pid=$!
   port=""

@@ -1150,6 +1150,9 @@ void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& nam
   std::string schema = SchemaOf(db);
   if (schema.empty()) Fail(911, {db});
   std::string t = type;
+  // Only tables may be temporary; clients tell servers apart by this refusal.
+  if (!name.object.empty() && name.object[0] == '#')
+    Fail(7, {"Temporary objects other than tables are not supported: '" + name.object + "'."});
   // A procedure is member 1 of its group unless numbered (p;n); a further member joins the
   // group's one sysobjects row with text under its own number.
   int number = t == "P" ? s.As<sql::CreateProcedureStmt>().number : 0;

@@ -69,9 +69,13 @@ TEST_F(EngineClients, NationalLiteralsAreText) {
   EXPECT_EQ(ScalarText(*s, "select N'abc' + n'it''s'"), "abcit's");
   Run(*s, "create table #n (N varchar(10))\ninsert #n values (N'x')");
   EXPECT_EQ(ScalarText(*s, "select N from #n where N = N'x'"), "x");  // N alone is still a name
-  auto r = Run(*s, "create proc #nat @nv nvarchar(20) = N'hello' as select @nv");
+  Run(*s, "use tempdb");
+  auto r = Run(*s, "create proc nat @nv nvarchar(20) = N'hello' as select @nv");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
-  EXPECT_EQ(ScalarText(*s, "exec #nat"), "hello");
+  EXPECT_EQ(ScalarText(*s, "exec nat"), "hello");
+  Run(*s, "drop proc nat");
+  // Only tables are temporary.
+  EXPECT_EQ(Run(*s, "create proc #nat as select 1").ErrorNumbers(), std::vector<int>{7});
 }
 
 }  // namespace
