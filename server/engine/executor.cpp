@@ -10,10 +10,13 @@
 #include "sql/parser.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace sampleserver {
 
@@ -438,6 +441,7 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
       case K::Writetext: RunWritetext(stmt.As<sql::WritetextStmt>(), sink); break;
       case K::Readtext: RunReadtext(stmt.As<sql::ReadtextStmt>(), sink); break;
       case K::Goto: Fail(2812, {"goto"}); break;
+      case K::Waitfor: RunWaitfor(stmt.As<sql::WaitforStmt>(), sink); break;
       case K::AlterTable: RunAlterTable(stmt.As<sql::AlterTableStmt>(), sink); break;
       default: Done(sink, 0, 0, false); break;  // accepted without effect
     }
@@ -697,6 +701,34 @@ void SessionImpl::FailNull(const sql::Expr& value, const std::string& column, co
   const auto* lit = value.kind == sql::ExprKind::Literal ? &value.As<sql::LiteralExpr>() : nullptr;
   if (lit && lit->literal == sql::LiteralKind::Null) ThrowWithState(Msg(233, {column, table}), 1);
   Fail(515, {column, table});
+}
+
+void SessionImpl::RunWaitfor(const sql::WaitforStmt& s, ResultSink& sink) {
+  using Clock = std::chrono::steady_clock;
+  Clock::duration wait{};
+  if (s.value) {
+    // The value is a time of day: how long to wait, or when to go on.
+    Value v = EvaluateAs(*s.value, *BuiltinType("datetime", std::nullopt, std::nullopt));
+    const auto* dt = std::get_if<DateTimeValue>(&v);
+    if (!dt) Fail(7, {"waitfor needs a time."});
+    auto ofDay = std::chrono::milliseconds(int64_t{dt->ticks} * 10 / 3);
+    if (s.what == "delay") {
+      wait = ofDay;
+    } else {
+      std::time_t now = std::time(nullptr);
+      std::tm local{};
+      localtime_r(&now, &local);
+      auto sinceMidnight = std::chrono::seconds(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+      auto until = ofDay - std::chrono::duration_cast<std::chrono::milliseconds>(sinceMidnight);
+      if (until < std::chrono::milliseconds(0)) until += std::chrono::hours(24);
+      wait = until;
+    }
+  }
+  // A cancel from the client ends the wait.
+  const auto end = Clock::now() + wait;
+  while (Clock::now() < end && !sink.Cancelled())
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - Clock::now(), std::chrono::milliseconds(20)));
+  Done(sink, 0, 0, false);
 }
 
 void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {

@@ -314,6 +314,7 @@ class SessionImpl : public Session {
   void RunSetVariable(const sql::SetVariableStmt& s, ResultSink& sink);
   void RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink);
   void RunPrint(const sql::PrintStmt& s, ResultSink& sink);
+  void RunWaitfor(const sql::WaitforStmt& s, ResultSink& sink);
   void RunRaiserror(const sql::RaiserrorStmt& s, ResultSink& sink);
   void RunTran(const sql::Stmt& s, ResultSink& sink);
   void RunUse(const sql::UseStmt& s, ResultSink& sink);

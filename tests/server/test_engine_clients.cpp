@@ -2,6 +2,8 @@
 // and the like.
 #include "test_engine_support.h"
 
+#include <chrono>
+
 namespace sampleserver::testing {
 namespace {
 
@@ -76,6 +78,21 @@ TEST_F(EngineClients, NationalLiteralsAreText) {
   Run(*s, "drop proc nat");
   // Only tables are temporary.
   EXPECT_EQ(Run(*s, "create proc #nat as select 1").ErrorNumbers(), std::vector<int>{7});
+}
+
+TEST_F(EngineClients, WaitforWaitsUntilCancelled) {
+  auto start = std::chrono::steady_clock::now();
+  auto r = Run(*s, "waitfor delay '00:00:00.300'\nselect 1");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+  EXPECT_TRUE(r.ErrorNumbers().empty());
+  EXPECT_EQ(r.sets.size(), 1u);
+  // A cancelled request ends the wait at once (the test would otherwise take a minute).
+  RecordingSink cancelled;
+  cancelled.cancelAfterRows = 0;
+  start = std::chrono::steady_clock::now();
+  s->Execute("waitfor delay '00:01:00'", cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(Run(*s, "waitfor delay 'soon'").ErrorNumbers().size(), 1u);
 }
 
 }  // namespace
