@@ -575,7 +575,9 @@ std::optional<std::string> SessionImpl::DefaultSql(const catalog::TableMeta& t,
     auto& mut = const_cast<sql::CreateDefaultStmt&>(*d);
     expr = std::move(mut.value);
   }
-  Value v = EvaluateAs(*expr, c.type);
+  Value v = FitToColumn(EvaluateAs(*expr, c.type), SpecOf(c.type),
+                        !c.nullable && (c.type.type == SqlType::Char || c.type.type == SqlType::Binary),
+                        false);
   return LiteralSql(v, c.type);
 }
 
@@ -682,7 +684,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   }
   Translator tr(*this);
   auto store = [&](const Typed& v, const catalog::ColumnMeta& c) {
-    std::string sql = tr.Coerce(v, c.type);
+    std::string sql = tr.Coerce(v, c.type, !c.nullable);
     // SQLite's rowid takes integers only: an exact identity value goes in as one.
     if (c.identity && !c.type.IsInteger() && !v.isNull)
       sql = "syb_convert(" + sql + ", 'numeric', 'bigint', 8, NULL, NULL, NULL)";
@@ -820,7 +822,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
       CheckRule(t, *c, EvaluateAs(*set.value, c->type), c->type);
     }
     if (IsTimestamp(*c)) continue;  // stamped below
-    sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type);
+    sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type, !c->nullable);
   }
   for (const auto& c : t.columns)
     if (IsTimestamp(c)) sets += (sets.empty() ? "" : ", ") + QuoteId(c.name) + " = " + kNextTimestamp;
@@ -1319,6 +1321,7 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     options_.statsIo = o == "statistics io" ? on : options_.statsIo;
     options_.statsTime = o == "statistics time" ? on : options_.statsTime;
   } else if (o == "showplan") options_.showplan = on;
+  else if (o == "string_rtruncation") builtinSettings_.stringRtruncation = on;
   // Others (forceplan, close on endtran, char_convert, language, ...) are accepted.
   Done(sink, 0, 0, false);
 }
