@@ -542,8 +542,26 @@ void SessionImpl::RunSelectInto(const sql::SelectStmt& s, ResultSink& sink) {
   if (t.schema != "temp") catalog::AddColumns(db_.get(), t.schema, t.id, t.columns);
   std::string list;
   for (size_t i = 0; i < t.columns.size(); ++i) list += (i ? ", " : "") + QuoteId(t.columns[i].name);
-  Exec(db_.get(), "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list +
-                      ") " + q.sql);
+  // Character and binary values are fitted to their new columns: a computed char(n) that lands
+  // in a nullable column stores as varchar, without its padding.
+  std::string cte = "WITH syb_src(", sel = "SELECT ";
+  bool fit = false;
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    const auto& c = t.columns[i];
+    std::string name = QuoteId("c" + std::to_string(i));
+    cte += (i ? ", " : "") + name;
+    SqlType ty = c.type.type;
+    bool fits = ty == SqlType::Char || ty == SqlType::VarChar || ty == SqlType::Binary ||
+                ty == SqlType::VarBinary;
+    fit = fit || fits;
+    sel += (i ? ", " : "") +
+           (fits ? "syb_fit(" + name + ", " + QuoteText(TypeName(c.type)) + ", " +
+                       std::to_string(c.type.length) + ", " +
+                       (!c.nullable && (ty == SqlType::Char || ty == SqlType::Binary) ? "1" : "0") + ")"
+                 : name);
+  }
+  std::string insert = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list + ") ";
+  Exec(db_.get(), fit ? cte + ") AS (" + q.sql + ") " + insert + sel + " FROM syb_src" : insert + q.sql);
   FinishChange(sqlite3_changes64(db_.get()), sink);
 }
 

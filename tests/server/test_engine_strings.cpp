@@ -32,6 +32,10 @@ TEST_F(EngineStrings, NotNullCharIsPaddedAndNullableCharIsVarchar) {
       {"select datalength(bv) from st_t", "1"},
       {"select count(*) from st_t where cn = 'ab' and cn = cv and cv = v", "1"},
   });
+  // A computed char that may be NULL lands in a nullable, varchar-like column.
+  r = Run(*s, "select convert(char(4), cv) as x, convert(char(4), 'a') as y into #st_into from st_t");
+  ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
+  Expect({{"select datalength(x) + datalength(y) * 10 from #st_into", "42"}});
   ASSERT_TRUE(Run(*s, "update st_t set cn = 'xyz', cv = cn").ErrorNumbers().empty());
   Expect({
       {"select cn + '|' from st_t", "xyz  |"},
