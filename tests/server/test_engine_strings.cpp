@@ -85,5 +85,25 @@ TEST_F(EngineStrings, StringRtruncationRefusesCutsAndChangesNothing) {
   Expect({{"select v + '|' from st_t where id = 5", "abcd|"}});
 }
 
+TEST_F(EngineStrings, BulkRowsAreFittedToTheirColumns) {
+  LoginRequest login;
+  login.user = "sa";
+  login.bulkCopy = true;
+  ServerMessage failure;
+  auto b = engine_->Login(login, &failure);
+  ASSERT_TRUE(b);
+  auto r = Run(*b, "use pubs2\ncreate table st_t(v varchar(4) null, c char(4) not null,"
+                   " cn char(4) null, bn binary(3) not null)\nset string_rtruncation on");
+  ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
+  RecordingSink sink;
+  auto bulk = b->BeginBulkInsert("st_t", sink);
+  ASSERT_TRUE(bulk);
+  std::vector<Value> row{std::string("abc\xC3\xA9"), std::string("ab"), std::string("ab  "), Bytes{1}};
+  bulk->Add(row);
+  bulk->Commit(sink);
+  ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;
+  Expect({{"select v + c + cn + '|' + convert(varchar, datalength(bn)) from st_t", "abcab  ab|3"}});
+}
+
 }  // namespace
 }  // namespace sampleserver::testing
