@@ -237,6 +237,10 @@ void FnFit(sqlite3_context* ctx, int, sqlite3_value** argv) {
   auto len = OptInt(argv[2]);
   if (IsNull(raw) || !dst || !len) return sqlite3_result_value(ctx, argv[0]);
   TypeSpec to = MakeType(*dst, static_cast<int32_t>(std::clamp<int64_t>(*len, 1, 65536)));
+  // A number kept in a character column is fitted as its text.
+  if (IsCharType(*dst) && !std::holds_alternative<std::string>(raw) &&
+      !std::holds_alternative<Bytes>(raw))
+    raw = Text(argv[0]);
   try {
     Value r = FitToColumn(raw, to, sqlite3_value_int64(argv[3]) != 0,
                           State(ctx).Settings().stringRtruncation);
