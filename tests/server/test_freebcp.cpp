@@ -140,37 +140,5 @@ TEST_F(FreebcpTest, ABadRowUndoesItsBatchAndEndsTheCopy) {
   EXPECT_EQ(Sorted(c, "select id, v from uniq"), (std::vector<Row>{{"1", "a"}, {"2", "b"}}));
 }
 
-TEST_F(FreebcpTest, CharColumnsComeOutPaddedOnlyWhenNotNull) {
-  Client c(server_->Port());
-  ASSERT_EQ(c.Connect(), CS_SUCCEED);
-  struct Case {
-    std::string columns, in, out;
-  };
-  const std::vector<Case> cases = {
-      {"f1 int not null, f2 char(20) not null, f3 binary(4) not null",
-       "1\tJust a char         \t01020304\n2\tOther test          \t89abcdef\n", ""},
-      {"f1 int not null, f2 char(20) null, f3 binary(4) null",
-       "1\tJust a char\t01020304\n2\tOther test\t89abcdef\n", ""},
-      // Trailing blanks are kept by NOT NULL char only.
-      {"f1 int not null, f2 char(6) null, f3 varchar(6) null, f4 char(6) not null",
-       "1\tab  \tcd \tef\n2\t  x\ty  \tz \n", "1\tab\tcd\tef    \n2\t  x\ty\tz     \n"},
-  };
-  for (size_t i = 0; i < cases.size(); ++i) {
-    const Case& k = cases[i];
-    SCOPED_TRACE(k.columns);
-    const std::string table = "chars" + std::to_string(i);
-    ASSERT_EQ(c.Run("create table " + table + " (" + k.columns + ")").end, CS_END_RESULTS);
-    {
-      std::ofstream f(File(table + ".in"), std::ios::binary);
-      f << k.in;
-    }
-    std::string out = Bcp(table, "in", File(table + ".in"));
-    ASSERT_TRUE(Has(out, "2 rows copied")) << out;
-    out = Bcp(table, "out", File(table + ".out"));
-    ASSERT_TRUE(Has(out, "2 rows copied")) << out;
-    EXPECT_EQ(Read(File(table + ".out")), k.out.empty() ? k.in : k.out);
-  }
-}
-
 }  // namespace
 }  // namespace tdstest
