@@ -231,6 +231,30 @@ void FnConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
+void FnFit(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Value raw = RawFromStorage(argv[0]);
+  auto dst = TypeArg(argv[1]);
+  auto len = OptInt(argv[2]);
+  if (IsNull(raw) || !dst || !len) return sqlite3_result_value(ctx, argv[0]);
+  TypeSpec to = MakeType(*dst, static_cast<int32_t>(std::clamp<int64_t>(*len, 1, 65536)));
+  // A number kept in a character column is fitted as its text.
+  if (IsCharType(*dst) && !std::holds_alternative<std::string>(raw) &&
+      !std::holds_alternative<Bytes>(raw))
+    raw = Text(argv[0]);
+  try {
+    Value r = FitToColumn(raw, to, sqlite3_value_int64(argv[3]) != 0,
+                          State(ctx).Settings().stringRtruncation);
+    if (auto str = std::get_if<std::string>(&r))
+      return (void)sqlite3_result_text64(ctx, str->data(), str->size(), SQLITE_TRANSIENT,
+                                         SQLITE_UTF8);
+    if (auto b = std::get_if<Bytes>(&r))
+      return (void)sqlite3_result_blob64(ctx, b->data(), b->size(), SQLITE_TRANSIENT);
+    sqlite3_result_value(ctx, argv[0]);
+  } catch (const SqlError& e) {
+    Fail(ctx, e.message());
+  }
+}
+
 void FnFormat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   Value raw = RawFromStorage(argv[0]);
   if (IsNull(raw)) return sqlite3_result_null(ctx);
@@ -788,6 +812,7 @@ const FunctionDef kFunctions[] = {
     {"datename", "datename", 2, 2, FnDateName},
     {"getdate", "getdate", 0, 0, FnGetDate, false},
     {"convert", "syb_convert", 7, 7, FnConvert},
+    {"syb_fit", "syb_fit", 4, 4, FnFit},
     {"format", "syb_format", 2, 3, FnFormat},
     {"isnull", "syb_isnull", 2, 2, FnIsNull},
     {"hextoint", "hextoint", 1, 1, FnHexToInt},

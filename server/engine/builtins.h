@@ -20,6 +20,7 @@ namespace sampleserver {
 struct BuiltinSettings {
   int datefirst = 7;                      // 1 = Monday ... 7 = Sunday
   DateFormat dateFormat = DateFormat::Mdy;
+  bool stringRtruncation = false;         // set string_rtruncation: refuse cut strings
 };
 
 // Registers every function below and the collation SYB, once per connection (the functions'
@@ -36,6 +37,9 @@ struct BuiltinSettings {
 //     style: NULL when not given. Returns the storage representation of the converted value
 //     (datetime as storage text, money as REAL, char(n) padded...). For convert(varchar, d, 101)
 //     the executor passes srctype 'datetime'.
+//   [syb_fit](value, dsttype, length, fixed) a value as a column of dsttype(length) stores it
+//     (FitToColumn; fixed for NOT NULL char/binary), refusing cut strings under
+//     string_rtruncation.
 //   [syb_format](value, srctype, scale) the text the server would send for a stored value when a
 //     character result is needed (datetime default style, money 2 decimals, numeric with scale).
 //   hextoint(s) inttohex(n) strtobin(hex) bintostr(bytes) str_replace(s, from, to)

@@ -89,7 +89,11 @@ class BulkInserter final : public BulkInsert {
           Value n = Convert(*v, MakeType(SqlType::BigInt), {});
           sqlite3_bind_int64(st, index, std::get<int64_t>(n));
         } else {
-          BindStorage(st, index, *v, types_[i]);
+          const auto& c = table_.columns[i];
+          // Bulk rows are cut to their columns silently; string_rtruncation governs insert and update.
+          Value fitted = FitToColumn(*v, MakeType(c.type.type, c.type.length),
+                                     !c.nullable, false);
+          BindStorage(st, index, fitted, types_[i]);
         }
       }
       insert_->Step();

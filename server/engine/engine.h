@@ -36,6 +36,7 @@ enum class Option : int {
   Isolation = 8, AuthOn = 9, ShowPlan = 13, NoExec = 14, ArithIgnore = 15, ArithAbort = 17,
   ParseOnly = 18, GetData = 20, NoCount = 21, ForcePlan = 23, FormatOnly = 24, ChainXacts = 25,
   CurCloseOnXact = 26, FipsFlag = 27, ResTrees = 28, AnsiNull = 34, QuotedIdent = 35,
+  StrRtrunc = 39,  // no client library sends a number for it; this server's own
 };
 
 // Cursor status bits, as on the wire.

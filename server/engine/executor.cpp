@@ -586,8 +586,26 @@ void SessionImpl::RunSelectInto(const sql::SelectStmt& s, ResultSink& sink) {
   if (t.schema != "temp") catalog::AddColumns(db_.get(), t.schema, t.id, t.columns);
   std::string list;
   for (size_t i = 0; i < t.columns.size(); ++i) list += (i ? ", " : "") + QuoteId(t.columns[i].name);
-  Exec(db_.get(), "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list +
-                      ") " + q.sql);
+  // Character and binary values are fitted to their new columns: a computed char(n) that lands
+  // in a nullable column stores as varchar, without its padding.
+  std::string cte = "WITH syb_src(", sel = "SELECT ";
+  bool fit = false;
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    const auto& c = t.columns[i];
+    std::string name = QuoteId("c" + std::to_string(i));
+    cte += (i ? ", " : "") + name;
+    SqlType ty = c.type.type;
+    bool fits = ty == SqlType::Char || ty == SqlType::VarChar || ty == SqlType::Binary ||
+                ty == SqlType::VarBinary;
+    fit = fit || fits;
+    sel += (i ? ", " : "") +
+           (fits ? "syb_fit(" + name + ", " + QuoteText(TypeName(c.type)) + ", " +
+                       std::to_string(c.type.length) + ", " +
+                       (!c.nullable && (ty == SqlType::Char || ty == SqlType::Binary) ? "1" : "0") + ")"
+                 : name);
+  }
+  std::string insert = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list + ") ";
+  Exec(db_.get(), fit ? cte + ") AS (" + q.sql + ") " + insert + sel + " FROM syb_src" : insert + q.sql);
   FinishChange(sqlite3_changes64(db_.get()), sink);
 }
 
@@ -619,7 +637,9 @@ std::optional<std::string> SessionImpl::DefaultSql(const catalog::TableMeta& t,
     auto& mut = const_cast<sql::CreateDefaultStmt&>(*d);
     expr = std::move(mut.value);
   }
-  Value v = EvaluateAs(*expr, c.type);
+  Value v = FitToColumn(EvaluateAs(*expr, c.type), SpecOf(c.type),
+                        !c.nullable && (c.type.type == SqlType::Char || c.type.type == SqlType::Binary),
+                        false);
   return LiteralSql(v, c.type);
 }
 
@@ -754,7 +774,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   }
   Translator tr(*this);
   auto store = [&](const Typed& v, const catalog::ColumnMeta& c) {
-    std::string sql = tr.Coerce(v, c.type);
+    std::string sql = tr.Coerce(v, c.type, !c.nullable);
     // SQLite's rowid takes integers only: an exact identity value goes in as one.
     if (c.identity && !c.type.IsInteger() && !v.isNull)
       sql = "syb_convert(" + sql + ", 'numeric', 'bigint', 8, NULL, NULL, NULL)";
@@ -891,7 +911,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
       CheckRule(t, *c, EvaluateAs(*set.value, c->type), c->type);
     }
     if (IsTimestamp(*c)) continue;  // stamped below
-    sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type);
+    sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type, !c->nullable);
     setColumns.insert(c->name);
   }
   for (const auto& c : t.columns)
@@ -1370,6 +1390,7 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     options_.statsTime = o == "statistics time" ? on : options_.statsTime;
   } else if (o == "showplan") options_.showplan = on;
   else if (o == "self_recursion") options_.selfRecursion = on;
+  else if (o == "string_rtruncation") builtinSettings_.stringRtruncation = on;
   // Others (forceplan, close on endtran, char_convert, language, ...) are accepted.
   Done(sink, 0, 0, false);
 }

@@ -106,6 +106,7 @@ constexpr MessageEntry kCatalog[] = {
     {5701, 10, 1, "Changed database context to '%.*s'."},
     {5703, 10, 1, "Changed language setting to '%.*s'."},
     {5704, 10, 1, "Changed client character set setting to '%.*s'."},
+    {9502, 16, 1, "String data, right truncation."},
 };
 
 }  // namespace

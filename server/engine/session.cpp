@@ -335,6 +335,7 @@ void SessionImpl::SetOption(int option, std::optional<std::vector<uint8_t>> valu
     case Option::StatsIo: options_.statsIo = on; break;
     case Option::StatsTime: options_.statsTime = on; break;
     case Option::ShowPlan: options_.showplan = on; break;
+    case Option::StrRtrunc: builtinSettings_.stringRtruncation = on; break;
     case Option::DateFirst:
       options_.datefirst = set && n >= 1 && n <= 7 ? n : 7;
       builtinSettings_.datefirst = options_.datefirst;
@@ -371,6 +372,7 @@ std::optional<std::vector<uint8_t>> SessionImpl::GetOption(int option) const {
     case Option::StatsIo: return b(options_.statsIo);
     case Option::StatsTime: return b(options_.statsTime);
     case Option::ShowPlan: return b(options_.showplan);
+    case Option::StrRtrunc: return b(builtinSettings_.stringRtruncation);
     case Option::DateFirst: return std::vector<uint8_t>{static_cast<uint8_t>(options_.datefirst)};
     case Option::DateFormat: {
       static constexpr std::string_view kOrders[] = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};

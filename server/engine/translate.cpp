@@ -1169,7 +1169,7 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
   return t;
 }
 
-std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
+std::string Translator::Coerce(const Typed& v0, const TypeDesc& to, bool notNull) {
   Typed v = v0;
   if (v.isNull) return "NULL";
   if (to.IsDateTime() && v.isStringLiteral) {
@@ -1185,15 +1185,14 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
            (to.IsExactNumeric() ? std::to_string(to.scale) : "NULL") + ", NULL)";
   };
   const TypeDesc& from = v.type;
-  if (to.type == SqlType::VarChar || to.type == SqlType::Char) {
-    if (from.IsString()) {
-      std::string s = from.length > to.length || from.type == SqlType::Text
-                          ? "substr(" + v.sql + ", 1, " + std::to_string(to.length) + ")" : v.sql;
-      // Trailing blanks are not kept; char pads again on output.
-      return "rtrim(" + s + ", ' ')";
-    }
-    return convert();
-  }
+  // Cut to the declared bytes; NOT NULL char/binary padded, the rest trimmed as varchar.
+  const bool fixed = notNull && (to.type == SqlType::Char || to.type == SqlType::Binary);
+  auto fit = [&](const std::string& sql) {
+    return "syb_fit(" + sql + ", " + QuoteText(TypeName(to)) + ", " + std::to_string(to.length) +
+           ", " + (fixed ? "1" : "0") + ")";
+  };
+  if (to.type == SqlType::VarChar || to.type == SqlType::Char)
+    return fit(from.IsString() ? v.sql : convert());
   // An empty value is stored as Sybase stores it: text as one blank, image as one zero byte.
   if (to.type == SqlType::Text) return "syb_lob(" + (from.IsString() ? v.sql : convert()) + ", 0)";
   if (to.type == SqlType::Image) {
@@ -1214,6 +1213,8 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
     return v.sql;
   if (to.IsDateTime() && from.type == SqlType::DateTime && to.type == SqlType::DateTime)
     return v.sql;
+  if (to.type == SqlType::VarBinary || to.type == SqlType::Binary)
+    return fit(from.IsBinary() && from.type != SqlType::Image ? v.sql : convert());
   if (to.IsBinary() && from.IsBinary()) return v.sql;
   return convert();
 }

@@ -32,8 +32,9 @@ class Translator {
   TranslatedQuery Select(const sql::SelectStmt& stmt, const Scope* outer = nullptr);
   Typed Expr(const sql::Expr& e, const Scope* scope);
   // The SQL that stores `v` (already translated) into a column of type `to`: conversions,
-  // trimming and rounding as Sybase stores values.
-  std::string Coerce(const Typed& v, const TypeDesc& to);
+  // trimming and rounding as Sybase stores values. A NOT NULL char/binary column is
+  // fixed-length (padded); a nullable one stores as varchar/varbinary.
+  std::string Coerce(const Typed& v, const TypeDesc& to, bool notNull = false);
   // FROM items into `scope`; returns the SQL of the FROM clause (without the keyword).
   std::string From(const std::vector<sql::TableRefPtr>& from, Scope& scope);
   std::string FromList(const std::vector<const sql::TableRef*>& refs, Scope& scope);

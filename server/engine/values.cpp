@@ -534,6 +534,31 @@ SqlType NaturalType(const Value& v) {
   return SqlType::Int;
 }
 
+Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict) {
+  if (to.length <= 0 || to.length > 65536) return v;
+  const auto length = static_cast<size_t>(to.length);
+  if (auto s = std::get_if<std::string>(&v); s && (to.type == SqlType::Char || to.type == SqlType::VarChar)) {
+    std::string out = *s;
+    TruncateUtf8(&out, length);
+    if (strict && s->find_first_not_of(' ', out.size()) != std::string::npos)
+      throw SqlError(kMsgStringTruncation, {});
+    if (fixed) {
+      out.append(length - out.size(), ' ');
+    } else {
+      size_t end = out.find_last_not_of(' ');
+      out.resize(end == std::string::npos ? 0 : end + 1);
+    }
+    return out;
+  }
+  if (auto b = std::get_if<Bytes>(&v); b && (to.type == SqlType::Binary || to.type == SqlType::VarBinary)) {
+    Bytes out = *b;
+    if (out.size() > length) out.resize(length);
+    if (fixed) out.resize(length, 0);
+    return out;
+  }
+  return v;
+}
+
 bool ImplicitAllowed(SqlType from, SqlType to) {
   if (from == to) return true;
   if (IsCharType(from)) return true;
@@ -861,7 +886,9 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       case SqlType::VarChar:
       case SqlType::Text:
         if (auto s = std::get_if<std::string>(&raw)) {
-          if (column.type == SqlType::Char && column.length > 0 && column.length <= 65536 &&
+          // Only NOT NULL char is fixed-length; nullable char is stored as varchar.
+          if (column.type == SqlType::Char && !column.nullable && column.length > 0 &&
+              column.length <= 65536 &&
               s->size() < static_cast<size_t>(column.length))
             s->append(static_cast<size_t>(column.length) - s->size(), ' ');
           return raw;
@@ -876,7 +903,8 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       case SqlType::VarBinary:
       case SqlType::Image:
         if (auto b = std::get_if<Bytes>(&raw)) {
-          if (column.type == SqlType::Binary && column.length > 0 && column.length <= 65536 &&
+          if (column.type == SqlType::Binary && !column.nullable && column.length > 0 &&
+              column.length <= 65536 &&
               b->size() < static_cast<size_t>(column.length))
             b->resize(static_cast<size_t>(column.length), 0);
           return raw;
@@ -962,9 +990,9 @@ Stored ToStored(const Value& in, SqlType type) {
   } else if (auto str = std::get_if<std::string>(&v)) {
     s.kind = Stored::TextK;
     s.text = *str;
-    if (type != SqlType::Text) {
-      // Trailing blanks are not kept (char is padded again on output); an empty string is a
-      // single blank, as Sybase stores it.
+    if (type == SqlType::VarChar) {
+      // Trailing blanks are not kept; an empty string is a single blank, as Sybase stores it.
+      // Char values arrive already fitted to their column (FitToColumn).
       size_t end = s.text.find_last_not_of(' ');
       s.text.resize(end == std::string::npos ? 0 : end + 1);
       if (s.text.empty()) s.text = " ";

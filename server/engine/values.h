@@ -102,6 +102,15 @@ struct ConvertOptions {
 // uses FormatValue. Throws SqlError.
 Value Convert(const Value& v, const TypeSpec& to, const ConvertOptions& options = {});
 
+// Fits a character or binary value to a column's declared length in bytes: cut at the length
+// (never inside a UTF-8 character), then blank- (char) or zero- (binary) padded to it when
+// `fixed` (a NOT NULL char/binary column), else with trailing blanks trimmed (varchar and
+// nullable char store as varchar). `strict` (set string_rtruncation on) refuses, with
+// kMsgStringTruncation, a character cut that would drop anything but blanks. Other values and
+// NULL are returned unchanged.
+Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict);
+constexpr int kMsgStringTruncation = 9502;
+
 // Whether `from` converts to `to` without convert() (assignment, comparison, insert). Character
 // data converts implicitly to every type (it is how client text reaches typed columns); numbers,
 // money and bit convert among each other; datetime converts to character; binary converts to

@@ -310,10 +310,14 @@ TEST(ValuesStorage, RoundTripsEveryRepresentation) {
 TEST(ValuesStorage, TextRules) {
   Db db;
   db.Exec("create table t (v)");
-  // varchar trailing blanks are not kept; '' is one blank; char is padded when read.
+  // varchar trailing blanks are not kept; '' is one blank; NOT NULL char is padded when read,
+  // nullable char is not.
   EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab  "), SqlType::VarChar, Col(SqlType::VarChar, 10))), "ab");
   EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string(""), SqlType::VarChar, Col(SqlType::VarChar, 10))), " ");
-  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab"), SqlType::Char, Col(SqlType::Char, 4))), "ab  ");
+  ColumnInfo fixed = Col(SqlType::Char, 4);
+  fixed.nullable = false;
+  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab"), SqlType::Char, fixed)), "ab  ");
+  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab"), SqlType::Char, Col(SqlType::Char, 4))), "ab");
   EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("x  "), SqlType::Text, Col(SqlType::Text, 0x7FFFFFFF))), "x  ");
   // A value of another type is converted on the way in, and a stored value of another class
   // on the way out.
