@@ -345,6 +345,7 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
     explicit ErrorWatch(ResultSink& to) : to(to) {}
     void Columns(const std::vector<ColumnInfo>& c) override { to.Columns(c); }
     void Row(const std::vector<Value>& v) override { to.Row(v); }
+    void BrowseInfo(const std::vector<BrowseColumn>& o) override { to.BrowseInfo(o); }
     void ComputeFormats(const std::vector<ComputeFormat>& f) override { to.ComputeFormats(f); }
     void ComputeRow(uint16_t id, const std::vector<Value>& v) override { to.ComputeRow(id, v); }
     void RowWithTextPointers(const std::vector<Value>& v, const std::vector<Bytes>& p) override {

@@ -484,6 +484,7 @@ void SessionImpl::RunSelect(const sql::SelectStmt& s, ResultSink& sink) {
   std::optional<ComputeRows> computes;
   if (!s.computes.empty()) computes.emplace(PlanComputes(s, q));
   sink.Columns(q.columns);
+  if (s.forBrowse) sink.BrowseInfo(q.origins);
   if (computes) sink.ComputeFormats(computes->Formats());
   if (options_.fmtonly) {
     Done(sink, 0, 0, true);

@@ -99,6 +99,9 @@ struct TranslatedQuery {
     int colid;
   };
   std::vector<TextSource> textSources;
+  // Per output column: the table and column it reads as they are, or empty for an expression
+  // (what a select for browse describes).
+  std::vector<BrowseColumn> origins;
 };
 
 struct Options {

@@ -43,12 +43,21 @@ struct ComputeFormat {
   std::vector<uint16_t> by;  // select-list columns of the by list, from 1
 };
 
+// Where a result column of a select for browse comes from: its table and its name there, both
+// empty for an expression.
+struct BrowseColumn {
+  std::string table;
+  std::string column;
+};
+
 class ResultSink {
  public:
   virtual ~ResultSink() = default;
   // A result set begins; rows follow.
   virtual void Columns(const std::vector<ColumnInfo>& columns) = 0;
   virtual void Row(const std::vector<Value>& values) = 0;
+  // After Columns, for a select for browse: the tables read and each column's origin.
+  virtual void BrowseInfo(const std::vector<BrowseColumn>& columns) { (void)columns; }
   // A row whose text and image values were read from a table: `pointers` holds each such
   // value's text pointer (empty for the other columns and for NULLs). Sinks that do not send
   // text pointers take the row alone.

@@ -256,6 +256,11 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
                                                           : label));
     ColumnInfo ci = MakeColumnInfo(label, t, nullable);
     ci.identity = identity;
+    BrowseColumn origin;
+    if (src && colid > 0)
+      for (const auto& m : src->columns)
+        if (m.colid == colid) origin = {src->table, m.name};
+    out.origins.push_back(origin);
     if (t.IsLob()) ci.table = table;
     if (pointers && t.IsLob() && src && src->tableId != 0 && colid > 0) {
       out.textSources.push_back({out.columns.size(), src->tableId, colid});

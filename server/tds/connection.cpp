@@ -57,6 +57,13 @@ class ReplySink final : public ResultSink, public TokenOutput {
     WriteFormat(columns);
   }
 
+  void BrowseInfo(const std::vector<BrowseColumn>& origins) override {
+    if (cancelled_ || capture_) return;
+    Before();
+    WriteBrowseInfo(out_, columns_, origins);
+    After();
+  }
+
   void Row(const std::vector<Value>& values) override { RowWithTextPointers(values, {}); }
 
   void RowWithTextPointers(const std::vector<Value>& values, const std::vector<Bytes>& pointers) override {

@@ -414,6 +414,38 @@ void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns) {
   w.PatchU32(at);
 }
 
+void WriteBrowseInfo(ByteWriter& w, const std::vector<ColumnInfo>& columns,
+                     const std::vector<BrowseColumn>& origins) {
+  const size_t count = std::min<size_t>({columns.size(), origins.size(), 255});
+  std::vector<std::string> tables;
+  for (size_t i = 0; i < count; ++i)
+    if (!origins[i].table.empty() &&
+        std::find(tables.begin(), tables.end(), origins[i].table) == tables.end() && tables.size() < 255)
+      tables.push_back(origins[i].table);
+  if (tables.empty()) return;
+  ByteWriter names;
+  for (const auto& t : tables) names.BVarChar(t.substr(0, 255));
+  w.U8(kTokTabName);
+  w.U16(static_cast<uint16_t>(names.Size()));
+  w.Raw(names.Buffer().data(), names.Size());
+
+  constexpr uint8_t kExpression = 0x04, kRenamed = 0x20;
+  ByteWriter info;
+  for (size_t i = 0; i < count; ++i) {
+    const BrowseColumn& o = origins[i];
+    auto at = std::find(tables.begin(), tables.end(), o.table);
+    const bool fromTable = !o.table.empty() && at != tables.end();
+    const bool renamed = fromTable && o.column != columns[i].name;
+    info.U8(static_cast<uint8_t>(i + 1));
+    info.U8(fromTable ? static_cast<uint8_t>(at - tables.begin() + 1) : 0);
+    info.U8(static_cast<uint8_t>((fromTable ? 0 : kExpression) | (renamed ? kRenamed : 0)));
+    if (renamed) info.BVarChar(o.column.substr(0, 255));
+  }
+  w.U8(kTokColInfo);
+  w.U16(static_cast<uint16_t>(info.Size()));
+  w.Raw(info.Buffer().data(), info.Size());
+}
+
 namespace {
 // ROW and ALTROW share the encoding of their values.
 // `pointers`: the text pointers of a row's text and image values, where it has them.

@@ -14,7 +14,7 @@
 namespace sampleserver::tds {
 
 enum ReplyToken : uint8_t {
-  kTokRowFmt2 = 0x61, kTokAltName = 0xA7, kTokAltFmt = 0xA8, kTokAltRow = 0xD3, kTokReturnStatus = 0x79, kTokCurInfoReply = 0x83, kTokOptionCmdReply = 0xA6,
+  kTokRowFmt2 = 0x61, kTokTabName = 0xA4, kTokColInfo = 0xA5, kTokAltName = 0xA7, kTokAltFmt = 0xA8, kTokAltRow = 0xD3, kTokReturnStatus = 0x79, kTokCurInfoReply = 0x83, kTokOptionCmdReply = 0xA6,
   kTokLoginAck = 0xAD, kTokRow = 0xD1, kTokCapability = 0xE2, kTokEnvChange = 0xE3,
   kTokEed = 0xE5, kTokRowFmt = 0xEE, kTokDone = 0xFD, kTokDoneProc = 0xFE, kTokDoneInProc = 0xFF,
 };
@@ -48,6 +48,10 @@ void WriteEed(ByteWriter& w, const ServerMessage& m, std::string_view sqlstate);
 void WriteTypeInfo(ByteWriter& w, const ColumnInfo& column, const WireFormat& format);
 // ROWFMT, or ROWFMT2 when the description does not fit ROWFMT's 16-bit length.
 void WriteRowFormat(ByteWriter& w, const std::vector<ColumnInfo>& columns);
+// A select for browse: TABNAME (the tables read) then COLINFO (each column's table and real
+// name). Nothing when no column comes from a table.
+void WriteBrowseInfo(ByteWriter& w, const std::vector<ColumnInfo>& columns,
+                     const std::vector<BrowseColumn>& origins);
 // One ROW; values beyond the description are ignored, missing ones are NULL, and no value exceeds
 // its column's declared length. `pointers`, when given, holds the text pointers of text and image
 // values (16 bytes; empty where the value has none).
