@@ -743,6 +743,15 @@ void FnRand(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_double(ctx, dist(st.random));
 }
 
+// syb_intrange(x, lo, hi): x when it is an integer within lo..hi, else Msg 3606.
+void FnIntRange(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  if (!IsInteger(argv[0])) return Fail(ctx, 3606);
+  int64_t v = sqlite3_value_int64(argv[0]);
+  if (v < sqlite3_value_int64(argv[1]) || v > sqlite3_value_int64(argv[2])) return Fail(ctx, 3606);
+  sqlite3_result_int64(ctx, v);
+}
+
 void FnDivide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv)) return sqlite3_result_null(ctx);
   if (IsInteger(argv[0]) && IsInteger(argv[1])) {
@@ -841,6 +850,7 @@ const FunctionDef kFunctions[] = {
     {"square", "square", 1, 1, FnMath<Square>},
     {"rand", "rand", 0, 1, FnRand, false},
     {"divide", "syb_divide", 2, 2, FnDivide},
+    {"intrange", "syb_intrange", 3, 3, FnIntRange},
     {"modulo", "syb_modulo", 2, 2, FnModulo},
 };
 
@@ -891,7 +901,7 @@ bool IsBuiltin(std::string_view name, std::string* sqliteName) {
   for (const FunctionDef& f : kFunctions) {
     // divide/modulo/format are helpers for the executor, not Transact-SQL functions.
     if (std::strcmp(f.sybase, "divide") == 0 || std::strcmp(f.sybase, "modulo") == 0 ||
-        std::strcmp(f.sybase, "format") == 0)
+        std::strcmp(f.sybase, "format") == 0 || std::strcmp(f.sybase, "intrange") == 0)
       continue;
     if (EqualsNoCase(name, f.sybase)) {
       if (sqliteName) *sqliteName = f.sqlite;

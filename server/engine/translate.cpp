@@ -31,9 +31,13 @@ int Rank(SqlType t) {
     case SqlType::Numeric: return 89;
     case SqlType::Money: return 80;
     case SqlType::SmallMoney: return 79;
+    // Each signed integer ranks above its unsigned counterpart of the same width.
     case SqlType::BigInt: return 70;
+    case SqlType::UnsignedBigInt: return 65;
     case SqlType::Int: return 60;
+    case SqlType::UnsignedInt: return 55;
     case SqlType::SmallInt: return 50;
+    case SqlType::UnsignedSmallInt: return 45;
     case SqlType::TinyInt: return 40;
     case SqlType::Bit: return 30;
     default: return 0;
@@ -92,9 +96,22 @@ void AlignNumbers(const std::vector<Typed*>& items) {
 TypeDesc AsExactType(const TypeDesc& t) {
   if (t.type == SqlType::Money) return *BuiltinType("numeric", 19, 4);
   if (t.type == SqlType::SmallMoney) return *BuiltinType("numeric", 10, 4);
-  int digits = t.type == SqlType::BigInt ? 19 : t.type == SqlType::Int ? 10
-               : t.type == SqlType::SmallInt ? 5 : t.type == SqlType::TinyInt ? 3 : 1;
+  int digits = t.type == SqlType::BigInt || t.type == SqlType::UnsignedBigInt ? 19
+               : t.type == SqlType::Int || t.type == SqlType::UnsignedInt ? 10
+               : t.type == SqlType::SmallInt || t.type == SqlType::UnsignedSmallInt ? 5
+               : t.type == SqlType::TinyInt ? 3 : 1;
   return *BuiltinType("numeric", digits, 0);
+}
+
+// Integer arithmetic whose result type is bigint or unsigned fails with 3606 when the result
+// leaves the type's range (SQLite itself turns an int64 overflow into a float).
+std::string RangeChecked(const std::string& sql, const TypeDesc& t) {
+  switch (t.type) {
+    case SqlType::BigInt: return "syb_intrange(" + sql + ", -9223372036854775808, 9223372036854775807)";
+    case SqlType::UnsignedBigInt: return "syb_intrange(" + sql + ", 0, 9223372036854775807)";
+    case SqlType::UnsignedInt: return "syb_intrange(" + sql + ", 0, 4294967295)";
+    default: return sql;
+  }
 }
 
 // 0: not a number in a form of its own; 1: integer storage; 2: float; 3: the exact form.
@@ -127,7 +144,8 @@ TypeDesc Promote(const TypeDesc& a, const TypeDesc& b) {
   if (a.IsExactNumeric() && widens(b)) return Promote(a, AsExactType(b));
   if (b.IsExactNumeric() && widens(a)) return Promote(AsExactType(a), b);
   TypeDesc r = Rank(a.type) >= Rank(b.type) ? a : b;
-  if (r.type == SqlType::Bit || r.type == SqlType::TinyInt || r.type == SqlType::SmallInt)
+  if (r.type == SqlType::Bit || r.type == SqlType::TinyInt || r.type == SqlType::SmallInt ||
+      r.type == SqlType::UnsignedSmallInt)
     return IntType();  // arithmetic on small integers gives int
   return r;
 }
@@ -482,6 +500,7 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
               Code(t.type) + ")";
     } else {
       t.sql = "(" + FloatSql(l) + " " + sqlOp + " " + FloatSql(r) + ")";
+      t.sql = RangeChecked(t.sql, t.type);
     }
     return t;
   };
@@ -735,8 +754,10 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   }
   if (n == "dateadd") {
     t.sql = argList("dateadd");
-    t.type = args.size() > 2 && args[2].type.type == SqlType::SmallDateTime
-                 ? args[2].type : Builtin("datetime");
+    // A smalldatetime, date or time stays of its type; anything else becomes datetime.
+    bool keeps = args.size() > 2 && args[2].type.IsDateTime() &&
+                 args[2].type.type != SqlType::DateTime && !args[2].isStringLiteral;
+    t.type = keeps ? args[2].type : Builtin("datetime");
     return t;
   }
   std::string sqliteName = n;
@@ -1096,7 +1117,8 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
     return convert();
   }
   if (to.type == SqlType::Text) return from.IsString() ? v.sql : convert();
-  if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit) return v.sql;
+  if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit && !IsUnsignedType(to.type))
+    return v.sql;
   if ((to.type == SqlType::Float || to.type == SqlType::Real) &&
       (from.IsInteger() || from.type == SqlType::Float || from.type == SqlType::Real ||
        from.IsExactNumeric()))

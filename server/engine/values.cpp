@@ -86,6 +86,9 @@ Range IntegerRange(SqlType t) {
     case SqlType::TinyInt: return {0, 255};
     case SqlType::SmallInt: return {-32768, 32767};
     case SqlType::Int: return {INT32_MIN, INT32_MAX};
+    case SqlType::UnsignedSmallInt: return {0, 65535};
+    case SqlType::UnsignedInt: return {0, 4294967295LL};
+    case SqlType::UnsignedBigInt: return {0, INT64_MAX};
     case SqlType::Bit: return {INT64_MIN, INT64_MAX};
     default: return {INT64_MIN, INT64_MAX};
   }
@@ -210,12 +213,16 @@ Value ToInteger(const Value& v, SqlType from, SqlType to, bool implicit) {
     out = *r;
   } else if (auto b = std::get_if<Bytes>(&v)) {
     // Big-endian bytes, the rightmost ones when there are more than the type holds.
-    size_t width = to == SqlType::TinyInt ? 1 : to == SqlType::SmallInt ? 2 : to == SqlType::BigInt ? 8 : 4;
+    size_t width = to == SqlType::TinyInt                                         ? 1
+                   : to == SqlType::SmallInt || to == SqlType::UnsignedSmallInt     ? 2
+                   : to == SqlType::BigInt || to == SqlType::UnsignedBigInt         ? 8
+                                                                                    : 4;
     size_t start = b->size() > width ? b->size() - width : 0;
     uint64_t u = 0;
     for (size_t i = start; i < b->size(); ++i) u = (u << 8) | (*b)[i];
     size_t used = b->size() - start;
-    if (used > 0 && used < 8 && to != SqlType::TinyInt && ((*b)[start] & 0x80) && used == width) {
+    if (used > 0 && used < 8 && to != SqlType::TinyInt && !IsUnsignedType(to) &&
+        ((*b)[start] & 0x80) && used == width) {
       u |= ~0ULL << (used * 8);  // sign-extend a full-width negative pattern
     }
     out = static_cast<int64_t>(u);
@@ -333,6 +340,8 @@ Value ToDateTime(const Value& v, SqlType from, SqlType to, const ConvertOptions&
     dt = RoundToSmallDateTime(dt);
     if (!InSmallDateTimeRange(dt)) ThrowOverflow(v, from, to, o.implicit);
   }
+  if (to == SqlType::Date) dt.ticks = 0;
+  if (to == SqlType::Time) dt.days = 0;
   return dt;
 }
 
@@ -355,9 +364,11 @@ Value ToBinary(const Value& v, SqlType from, const TypeSpec& to, bool implicit) 
     b.assign(s->begin(), s->end());
   } else if (auto i = std::get_if<int64_t>(&v)) {
     size_t width = from == SqlType::TinyInt || from == SqlType::Bit ? 1
-                   : from == SqlType::SmallInt                      ? 2
-                   : from == SqlType::BigInt || *i > INT32_MAX || *i < INT32_MIN ? 8
-                                                                    : 4;
+                   : from == SqlType::SmallInt || from == SqlType::UnsignedSmallInt ? 2
+                   : from == SqlType::UnsignedInt ? 4
+                   : from == SqlType::BigInt || from == SqlType::UnsignedBigInt ||
+                           *i > INT32_MAX || *i < INT32_MIN ? 8
+                                                            : 4;
     for (size_t k = width; k-- > 0;) b.push_back(static_cast<uint8_t>(static_cast<uint64_t>(*i) >> (8 * k)));
   } else {
     (void)implicit;
@@ -391,6 +402,11 @@ TypeSpec MakeType(SqlType type, std::optional<int32_t> length, std::optional<uin
     case SqlType::SmallInt: t.length = 2; break;
     case SqlType::Int: t.length = 4; break;
     case SqlType::BigInt: t.length = 8; break;
+    case SqlType::UnsignedSmallInt: t.length = 2; break;
+    case SqlType::UnsignedInt: t.length = 4; break;
+    case SqlType::UnsignedBigInt: t.length = 8; break;
+    case SqlType::Date:
+    case SqlType::Time: t.length = 4; break;
     case SqlType::Bit: t.length = 1; break;
     case SqlType::Float: t.length = 8; break;
     case SqlType::Real: t.length = 4; break;
@@ -434,6 +450,12 @@ std::optional<SqlType> ParseTypeName(std::string_view name) {
       {"text", SqlType::Text},           {"binary", SqlType::Binary},
       {"varbinary", SqlType::VarBinary}, {"timestamp", SqlType::VarBinary},
       {"image", SqlType::Image},
+      {"unsigned smallint", SqlType::UnsignedSmallInt}, {"usmallint", SqlType::UnsignedSmallInt},
+      {"unsigned int", SqlType::UnsignedInt}, {"unsigned integer", SqlType::UnsignedInt},
+      {"uint", SqlType::UnsignedInt},    {"unsigned bigint", SqlType::UnsignedBigInt},
+      {"ubigint", SqlType::UnsignedBigInt}, {"date", SqlType::Date},
+      {"time", SqlType::Time},           {"unichar", SqlType::Char},
+      {"univarchar", SqlType::VarChar},  {"unitext", SqlType::Text},
   };
   std::string n = Lower(Trim(name));
   // Collapse inner runs of blanks ("double   precision").
@@ -471,6 +493,11 @@ std::string TypeName(SqlType type) {
     case SqlType::Binary: return "binary";
     case SqlType::VarBinary: return "varbinary";
     case SqlType::Image: return "image";
+    case SqlType::UnsignedSmallInt: return "unsigned smallint";
+    case SqlType::UnsignedInt: return "unsigned int";
+    case SqlType::UnsignedBigInt: return "unsigned bigint";
+    case SqlType::Date: return "date";
+    case SqlType::Time: return "time";
   }
   return "int";
 }
@@ -502,6 +529,11 @@ int32_t UserTypeOf(SqlType type) {
     case SqlType::Real: return 23;
     case SqlType::Decimal: return 26;
     case SqlType::BigInt: return 43;
+    case SqlType::UnsignedSmallInt: return 44;
+    case SqlType::UnsignedInt: return 45;
+    case SqlType::UnsignedBigInt: return 46;
+    case SqlType::Date: return 37;
+    case SqlType::Time: return 38;
   }
   return 0;
 }
@@ -512,11 +544,18 @@ bool IsBinaryType(SqlType t) {
 }
 bool IsIntegerType(SqlType t) {
   return t == SqlType::TinyInt || t == SqlType::SmallInt || t == SqlType::Int ||
-         t == SqlType::BigInt || t == SqlType::Bit;
+         t == SqlType::BigInt || t == SqlType::Bit || IsUnsignedType(t);
+}
+bool IsUnsignedType(SqlType t) {
+  return t == SqlType::UnsignedSmallInt || t == SqlType::UnsignedInt ||
+         t == SqlType::UnsignedBigInt;
 }
 bool IsExactNumericType(SqlType t) { return t == SqlType::Numeric || t == SqlType::Decimal; }
 bool IsMoneyType(SqlType t) { return t == SqlType::Money || t == SqlType::SmallMoney; }
-bool IsDateTimeType(SqlType t) { return t == SqlType::DateTime || t == SqlType::SmallDateTime; }
+bool IsDateTimeType(SqlType t) {
+  return t == SqlType::DateTime || t == SqlType::SmallDateTime || t == SqlType::Date ||
+         t == SqlType::Time;
+}
 bool IsApproxType(SqlType t) { return t == SqlType::Float || t == SqlType::Real; }
 bool IsNumericFamily(SqlType t) {
   return IsIntegerType(t) || IsExactNumericType(t) || IsApproxType(t) || IsMoneyType(t);
@@ -584,7 +623,17 @@ std::string FormatValue(const Value& in, SqlType type, int style, uint8_t scale)
   if (auto d = std::get_if<double>(&v)) return FormatFloat(*d, type == SqlType::Real);
   if (auto n = std::get_if<NumericValue>(&v)) return FormatNumeric(*n);
   if (auto m = std::get_if<MoneyValue>(&v)) return FormatMoney(*m, style < 0 ? 0 : style);
-  if (auto dt = std::get_if<DateTimeValue>(&v)) return FormatDateTime(*dt, style < 0 ? 0 : style);
+  if (auto dt = std::get_if<DateTimeValue>(&v)) {
+    // A date or a time alone shows its own half of the default form ("Dec  9 2026",
+    // "4:32PM"); explicit styles show the whole value as datetime does.
+    if ((type == SqlType::Date || type == SqlType::Time) && (style <= 0 || style == 100)) {
+      std::string full = FormatDateTime(*dt, 0);  // "Mon dd yyyy hh:mmAM"
+      if (type == SqlType::Date) return full.substr(0, 11);
+      size_t first = full.find_first_not_of(' ', 11);
+      return first == std::string::npos ? std::string() : full.substr(first);
+    }
+    return FormatDateTime(*dt, style < 0 ? 0 : style);
+  }
   if (auto s = std::get_if<std::string>(&v)) return *s;
   if (auto b = std::get_if<Bytes>(&v)) return std::string(b->begin(), b->end());
   return std::string();
@@ -851,9 +900,13 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
         break;
       case SqlType::DateTime:
       case SqlType::SmallDateTime:
+      case SqlType::Date:
+      case SqlType::Time:
         if (auto s = std::get_if<std::string>(&raw)) {
           auto dt = DateTimeFromStorage(*s);
           if (!dt) return std::monostate{};
+          if (column.type == SqlType::Date) dt->ticks = 0;
+          if (column.type == SqlType::Time) dt->days = 0;
           return column.type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt;
         }
         break;
@@ -861,9 +914,15 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       case SqlType::VarChar:
       case SqlType::Text:
         if (auto s = std::get_if<std::string>(&raw)) {
+          // unichar(n) holds n characters; char(n) n bytes.
+          size_t have = s->size();
+          if (column.usertype == 34)
+            have = static_cast<size_t>(std::count_if(s->begin(), s->end(), [](char ch) {
+              return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+            }));
           if (column.type == SqlType::Char && column.length > 0 && column.length <= 65536 &&
-              s->size() < static_cast<size_t>(column.length))
-            s->append(static_cast<size_t>(column.length) - s->size(), ' ');
+              have < static_cast<size_t>(column.length))
+            s->append(static_cast<size_t>(column.length) - have, ' ');
           return raw;
         }
         if (auto b = std::get_if<Bytes>(&raw)) return std::string(b->begin(), b->end());
@@ -927,7 +986,9 @@ Stored ToStored(const Value& in, SqlType type) {
     case SqlType::Money:
     case SqlType::SmallMoney: matches = std::holds_alternative<MoneyValue>(v); break;
     case SqlType::DateTime:
-    case SqlType::SmallDateTime: matches = std::holds_alternative<DateTimeValue>(v); break;
+    case SqlType::SmallDateTime:
+    case SqlType::Date:
+    case SqlType::Time: matches = std::holds_alternative<DateTimeValue>(v); break;
     case SqlType::Char:
     case SqlType::VarChar:
     case SqlType::Text: matches = std::holds_alternative<std::string>(v); break;
@@ -958,7 +1019,10 @@ Stored ToStored(const Value& in, SqlType type) {
     s.blob = exact::Encode(exact::FromMoney(*m));
   } else if (auto dt = std::get_if<DateTimeValue>(&v)) {
     s.kind = Stored::TextK;
-    s.text = DateTimeToStorage(type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt);
+    DateTimeValue d = type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt;
+    if (type == SqlType::Date) d.ticks = 0;
+    if (type == SqlType::Time) d.days = 0;
+    s.text = DateTimeToStorage(d);
   } else if (auto str = std::get_if<std::string>(&v)) {
     s.kind = Stored::TextK;
     s.text = *str;

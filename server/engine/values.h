@@ -1,10 +1,12 @@
 // Conversions of Values between Sybase datatypes, with Sybase's formats, rounding and errors,
 // and the mapping between Values and their SQLite storage representation:
-//   tinyint/smallint/int/bigint/bit  INTEGER
+//   tinyint/smallint/int/bigint/bit  INTEGER (unsigned smallint/int/bigint too; unsigned
+//                                    bigint holds 0 .. 2^63-1, the values SQLite's integers carry)
 //   float/real                       REAL
 //   numeric/decimal/money/smallmoney BLOB in the exact, order-preserving form of exact.h
 //                                    (numeric shown with its column's scale, money with 4)
-//   datetime/smalldatetime           TEXT "YYYY-MM-DD HH:MM:SS.mmm"
+//   datetime/smalldatetime/date/time TEXT "YYYY-MM-DD HH:MM:SS.mmm" (a date at midnight, a
+//                                    time on 1900-01-01: they compare with datetimes as Sybase does)
 //   char/varchar/text                TEXT (UTF-8)
 //   binary/varbinary/image           BLOB
 #pragma once
@@ -54,7 +56,8 @@ std::string TypeNameUpper(SqlType type);
 int32_t UserTypeOf(SqlType type);
 bool IsCharType(SqlType type);      // char, varchar, text
 bool IsBinaryType(SqlType type);    // binary, varbinary, image
-bool IsIntegerType(SqlType type);   // tinyint, smallint, int, bigint, bit
+bool IsIntegerType(SqlType type);   // tinyint, smallint, int, bigint, bit, the unsigned ones
+bool IsUnsignedType(SqlType type);  // unsigned smallint, int, bigint
 bool IsExactNumericType(SqlType type);  // numeric, decimal
 bool IsMoneyType(SqlType type);
 bool IsDateTimeType(SqlType type);

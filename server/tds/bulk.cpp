@@ -105,10 +105,65 @@ NumericValue Numeric(const ColumnInfo& c, const uint8_t* p, size_t len) {
   return n;
 }
 
-Value Text(SqlType type, const uint8_t* p, size_t len) {
-  if (type == SqlType::Binary || type == SqlType::VarBinary || type == SqlType::Image)
+// UTF-16LE, as unichar and univarchar columns arrive, to UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8FromUtf16le(const uint8_t* p, size_t len) {
+  std::string out;
+  auto put = [&](uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  };
+  for (size_t i = 0; i + 1 < len; i += 2) {
+    uint32_t u = static_cast<uint32_t>(p[i] | p[i + 1] << 8);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < len) {
+      uint32_t lo = static_cast<uint32_t>(p[i + 2] | p[i + 3] << 8);
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        put(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    put(u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
+  }
+  return out;
+}
+
+Value Text(const ColumnInfo& c, const uint8_t* p, size_t len) {
+  if (c.type == SqlType::Binary || c.type == SqlType::VarBinary || c.type == SqlType::Image)
     return Bytes(p, p + len);
+  if (c.usertype == 34 || c.usertype == 35) return Utf8FromUtf16le(p, len);
   return std::string(reinterpret_cast<const char*>(p), len);
+}
+
+int64_t Unsigned(const uint8_t* p, size_t n) {
+  uint64_t v = LE(p, n);
+  if (v > static_cast<uint64_t>(INT64_MAX))
+    throw ProtocolError("unsigned bigint value beyond 9223372036854775807");
+  return static_cast<int64_t>(v);
+}
+
+DateTimeValue Date4(const uint8_t* p) {
+  DateTimeValue d{static_cast<int32_t>(LE(p, 4)), 0};
+  if (d.days < kMinDays || d.days > kMaxDays) throw ProtocolError("date value out of range");
+  return d;
+}
+
+DateTimeValue Time4(const uint8_t* p) {
+  DateTimeValue d{0, static_cast<uint32_t>(LE(p, 4))};
+  if (d.ticks >= kTicksPerDay) throw ProtocolError("time value out of range");
+  return d;
 }
 
 }  // namespace
@@ -158,7 +213,12 @@ Value BulkRowDecoder::Fixed(const ColumnInfo& c, const Column& col, const uint8_
     case SqlType::SmallDateTime: return DateTime4(p);
     case SqlType::Numeric:
     case SqlType::Decimal: return Numeric(c, p, col.format.size);
-    default: return Text(c.type, p, col.format.size);
+    case SqlType::UnsignedSmallInt:
+    case SqlType::UnsignedInt:
+    case SqlType::UnsignedBigInt: return Unsigned(p, col.format.size);
+    case SqlType::Date: return Date4(p);
+    case SqlType::Time: return Time4(p);
+    default: return Text(c, p, col.format.size);
   }
 }
 
@@ -191,7 +251,18 @@ Value BulkRowDecoder::Variable(const ColumnInfo& c, const uint8_t* p, size_t len
       return len == 8 ? DateTime8(p) : DateTime4(p);
     case SqlType::Numeric:
     case SqlType::Decimal: return Numeric(c, p, len);
-    default: return Text(c.type, p, len);
+    case SqlType::UnsignedSmallInt:
+    case SqlType::UnsignedInt:
+    case SqlType::UnsignedBigInt:
+      need({1, 2, 4, 8});
+      return Unsigned(p, len);
+    case SqlType::Date:
+      need({4});
+      return Date4(p);
+    case SqlType::Time:
+      need({4});
+      return Time4(p);
+    default: return Text(c, p, len);
   }
 }
 
@@ -279,7 +350,7 @@ size_t BulkRowDecoder::Decode(const uint8_t* data, size_t size, std::vector<Valu
         row[i] = std::monostate{};
       } else {
         if (len != 16) throw ProtocolError("bad text pointer placeholder");
-        row[i] = Text(c.type, data + tr.at, tr.len);
+        row[i] = Text(c, data + tr.at, tr.len);
       }
       continue;
     }

@@ -1,0 +1,141 @@
+// date, time, unsigned integers, bigint and the unicode character types through the engine:
+// declarations, conversions, arithmetic limits, storage order and catalog rows.
+#include "test_engine_support.h"
+
+namespace sampleserver::testing {
+namespace {
+
+class DatatypesTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    s = Login();
+    ASSERT_TRUE(s);
+    Run(*s, "use tempdb");
+  }
+  std::unique_ptr<Session> s;
+};
+
+TEST_F(DatatypesTest, ConvertsToAndFromText) {
+  struct Case {
+    const char* sql;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"select convert(varchar(30), convert(date, '2026-12-09 10:11'))", "Dec  9 2026"},
+      {"select convert(varchar(30), convert(date, 'Jan 1 1999'), 112)", "19990101"},
+      {"select convert(varchar(30), convert(time, '16:32:53.490'))", "4:32PM"},
+      {"select convert(varchar(30), convert(time, '16:32:53.490'), 20)", "16:32:53:490"},
+      {"select convert(varchar(30), convert(time, 'Dec 9 2026 00:05'), 108)", "00:05:00"},
+      {"select convert(varchar(30), convert(datetime, convert(date, '20261209')))", "Dec  9 2026 12:00AM"},
+      {"select convert(varchar(30), convert(datetime, convert(time, '10:11')))", "Jan  1 1900 10:11AM"},
+      {"select convert(varchar(30), convert(unsigned smallint, '65535'))", "65535"},
+      {"select convert(varchar(30), convert(unsigned int, 4294967295.0))", "4294967295"},
+      {"select convert(varchar(30), convert(unsigned bigint, '9223372036854775807'))", "9223372036854775807"},
+      {"select convert(varchar(30), convert(bigint, '-9223372036854775808'))", "-9223372036854775808"},
+      {"select convert(varchar(30), convert(unsigned int, 4000000000) + convert(unsigned int, 1))", "4000000001"},
+      {"select convert(varchar(30), convert(bigint, 4000000000) * 1000)", "4000000000000"},
+      {"select convert(varchar(30), convert(unichar(3), 'ab'))", "ab "},
+      {"select convert(varchar(30), convert(univarchar(10), 'h\xc3\xa9llo'))", "h\xc3\xa9llo"},
+      {"select datepart(dd, convert(date, '2026-12-09'))", "9"},
+      {"select datepart(hh, convert(time, '16:32'))", "16"},
+      {"select datename(mm, convert(date, '2026-12-09'))", "December"},
+      {"select datediff(dd, convert(date, '2026-11-30'), convert(date, '2026-12-09'))", "9"},
+      {"select datediff(mi, convert(time, '10:00'), convert(time, '12:30'))", "150"},
+      {"select convert(varchar(30), dateadd(dd, 1, convert(date, '2026-12-31')))", "Jan  1 2027"},
+      {"select convert(varchar(30), dateadd(mi, 90, convert(time, '11:00')))", "12:30PM"},
+      {"select datepart(hh, convert(date, getdate())) + datepart(mi, convert(date, getdate()))", "0"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ScalarText(*s, c.sql), c.text) << c.sql;
+}
+
+TEST_F(DatatypesTest, OutOfRangeValuesRaiseSybaseErrors) {
+  struct Case {
+    const char* sql;
+    int number;
+  };
+  const Case cases[] = {
+      {"select convert(unsigned smallint, 65536)", 247},
+      {"select convert(unsigned int, -1)", 247},
+      {"select convert(unsigned bigint, '-5')", 247},
+      {"select convert(unsigned bigint, '18446744073709551615')", 247},
+      {"select convert(bigint, '9223372036854775808')", 247},
+      {"select convert(unsigned int, 4294967295) + convert(unsigned int, 1)", 3606},
+      {"select convert(unsigned int, 1) - convert(unsigned int, 2)", 3606},
+      {"select convert(bigint, 9223372036854775807) + 1", 3606},
+      {"select convert(bigint, 4611686018427387904) * 2", 3606},
+      {"select convert(date, 'not a date')", 249},
+      {"select convert(time, 12)", 529},
+  };
+  for (const auto& c : cases) {
+    RecordingSink sink = Run(*s, c.sql);
+    EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{c.number}) << c.sql;
+  }
+}
+
+TEST_F(DatatypesTest, ColumnsStoreCompareAndSort) {
+  Run(*s, "create table dt_store (d date, t time null, us unsigned smallint, ui unsigned int null, "
+          "ub unsigned bigint, bi bigint, uc unichar(4), uv univarchar(10) null)");
+  const char* rows[] = {
+      "insert dt_store values ('2026-12-09', '23:59:59.997', 65535, 4294967295, 9223372036854775807, "
+      "-9223372036854775808, 'z', 'zeta')",
+      "insert dt_store values ('Jan 2 1900', '00:00', 0, null, 0, 9223372036854775807, 'a', null)",
+      "insert dt_store values ('1999-12-31', '12:00PM', 300, 3000000000, 5000000000, 0, '\xc3\xa9', "
+      "'\xc3\xa9t\xc3\xa9')",
+  };
+  for (const char* r : rows) EXPECT_TRUE(Run(*s, r).ErrorNumbers().empty()) << r;
+  RecordingSink sink = Run(*s, "select us, ui, ub, bi, uc, uv from dt_store order by d");
+  ASSERT_EQ(sink.sets.size(), 1u);
+  std::vector<std::string> got;
+  for (const auto& row : sink.sets[0].rows) {
+    std::string line;
+    for (const auto& v : row) line += Text(v) + "|";
+    got.push_back(line);
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "0|NULL|0|9223372036854775807|a   |NULL|",
+                     "300|3000000000|5000000000|0|\xc3\xa9   |\xc3\xa9t\xc3\xa9|",
+                     "65535|4294967295|9223372036854775807|-9223372036854775808|z   |zeta|"}));
+  EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), d) from dt_store where t = (select max(t) from dt_store)"),
+            "Dec  9 2026");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where t > '11:59' and d < '2000-01-01'"), "1");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where ui > 3000000000"), "1");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where d = convert(datetime, 'Dec 9 2026')"), "1");
+  EXPECT_EQ(ScalarText(*s, "select max(ub) from dt_store"), "9223372036854775807");
+  // Values out of the column's range are refused with the conversion error.
+  EXPECT_EQ(Run(*s, "insert dt_store values ('2026-12-09', null, 65536, 1, 1, 1, 'a', 'b')").ErrorNumbers(),
+            std::vector<int>{247});
+  EXPECT_EQ(Run(*s, "update dt_store set ui = -1").ErrorNumbers(), std::vector<int>{247});
+  Run(*s, "drop table dt_store");
+}
+
+TEST_F(DatatypesTest, CatalogDescribesTheNewTypes) {
+  Run(*s, "create table dt_cat (d date, t time null, us unsigned smallint, ui unsigned int null, "
+          "ub unsigned bigint, bi bigint, uc unichar(4), uv univarchar(10) null, ut unitext null)");
+  RecordingSink sink = Run(*s,
+      "select c.name, c.type, c.length, c.usertype, t.name from syscolumns c, systypes t "
+      "where c.id = object_id('dt_cat') and t.usertype = c.usertype order by c.colid");
+  ASSERT_EQ(sink.sets.size(), 1u);
+  std::vector<std::string> got;
+  for (const auto& row : sink.sets[0].rows) {
+    std::string line;
+    for (const auto& v : row) line += Text(v) + " ";
+    got.push_back(line);
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "d 49 4 37 date ", "t 147 4 38 time ", "us 65 2 44 usmallint ",
+                     "ui 68 4 45 uint ", "ub 67 8 46 ubigint ", "bi 191 8 43 bigint ",
+                     "uc 135 8 34 unichar ", "uv 155 20 35 univarchar ", "ut 174 16 36 unitext "}));
+  // Columns read back from the catalog keep their types.
+  sink = Run(*s, "select d, t, us, ui, ub, uc from dt_cat");
+  ASSERT_EQ(sink.sets.size(), 1u);
+  std::vector<SqlType> types;
+  for (const auto& c : sink.sets[0].columns) types.push_back(c.type);
+  EXPECT_EQ(types, (std::vector<SqlType>{SqlType::Date, SqlType::Time, SqlType::UnsignedSmallInt,
+                                         SqlType::UnsignedInt, SqlType::UnsignedBigInt,
+                                         SqlType::Char}));
+  EXPECT_EQ(sink.sets[0].columns[5].usertype, 34);
+  Run(*s, "drop table dt_cat");
+}
+
+}  // namespace
+}  // namespace sampleserver::testing
