@@ -475,6 +475,19 @@ std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,
     m.domain = c.Int(9);
     t.columns.push_back(std::move(m));
   }
+  // Computed columns are SQLite's generated columns: hidden 2 (virtual) or 3 (stored).
+  if (t.type == "U") {
+    Statement g(db, "PRAGMA " + QuoteId(schema) + ".table_xinfo(" + QuoteId(t.name) + ")");
+    while (g.Step()) {
+      int64_t hidden = g.Int(6);
+      if (hidden != 2 && hidden != 3) continue;
+      for (auto& m : t.columns) {
+        if (m.name != g.Text(1)) continue;
+        m.computed = true;
+        m.materialized = hidden == 3;
+      }
+    }
+  }
   Statement x(db, "SELECT name, indid, status, status2 FROM " + Q(schema, "sysindexes") +
                       " WHERE id = ? AND indid BETWEEN 1 AND 254 ORDER BY indid");
   x.Bind(1, t.id);

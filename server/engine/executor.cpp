@@ -511,6 +511,11 @@ catalog::TableMeta SessionImpl::MakeTable(const sql::ObjectName& name,
       continue;
     }
     sql += QuoteId(c.name) + " " + StorageDecl(c.type);
+    if (c.computed) {
+      sql += " GENERATED ALWAYS AS (" + c.computedSql + ")" +
+             (c.materialized ? " STORED" : " VIRTUAL");
+      continue;
+    }
     if (!c.nullable) sql += " NOT NULL";
   }
   for (const auto& ck : checks) sql += ", " + ck;
@@ -671,12 +676,13 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   std::vector<const catalog::ColumnMeta*> cols;
   if (s.columns.empty()) {
     for (const auto& c : t.columns)
-      if (!c.identity || idInsert) cols.push_back(&c);
+      if ((!c.identity || idInsert) && !c.computed) cols.push_back(&c);
   } else {
     for (const auto& n : s.columns) {
       const auto* c = t.Find(n);
       if (!c) Fail(207, {n});
       if (c->identity && !idInsert) Fail(584, {t.name});
+      if (c->computed) Fail(271, {c->name});
       cols.push_back(c);
     }
   }
@@ -691,7 +697,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   std::string list;
   std::vector<std::string> extraCols, extraVals;
   for (const auto& c : t.columns) {
-    if (std::find(cols.begin(), cols.end(), &c) != cols.end() || c.identity) continue;
+    if (std::find(cols.begin(), cols.end(), &c) != cols.end() || c.identity || c.computed) continue;
     if (IsTimestamp(c)) {
       extraCols.push_back(QuoteId(c.name));
       extraVals.push_back(kNextTimestamp);
@@ -812,6 +818,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
     const auto* c = t.Find(set.column);
     if (!c) Fail(207, {set.column});
     if (c->identity) Fail(4404, {c->name});
+    if (c->computed) Fail(271, {c->name});
     Typed v = tr.Expr(*set.value, &scope);
     if (v.isNull && !c->nullable) FailNull(*set.value, c->name, t.name);
     if (c->domain != 0 && (set.value->kind == sql::ExprKind::Literal ||
@@ -901,6 +908,13 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
   for (const auto& cd : s.columns) {
     catalog::ColumnMeta m;
     m.name = cd.name;
+    if (cd.computed) {
+      m.computed = true;
+      m.materialized = cd.materialized;
+      m.nullable = true;
+      cols.push_back(std::move(m));
+      continue;
+    }
     bool allowNulls = false;
     auto ty = ResolveType(cd.type, &allowNulls);
     if (!ty) Fail(2715, {cd.type.name});
@@ -921,8 +935,17 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
   Scope scope;
   Source src;
   src.name = src.table = s.table.object;
-  src.columns = cols;
+  for (const auto& c : cols)
+    if (!c.computed) src.columns.push_back(c);
   scope.sources.push_back(src);
+  // A computed column is described as its expression's type, over the table's other columns.
+  for (size_t i = 0; i < cols.size(); ++i) {
+    if (!cols[i].computed) continue;
+    Typed v = tr.Expr(*s.columns[i].computed, &scope);
+    cols[i].type = v.isNull ? IntType() : v.type;
+    cols[i].computedSql = v.isNull ? "NULL" : tr.Coerce(v, cols[i].type);
+  }
+  scope.sources[0].columns = cols;
   std::vector<std::string> checks;
   std::vector<std::pair<std::string, std::string>> checkTexts;  // name, text
   int ckn = 0;

@@ -462,6 +462,10 @@ struct ColumnDef {
   ExprPtr defaultValue;
   std::string defaultText;  // the default's source text as written
   std::vector<Constraint> constraints;
+  // A computed column (`c as a + b [materialized]`): no declared type, the expression's.
+  ExprPtr computed;
+  std::string computedText;
+  bool materialized = false;
 };
 
 struct CreateTableStmt : Stmt {

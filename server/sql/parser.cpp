@@ -928,6 +928,18 @@ class Parser {
     ColumnDef c;
     c.line = Peek().line;
     c.name = Name();
+    if (AcceptWord("as") || AcceptWord("compute")) {
+      std::size_t begin = Peek().begin;
+      c.computed = Expression();
+      c.computedText = TextFrom(begin);
+      if (AcceptWord("materialized")) {
+        c.materialized = true;
+      } else if (AtWord("not") && AtWord("materialized", 1)) {
+        Advance();
+        Advance();
+      }
+      return c;
+    }
     c.type = Type();
     for (;;) {
       if (AcceptWord("default")) {

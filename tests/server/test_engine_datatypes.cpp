@@ -139,3 +139,43 @@ TEST_F(DatatypesTest, CatalogDescribesTheNewTypes) {
 
 }  // namespace
 }  // namespace sampleserver::testing
+
+namespace sampleserver::testing {
+namespace {
+
+class ComputedColumnTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    s = Login();
+    ASSERT_TRUE(s);
+    Run(*s, "use tempdb");
+  }
+  std::unique_ptr<Session> s;
+};
+
+// Computed columns follow their base columns, refuse values of their own and are described as
+// their expression's type, in permanent and #temp tables alike.
+TEST_F(ComputedColumnTest, FollowsBaseColumnsAndRefusesValues) {
+  for (const char* table : {"cc_t", "#cc_t"}) {
+    std::string t = table;
+    ASSERT_TRUE(Run(*s, "create table " + t + " (a int, b int null, c as a + b, "
+                        "d compute convert(varchar(20), a) + 'x' materialized)").ErrorNumbers().empty());
+    EXPECT_TRUE(Run(*s, "insert " + t + " values (1, 2)").ErrorNumbers().empty()) << t;
+    EXPECT_TRUE(Run(*s, "insert " + t + " (a) values (10)").ErrorNumbers().empty()) << t;
+    Run(*s, "update " + t + " set b = 5 where a = 1");
+    RecordingSink sink = Run(*s, "select a, c, d from " + t + " order by a");
+    ASSERT_EQ(sink.sets.size(), 1u) << t;
+    ASSERT_EQ(sink.sets[0].rows.size(), 2u) << t;
+    EXPECT_EQ(Text(sink.sets[0].rows[0][1]) + " " + Text(sink.sets[0].rows[0][2]), "6 1x") << t;
+    EXPECT_EQ(Text(sink.sets[0].rows[1][1]) + " " + Text(sink.sets[0].rows[1][2]), "NULL 10x") << t;
+    EXPECT_EQ(sink.sets[0].columns[1].type, SqlType::Int) << t;
+    EXPECT_EQ(sink.sets[0].columns[2].type, SqlType::VarChar) << t;
+    EXPECT_EQ(ScalarText(*s, "select count(*) from " + t + " where c = 6"), "1") << t;
+    EXPECT_EQ(Run(*s, "insert " + t + " (a, c) values (1, 2)").ErrorNumbers(), std::vector<int>{271}) << t;
+    EXPECT_EQ(Run(*s, "update " + t + " set d = 'y'").ErrorNumbers(), std::vector<int>{271}) << t;
+    Run(*s, "drop table " + t);
+  }
+}
+
+}  // namespace
+}  // namespace sampleserver::testing
