@@ -105,45 +105,9 @@ NumericValue Numeric(const ColumnInfo& c, const uint8_t* p, size_t len) {
   return n;
 }
 
-// UTF-16LE, as unichar and univarchar columns arrive, to UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8FromUtf16le(const uint8_t* p, size_t len) {
-  std::string out;
-  auto put = [&](uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  };
-  for (size_t i = 0; i + 1 < len; i += 2) {
-    uint32_t u = static_cast<uint32_t>(p[i] | p[i + 1] << 8);
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < len) {
-      uint32_t lo = static_cast<uint32_t>(p[i + 2] | p[i + 3] << 8);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        put(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    put(u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
-  }
-  return out;
-}
-
 Value Text(const ColumnInfo& c, const uint8_t* p, size_t len) {
   if (c.type == SqlType::Binary || c.type == SqlType::VarBinary || c.type == SqlType::Image)
     return Bytes(p, p + len);
-  if (c.usertype == 34 || c.usertype == 35) return Utf8FromUtf16le(p, len);
   return std::string(reinterpret_cast<const char*>(p), len);
 }
 
@@ -175,6 +139,10 @@ BulkRowDecoder::BulkRowDecoder(std::vector<ColumnInfo> columns) : columns_(std::
   for (const ColumnInfo& c : columns_) {
     Column col;
     col.format = FormatOf(c);
+    // FreeTDS reads unichar and univarchar as text, and so sends them as text: a pointer
+    // placeholder in the row, the characters (in the client's character set) after it.
+    if ((c.usertype == 34 || c.usertype == 35) && col.format.type == 0xE1)
+      col.format = WireFormat{0x23, WireFormat::Blob, col.format.size, 0, 0, true};
     col.blob = col.format.shape == WireFormat::Blob;
     col.fixed = !HasLength(col.format.type) && (StatusOf(c) & 0x20) == 0;
     if (!col.fixed) {
