@@ -210,7 +210,12 @@ std::string StorageDecl(const TypeDesc& t) {
   return "TEXT COLLATE SYB";
 }
 
-std::string TypeName(const TypeDesc& t) { return TypeName(t.type); }
+std::string TypeName(const TypeDesc& t) {
+  if (t.usertype == 34) return "unichar";
+  if (t.usertype == 35) return "univarchar";
+  if (t.usertype == 36) return "unitext";
+  return TypeName(t.type);
+}
 
 ColumnInfo MakeColumnInfo(const std::string& name, const TypeDesc& t, bool nullable) {
   ColumnInfo c;

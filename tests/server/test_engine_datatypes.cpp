@@ -137,6 +137,15 @@ TEST_F(DatatypesTest, CatalogDescribesTheNewTypes) {
                                          SqlType::UnsignedInt, SqlType::UnsignedBigInt,
                                          SqlType::Char}));
   EXPECT_EQ(sink.sets[0].columns[5].usertype, 34);
+  // The ODBC catalog procedure names and codes them.
+  sink = Run(*s, "exec sp_columns dt_cat");
+  ASSERT_FALSE(sink.sets.empty());
+  got.clear();
+  for (const auto& row : sink.sets[0].rows) got.push_back(Text(row[3]) + " " + Text(row[4]) + " " + Text(row[5]));
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     "d 9 date", "t 10 time", "us 5 unsigned smallint", "ui 4 unsigned int",
+                     "ub -5 unsigned bigint", "bi -5 bigint", "uc 1 unichar", "uv 12 univarchar",
+                     "ut -1 unitext"}));
   Run(*s, "drop table dt_cat");
 }
 
