@@ -103,10 +103,11 @@ TypeDesc AsExactType(const TypeDesc& t) {
   return *BuiltinType("numeric", digits, 0);
 }
 
-// Integer arithmetic whose result type is bigint or unsigned fails with 3606 when the result
-// leaves the type's range (SQLite itself turns an int64 overflow into a float).
+// Integer arithmetic fails with 3606 when the result leaves its type's range (SQLite itself
+// turns an int64 overflow into a float, and knows no narrower integers).
 std::string RangeChecked(const std::string& sql, const TypeDesc& t) {
   switch (t.type) {
+    case SqlType::Int: return "syb_intrange(" + sql + ", -2147483648, 2147483647)";
     case SqlType::BigInt: return "syb_intrange(" + sql + ", -9223372036854775808, 9223372036854775807)";
     case SqlType::UnsignedBigInt: return "syb_intrange(" + sql + ", 0, 9223372036854775807)";
     case SqlType::UnsignedInt: return "syb_intrange(" + sql + ", 0, 4294967295)";

@@ -64,6 +64,7 @@ TEST_F(DatatypesTest, OutOfRangeValuesRaiseSybaseErrors) {
       {"select convert(bigint, '9223372036854775808')", 247},
       {"select convert(unsigned int, 4294967295) + convert(unsigned int, 1)", 3606},
       {"select convert(unsigned int, 1) - convert(unsigned int, 2)", 3606},
+      {"select convert(unsigned int, 4294967295) + 1", 3606},  // int outranks unsigned int
       {"select convert(bigint, 9223372036854775807) + 1", 3606},
       {"select convert(bigint, 4611686018427387904) * 2", 3606},
       {"select convert(date, 'not a date')", 249},
