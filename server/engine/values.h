@@ -45,8 +45,9 @@ TypeSpec MakeType(SqlType type, std::optional<int32_t> length = std::nullopt,
 
 // Base type names as written in Transact-SQL ("int", "varchar", "smalldatetime", "dec", "integer",
 // "double precision", "nchar", "nvarchar", "sysname", "timestamp", ...), case-insensitive.
-// sysname is varchar(30), timestamp varbinary(8), nchar/nvarchar map to char/varchar. None for
-// unknown names (user types are the engine's business).
+// sysname is varchar(30), timestamp varbinary(8), nchar/nvarchar and unichar/univarchar map to
+// char/varchar, unitext to text; "unsigned int" and its systypes name "uint" are the same. None
+// for unknown names (user types are the engine's business).
 std::optional<SqlType> ParseTypeName(std::string_view name);
 // The lower-case Sybase name ("varchar") and the upper-case name used in conversion messages
 // ("VARCHAR").

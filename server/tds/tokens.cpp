@@ -113,7 +113,7 @@ Bytes Utf16le(std::string_view s) {
     auto c = static_cast<uint8_t>(s[i]);
     int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
     uint32_t cp = extra == 0 ? c : extra == 1 ? c & 0x1Fu : extra == 2 ? c & 0x0Fu : c & 0x07u;
-    bool ok = extra >= 0 && i + static_cast<size_t>(extra) < s.size() + (extra == 0 ? 1 : 0);
+    bool ok = extra >= 0 && i + static_cast<size_t>(extra) < s.size();
     for (int k = 1; ok && k <= extra; ++k) {
       auto cc = static_cast<uint8_t>(s[i + static_cast<size_t>(k)]);
       if ((cc & 0xC0) != 0x80) ok = false;
