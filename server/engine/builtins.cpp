@@ -752,6 +752,25 @@ void FnIntRange(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_int64(ctx, v);
 }
 
+// syb_ubig(x): an arithmetic result (integer, float or the exact form) as an unsigned bigint in
+// its storage form, truncated toward zero; Msg 3606 outside 0 .. 2^64-1.
+void FnUnsignedBigInt(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Value v = RawFromStorage(argv[0]);
+  if (IsNull(v)) return sqlite3_result_null(ctx);
+  if (auto b = std::get_if<Bytes>(&v)) {
+    auto n = exact::Decode(*b);
+    if (!n) return Fail(ctx, 3606);
+    v = *n;
+  }
+  try {
+    ConvertOptions o;
+    o.from = NaturalType(v);
+    ResultStorage(ctx, Convert(v, MakeType(SqlType::UnsignedBigInt), o), SqlType::UnsignedBigInt);
+  } catch (const SqlError&) {
+    Fail(ctx, 3606);
+  }
+}
+
 void FnDivide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv)) return sqlite3_result_null(ctx);
   if (IsInteger(argv[0]) && IsInteger(argv[1])) {
@@ -851,6 +870,7 @@ const FunctionDef kFunctions[] = {
     {"rand", "rand", 0, 1, FnRand, false},
     {"divide", "syb_divide", 2, 2, FnDivide},
     {"intrange", "syb_intrange", 3, 3, FnIntRange},
+    {"ubig", "syb_ubig", 1, 1, FnUnsignedBigInt},
     {"modulo", "syb_modulo", 2, 2, FnModulo},
 };
 
@@ -901,7 +921,8 @@ bool IsBuiltin(std::string_view name, std::string* sqliteName) {
   for (const FunctionDef& f : kFunctions) {
     // divide/modulo/format are helpers for the executor, not Transact-SQL functions.
     if (std::strcmp(f.sybase, "divide") == 0 || std::strcmp(f.sybase, "modulo") == 0 ||
-        std::strcmp(f.sybase, "format") == 0 || std::strcmp(f.sybase, "intrange") == 0)
+        std::strcmp(f.sybase, "format") == 0 || std::strcmp(f.sybase, "intrange") == 0 ||
+        std::strcmp(f.sybase, "ubig") == 0)
       continue;
     if (EqualsNoCase(name, f.sybase)) {
       if (sqliteName) *sqliteName = f.sqlite;

@@ -67,7 +67,10 @@ std::string ExactSql(const Typed& v) {
     if (auto n = ParseNumeric(v.sql, 38, 0)) return ExactLiteral(*n);
   return "syb_exact(" + v.sql + ")";
 }
-std::string FloatSql(const Typed& v) { return InExactForm(v) ? "syb_xfloat(" + v.sql + ")" : v.sql; }
+// Unsigned bigints beyond 2^63-1 are held in the exact form too.
+std::string FloatSql(const Typed& v) {
+  return InExactForm(v) || v.type.type == SqlType::UnsignedBigInt ? "syb_xfloat(" + v.sql + ")" : v.sql;
+}
 
 // A conversion's source type for syb_convert; exact numerics carry their scale.
 std::string SourceTypeName(const Typed& v) {
@@ -96,7 +99,7 @@ void AlignNumbers(const std::vector<Typed*>& items) {
 TypeDesc AsExactType(const TypeDesc& t) {
   if (t.type == SqlType::Money) return *BuiltinType("numeric", 19, 4);
   if (t.type == SqlType::SmallMoney) return *BuiltinType("numeric", 10, 4);
-  int digits = t.type == SqlType::BigInt || t.type == SqlType::UnsignedBigInt ? 19
+  int digits = t.type == SqlType::UnsignedBigInt ? 20 : t.type == SqlType::BigInt ? 19
                : t.type == SqlType::Int || t.type == SqlType::UnsignedInt ? 10
                : t.type == SqlType::SmallInt || t.type == SqlType::UnsignedSmallInt ? 5
                : t.type == SqlType::TinyInt ? 3 : 1;
@@ -104,12 +107,12 @@ TypeDesc AsExactType(const TypeDesc& t) {
 }
 
 // Integer arithmetic fails with 3606 when the result leaves its type's range (SQLite itself
-// turns an int64 overflow into a float, and knows no narrower integers).
+// turns an int64 overflow into a float, and knows no narrower integers). Unsigned bigint
+// arithmetic is exact instead (syb_ubig).
 std::string RangeChecked(const std::string& sql, const TypeDesc& t) {
   switch (t.type) {
     case SqlType::Int: return "syb_intrange(" + sql + ", -2147483648, 2147483647)";
     case SqlType::BigInt: return "syb_intrange(" + sql + ", -9223372036854775808, 9223372036854775807)";
-    case SqlType::UnsignedBigInt: return "syb_intrange(" + sql + ", 0, 9223372036854775807)";
     case SqlType::UnsignedInt: return "syb_intrange(" + sql + ", 0, 4294967295)";
     default: return sql;
   }
@@ -499,6 +502,8 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
     if (IsExact(t.type)) {
       t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
               Code(t.type) + ")";
+    } else if (t.type.type == SqlType::UnsignedBigInt) {
+      t.sql = "syb_ubig(syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", 0))";
     } else {
       t.sql = "(" + FloatSql(l) + " " + sqlOp + " " + FloatSql(r) + ")";
       t.sql = RangeChecked(t.sql, t.type);
@@ -555,6 +560,10 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
         int op = (b.op == Op::Divide ? 3 : 4) | (ignore ? 8 : 0);
         t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
                 Code(t.type) + ")";
+      } else if (t.type.type == SqlType::UnsignedBigInt) {
+        // Exact, then truncated toward zero as integer division is.
+        int op = (b.op == Op::Divide ? 3 : 4) | (ignore ? 8 : 0);
+        t.sql = "syb_ubig(syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", 0))";
       } else if (ignore) {
         t.sql = "(" + FloatSql(l) + (b.op == Op::Divide ? " / " : " % ") + FloatSql(r) + ")";
       } else {
@@ -682,10 +691,16 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
       if (v.type.type == SqlType::SmallMoney) t.type = Builtin("money");
       if (IsExact(v.type))
         t.sql = "syb_exact(syb_xsum(" + std::string(distinct) + v.sql + "), " + Code(t.type) + ")";
+      if (v.type.type == SqlType::UnsignedBigInt) {
+        t.type = v.type;
+        t.sql = "syb_ubig(syb_xsum(" + std::string(distinct) + v.sql + "))";
+      }
       break;
     case sql::AggregateFunc::Avg:
       t.type = v.type;
-      if (v.type.IsInteger()) {
+      if (v.type.type == SqlType::UnsignedBigInt) {
+        t.sql = "syb_ubig(syb_xavg(" + std::string(distinct) + v.sql + "))";
+      } else if (v.type.IsInteger()) {
         // Sybase's average of integers is an integer, truncated.
         t.sql = "CAST(avg(" + std::string(distinct) + v.sql + ") AS INTEGER)";
         if (v.type.type != SqlType::BigInt) t.type = IntType();
@@ -1118,7 +1133,8 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to) {
     return convert();
   }
   if (to.type == SqlType::Text) return from.IsString() ? v.sql : convert();
-  if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit && !IsUnsignedType(to.type))
+  if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit && !IsUnsignedType(to.type) &&
+      from.type != SqlType::UnsignedBigInt)
     return v.sql;
   if ((to.type == SqlType::Float || to.type == SqlType::Real) &&
       (from.IsInteger() || from.type == SqlType::Float || from.type == SqlType::Real ||

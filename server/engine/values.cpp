@@ -88,7 +88,6 @@ Range IntegerRange(SqlType t) {
     case SqlType::Int: return {INT32_MIN, INT32_MAX};
     case SqlType::UnsignedSmallInt: return {0, 65535};
     case SqlType::UnsignedInt: return {0, 4294967295LL};
-    case SqlType::UnsignedBigInt: return {0, INT64_MAX};
     case SqlType::Bit: return {INT64_MIN, INT64_MAX};
     default: return {INT64_MIN, INT64_MAX};
   }
@@ -144,6 +143,9 @@ std::optional<double> ParseDouble(std::string_view text) {
 // The canonical in-memory form for a value declared as `from` (stored REALs of money columns
 // become MoneyValue, stored datetime text becomes DateTimeValue, and so on).
 Value Canonical(const Value& v, SqlType from) {
+  if (auto b = std::get_if<Bytes>(&v); b && from == SqlType::UnsignedBigInt) {
+    if (auto n = exact::Decode(*b)) return RescaleNumeric(*n, 20, 0);
+  }
   if (auto b = std::get_if<Bytes>(&v); b && (IsMoneyType(from) || IsExactNumericType(from))) {
     // The storage form of exact values.
     if (auto n = exact::Decode(*b)) {
@@ -190,7 +192,66 @@ std::optional<int64_t> NumericIntegerPart(const NumericValue& n) {
   return v;
 }
 
+// Unsigned bigint: an int64 up to 2^63-1, beyond it a NumericValue of scale 0 (SQLite's
+// integers are signed; the larger values are stored in the exact form, which sorts after them).
+Value UnsignedBigIntFromDigits(std::string digits, const Value& v, SqlType from, bool implicit) {
+  StripLeadingZeros(&digits);
+  static const std::string kMax = "18446744073709551615";
+  if (digits.size() > kMax.size() || (digits.size() == kMax.size() && digits > kMax))
+    ThrowOverflow(v, from, SqlType::UnsignedBigInt, implicit);
+  bool overflow = false;
+  if (auto i = ParseInteger(digits, &overflow)) return *i;
+  NumericValue n;
+  n.digits = digits;
+  n.precision = 20;
+  return n;
+}
+
+Value ToUnsignedBigInt(const Value& v, SqlType from, bool implicit) {
+  constexpr SqlType to = SqlType::UnsignedBigInt;
+  if (auto i = std::get_if<int64_t>(&v)) {
+    if (*i < 0) ThrowOverflow(v, from, to, implicit);
+    return *i;
+  }
+  if (auto d = std::get_if<double>(&v)) {
+    double t = std::trunc(*d);
+    if (!std::isfinite(t) || t < 0 || t >= 18446744073709551616.0) ThrowOverflow(v, from, to, implicit);
+    return UnsignedBigIntFromDigits(std::to_string(static_cast<uint64_t>(t)), v, from, implicit);
+  }
+  if (auto n = std::get_if<NumericValue>(&v)) {
+    std::string intDigits =
+        n->digits.size() > n->scale ? n->digits.substr(0, n->digits.size() - n->scale) : "0";
+    StripLeadingZeros(&intDigits);
+    if (n->negative && intDigits != "0") ThrowOverflow(v, from, to, implicit);
+    return UnsignedBigIntFromDigits(intDigits, v, from, implicit);
+  }
+  if (auto m = std::get_if<MoneyValue>(&v)) {
+    if (m->units <= -10000) ThrowOverflow(v, from, to, implicit);
+    return int64_t{m->units / 10000};
+  }
+  if (auto s = std::get_if<std::string>(&v)) {
+    std::string_view t = Trim(*s);
+    if (t.empty()) return int64_t{0};
+    bool neg = t[0] == '-';
+    if (t[0] == '+' || t[0] == '-') t.remove_prefix(1);
+    if (t.empty() || t.find_first_not_of("0123456789") != std::string_view::npos)
+      ThrowSyntax(v, from, to, implicit);
+    std::string digits(t);
+    StripLeadingZeros(&digits);
+    if (neg && digits != "0") ThrowOverflow(v, from, to, implicit);
+    return UnsignedBigIntFromDigits(digits, v, from, implicit);
+  }
+  if (auto b = std::get_if<Bytes>(&v)) {
+    size_t start = b->size() > 8 ? b->size() - 8 : 0;
+    uint64_t u = 0;
+    for (size_t i = start; i < b->size(); ++i) u = (u << 8) | (*b)[i];
+    return UnsignedBigIntFromDigits(std::to_string(u), v, from, implicit);
+  }
+  throw SqlError(529, {TypeNameUpper(from), TypeNameUpper(to)});
+}
+
 Value ToInteger(const Value& v, SqlType from, SqlType to, bool implicit) {
+  if (to == SqlType::UnsignedBigInt) return ToUnsignedBigInt(v, from, implicit);
   int64_t out = 0;
   if (auto i = std::get_if<int64_t>(&v)) {
     out = *i;
@@ -931,6 +992,14 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
           const unsigned char* t = sqlite3_value_text(stored);
           return std::string(t ? reinterpret_cast<const char*>(t) : "");
         }
+      case SqlType::UnsignedBigInt:
+        if (auto b = std::get_if<Bytes>(&raw)) {
+          auto n = exact::Decode(*b);
+          if (!n) return std::monostate{};
+          return RescaleNumeric(*n, 20, 0);
+        }
+        if (std::holds_alternative<int64_t>(raw)) return raw;
+        break;
       case SqlType::Binary:
       case SqlType::VarBinary:
       case SqlType::Image:

@@ -1,7 +1,8 @@
 // Conversions of Values between Sybase datatypes, with Sybase's formats, rounding and errors,
 // and the mapping between Values and their SQLite storage representation:
-//   tinyint/smallint/int/bigint/bit  INTEGER (unsigned smallint/int/bigint too; unsigned
-//                                    bigint holds 0 .. 2^63-1, the values SQLite's integers carry)
+//   tinyint/smallint/int/bigint/bit  INTEGER (the unsigned ones too; unsigned bigint values
+//                                    beyond 2^63-1 are NumericValue in the exact BLOB form, which
+//                                    sorts after every INTEGER)
 //   float/real                       REAL
 //   numeric/decimal/money/smallmoney BLOB in the exact, order-preserving form of exact.h
 //                                    (numeric shown with its column's scale, money with 4)

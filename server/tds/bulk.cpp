@@ -111,11 +111,14 @@ Value Text(const ColumnInfo& c, const uint8_t* p, size_t len) {
   return std::string(reinterpret_cast<const char*>(p), len);
 }
 
-int64_t Unsigned(const uint8_t* p, size_t n) {
+// Beyond 2^63-1, an exact numeric: the engine's integers are signed.
+Value Unsigned(const uint8_t* p, size_t n) {
   uint64_t v = LE(p, n);
-  if (v > static_cast<uint64_t>(INT64_MAX))
-    throw ProtocolError("unsigned bigint value beyond 9223372036854775807");
-  return static_cast<int64_t>(v);
+  if (v <= static_cast<uint64_t>(INT64_MAX)) return static_cast<int64_t>(v);
+  NumericValue big;
+  big.digits = std::to_string(v);
+  big.precision = 20;
+  return big;
 }
 
 DateTimeValue Date4(const uint8_t* p) {

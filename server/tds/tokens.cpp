@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -207,6 +208,14 @@ void WriteFixed(ByteWriter& w, const WireFormat& f, SqlType type, const Value& v
       w.U32(std::min<uint32_t>(d.ticks, 25919999));
       return;
     }
+    case SqlType::UnsignedBigInt:
+      // Beyond 2^63-1 the engine holds the value as an exact numeric.
+      if (auto n = std::get_if<NumericValue>(&v); n && !n->negative && n->scale == 0) {
+        WriteLE(w, std::strtoull(n->digits.c_str(), nullptr, 10), 8);
+        return;
+      }
+      WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size);
+      return;
     default:
       WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size);
       return;

@@ -30,7 +30,12 @@ TEST_F(DatatypesTest, ConvertsToAndFromText) {
       {"select convert(varchar(30), convert(datetime, convert(time, '10:11')))", "Jan  1 1900 10:11AM"},
       {"select convert(varchar(30), convert(unsigned smallint, '65535'))", "65535"},
       {"select convert(varchar(30), convert(unsigned int, 4294967295.0))", "4294967295"},
-      {"select convert(varchar(30), convert(unsigned bigint, '9223372036854775807'))", "9223372036854775807"},
+      {"select convert(varchar(30), convert(unsigned bigint, '18446744073709551615'))", "18446744073709551615"},
+      {"select convert(varchar(30), convert(unsigned bigint, 9223372036854775807) * 2 + 1)", "18446744073709551615"},
+      {"select convert(varchar(30), convert(unsigned bigint, '18446744073709551615') / 2)", "9223372036854775807"},
+      {"select convert(varchar(30), convert(unsigned bigint, '18446744073709551615') % 10)", "5"},
+      {"select convert(varchar(40), convert(numeric(30,1), convert(unsigned bigint, '18446744073709551614')) + 0.5)",
+       "18446744073709551614.5"},
       {"select convert(varchar(30), convert(bigint, '-9223372036854775808'))", "-9223372036854775808"},
       {"select convert(varchar(30), convert(unsigned int, 4000000000) + convert(unsigned int, 1))", "4000000001"},
       {"select convert(varchar(30), convert(bigint, 4000000000) * 1000)", "4000000000000"},
@@ -60,7 +65,10 @@ TEST_F(DatatypesTest, OutOfRangeValuesRaiseSybaseErrors) {
       {"select convert(unsigned smallint, 65536)", 247},
       {"select convert(unsigned int, -1)", 247},
       {"select convert(unsigned bigint, '-5')", 247},
-      {"select convert(unsigned bigint, '18446744073709551615')", 247},
+      {"select convert(unsigned bigint, '18446744073709551616')", 247},
+      {"select convert(bigint, convert(unsigned bigint, '9223372036854775808'))", 247},
+      {"select convert(unsigned bigint, '18446744073709551615') + 1", 3606},
+      {"select convert(unsigned bigint, 1) - 2", 3606},
       {"select convert(bigint, '9223372036854775808')", 247},
       {"select convert(unsigned int, 4294967295) + convert(unsigned int, 1)", 3606},
       {"select convert(unsigned int, 1) - convert(unsigned int, 2)", 3606},
@@ -80,7 +88,7 @@ TEST_F(DatatypesTest, ColumnsStoreCompareAndSort) {
   Run(*s, "create table dt_store (d date, t time null, us unsigned smallint, ui unsigned int null, "
           "ub unsigned bigint, bi bigint, uc unichar(4), uv univarchar(10) null)");
   const char* rows[] = {
-      "insert dt_store values ('2026-12-09', '23:59:59.997', 65535, 4294967295, 9223372036854775807, "
+      "insert dt_store values ('2026-12-09', '23:59:59.997', 65535, 4294967295, 18446744073709551615, "
       "-9223372036854775808, 'z', 'zeta')",
       "insert dt_store values ('Jan 2 1900', '00:00', 0, null, 0, 9223372036854775807, 'a', null)",
       "insert dt_store values ('1999-12-31', '12:00PM', 300, 3000000000, 5000000000, 0, '\xc3\xa9', "
@@ -98,13 +106,21 @@ TEST_F(DatatypesTest, ColumnsStoreCompareAndSort) {
   EXPECT_EQ(got, (std::vector<std::string>{
                      "0|NULL|0|9223372036854775807|a   |NULL|",
                      "300|3000000000|5000000000|0|\xc3\xa9   |\xc3\xa9t\xc3\xa9|",
-                     "65535|4294967295|9223372036854775807|-9223372036854775808|z   |zeta|"}));
+                     "65535|4294967295|18446744073709551615|-9223372036854775808|z   |zeta|"}));
   EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), d) from dt_store where t = (select max(t) from dt_store)"),
             "Dec  9 2026");
   EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where t > '11:59' and d < '2000-01-01'"), "1");
   EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where ui > 3000000000"), "1");
   EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where d = convert(datetime, 'Dec 9 2026')"), "1");
-  EXPECT_EQ(ScalarText(*s, "select max(ub) from dt_store"), "9223372036854775807");
+  // Values beyond 2^63-1 sort, compare and add up with the others.
+  EXPECT_EQ(ScalarText(*s, "select max(ub) from dt_store"), "18446744073709551615");
+  EXPECT_EQ(ScalarText(*s, "select min(ub) from dt_store where ub > 4999999999"), "5000000000");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where ub > 9223372036854775807"), "1");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from dt_store where ub = 18446744073709551615"), "1");
+  EXPECT_EQ(Run(*s, "select sum(ub) from dt_store").ErrorNumbers(), std::vector<int>{3606});
+  EXPECT_EQ(ScalarText(*s, "select sum(ub) from dt_store where ub < 9223372036854775807"), "5000000000");
+  EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), ub - 1) from dt_store where ub > 9223372036854775807"),
+            "18446744073709551614");
   // Values out of the column's range are refused with the conversion error.
   EXPECT_EQ(Run(*s, "insert dt_store values ('2026-12-09', null, 65536, 1, 1, 1, 'a', 'b')").ErrorNumbers(),
             std::vector<int>{247});
