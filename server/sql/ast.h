@@ -464,7 +464,6 @@ struct ColumnDef {
   std::vector<Constraint> constraints;
   // A computed column (`c as a + b [materialized]`): no declared type, the expression's.
   ExprPtr computed;
-  std::string computedText;
   bool materialized = false;
 };
 

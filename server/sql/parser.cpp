@@ -929,9 +929,7 @@ class Parser {
     c.line = Peek().line;
     c.name = Name();
     if (AcceptWord("as") || AcceptWord("compute")) {
-      std::size_t begin = Peek().begin;
       c.computed = Expression();
-      c.computedText = TextFrom(begin);
       if (AcceptWord("materialized")) {
         c.materialized = true;
       } else if (AtWord("not") && AtWord("materialized", 1)) {
