@@ -242,8 +242,9 @@ void FnFit(sqlite3_context* ctx, int, sqlite3_value** argv) {
       !std::holds_alternative<Bytes>(raw))
     raw = Text(argv[0]);
   try {
+    const std::string name = Text(argv[1]);
     Value r = FitToColumn(raw, to, sqlite3_value_int64(argv[3]) != 0,
-                          State(ctx).Settings().stringRtruncation);
+                          State(ctx).Settings().stringRtruncation, name == "unichar" || name == "univarchar");
     if (auto str = std::get_if<std::string>(&r))
       return (void)sqlite3_result_text64(ctx, str->data(), str->size(), SQLITE_TRANSIENT,
                                          SQLITE_UTF8);
@@ -767,6 +768,34 @@ void FnRand(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_double(ctx, dist(st.random));
 }
 
+// syb_intrange(x, lo, hi): x when it is an integer within lo..hi, else Msg 3606.
+void FnIntRange(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  if (!IsInteger(argv[0])) return Fail(ctx, 3606);
+  int64_t v = sqlite3_value_int64(argv[0]);
+  if (v < sqlite3_value_int64(argv[1]) || v > sqlite3_value_int64(argv[2])) return Fail(ctx, 3606);
+  sqlite3_result_int64(ctx, v);
+}
+
+// syb_ubig(x): an arithmetic result (integer, float or the exact form) as an unsigned bigint in
+// its storage form, truncated toward zero; Msg 3606 outside 0 .. 2^64-1.
+void FnUnsignedBigInt(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Value v = RawFromStorage(argv[0]);
+  if (IsNull(v)) return sqlite3_result_null(ctx);
+  if (auto b = std::get_if<Bytes>(&v)) {
+    auto n = exact::Decode(*b);
+    if (!n) return Fail(ctx, 3606);
+    v = *n;
+  }
+  try {
+    ConvertOptions o;
+    o.from = NaturalType(v);
+    ResultStorage(ctx, Convert(v, MakeType(SqlType::UnsignedBigInt), o), SqlType::UnsignedBigInt);
+  } catch (const SqlError&) {
+    Fail(ctx, 3606);
+  }
+}
+
 void FnDivide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv)) return sqlite3_result_null(ctx);
   if (IsInteger(argv[0]) && IsInteger(argv[1])) {
@@ -866,6 +895,8 @@ const FunctionDef kFunctions[] = {
     {"square", "square", 1, 1, FnMath<Square>},
     {"rand", "rand", 0, 1, FnRand, false},
     {"divide", "syb_divide", 2, 2, FnDivide},
+    {"intrange", "syb_intrange", 3, 3, FnIntRange},
+    {"ubig", "syb_ubig", 1, 1, FnUnsignedBigInt},
     {"modulo", "syb_modulo", 2, 2, FnModulo},
 };
 
@@ -916,7 +947,8 @@ bool IsBuiltin(std::string_view name, std::string* sqliteName) {
   for (const FunctionDef& f : kFunctions) {
     // divide/modulo/format are helpers for the executor, not Transact-SQL functions.
     if (std::strcmp(f.sybase, "divide") == 0 || std::strcmp(f.sybase, "modulo") == 0 ||
-        std::strcmp(f.sybase, "format") == 0)
+        std::strcmp(f.sybase, "format") == 0 || std::strcmp(f.sybase, "intrange") == 0 ||
+        std::strcmp(f.sybase, "ubig") == 0)
       continue;
     if (EqualsNoCase(name, f.sybase)) {
       if (sqliteName) *sqliteName = f.sqlite;

@@ -50,8 +50,9 @@ class BulkInserter final : public BulkInsert {
     std::string list, values;
     for (size_t i = 0; i < table_.columns.size(); ++i) {
       const auto& c = table_.columns[i];
-      // Without identity_insert the row's identity value is only a placeholder.
-      if (c.identity && !identityInsert) continue;
+      // Without identity_insert the row's identity value is only a placeholder; a computed
+      // column's value is the server's own.
+      if ((c.identity && !identityInsert) || c.computed) continue;
       std::string param = "?" + std::to_string(i + 1);
       if (!c.identity) {
         if (auto d = session_.DefaultSql(table_, c)) param = "coalesce(" + param + ", " + *d + ")";
@@ -91,8 +92,8 @@ class BulkInserter final : public BulkInsert {
         } else {
           const auto& c = table_.columns[i];
           // Bulk rows are cut to their columns silently; string_rtruncation governs insert and update.
-          Value fitted = FitToColumn(*v, MakeType(c.type.type, c.type.length),
-                                     !c.nullable, false);
+          Value fitted = FitToColumn(*v, MakeType(c.type.type, c.type.length), !c.nullable, false,
+                                     c.type.usertype == 34 || c.type.usertype == 35);
           BindStorage(st, index, fitted, types_[i]);
         }
       }

@@ -51,6 +51,11 @@ TypeDesc TypeOfParam(const ColumnInfo& c) {
     case SqlType::Binary: return c.length > 16384 ? builtin("image") : builtin("binary", c.length);
     case SqlType::VarBinary: return c.length > 16384 ? builtin("image") : builtin("varbinary", c.length);
     case SqlType::Image: return builtin("image");
+    case SqlType::UnsignedSmallInt: return builtin("unsigned smallint");
+    case SqlType::UnsignedInt: return builtin("unsigned int");
+    case SqlType::UnsignedBigInt: return builtin("unsigned bigint");
+    case SqlType::Date: return builtin("date");
+    case SqlType::Time: return builtin("time");
   }
   return builtin("int");
 }

@@ -475,6 +475,19 @@ std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,
     m.domain = c.Int(9);
     t.columns.push_back(std::move(m));
   }
+  // Computed columns are SQLite's generated columns: hidden 2 (virtual) or 3 (stored).
+  if (t.type == "U") {
+    Statement g(db, "PRAGMA " + QuoteId(schema) + ".table_xinfo(" + QuoteId(t.name) + ")");
+    while (g.Step()) {
+      int64_t hidden = g.Int(6);
+      if (hidden != 2 && hidden != 3) continue;
+      for (auto& m : t.columns) {
+        if (m.name != g.Text(1)) continue;
+        m.computed = true;
+        m.materialized = hidden == 3;
+      }
+    }
+  }
   Statement x(db, "SELECT name, indid, status, status2 FROM " + Q(schema, "sysindexes") +
                       " WHERE id = ? AND indid BETWEEN 1 AND 254 ORDER BY indid");
   x.Bind(1, t.id);
@@ -525,10 +538,13 @@ void AddColumns(sqlite3* db, const std::string& schema, int64_t id,
     int status = (c.nullable ? kColumnNullable : 0) | (c.identity ? kColumnIdentity : 0);
     bool variable = c.nullable || c.type.type == SqlType::VarChar ||
                     c.type.type == SqlType::VarBinary;
+    // unichar(n)/univarchar(n) hold n UTF-16 units: 2n bytes.
+    int64_t length = c.type.usertype == 34 || c.type.usertype == 35 ? 2 * int64_t{c.type.length}
+                                                                     : c.type.length;
     int off = variable ? -1 : offset;
-    if (!variable) offset += c.type.length;
+    if (!variable) offset += static_cast<int>(length);
     s.Bind(1, id).Bind(2, int64_t{c.colid}).Bind(3, int64_t{status})
-        .Bind(4, int64_t{PhysicalType(c.type, c.nullable)}).Bind(5, int64_t{c.type.length})
+        .Bind(4, int64_t{PhysicalType(c.type, c.nullable)}).Bind(5, length)
         .Bind(6, int64_t{off}).Bind(7, int64_t{c.type.usertype}).Bind(8, c.cdefault)
         .Bind(9, c.domain).Bind(10, std::string_view(c.name));
     if (c.type.IsExactNumeric()) {

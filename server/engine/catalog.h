@@ -23,6 +23,11 @@ struct ColumnMeta {
   int64_t cdefault = 0;  // default object id
   int64_t domain = 0;    // rule object id
   std::string defaultText;  // #temp tables only: the default's expression text
+  // Computed columns: SQLite computes them (generated columns); `computedSql` is the
+  // translated expression, needed only while the table is created.
+  bool computed = false;
+  bool materialized = false;
+  std::string computedSql;
 };
 
 struct IndexMeta {

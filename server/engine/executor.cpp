@@ -526,6 +526,9 @@ std::string SessionImpl::IndexSqlName(const catalog::TableMeta& t, const std::st
 std::string SessionImpl::ColumnSql(const catalog::ColumnMeta& c) {
   // The identity column is SQLite's row id: values come from its sequence.
   if (c.identity) return QuoteId(c.name) + " INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
+  if (c.computed)
+    return QuoteId(c.name) + " " + StorageDecl(c.type) + " GENERATED ALWAYS AS (" + c.computedSql + ")" +
+           (c.materialized ? " STORED" : " VIRTUAL");
   return QuoteId(c.name) + " " + StorageDecl(c.type) + (c.nullable ? "" : " NOT NULL");
 }
 
@@ -640,7 +643,7 @@ std::optional<std::string> SessionImpl::DefaultSql(const catalog::TableMeta& t,
   }
   Value v = FitToColumn(EvaluateAs(*expr, c.type), SpecOf(c.type),
                         !c.nullable && (c.type.type == SqlType::Char || c.type.type == SqlType::Binary),
-                        false);
+                        false, c.type.usertype == 34 || c.type.usertype == 35);
   return LiteralSql(v, c.type);
 }
 
@@ -764,12 +767,13 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   std::vector<const catalog::ColumnMeta*> cols;
   if (s.columns.empty()) {
     for (const auto& c : t.columns)
-      if (!c.identity || idInsert) cols.push_back(&c);
+      if ((!c.identity || idInsert) && !c.computed) cols.push_back(&c);
   } else {
     for (const auto& n : s.columns) {
       const auto* c = t.Find(n);
       if (!c) Fail(207, {n});
       if (c->identity && !idInsert) Fail(584, {t.name});
+      if (c->computed) Fail(271, {c->name});
       cols.push_back(c);
     }
   }
@@ -784,7 +788,7 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
   std::string list;
   std::vector<std::string> extraCols, extraVals;
   for (const auto& c : t.columns) {
-    if (std::find(cols.begin(), cols.end(), &c) != cols.end() || c.identity) continue;
+    if (std::find(cols.begin(), cols.end(), &c) != cols.end() || c.identity || c.computed) continue;
     if (IsTimestamp(c)) {
       extraCols.push_back(QuoteId(c.name));
       extraVals.push_back(kNextTimestamp);
@@ -904,6 +908,7 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
     const auto* c = t.Find(set.column);
     if (!c) Fail(207, {set.column});
     if (c->identity) Fail(4404, {c->name});
+    if (c->computed) Fail(271, {c->name});
     Typed v = tr.Expr(*set.value, &scope);
     if (v.isNull && !c->nullable) FailNull(*set.value, c->name, t.name);
     if (c->domain != 0 && (set.value->kind == sql::ExprKind::Literal ||
@@ -1001,6 +1006,13 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
   for (const auto& cd : s.columns) {
     catalog::ColumnMeta m;
     m.name = cd.name;
+    if (cd.computed) {
+      m.computed = true;
+      m.materialized = cd.materialized;
+      m.nullable = true;
+      cols.push_back(std::move(m));
+      continue;
+    }
     bool allowNulls = false;
     auto ty = ResolveType(cd.type, &allowNulls);
     if (!ty) Fail(2715, {cd.type.name});
@@ -1021,8 +1033,17 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
   Scope scope;
   Source src;
   src.name = src.table = s.table.object;
-  src.columns = cols;
+  for (const auto& c : cols)
+    if (!c.computed) src.columns.push_back(c);
   scope.sources.push_back(src);
+  // A computed column is described as its expression's type, over the table's other columns.
+  for (size_t i = 0; i < cols.size(); ++i) {
+    if (!cols[i].computed) continue;
+    Typed v = tr.Expr(*s.columns[i].computed, &scope);
+    cols[i].type = v.isNull ? IntType() : v.type;
+    cols[i].computedSql = v.isNull ? "NULL" : tr.Coerce(v, cols[i].type);
+  }
+  scope.sources[0].columns = cols;
   std::vector<std::string> checks;
   std::vector<std::pair<std::string, std::string>> checkTexts;  // name, text
   int ckn = 0;

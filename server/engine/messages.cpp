@@ -42,6 +42,7 @@ constexpr MessageEntry kCatalog[] = {
     {213, 16, 4,
      "Insert error: column name or number of supplied values does not match table definition."},
     {217, 16, 1, "Maximum stored procedure nesting level exceeded (limit %d)."},
+    {271, 16, 1, "The column '%.*s' cannot be modified because it is a computed column."},
     {229, 14, 1, "%s permission denied on object %.*s, database %.*s, owner %.*s"},
     {233, 16, 1, "The column %.*s in table %.*s does not allow null values.%S_EED"},
     {245, 16, 1, "Syntax error during implicit conversion of %s value '%.*s' to a %s field."},

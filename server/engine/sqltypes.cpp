@@ -36,7 +36,7 @@ bool TypeDesc::IsBinary() const {
 }
 bool TypeDesc::IsInteger() const {
   return type == SqlType::TinyInt || type == SqlType::SmallInt || type == SqlType::Int ||
-         type == SqlType::BigInt || type == SqlType::Bit;
+         type == SqlType::BigInt || type == SqlType::Bit || IsUnsignedType(type);
 }
 bool TypeDesc::IsExactNumeric() const {
   return type == SqlType::Numeric || type == SqlType::Decimal;
@@ -46,7 +46,8 @@ bool TypeDesc::IsNumeric() const {
          type == SqlType::Money || type == SqlType::SmallMoney;
 }
 bool TypeDesc::IsDateTime() const {
-  return type == SqlType::DateTime || type == SqlType::SmallDateTime;
+  return type == SqlType::DateTime || type == SqlType::SmallDateTime || type == SqlType::Date ||
+         type == SqlType::Time;
 }
 bool TypeDesc::IsLob() const { return type == SqlType::Text || type == SqlType::Image; }
 
@@ -76,6 +77,17 @@ std::optional<TypeDesc> BuiltinType(std::string_view rawName, std::optional<int>
   if (n == "smallint") return Make(SqlType::SmallInt, 2, 6);
   if (n == "int" || n == "integer") return Make(SqlType::Int, 4, 7);
   if (n == "bigint") return Make(SqlType::BigInt, 8, 43);
+  if (n == "unsigned smallint" || n == "usmallint") return Make(SqlType::UnsignedSmallInt, 2, 44);
+  if (n == "unsigned int" || n == "unsigned integer" || n == "uint")
+    return Make(SqlType::UnsignedInt, 4, 45);
+  if (n == "unsigned bigint" || n == "ubigint") return Make(SqlType::UnsignedBigInt, 8, 46);
+  if (n == "date") return Make(SqlType::Date, 4, 37);
+  if (n == "time") return Make(SqlType::Time, 4, 38);
+  // Unicode character types are char/varchar/text to the engine (text is UTF-8 throughout);
+  // their usertype picks the UTF-16 wire form and the catalog type.
+  if (n == "unichar") return Make(SqlType::Char, len(1), 34);
+  if (n == "univarchar") return Make(SqlType::VarChar, len(1), 35);
+  if (n == "unitext") return Make(SqlType::Text, 16, 36);
   if (n == "bit") return Make(SqlType::Bit, 1, 16);
   if (n == "float") {
     // float(p) with a small precision is stored as real, as Sybase does.
@@ -101,6 +113,9 @@ std::optional<TypeDesc> BuiltinType(std::string_view rawName, std::optional<int>
 }
 
 uint8_t PhysicalType(const TypeDesc& t, bool nullable) {
+  if (t.usertype == 34) return 135;
+  if (t.usertype == 35) return 155;
+  if (t.usertype == 36) return 174;
   switch (t.type) {
     case SqlType::TinyInt: return nullable ? 38 : 48;
     case SqlType::SmallInt: return nullable ? 38 : 52;
@@ -121,6 +136,11 @@ uint8_t PhysicalType(const TypeDesc& t, bool nullable) {
     case SqlType::Binary: return 45;
     case SqlType::VarBinary: return 37;
     case SqlType::Image: return 34;
+    case SqlType::UnsignedSmallInt: return nullable ? 68 : 65;
+    case SqlType::UnsignedInt: return nullable ? 68 : 66;
+    case SqlType::UnsignedBigInt: return nullable ? 68 : 67;
+    case SqlType::Date: return nullable ? 123 : 49;
+    case SqlType::Time: return nullable ? 147 : 51;
   }
   return 56;
 }
@@ -160,6 +180,19 @@ std::optional<TypeDesc> FromPhysical(int type, int length, int precision, int sc
     case 45: t = Make(SqlType::Binary, length, 3); break;
     case 37: t = Make(SqlType::VarBinary, length, 4); break;
     case 34: t = Make(SqlType::Image, 16, 20); break;
+    case 65: t = Make(SqlType::UnsignedSmallInt, 2, 44); break;
+    case 66: t = Make(SqlType::UnsignedInt, 4, 45); break;
+    case 67: t = Make(SqlType::UnsignedBigInt, 8, 46); break;
+    case 68:
+      t = length == 2 ? Make(SqlType::UnsignedSmallInt, 2, 44)
+          : length == 8 ? Make(SqlType::UnsignedBigInt, 8, 46)
+                        : Make(SqlType::UnsignedInt, 4, 45);
+      break;
+    case 49: case 123: t = Make(SqlType::Date, 4, 37); break;
+    case 51: case 147: t = Make(SqlType::Time, 4, 38); break;
+    case 135: t = Make(SqlType::Char, std::max(1, length / 2), 34); break;
+    case 155: t = Make(SqlType::VarChar, std::max(1, length / 2), 35); break;
+    case 174: t = Make(SqlType::Text, 16, 36); break;
     default: return std::nullopt;
   }
   if (usertype > 0) t.usertype = usertype;
@@ -177,7 +210,12 @@ std::string StorageDecl(const TypeDesc& t) {
   return "TEXT COLLATE SYB";
 }
 
-std::string TypeName(const TypeDesc& t) { return TypeName(t.type); }
+std::string TypeName(const TypeDesc& t) {
+  if (t.usertype == 34) return "unichar";
+  if (t.usertype == 35) return "univarchar";
+  if (t.usertype == 36) return "unitext";
+  return TypeName(t.type);
+}
 
 ColumnInfo MakeColumnInfo(const std::string& name, const TypeDesc& t, bool nullable) {
   ColumnInfo c;

@@ -33,9 +33,13 @@ int Rank(SqlType t) {
     case SqlType::Numeric: return 89;
     case SqlType::Money: return 80;
     case SqlType::SmallMoney: return 79;
+    // Each signed integer ranks above its unsigned counterpart of the same width.
     case SqlType::BigInt: return 70;
+    case SqlType::UnsignedBigInt: return 65;
     case SqlType::Int: return 60;
+    case SqlType::UnsignedInt: return 55;
     case SqlType::SmallInt: return 50;
+    case SqlType::UnsignedSmallInt: return 45;
     case SqlType::TinyInt: return 40;
     case SqlType::Bit: return 30;
     default: return 0;
@@ -65,7 +69,10 @@ std::string ExactSql(const Typed& v) {
     if (auto n = ParseNumeric(v.sql, 38, 0)) return ExactLiteral(*n);
   return "syb_exact(" + v.sql + ")";
 }
-std::string FloatSql(const Typed& v) { return InExactForm(v) ? "syb_xfloat(" + v.sql + ")" : v.sql; }
+// Unsigned bigints beyond 2^63-1 are held in the exact form too.
+std::string FloatSql(const Typed& v) {
+  return InExactForm(v) || v.type.type == SqlType::UnsignedBigInt ? "syb_xfloat(" + v.sql + ")" : v.sql;
+}
 
 // A conversion's source type for syb_convert; exact numerics carry their scale.
 std::string SourceTypeName(const Typed& v) {
@@ -94,9 +101,23 @@ void AlignNumbers(const std::vector<Typed*>& items) {
 TypeDesc AsExactType(const TypeDesc& t) {
   if (t.type == SqlType::Money) return *BuiltinType("numeric", 19, 4);
   if (t.type == SqlType::SmallMoney) return *BuiltinType("numeric", 10, 4);
-  int digits = t.type == SqlType::BigInt ? 19 : t.type == SqlType::Int ? 10
-               : t.type == SqlType::SmallInt ? 5 : t.type == SqlType::TinyInt ? 3 : 1;
+  int digits = t.type == SqlType::UnsignedBigInt ? 20 : t.type == SqlType::BigInt ? 19
+               : t.type == SqlType::Int || t.type == SqlType::UnsignedInt ? 10
+               : t.type == SqlType::SmallInt || t.type == SqlType::UnsignedSmallInt ? 5
+               : t.type == SqlType::TinyInt ? 3 : 1;
   return *BuiltinType("numeric", digits, 0);
+}
+
+// Integer arithmetic fails with 3606 when the result leaves its type's range (SQLite itself
+// turns an int64 overflow into a float, and knows no narrower integers). Unsigned bigint
+// arithmetic is exact instead (syb_ubig).
+std::string RangeChecked(const std::string& sql, const TypeDesc& t) {
+  switch (t.type) {
+    case SqlType::Int: return "syb_intrange(" + sql + ", -2147483648, 2147483647)";
+    case SqlType::BigInt: return "syb_intrange(" + sql + ", -9223372036854775808, 9223372036854775807)";
+    case SqlType::UnsignedInt: return "syb_intrange(" + sql + ", 0, 4294967295)";
+    default: return sql;
+  }
 }
 
 // 0: not a number in a form of its own; 1: integer storage; 2: float; 3: the exact form.
@@ -129,7 +150,8 @@ TypeDesc Promote(const TypeDesc& a, const TypeDesc& b) {
   if (a.IsExactNumeric() && widens(b)) return Promote(a, AsExactType(b));
   if (b.IsExactNumeric() && widens(a)) return Promote(AsExactType(a), b);
   TypeDesc r = Rank(a.type) >= Rank(b.type) ? a : b;
-  if (r.type == SqlType::Bit || r.type == SqlType::TinyInt || r.type == SqlType::SmallInt)
+  if (r.type == SqlType::Bit || r.type == SqlType::TinyInt || r.type == SqlType::SmallInt ||
+      r.type == SqlType::UnsignedSmallInt)
     return IntType();  // arithmetic on small integers gives int
   return r;
 }
@@ -508,8 +530,11 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
     if (IsExact(t.type)) {
       t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
               Code(t.type) + ")";
+    } else if (t.type.type == SqlType::UnsignedBigInt) {
+      t.sql = "syb_ubig(syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", 0))";
     } else {
       t.sql = "(" + FloatSql(l) + " " + sqlOp + " " + FloatSql(r) + ")";
+      t.sql = RangeChecked(t.sql, t.type);
     }
     return t;
   };
@@ -563,6 +588,10 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
         int op = (b.op == Op::Divide ? 3 : 4) | (ignore ? 8 : 0);
         t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
                 Code(t.type) + ")";
+      } else if (t.type.type == SqlType::UnsignedBigInt) {
+        // Exact, then truncated toward zero as integer division is.
+        int op = (b.op == Op::Divide ? 3 : 4) | (ignore ? 8 : 0);
+        t.sql = "syb_ubig(syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", 0))";
       } else if (ignore) {
         t.sql = "(" + FloatSql(l) + (b.op == Op::Divide ? " / " : " % ") + FloatSql(r) + ")";
       } else {
@@ -687,9 +716,14 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
       t.sql = "sum(" + std::string(distinct) + v.sql + ")";
       if (IsExact(v.type))
         t.sql = "syb_exact(syb_xsum(" + std::string(distinct) + v.sql + "), " + Code(t.type) + ")";
+      if (v.type.type == SqlType::UnsignedBigInt) {
+        t.sql = "syb_ubig(syb_xsum(" + std::string(distinct) + v.sql + "))";
+      }
       break;
     case sql::AggregateFunc::Avg:
-      if (v.type.IsInteger()) {
+      if (v.type.type == SqlType::UnsignedBigInt) {
+        t.sql = "syb_ubig(syb_xavg(" + std::string(distinct) + v.sql + "))";
+      } else if (v.type.IsInteger()) {
         // Sybase's average of integers is an integer, truncated.
         t.sql = "CAST(avg(" + std::string(distinct) + v.sql + ") AS INTEGER)";
       } else if (IsExact(v.type)) {
@@ -712,6 +746,9 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
 }
 
 TypeDesc AggregateType(sql::AggregateFunc func, const TypeDesc& arg) {
+  if (arg.type == SqlType::UnsignedBigInt &&
+      (func == sql::AggregateFunc::Sum || func == sql::AggregateFunc::Avg))
+    return arg;
   switch (func) {
     case sql::AggregateFunc::Count: return IntType();
     case sql::AggregateFunc::CountBig: return Builtin("bigint");
@@ -839,8 +876,10 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   }
   if (n == "dateadd") {
     t.sql = argList("dateadd");
-    t.type = args.size() > 2 && args[2].type.type == SqlType::SmallDateTime
-                 ? args[2].type : Builtin("datetime");
+    // A smalldatetime, date or time stays of its type; anything else becomes datetime.
+    bool keeps = args.size() > 2 && args[2].type.IsDateTime() &&
+                 args[2].type.type != SqlType::DateTime && !args[2].isStringLiteral;
+    t.type = keeps ? args[2].type : Builtin("datetime");
     return t;
   }
   std::string sqliteName = n;
@@ -1204,7 +1243,9 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to, bool notNull
     if (v.isStringLiteral && v.literal.empty()) return "X'00'";
     return "syb_lob(" + (from.IsBinary() ? v.sql : convert()) + ", 1)";
   }
-  if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit) return v.sql;
+  if (to.IsInteger() && from.IsInteger() && to.type != SqlType::Bit && !IsUnsignedType(to.type) &&
+      from.type != SqlType::UnsignedBigInt)
+    return v.sql;
   if ((to.type == SqlType::Float || to.type == SqlType::Real) &&
       (from.IsInteger() || from.type == SqlType::Float || from.type == SqlType::Real ||
        from.IsExactNumeric()))

@@ -18,6 +18,8 @@ enum class SqlType {
   DateTime, SmallDateTime,
   Char, VarChar, Text,
   Binary, VarBinary, Image,
+  UnsignedSmallInt, UnsignedInt, UnsignedBigInt,
+  Date, Time,  // DateTimeValue with no ticks / no days
 };
 
 struct ColumnInfo {

@@ -86,6 +86,8 @@ Range IntegerRange(SqlType t) {
     case SqlType::TinyInt: return {0, 255};
     case SqlType::SmallInt: return {-32768, 32767};
     case SqlType::Int: return {INT32_MIN, INT32_MAX};
+    case SqlType::UnsignedSmallInt: return {0, 65535};
+    case SqlType::UnsignedInt: return {0, 4294967295LL};
     case SqlType::Bit: return {INT64_MIN, INT64_MAX};
     default: return {INT64_MIN, INT64_MAX};
   }
@@ -141,6 +143,9 @@ std::optional<double> ParseDouble(std::string_view text) {
 // The canonical in-memory form for a value declared as `from` (stored REALs of money columns
 // become MoneyValue, stored datetime text becomes DateTimeValue, and so on).
 Value Canonical(const Value& v, SqlType from) {
+  if (auto b = std::get_if<Bytes>(&v); b && from == SqlType::UnsignedBigInt) {
+    if (auto n = exact::Decode(*b)) return RescaleNumeric(*n, 20, 0);
+  }
   if (auto b = std::get_if<Bytes>(&v); b && (IsMoneyType(from) || IsExactNumericType(from))) {
     // The storage form of exact values.
     if (auto n = exact::Decode(*b)) {
@@ -187,7 +192,66 @@ std::optional<int64_t> NumericIntegerPart(const NumericValue& n) {
   return v;
 }
 
+// Unsigned bigint: an int64 up to 2^63-1, beyond it a NumericValue of scale 0 (SQLite's
+// integers are signed; the larger values are stored in the exact form, which sorts after them).
+Value UnsignedBigIntFromDigits(std::string digits, const Value& v, SqlType from, bool implicit) {
+  StripLeadingZeros(&digits);
+  static const std::string kMax = "18446744073709551615";
+  if (digits.size() > kMax.size() || (digits.size() == kMax.size() && digits > kMax))
+    ThrowOverflow(v, from, SqlType::UnsignedBigInt, implicit);
+  bool overflow = false;
+  if (auto i = ParseInteger(digits, &overflow)) return *i;
+  NumericValue n;
+  n.digits = digits;
+  n.precision = 20;
+  return n;
+}
+
+Value ToUnsignedBigInt(const Value& v, SqlType from, bool implicit) {
+  constexpr SqlType to = SqlType::UnsignedBigInt;
+  if (auto i = std::get_if<int64_t>(&v)) {
+    if (*i < 0) ThrowOverflow(v, from, to, implicit);
+    return *i;
+  }
+  if (auto d = std::get_if<double>(&v)) {
+    double t = std::trunc(*d);
+    if (!std::isfinite(t) || t < 0 || t >= 18446744073709551616.0) ThrowOverflow(v, from, to, implicit);
+    return UnsignedBigIntFromDigits(std::to_string(static_cast<uint64_t>(t)), v, from, implicit);
+  }
+  if (auto n = std::get_if<NumericValue>(&v)) {
+    std::string intDigits =
+        n->digits.size() > n->scale ? n->digits.substr(0, n->digits.size() - n->scale) : "0";
+    StripLeadingZeros(&intDigits);
+    if (n->negative && intDigits != "0") ThrowOverflow(v, from, to, implicit);
+    return UnsignedBigIntFromDigits(intDigits, v, from, implicit);
+  }
+  if (auto m = std::get_if<MoneyValue>(&v)) {
+    if (m->units <= -10000) ThrowOverflow(v, from, to, implicit);
+    return int64_t{m->units / 10000};
+  }
+  if (auto s = std::get_if<std::string>(&v)) {
+    std::string_view t = Trim(*s);
+    if (t.empty()) return int64_t{0};
+    bool neg = t[0] == '-';
+    if (t[0] == '+' || t[0] == '-') t.remove_prefix(1);
+    if (t.empty() || t.find_first_not_of("0123456789") != std::string_view::npos)
+      ThrowSyntax(v, from, to, implicit);
+    std::string digits(t);
+    StripLeadingZeros(&digits);
+    if (neg && digits != "0") ThrowOverflow(v, from, to, implicit);
+    return UnsignedBigIntFromDigits(digits, v, from, implicit);
+  }
+  if (auto b = std::get_if<Bytes>(&v)) {
+    size_t start = b->size() > 8 ? b->size() - 8 : 0;
+    uint64_t u = 0;
+    for (size_t i = start; i < b->size(); ++i) u = (u << 8) | (*b)[i];
+    return UnsignedBigIntFromDigits(std::to_string(u), v, from, implicit);
+  }
+  throw SqlError(529, {TypeNameUpper(from), TypeNameUpper(to)});
+}
+
 Value ToInteger(const Value& v, SqlType from, SqlType to, bool implicit) {
+  if (to == SqlType::UnsignedBigInt) return ToUnsignedBigInt(v, from, implicit);
   int64_t out = 0;
   if (auto i = std::get_if<int64_t>(&v)) {
     out = *i;
@@ -210,12 +274,16 @@ Value ToInteger(const Value& v, SqlType from, SqlType to, bool implicit) {
     out = *r;
   } else if (auto b = std::get_if<Bytes>(&v)) {
     // Big-endian bytes, the rightmost ones when there are more than the type holds.
-    size_t width = to == SqlType::TinyInt ? 1 : to == SqlType::SmallInt ? 2 : to == SqlType::BigInt ? 8 : 4;
+    size_t width = to == SqlType::TinyInt                                         ? 1
+                   : to == SqlType::SmallInt || to == SqlType::UnsignedSmallInt     ? 2
+                   : to == SqlType::BigInt || to == SqlType::UnsignedBigInt         ? 8
+                                                                                    : 4;
     size_t start = b->size() > width ? b->size() - width : 0;
     uint64_t u = 0;
     for (size_t i = start; i < b->size(); ++i) u = (u << 8) | (*b)[i];
     size_t used = b->size() - start;
-    if (used > 0 && used < 8 && to != SqlType::TinyInt && ((*b)[start] & 0x80) && used == width) {
+    if (used > 0 && used < 8 && to != SqlType::TinyInt && !IsUnsignedType(to) &&
+        ((*b)[start] & 0x80) && used == width) {
       u |= ~0ULL << (used * 8);  // sign-extend a full-width negative pattern
     }
     out = static_cast<int64_t>(u);
@@ -333,6 +401,8 @@ Value ToDateTime(const Value& v, SqlType from, SqlType to, const ConvertOptions&
     dt = RoundToSmallDateTime(dt);
     if (!InSmallDateTimeRange(dt)) ThrowOverflow(v, from, to, o.implicit);
   }
+  if (to == SqlType::Date) dt.ticks = 0;
+  if (to == SqlType::Time) dt.days = 0;
   return dt;
 }
 
@@ -355,9 +425,11 @@ Value ToBinary(const Value& v, SqlType from, const TypeSpec& to, bool implicit) 
     b.assign(s->begin(), s->end());
   } else if (auto i = std::get_if<int64_t>(&v)) {
     size_t width = from == SqlType::TinyInt || from == SqlType::Bit ? 1
-                   : from == SqlType::SmallInt                      ? 2
-                   : from == SqlType::BigInt || *i > INT32_MAX || *i < INT32_MIN ? 8
-                                                                    : 4;
+                   : from == SqlType::SmallInt || from == SqlType::UnsignedSmallInt ? 2
+                   : from == SqlType::UnsignedInt ? 4
+                   : from == SqlType::BigInt || from == SqlType::UnsignedBigInt ||
+                           *i > INT32_MAX || *i < INT32_MIN ? 8
+                                                            : 4;
     for (size_t k = width; k-- > 0;) b.push_back(static_cast<uint8_t>(static_cast<uint64_t>(*i) >> (8 * k)));
   } else {
     (void)implicit;
@@ -391,6 +463,11 @@ TypeSpec MakeType(SqlType type, std::optional<int32_t> length, std::optional<uin
     case SqlType::SmallInt: t.length = 2; break;
     case SqlType::Int: t.length = 4; break;
     case SqlType::BigInt: t.length = 8; break;
+    case SqlType::UnsignedSmallInt: t.length = 2; break;
+    case SqlType::UnsignedInt: t.length = 4; break;
+    case SqlType::UnsignedBigInt: t.length = 8; break;
+    case SqlType::Date:
+    case SqlType::Time: t.length = 4; break;
     case SqlType::Bit: t.length = 1; break;
     case SqlType::Float: t.length = 8; break;
     case SqlType::Real: t.length = 4; break;
@@ -434,6 +511,12 @@ std::optional<SqlType> ParseTypeName(std::string_view name) {
       {"text", SqlType::Text},           {"binary", SqlType::Binary},
       {"varbinary", SqlType::VarBinary}, {"timestamp", SqlType::VarBinary},
       {"image", SqlType::Image},
+      {"unsigned smallint", SqlType::UnsignedSmallInt}, {"usmallint", SqlType::UnsignedSmallInt},
+      {"unsigned int", SqlType::UnsignedInt}, {"unsigned integer", SqlType::UnsignedInt},
+      {"uint", SqlType::UnsignedInt},    {"unsigned bigint", SqlType::UnsignedBigInt},
+      {"ubigint", SqlType::UnsignedBigInt}, {"date", SqlType::Date},
+      {"time", SqlType::Time},           {"unichar", SqlType::Char},
+      {"univarchar", SqlType::VarChar},  {"unitext", SqlType::Text},
   };
   std::string n = Lower(Trim(name));
   // Collapse inner runs of blanks ("double   precision").
@@ -471,6 +554,11 @@ std::string TypeName(SqlType type) {
     case SqlType::Binary: return "binary";
     case SqlType::VarBinary: return "varbinary";
     case SqlType::Image: return "image";
+    case SqlType::UnsignedSmallInt: return "unsigned smallint";
+    case SqlType::UnsignedInt: return "unsigned int";
+    case SqlType::UnsignedBigInt: return "unsigned bigint";
+    case SqlType::Date: return "date";
+    case SqlType::Time: return "time";
   }
   return "int";
 }
@@ -502,6 +590,11 @@ int32_t UserTypeOf(SqlType type) {
     case SqlType::Real: return 23;
     case SqlType::Decimal: return 26;
     case SqlType::BigInt: return 43;
+    case SqlType::UnsignedSmallInt: return 44;
+    case SqlType::UnsignedInt: return 45;
+    case SqlType::UnsignedBigInt: return 46;
+    case SqlType::Date: return 37;
+    case SqlType::Time: return 38;
   }
   return 0;
 }
@@ -512,11 +605,18 @@ bool IsBinaryType(SqlType t) {
 }
 bool IsIntegerType(SqlType t) {
   return t == SqlType::TinyInt || t == SqlType::SmallInt || t == SqlType::Int ||
-         t == SqlType::BigInt || t == SqlType::Bit;
+         t == SqlType::BigInt || t == SqlType::Bit || IsUnsignedType(t);
+}
+bool IsUnsignedType(SqlType t) {
+  return t == SqlType::UnsignedSmallInt || t == SqlType::UnsignedInt ||
+         t == SqlType::UnsignedBigInt;
 }
 bool IsExactNumericType(SqlType t) { return t == SqlType::Numeric || t == SqlType::Decimal; }
 bool IsMoneyType(SqlType t) { return t == SqlType::Money || t == SqlType::SmallMoney; }
-bool IsDateTimeType(SqlType t) { return t == SqlType::DateTime || t == SqlType::SmallDateTime; }
+bool IsDateTimeType(SqlType t) {
+  return t == SqlType::DateTime || t == SqlType::SmallDateTime || t == SqlType::Date ||
+         t == SqlType::Time;
+}
 bool IsApproxType(SqlType t) { return t == SqlType::Float || t == SqlType::Real; }
 bool IsNumericFamily(SqlType t) {
   return IsIntegerType(t) || IsExactNumericType(t) || IsApproxType(t) || IsMoneyType(t);
@@ -534,16 +634,33 @@ SqlType NaturalType(const Value& v) {
   return SqlType::Int;
 }
 
-Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict) {
+Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict, bool characters) {
   if (to.length <= 0 || to.length > 65536) return v;
   const auto length = static_cast<size_t>(to.length);
   if (auto s = std::get_if<std::string>(&v); s && (to.type == SqlType::Char || to.type == SqlType::VarChar)) {
     std::string out = *s;
-    TruncateUtf8(&out, length);
+    // unichar(n) and univarchar(n) hold n characters, char(n) and varchar(n) n bytes.
+    size_t have = out.size();
+    if (characters) {
+      size_t chars = 0, cut = out.size();
+      for (size_t i = 0; i < out.size(); ++i) {
+        if ((static_cast<unsigned char>(out[i]) & 0xC0) == 0x80) continue;
+        if (chars == length) {
+          cut = i;
+          break;
+        }
+        ++chars;
+      }
+      out.resize(cut);
+      have = std::min(chars, length);
+    } else {
+      TruncateUtf8(&out, length);
+      have = out.size();
+    }
     if (strict && s->find_first_not_of(' ', out.size()) != std::string::npos)
       throw SqlError(kMsgStringTruncation, {});
     if (fixed) {
-      out.append(length - out.size(), ' ');
+      out.append(length - have, ' ');
     } else {
       size_t end = out.find_last_not_of(' ');
       out.resize(end == std::string::npos ? 0 : end + 1);
@@ -609,7 +726,17 @@ std::string FormatValue(const Value& in, SqlType type, int style, uint8_t scale)
   if (auto d = std::get_if<double>(&v)) return FormatFloat(*d, type == SqlType::Real);
   if (auto n = std::get_if<NumericValue>(&v)) return FormatNumeric(*n);
   if (auto m = std::get_if<MoneyValue>(&v)) return FormatMoney(*m, style < 0 ? 0 : style);
-  if (auto dt = std::get_if<DateTimeValue>(&v)) return FormatDateTime(*dt, style < 0 ? 0 : style);
+  if (auto dt = std::get_if<DateTimeValue>(&v)) {
+    // A date or a time alone shows its own half of the default form ("Dec  9 2026",
+    // "4:32PM"); explicit styles show the whole value as datetime does.
+    if ((type == SqlType::Date || type == SqlType::Time) && (style <= 0 || style == 100)) {
+      std::string full = FormatDateTime(*dt, 0);  // "Mon dd yyyy hh:mmAM"
+      if (type == SqlType::Date) return full.substr(0, 11);
+      size_t first = full.find_first_not_of(' ', 11);
+      return first == std::string::npos ? std::string() : full.substr(first);
+    }
+    return FormatDateTime(*dt, style < 0 ? 0 : style);
+  }
   if (auto s = std::get_if<std::string>(&v)) return *s;
   if (auto b = std::get_if<Bytes>(&v)) return std::string(b->begin(), b->end());
   return std::string();
@@ -876,9 +1003,13 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
         break;
       case SqlType::DateTime:
       case SqlType::SmallDateTime:
+      case SqlType::Date:
+      case SqlType::Time:
         if (auto s = std::get_if<std::string>(&raw)) {
           auto dt = DateTimeFromStorage(*s);
           if (!dt) return std::monostate{};
+          if (column.type == SqlType::Date) dt->ticks = 0;
+          if (column.type == SqlType::Time) dt->days = 0;
           return column.type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt;
         }
         break;
@@ -886,11 +1017,16 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       case SqlType::VarChar:
       case SqlType::Text:
         if (auto s = std::get_if<std::string>(&raw)) {
-          // Only NOT NULL char is fixed-length; nullable char is stored as varchar.
+          // Only NOT NULL char is fixed-length; nullable char is stored as varchar. unichar(n)
+          // holds n characters; char(n) n bytes.
+          size_t have = s->size();
+          if (column.usertype == 34)
+            have = static_cast<size_t>(std::count_if(s->begin(), s->end(), [](char ch) {
+              return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+            }));
           if (column.type == SqlType::Char && !column.nullable && column.length > 0 &&
-              column.length <= 65536 &&
-              s->size() < static_cast<size_t>(column.length))
-            s->append(static_cast<size_t>(column.length) - s->size(), ' ');
+              column.length <= 65536 && have < static_cast<size_t>(column.length))
+            s->append(static_cast<size_t>(column.length) - have, ' ');
           return raw;
         }
         if (auto b = std::get_if<Bytes>(&raw)) return std::string(b->begin(), b->end());
@@ -899,6 +1035,14 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
           const unsigned char* t = sqlite3_value_text(stored);
           return std::string(t ? reinterpret_cast<const char*>(t) : "");
         }
+      case SqlType::UnsignedBigInt:
+        if (auto b = std::get_if<Bytes>(&raw)) {
+          auto n = exact::Decode(*b);
+          if (!n) return std::monostate{};
+          return RescaleNumeric(*n, 20, 0);
+        }
+        if (std::holds_alternative<int64_t>(raw)) return raw;
+        break;
       case SqlType::Binary:
       case SqlType::VarBinary:
       case SqlType::Image:
@@ -955,7 +1099,9 @@ Stored ToStored(const Value& in, SqlType type) {
     case SqlType::Money:
     case SqlType::SmallMoney: matches = std::holds_alternative<MoneyValue>(v); break;
     case SqlType::DateTime:
-    case SqlType::SmallDateTime: matches = std::holds_alternative<DateTimeValue>(v); break;
+    case SqlType::SmallDateTime:
+    case SqlType::Date:
+    case SqlType::Time: matches = std::holds_alternative<DateTimeValue>(v); break;
     case SqlType::Char:
     case SqlType::VarChar:
     case SqlType::Text: matches = std::holds_alternative<std::string>(v); break;
@@ -986,7 +1132,10 @@ Stored ToStored(const Value& in, SqlType type) {
     s.blob = exact::Encode(exact::FromMoney(*m));
   } else if (auto dt = std::get_if<DateTimeValue>(&v)) {
     s.kind = Stored::TextK;
-    s.text = DateTimeToStorage(type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt);
+    DateTimeValue d = type == SqlType::SmallDateTime ? RoundToSmallDateTime(*dt) : *dt;
+    if (type == SqlType::Date) d.ticks = 0;
+    if (type == SqlType::Time) d.days = 0;
+    s.text = DateTimeToStorage(d);
   } else if (auto str = std::get_if<std::string>(&v)) {
     s.kind = Stored::TextK;
     s.text = *str;

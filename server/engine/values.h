@@ -1,10 +1,13 @@
 // Conversions of Values between Sybase datatypes, with Sybase's formats, rounding and errors,
 // and the mapping between Values and their SQLite storage representation:
-//   tinyint/smallint/int/bigint/bit  INTEGER
+//   tinyint/smallint/int/bigint/bit  INTEGER (the unsigned ones too; unsigned bigint values
+//                                    beyond 2^63-1 are NumericValue in the exact BLOB form, which
+//                                    sorts after every INTEGER)
 //   float/real                       REAL
 //   numeric/decimal/money/smallmoney BLOB in the exact, order-preserving form of exact.h
 //                                    (numeric shown with its column's scale, money with 4)
-//   datetime/smalldatetime           TEXT "YYYY-MM-DD HH:MM:SS.mmm"
+//   datetime/smalldatetime/date/time TEXT "YYYY-MM-DD HH:MM:SS.mmm" (a date at midnight, a
+//                                    time on 1900-01-01: they compare with datetimes as Sybase does)
 //   char/varchar/text                TEXT (UTF-8)
 //   binary/varbinary/image           BLOB
 #pragma once
@@ -43,8 +46,9 @@ TypeSpec MakeType(SqlType type, std::optional<int32_t> length = std::nullopt,
 
 // Base type names as written in Transact-SQL ("int", "varchar", "smalldatetime", "dec", "integer",
 // "double precision", "nchar", "nvarchar", "sysname", "timestamp", ...), case-insensitive.
-// sysname is varchar(30), timestamp varbinary(8), nchar/nvarchar map to char/varchar. None for
-// unknown names (user types are the engine's business).
+// sysname is varchar(30), timestamp varbinary(8), nchar/nvarchar and unichar/univarchar map to
+// char/varchar, unitext to text; "unsigned int" and its systypes name "uint" are the same. None
+// for unknown names (user types are the engine's business).
 std::optional<SqlType> ParseTypeName(std::string_view name);
 // The lower-case Sybase name ("varchar") and the upper-case name used in conversion messages
 // ("VARCHAR").
@@ -54,7 +58,8 @@ std::string TypeNameUpper(SqlType type);
 int32_t UserTypeOf(SqlType type);
 bool IsCharType(SqlType type);      // char, varchar, text
 bool IsBinaryType(SqlType type);    // binary, varbinary, image
-bool IsIntegerType(SqlType type);   // tinyint, smallint, int, bigint, bit
+bool IsIntegerType(SqlType type);   // tinyint, smallint, int, bigint, bit, the unsigned ones
+bool IsUnsignedType(SqlType type);  // unsigned smallint, int, bigint
 bool IsExactNumericType(SqlType type);  // numeric, decimal
 bool IsMoneyType(SqlType type);
 bool IsDateTimeType(SqlType type);
@@ -108,7 +113,7 @@ Value Convert(const Value& v, const TypeSpec& to, const ConvertOptions& options 
 // nullable char store as varchar). `strict` (set string_rtruncation on) refuses, with
 // kMsgStringTruncation, a character cut that would drop anything but blanks. Other values and
 // NULL are returned unchanged.
-Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict);
+Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict, bool characters = false);
 constexpr int kMsgStringTruncation = 9502;
 
 // Whether `from` converts to `to` without convert() (assignment, comparison, insert). Character

@@ -471,6 +471,9 @@ struct ColumnDef {
   ExprPtr defaultValue;
   std::string defaultText;  // the default's source text as written
   std::vector<Constraint> constraints;
+  // A computed column (`c as a + b [materialized]`): no declared type, the expression's.
+  ExprPtr computed;
+  bool materialized = false;
 };
 
 struct CreateTableStmt : Stmt {

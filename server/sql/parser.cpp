@@ -945,6 +945,16 @@ class Parser {
     ColumnDef c;
     c.line = Peek().line;
     c.name = Name();
+    if (AcceptWord("as") || AcceptWord("compute")) {
+      c.computed = Expression();
+      if (AcceptWord("materialized")) {
+        c.materialized = true;
+      } else if (AtWord("not") && AtWord("materialized", 1)) {
+        Advance();
+        Advance();
+      }
+      return c;
+    }
     c.type = Type();
     for (;;) {
       if (AcceptWord("default")) {

@@ -105,10 +105,32 @@ NumericValue Numeric(const ColumnInfo& c, const uint8_t* p, size_t len) {
   return n;
 }
 
-Value Text(SqlType type, const uint8_t* p, size_t len) {
-  if (type == SqlType::Binary || type == SqlType::VarBinary || type == SqlType::Image)
+Value Text(const ColumnInfo& c, const uint8_t* p, size_t len) {
+  if (c.type == SqlType::Binary || c.type == SqlType::VarBinary || c.type == SqlType::Image)
     return Bytes(p, p + len);
   return std::string(reinterpret_cast<const char*>(p), len);
+}
+
+// Beyond 2^63-1, an exact numeric: the engine's integers are signed.
+Value Unsigned(const uint8_t* p, size_t n) {
+  uint64_t v = LE(p, n);
+  if (v <= static_cast<uint64_t>(INT64_MAX)) return static_cast<int64_t>(v);
+  NumericValue big;
+  big.digits = std::to_string(v);
+  big.precision = 20;
+  return big;
+}
+
+DateTimeValue Date4(const uint8_t* p) {
+  DateTimeValue d{static_cast<int32_t>(LE(p, 4)), 0};
+  if (d.days < kMinDays || d.days > kMaxDays) throw ProtocolError("date value out of range");
+  return d;
+}
+
+DateTimeValue Time4(const uint8_t* p) {
+  DateTimeValue d{0, static_cast<uint32_t>(LE(p, 4))};
+  if (d.ticks >= kTicksPerDay) throw ProtocolError("time value out of range");
+  return d;
 }
 
 }  // namespace
@@ -120,6 +142,10 @@ BulkRowDecoder::BulkRowDecoder(std::vector<ColumnInfo> columns) : columns_(std::
   for (const ColumnInfo& c : columns_) {
     Column col;
     col.format = FormatOf(c);
+    // FreeTDS reads unichar and univarchar as text, and so sends them as text: a pointer
+    // placeholder in the row, the characters (in the client's character set) after it.
+    if ((c.usertype == 34 || c.usertype == 35) && col.format.type == 0xE1)
+      col.format = WireFormat{0x23, WireFormat::Blob, col.format.size, 0, 0, true};
     col.blob = col.format.shape == WireFormat::Blob;
     col.fixed = !HasLength(col.format.type) && (StatusOf(c) & 0x20) == 0;
     if (!col.fixed) {
@@ -158,7 +184,12 @@ Value BulkRowDecoder::Fixed(const ColumnInfo& c, const Column& col, const uint8_
     case SqlType::SmallDateTime: return DateTime4(p);
     case SqlType::Numeric:
     case SqlType::Decimal: return Numeric(c, p, col.format.size);
-    default: return Text(c.type, p, col.format.size);
+    case SqlType::UnsignedSmallInt:
+    case SqlType::UnsignedInt:
+    case SqlType::UnsignedBigInt: return Unsigned(p, col.format.size);
+    case SqlType::Date: return Date4(p);
+    case SqlType::Time: return Time4(p);
+    default: return Text(c, p, col.format.size);
   }
 }
 
@@ -191,7 +222,18 @@ Value BulkRowDecoder::Variable(const ColumnInfo& c, const uint8_t* p, size_t len
       return len == 8 ? DateTime8(p) : DateTime4(p);
     case SqlType::Numeric:
     case SqlType::Decimal: return Numeric(c, p, len);
-    default: return Text(c.type, p, len);
+    case SqlType::UnsignedSmallInt:
+    case SqlType::UnsignedInt:
+    case SqlType::UnsignedBigInt:
+      need({1, 2, 4, 8});
+      return Unsigned(p, len);
+    case SqlType::Date:
+      need({4});
+      return Date4(p);
+    case SqlType::Time:
+      need({4});
+      return Time4(p);
+    default: return Text(c, p, len);
   }
 }
 
@@ -279,7 +321,7 @@ size_t BulkRowDecoder::Decode(const uint8_t* data, size_t size, std::vector<Valu
         row[i] = std::monostate{};
       } else {
         if (len != 16) throw ProtocolError("bad text pointer placeholder");
-        row[i] = Text(c.type, data + tr.at, tr.len);
+        row[i] = Text(c, data + tr.at, tr.len);
       }
       continue;
     }

@@ -23,8 +23,8 @@ constexpr int32_t kMsgCursorNotFound = 557;
 constexpr int32_t kMsgUnsupported = 16001;
 
 // Capability bits the server must not grant: PROTO_DYNPROC would wrap every prepared statement in
-// "create proc"; WIDETABLE, unsigned ints, date, time and big datetime parameters are not decoded.
-constexpr int kWithheldCaps[] = {48, 59, 61, 62, 63, 64, 71, 72, 93, 94};
+// "create proc"; WIDETABLE and big datetime parameters are not decoded.
+constexpr int kWithheldCaps[] = {48, 59, 93, 94};
 
 std::vector<uint8_t> GrantedCaps(std::vector<uint8_t> mask) {
   if (mask.size() != 14) {

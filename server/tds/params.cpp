@@ -54,6 +54,24 @@ ParamShape ReadTypeInfo(ByteReader& r, ColumnInfo& c) {
     case 0x7A: fixed(SqlType::SmallMoney, 4); break;
     case 0x3D: fixed(SqlType::DateTime, 8); break;
     case 0x3A: fixed(SqlType::SmallDateTime, 4); break;
+    case 0x41: fixed(SqlType::UnsignedSmallInt, 2); break;
+    case 0x42: fixed(SqlType::UnsignedInt, 4); break;
+    case 0x43: fixed(SqlType::UnsignedBigInt, 8); break;
+    case 0x31: fixed(SqlType::Date, 4); break;
+    case 0x33: fixed(SqlType::Time, 4); break;
+    case 0x44:
+      sized({1, 2, 4, 8});
+      c.type = s.size == 1 ? SqlType::TinyInt
+               : s.size == 2 ? SqlType::UnsignedSmallInt
+               : s.size == 4 ? SqlType::UnsignedInt : SqlType::UnsignedBigInt;
+      c.length = static_cast<int32_t>(s.size);
+      break;
+    case 0x7B:
+    case 0x93:
+      sized({4});
+      c.type = s.code == 0x7B ? SqlType::Date : SqlType::Time;
+      c.length = 4;
+      break;
     case 0x26:
       sized({1, 2, 4, 8});
       c.type = IntType(s.size);
@@ -134,7 +152,31 @@ int64_t SignExtend(uint64_t v, size_t n) {
 // A fixed-size value of `n` bytes of the given type.
 Value ReadFixed(ByteReader& r, SqlType type, size_t n) {
   switch (type) {
-    case SqlType::TinyInt: return static_cast<int64_t>(ReadLE(r, n));  // unsigned
+    case SqlType::TinyInt:
+    case SqlType::UnsignedSmallInt:
+    case SqlType::UnsignedInt: return static_cast<int64_t>(ReadLE(r, n));  // unsigned
+    case SqlType::UnsignedBigInt: {
+      uint64_t v = ReadLE(r, n);
+      // The engine's integers are signed 64-bit; larger unsigned values become exact numerics.
+      if (v > static_cast<uint64_t>(INT64_MAX)) {
+        NumericValue big;
+        big.digits = std::to_string(v);
+        big.precision = 20;
+        return big;
+      }
+      return static_cast<int64_t>(v);
+    }
+    case SqlType::Date: {
+      DateTimeValue d;
+      d.days = r.I32();
+      return d;
+    }
+    case SqlType::Time: {
+      DateTimeValue d;
+      d.ticks = r.U32();
+      if (d.ticks >= 25920000) throw ProtocolError("bad time parameter");
+      return d;
+    }
     case SqlType::Bit: return static_cast<int64_t>(r.U8() != 0);
     case SqlType::Real: {
       uint32_t bits = static_cast<uint32_t>(ReadLE(r, 4));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -99,6 +100,43 @@ Bytes AsBytes(const Value& v) {
   return Bytes(s.begin(), s.end());
 }
 
+bool IsUnicharUserType(int32_t usertype) { return usertype == 34 || usertype == 35; }
+
+// UTF-8 to UTF-16LE; a malformed byte becomes U+FFFD.
+Bytes Utf16le(std::string_view s) {
+  Bytes out;
+  out.reserve(s.size() * 2);
+  auto unit = [&](uint32_t u) {
+    out.push_back(static_cast<uint8_t>(u));
+    out.push_back(static_cast<uint8_t>(u >> 8));
+  };
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<uint8_t>(s[i]);
+    int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+    uint32_t cp = extra == 0 ? c : extra == 1 ? c & 0x1Fu : extra == 2 ? c & 0x0Fu : c & 0x07u;
+    bool ok = extra >= 0 && i + static_cast<size_t>(extra) < s.size();
+    for (int k = 1; ok && k <= extra; ++k) {
+      auto cc = static_cast<uint8_t>(s[i + static_cast<size_t>(k)]);
+      if ((cc & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (cc & 0x3Fu);
+    }
+    if (!ok || cp > 0x10FFFF) {
+      unit(0xFFFD);
+      ++i;
+      continue;
+    }
+    i += static_cast<size_t>(extra) + 1;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      unit(0xD800 + (cp >> 10));
+      unit(0xDC00 + (cp & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return out;
+}
+
 // Cuts UTF-8 text to at most `max` bytes without splitting a character.
 void ClampText(std::string& s, size_t max) {
   if (s.size() <= max) return;
@@ -157,6 +195,26 @@ void WriteFixed(ByteWriter& w, const WireFormat& f, SqlType type, const Value& v
     }
     case SqlType::Bit:
       w.U8(AsInt(v) != 0 ? 1 : 0);
+      return;
+    case SqlType::Date: {
+      DateTimeValue d;
+      if (auto p = std::get_if<DateTimeValue>(&v)) d = *p;
+      w.I32(d.days);
+      return;
+    }
+    case SqlType::Time: {
+      DateTimeValue d;
+      if (auto p = std::get_if<DateTimeValue>(&v)) d = *p;
+      w.U32(std::min<uint32_t>(d.ticks, 25919999));
+      return;
+    }
+    case SqlType::UnsignedBigInt:
+      // Beyond 2^63-1 the engine holds the value as an exact numeric.
+      if (auto n = std::get_if<NumericValue>(&v); n && !n->negative && n->scale == 0) {
+        WriteLE(w, std::strtoull(n->digits.c_str(), nullptr, 10), 8);
+        return;
+      }
+      WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size);
       return;
     default:
       WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size);
@@ -252,6 +310,10 @@ uint8_t NumericBytes(uint8_t precision) {
 WireFormat FormatOf(const ColumnInfo& c) {
   bool n = c.nullable;
   uint32_t len = static_cast<uint32_t>(std::max<int32_t>(c.length, 1));
+  // unichar and univarchar travel as UTF-16 in a long binary marked by the usertype; unitext
+  // goes out as text, since clients that do not ask for unitext (FreeTDS) cannot read it.
+  if (IsUnicharUserType(c.usertype) && (c.type == SqlType::Char || c.type == SqlType::VarChar))
+    return {0xE1, WireFormat::Long4, std::min<uint32_t>(len, 0x3FFFFFFF) * 2, 0, 0, false};
   switch (c.type) {
     case SqlType::TinyInt: return n ? Len1(0x26, 1) : Fixed(0x30, 1);
     case SqlType::SmallInt: return n ? Len1(0x26, 2) : Fixed(0x34, 2);
@@ -288,6 +350,11 @@ WireFormat FormatOf(const ColumnInfo& c) {
       return {0x23, WireFormat::Blob, len, 0, 0, true};
     case SqlType::Image:
       return {0x22, WireFormat::Blob, len, 0, 0, false};
+    case SqlType::UnsignedSmallInt: return n ? Len1(0x44, 2) : Fixed(0x41, 2);
+    case SqlType::UnsignedInt: return n ? Len1(0x44, 4) : Fixed(0x42, 4);
+    case SqlType::UnsignedBigInt: return n ? Len1(0x44, 8) : Fixed(0x43, 8);
+    case SqlType::Date: return n ? Len1(0x7B, 4) : Fixed(0x31, 4);
+    case SqlType::Time: return n ? Len1(0x93, 4) : Fixed(0x33, 4);
   }
   return Fixed(0x38, 4);
 }
@@ -534,7 +601,11 @@ void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const s
           break;
         }
         Bytes b;
-        if (f.character) {
+        if (f.type == 0xE1 && IsUnicharUserType(c.usertype)) {
+          b = Utf16le(AsText(v));
+          if (b.size() > f.size) b.resize(f.size & ~1u);
+          if (b.empty()) b = {' ', 0};  // zero length would read as NULL
+        } else if (f.character) {
           std::string s = AsText(v);
           ClampText(s, f.size);
           if (s.empty()) s = " ";

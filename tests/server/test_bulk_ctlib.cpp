@@ -377,5 +377,36 @@ TEST_F(BulkCtlibTest, RowsOfAnAbandonedBatchFailTheNextRequestAndAreNotKept) {
   EXPECT_EQ(Count(*c, "ba"), 0);
 }
 
+// date, time and the unsigned integers arrive in their own wire forms, unichar as text; all keep
+// their values (a nullable unichar, like a nullable char, is not padded). A computed column's value is the server's, whatever the row carries.
+TEST_F(BulkCtlibTest, CopyInOfDateTimeUnsignedAndUnicharColumns) {
+  auto c = Connected();
+  ASSERT_EQ(c->Run("create table bu (d date, t time null, us unsigned smallint, ui unsigned int null, "
+                   "ub unsigned bigint, uc unichar(4) null, uv univarchar(8) null, "
+                   "dd as datediff(dd, '1900-01-01', d))").end,
+            CS_END_RESULTS);
+  {
+    BlkIn in(c->Connection(), "bu");
+    ASSERT_EQ(in.Init(), CS_SUCCEED);
+    ASSERT_EQ(in.Send({"2026-12-09", "16:32:53.490", "65535", "4294967295", "18446744073709551615",
+                       "\xc3\xa9t\xc3\xa9", "ab", "0"}),
+              CS_SUCCEED);
+    ASSERT_EQ(in.Send({"1753-01-01", std::nullopt, "0", std::nullopt, "0", std::nullopt, std::nullopt, "0"}),
+              CS_SUCCEED);
+    CS_INT copied = -1;
+    EXPECT_EQ(in.Done(CS_BLK_ALL, &copied), CS_SUCCEED);
+    EXPECT_EQ(copied, 2);
+  }
+  Outcome o = c->Run(
+      "select convert(varchar(20), d, 112), convert(varchar(20), t, 20), convert(varchar(20), us), "
+      "convert(varchar(20), ui), convert(varchar(20), ub), uc, uv, dd from bu order by d desc");
+  ASSERT_EQ(o.sets.size(), 1u) << (c->serverMsgs.empty() ? "" : c->serverMsgs.back().text);
+  EXPECT_EQ(o.sets[0].rows,
+            (std::vector<Row>{{"20261209", "16:32:53:490", "65535", "4294967295", "18446744073709551615",
+                               "\xc3\xa9t\xc3\xa9", "ab", "46363"},
+                              {"17530101", std::nullopt, "0", std::nullopt, "0", std::nullopt,
+                               std::nullopt, "-53690"}}));
+}
+
 }  // namespace
 }  // namespace tdstest

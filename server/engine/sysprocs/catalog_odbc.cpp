@@ -21,7 +21,7 @@ enum OdbcCode {
   kSqlChar = 1, kSqlNumeric = 2, kSqlDecimal = 3, kSqlInteger = 4, kSqlSmallint = 5, kSqlReal = 7,
   kSqlDouble = 8, kSqlDatetime = 9, kSqlTimestamp = 11, kSqlVarchar = 12, kSqlLongVarchar = -1,
   kSqlBinary = -2, kSqlVarbinary = -3, kSqlLongVarbinary = -4, kSqlBigint = -5, kSqlTinyint = -6,
-  kSqlBit = -7,
+  kSqlBit = -7, kSqlDate = 9, kSqlTime = 10,
 };
 
 // What the catalog procedures report of one built-in type.
@@ -65,6 +65,11 @@ const OdbcType kTypes[] = {
     {SqlType::DateTime, "datetime", kSqlTimestamp, 23, 16, "'", "'", nullptr, 0, 3, -1, 0, 3, 3, -1},
     {SqlType::SmallDateTime, "smalldatetime", kSqlTimestamp, 16, 16, "'", "'", nullptr, 0, 3, -1, 0, 0, 0, -1},
     {SqlType::VarChar, "varchar", kSqlVarchar, 255, 0, "'", "'", "max length", 1, 3, -1, 0, -1, -1, -1},
+    {SqlType::Date, "date", kSqlDate, 10, 6, "'", "'", nullptr, 0, 3, -1, 0, -1, -1, -1},
+    {SqlType::Time, "time", kSqlTime, 12, 6, "'", "'", nullptr, 0, 3, -1, 0, 3, 3, -1},
+    {SqlType::UnsignedSmallInt, "unsigned smallint", kSqlSmallint, 5, 2, nullptr, nullptr, nullptr, 0, 2, 1, 0, 0, 0, 10},
+    {SqlType::UnsignedInt, "unsigned int", kSqlInteger, 10, 4, nullptr, nullptr, nullptr, 0, 2, 1, 0, 0, 0, 10},
+    {SqlType::UnsignedBigInt, "unsigned bigint", kSqlBigint, 20, 8, nullptr, nullptr, nullptr, 0, 2, 1, 0, 0, 0, 10},
 };
 
 const OdbcType& TypeOf(SqlType t) {
