@@ -64,6 +64,9 @@ TEST_F(EngineStrings, LongValuesAreCutToTheDeclaredBytes) {
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   Expect({{"exec st_p 'abé', 0x0102", "ab|1"}});
   Run(*s, "drop proc st_p");
+  // unichar(n) and univarchar(n) count characters, not bytes.
+  ASSERT_TRUE(Run(*s, "create table st_u(u univarchar(2) null)\ninsert st_u values ('ééé')").ErrorNumbers().empty());
+  Expect({{"select u + '|' from st_u", "éé|"}});
 }
 
 TEST_F(EngineStrings, StringRtruncationRefusesCutsAndChangesNothing) {
