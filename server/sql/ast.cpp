@@ -66,6 +66,25 @@ bool PlainName(const std::string& s) {
   return !IsReservedWord(lower);
 }
 
+// A name as the source may write it: bare when it can stand so, else in brackets.
+std::string Delimited(const std::string& s) {
+  if (s.empty() || PlainName(s)) return s;
+  std::string out = "[";
+  for (char c : s) {
+    if (c == ']') out += ']';
+    out += c;
+  }
+  return out + "]";
+}
+
+std::string Delimited(const ObjectName& n) {
+  std::string out;
+  if (!n.server.empty()) out += Delimited(n.server) + ".";
+  if (!n.server.empty() || !n.database.empty()) out += Delimited(n.database) + ".";
+  if (!n.server.empty() || !n.database.empty() || !n.owner.empty()) out += Delimited(n.owner) + ".";
+  return out + Delimited(n.object);
+}
+
 class Printer {
  public:
   std::string out;
@@ -108,8 +127,8 @@ class Printer {
       }
       case ExprKind::Column: {
         const auto& c = e.As<ColumnExpr>();
-        if (!c.table.empty()) out += c.table.ToString() + ".";
-        out += c.column;
+        if (!c.table.empty()) out += Delimited(c.table) + ".";
+        out += Delimited(c.column);
         break;
       }
       case ExprKind::Variable: out += e.As<VariableExpr>().name; break;
@@ -271,7 +290,7 @@ class Printer {
       const SelectItem& it = q.items[i];
       switch (it.kind) {
         case SelectItemKind::Star: out += '*'; break;
-        case SelectItemKind::TableStar: out += it.table.ToString() + ".*"; break;
+        case SelectItemKind::TableStar: out += Delimited(it.table) + ".*"; break;
         case SelectItemKind::Assign:
           out += it.variable + " = ";
           Print(*it.expr);
@@ -289,7 +308,7 @@ class Printer {
           break;
       }
     }
-    if (!q.into.empty()) out += " into " + q.into.ToString();
+    if (!q.into.empty()) out += " into " + Delimited(q.into);
     if (!q.from.empty()) {
       out += " from ";
       for (std::size_t i = 0; i < q.from.size(); ++i) {
@@ -385,8 +404,8 @@ std::string ToSql(const TableRef& t) {
   std::string out;
   switch (t.kind) {
     case TableRefKind::Named:
-      out = t.name.ToString();
-      if (!t.alias.empty()) out += " " + t.alias;
+      out = Delimited(t.name);
+      if (!t.alias.empty()) out += " " + Delimited(t.alias);
       for (const std::string& h : t.hints) {
         if (h == "holdlock" || h == "noholdlock" || h == "readpast" || h == "shared")
           out += " " + h;
@@ -395,7 +414,7 @@ std::string ToSql(const TableRef& t) {
       }
       break;
     case TableRefKind::Derived:
-      out = "(" + ToSql(*t.derived) + ") " + t.alias;
+      out = "(" + ToSql(*t.derived) + ") " + Delimited(t.alias);
       break;
     case TableRefKind::Join: {
       out = ToSql(*t.left);

@@ -377,6 +377,13 @@ TEST(SqlParserSelect, ParenthesisedConditionItemsPrintBackParseable) {
   EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
 }
 
+TEST(SqlParserSelect, DelimitedNamesPrintBackInBrackets) {
+  const auto& s = One<SelectStmt>("select [a b]]c], t.[select], x from [my db]..[t x] t where [k] = 1");
+  const std::string printed = ToSql(s);
+  EXPECT_EQ(printed, "select [a b]]c], t.[select], x from [my db]..[t x] t where k = 1");
+  EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
+}
+
 TEST(SqlParserSelect, ComputeClausesPrintBack) {
   const auto& s = One<SelectStmt>(
       "select type, price from titles order by type, price "
