@@ -2,6 +2,7 @@
 
 #include "lexer.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace sampleserver::sql {
@@ -222,8 +223,13 @@ class Printer {
       }
       case ExprKind::Function: {
         const auto& f = e.As<FunctionExpr>();
-        if (!f.owner.empty()) out += f.owner + ".";
-        out += f.name + "(";
+        if (!f.owner.empty()) out += Delimited(f.owner) + ".";
+        // Reserved words that are functions (user, coalesce, ...) stand bare before '('.
+        const bool word = !f.name.empty() && std::all_of(f.name.begin(), f.name.end(), [](char ch) {
+          auto c = static_cast<unsigned char>(ch);
+          return std::isalnum(c) || c == '_' || c >= 0x80;
+        }) && !std::isdigit(static_cast<unsigned char>(f.name[0]));
+        out += (word ? f.name : Delimited(f.name)) + "(";
         List(f.args);
         out += ')';
         if (f.name == "user" && f.args.empty() && f.owner.empty()) out.resize(out.size() - 2);

@@ -378,9 +378,10 @@ TEST(SqlParserSelect, ParenthesisedConditionItemsPrintBackParseable) {
 }
 
 TEST(SqlParserSelect, DelimitedNamesPrintBackInBrackets) {
-  const auto& s = One<SelectStmt>("select [a b]]c], t.[select], x from [my db]..[t x] t where [k] = 1");
+  // Found by fuzzing: a function named in brackets printed bare.
+  const auto& s = One<SelectStmt>("select [a b]]c], t.[select], [f g](1), x from [my db]..[t x] t where [k] = 1");
   const std::string printed = ToSql(s);
-  EXPECT_EQ(printed, "select [a b]]c], t.[select], x from [my db]..[t x] t where k = 1");
+  EXPECT_EQ(printed, "select [a b]]c], t.[select], [f g](1), x from [my db]..[t x] t where k = 1");
   EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
 }
 
