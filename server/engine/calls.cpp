@@ -373,9 +373,15 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
     ResultSink& to;
     bool failed = false;
   } watch(sink);
-  lightweightProc_ = true;
-  ExecuteWithParams(text, positional, watch);
-  lightweightProc_ = false;
+  struct LightweightScope {
+    bool& flag;
+    explicit LightweightScope(bool& f) : flag(f) { flag = true; }
+    ~LightweightScope() { flag = false; }
+  };
+  {
+    LightweightScope scope(lightweightProc_);
+    ExecuteWithParams(text, positional, watch);
+  }
   Done(sink, static_cast<uint16_t>(kDoneProc | (watch.failed ? kDoneError : 0)), 0, false);
 }
 
