@@ -77,8 +77,10 @@ class ReplySink final : public ResultSink, public TokenOutput {
     if (capture_ || cancelled_) return;
     for (const ComputeFormat& f : formats) {
       // Without its format, the clause's rows are dropped: the client could not read them.
-      if (!Framed("compute result description", [&](ByteWriter& w) { WriteComputeFormat(w, f); }))
+      if (!Framed("compute result description", [&](ByteWriter& w) { WriteComputeFormat(w, f); })) {
+        computes_.erase(f.id);
         continue;
+      }
       Compute& c = computes_[f.id];
       c.columns.clear();
       c.formats.clear();
