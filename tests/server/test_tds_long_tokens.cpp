@@ -115,5 +115,33 @@ TEST_F(TdsLongTokensTest, VeryWideSelectIsReadInFull) {
   EXPECT_TRUE(StillAnswers());
 }
 
+TEST_F(TdsLongTokensTest, BrowseInformationTooLongIsReplacedByAnError) {
+  constexpr int kColumns = 255;
+  auto column = [](int i) { return "c" + std::string(250, 'b') + std::to_string(1000 + i); };
+  std::string create = "create table lt_browse (", insert = "insert lt_browse (", select = "select ";
+  for (int i = 0; i < kColumns; ++i) {
+    create += column(i) + " int null, ";
+    insert += (i ? ", " : "") + column(i);
+    select += (i ? ", " : "") + column(i) + " as a" + std::to_string(i);  // renamed: COLINFO names it
+  }
+  create += "ts timestamp)";
+  insert += ") values (1";
+  for (int i = 1; i < kColumns; ++i) insert += ", " + std::to_string(i + 1);
+  insert += ")";
+  for (const std::string& sql : {create, insert}) {
+    Outcome made = client->Run(sql);
+    ASSERT_EQ(std::count(made.types.begin(), made.types.end(), CS_CMD_FAIL), 0)
+        << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+  }
+  Outcome o = client->Run(select + " from lt_browse for browse");
+  EXPECT_EQ(o.end, CS_END_RESULTS);
+  ASSERT_EQ(o.sets.size(), 1u);
+  ASSERT_EQ(o.sets[0].rows.size(), 1u);
+  ASSERT_EQ(o.sets[0].rows[0].size(), static_cast<size_t>(kColumns));
+  EXPECT_EQ(o.sets[0].rows[0][kColumns - 1], std::to_string(kColumns));
+  EXPECT_TRUE(ReportedTooLong());
+  EXPECT_TRUE(StillAnswers());
+}
+
 }  // namespace
 }  // namespace tdstest
