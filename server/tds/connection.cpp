@@ -59,9 +59,7 @@ class ReplySink final : public ResultSink, public TokenOutput {
 
   void BrowseInfo(const std::vector<BrowseColumn>& origins) override {
     if (cancelled_ || capture_) return;
-    Before();
-    WriteBrowseInfo(out_, columns_, origins);
-    After();
+    Framed("browse information", [&](ByteWriter& w) { WriteBrowseInfo(w, columns_, origins); });
   }
 
   void Row(const std::vector<Value>& values) override { RowWithTextPointers(values, {}); }
@@ -77,9 +75,12 @@ class ReplySink final : public ResultSink, public TokenOutput {
 
   void ComputeFormats(const std::vector<ComputeFormat>& formats) override {
     if (capture_ || cancelled_) return;
-    Before();
     for (const ComputeFormat& f : formats) {
-      WriteComputeFormat(out_, f);
+      // Without its format, the clause's rows are dropped: the client could not read them.
+      if (!Framed("compute result description", [&](ByteWriter& w) { WriteComputeFormat(w, f); })) {
+        computes_.erase(f.id);
+        continue;
+      }
       Compute& c = computes_[f.id];
       c.columns.clear();
       c.formats.clear();
@@ -88,7 +89,6 @@ class ReplySink final : public ResultSink, public TokenOutput {
         c.formats.push_back(FormatOf(col.info));
       }
     }
-    After();
   }
 
   void ComputeRow(uint16_t id, const std::vector<Value>& values) override {
@@ -136,9 +136,8 @@ class ReplySink final : public ResultSink, public TokenOutput {
 
   void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) override {
     if (cancelled_) return;
-    Before();
-    WriteOutputParams(out_, params, values);
-    After();
+    Framed("output parameter description",
+           [&](ByteWriter& w) { WriteOutputParams(w, params, values); });
   }
 
   bool Cancelled() const override {
@@ -223,6 +222,23 @@ class ReplySink final : public ResultSink, public TokenOutput {
     std::vector<ColumnInfo> columns;
     std::vector<WireFormat> formats;
   };
+
+  // Writes tokens that carry a 16-bit length. One that cannot be framed is taken back whole and
+  // an error goes in its place, so the client never reads a torn reply. False when that happened.
+  template <typename Write>
+  bool Framed(std::string_view what, Write write) {
+    Before();
+    const size_t mark = out_.Size();
+    try {
+      write(out_);
+    } catch (const TokenTooLong& e) {
+      out_.Truncate(mark);
+      Message(TokenTooLongMessage(what, e));
+      return false;
+    }
+    After();
+    return true;
+  }
 
   void SetColumns(const std::vector<ColumnInfo>& columns) {
     computes_.clear();  // compute formats belong to the result set they followed

@@ -44,10 +44,19 @@ void HandleDynamic(Session& session, const DynamicReq& request, ResultSink& sink
       }
       // The descriptions ride on the acknowledgement: FreeTDS answers ct_dynamic's
       // CS_DESCRIBE_INPUT and CS_DESCRIBE_OUTPUT from them without asking again.
-      ByteWriter& w = out.Begin();
-      WriteDynamicAck(w, request.id);
-      if (!info.params.empty()) WriteParamFormat(w, info.params, false);
-      if (!info.columns.empty()) WriteRowFormat(w, info.columns);
+      ByteWriter reply;
+      try {
+        WriteDynamicAck(reply, request.id);
+        if (!info.params.empty()) WriteParamFormat(reply, info.params, false);
+        if (!info.columns.empty()) WriteRowFormat(reply, info.columns);
+      } catch (const TokenTooLong& e) {
+        // A statement the client was never told about must not stay prepared here.
+        session.Deallocate(request.id, sink);
+        sink.Message(TokenTooLongMessage("parameter description of the prepared statement", e));
+        sink.Done(kDoneError, 0, false);
+        return;
+      }
+      out.Begin().Raw(reply.Buffer().data(), reply.Size());
       out.End();
       sink.Done(kDoneFinal, 0, false);
       return;

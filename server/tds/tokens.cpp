@@ -368,6 +368,15 @@ uint8_t StatusOf(const ColumnInfo& c) {
   return s;
 }
 
+ServerMessage TokenTooLongMessage(std::string_view what, const TokenTooLong& e) {
+  ServerMessage m;
+  m.number = kMsgTokenTooLong;
+  m.severity = 16;
+  m.text = "The " + std::string(what) + " is too long (" + std::to_string(e.Bytes()) +
+           " bytes). Maximum length is 65535.";
+  return m;
+}
+
 void WriteLoginAck(ByteWriter& w, bool ok, std::string_view product, const uint8_t version[4]) {
   if (product.size() > 255) product = product.substr(0, 255);
   w.U8(kTokLoginAck);
@@ -493,8 +502,7 @@ void WriteBrowseInfo(ByteWriter& w, const std::vector<ColumnInfo>& columns,
   ByteWriter names;
   for (const auto& t : tables) names.BVarChar(t.substr(0, 255));
   w.U8(kTokTabName);
-  w.U16(static_cast<uint16_t>(names.Size()));
-  w.Raw(names.Buffer().data(), names.Size());
+  w.FramedU16(names);
 
   constexpr uint8_t kExpression = 0x04, kRenamed = 0x20;
   ByteWriter info;
@@ -509,8 +517,7 @@ void WriteBrowseInfo(ByteWriter& w, const std::vector<ColumnInfo>& columns,
     if (renamed) info.BVarChar(o.column.substr(0, 255));
   }
   w.U8(kTokColInfo);
-  w.U16(static_cast<uint16_t>(info.Size()));
-  w.Raw(info.Buffer().data(), info.Size());
+  w.FramedU16(info);
 }
 
 namespace {
@@ -542,8 +549,7 @@ void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format) {
   body.U8(static_cast<uint8_t>(by));
   for (size_t i = 0; i < by; ++i) body.U8(static_cast<uint8_t>(std::min<uint16_t>(format.by[i], 255)));
   w.U8(kTokAltFmt);
-  w.U16(static_cast<uint16_t>(body.Size()));
-  w.Raw(body.Buffer().data(), body.Size());
+  w.FramedU16(body);
 }
 
 void WriteComputeRow(ByteWriter& w, uint16_t id, const std::vector<ColumnInfo>& columns,

@@ -19,6 +19,12 @@ enum ReplyToken : uint8_t {
   kTokEed = 0xE5, kTokRowFmt = 0xEE, kTokDone = 0xFD, kTokDoneProc = 0xFE, kTokDoneInProc = 0xFF,
 };
 
+// This server's number for a reply token too long to frame.
+constexpr int32_t kMsgTokenTooLong = 16005;
+
+// The error sent in place of a token that does not fit its length; `what` names its content.
+ServerMessage TokenTooLongMessage(std::string_view what, const TokenTooLong& e);
+
 enum EnvChangeType : uint8_t { kEnvDatabase = 1, kEnvLanguage = 2, kEnvCharset = 3, kEnvPacketSize = 4 };
 
 // How a column travels: its type code and the shape of its type info and row data.

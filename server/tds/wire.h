@@ -17,6 +17,18 @@ class ProtocolError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A token whose body does not fit its 16-bit length. Nothing of it may reach the client: the
+// reply carries an error in its place.
+class TokenTooLong : public std::length_error {
+ public:
+  explicit TokenTooLong(size_t bytes)
+      : std::length_error("token of " + std::to_string(bytes) + " bytes"), bytes_(bytes) {}
+  size_t Bytes() const { return bytes_; }
+
+ private:
+  size_t bytes_;
+};
+
 class ByteReader {
  public:
   ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -122,9 +134,19 @@ class ByteWriter {
   }
   void PatchU16(size_t at) {
     size_t n = buf_.size() - at - 2;
-    if (n > 0xFFFF) throw std::length_error("token longer than 65535 bytes");
+    if (n > 0xFFFF) throw TokenTooLong(n);
     buf_[at] = static_cast<uint8_t>(n);
     buf_[at + 1] = static_cast<uint8_t>(n >> 8);
+  }
+  // A 16-bit length followed by `body`.
+  void FramedU16(const ByteWriter& body) {
+    if (body.Size() > 0xFFFF) throw TokenTooLong(body.Size());
+    U16(static_cast<uint16_t>(body.Size()));
+    Raw(body.buf_.data(), body.Size());
+  }
+  // Drops everything written after `size` bytes: a token that could not be completed.
+  void Truncate(size_t size) {
+    if (size < buf_.size()) buf_.resize(size);
   }
   size_t LengthU32() {
     size_t at = buf_.size();

@@ -248,5 +248,19 @@ TEST(TdsEncoding, WideDescriptionsSwitchToRowFmt2) {
   EXPECT_EQ(narrow.Buffer()[0], kTokRowFmt);
 }
 
+// A compute format the client could grow past 65535 bytes is refused rather than its length wrapped.
+TEST(TdsEncoding, OverlongComputeFormatIsRefusedNotWrapped) {
+  ComputeFormat compute;
+  ColumnInfo text = Column(SqlType::Text, 32768, true);
+  text.table = std::string(255, 't');  // text type info carries its table's name
+  compute.columns.assign(255, ComputeColumn{kComputeMax, 1, text});
+  ByteWriter w;
+  EXPECT_THROW(WriteComputeFormat(w, compute), TokenTooLong);
+  compute.columns.resize(200);
+  ByteWriter fits;
+  WriteComputeFormat(fits, compute);
+  EXPECT_EQ(fits.Buffer()[0], kTokAltName);
+}
+
 }  // namespace
 }  // namespace sampleserver::tds
