@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace sampleserver {
 
@@ -75,6 +76,19 @@ std::string ArgumentLiteral(const ParamValue& p) {
   if (std::holds_alternative<DateTimeValue>(p.value))
     return "'" + FormatValue(p.value, p.type.type, 109) + "'";
   return FormatValue(p.value, p.type.type, -1, p.type.scale);
+}
+
+// Refuses a float parameter that is not a finite number (NaN, infinities): no statement can
+// hold one, and Sybase's float values never are. Throws the conversion's overflow error.
+void CheckParamValues(const std::vector<ParamValue>& params) {
+  for (const auto& p : params) {
+    const auto* d = std::get_if<double>(&p.value);
+    if (!d || std::isfinite(*d)) continue;
+    ConvertOptions options;
+    options.implicit = true;
+    options.from = p.type.type == SqlType::Real ? SqlType::Real : SqlType::Float;
+    Convert(p.value, TypeSpec{*options.from, 8}, options);
+  }
 }
 
 // The statement with a `create proc <id> as ` prefix removed: a client that believes it may
@@ -178,6 +192,7 @@ void SessionImpl::CallProcedure(const std::string& name, const std::vector<Param
   try {
     currentLine_ = 1;
     lastError_ = 0;
+    CheckParamValues(params);
     // The name may be qualified (db..proc, owner.proc): the parser splits it.
     auto parsed = sql::Parse("exec " + name);
     const sql::ExecStmt* call = parsed.ok() && parsed.statements.size() == 1
@@ -206,6 +221,7 @@ void SessionImpl::CallProcedure(const std::string& name, const std::vector<Param
         args.push_back(std::move(a));
       }
       variables_.clear();
+      nestingExceeded_ = false;
       bool failed = false;
       int status = CallProc(schema, *proc, args, sink, &failed, call->number ? call->number : 1);
       batchAborted_ = false;
@@ -275,6 +291,13 @@ void SessionImpl::ExecuteWithParams(std::string_view sql, const std::vector<Para
     frame[name] = Variable{TypeOfParam(params[i].type), params[i].value};
   }
   Busy busy(*this, "SELECT");
+  try {
+    currentLine_ = 1;
+    CheckParamValues(params);
+  } catch (const SqlError&) {
+    ReportCurrentError(sink);
+    return;
+  }
   try {
     ExecuteBatch(sql, sink, std::move(frame));
   } catch (const std::exception& e) {

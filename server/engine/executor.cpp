@@ -193,6 +193,7 @@ void SessionImpl::RunBatch(const std::vector<sql::StmtPtr>& statements, std::str
   batchText_ = std::string(text);
   batchAborted_ = false;
   triggerAborted_ = false;
+  nestingExceeded_ = false;
   for (const auto& st : statements) {
     if (sink.Cancelled() || batchAborted_) break;
     if (RunStatement(*st, sink) == Flow::Return) break;
@@ -376,6 +377,10 @@ ServerMessage SessionImpl::MapSqliteError(const storage::SqliteError& e) {
   if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED) {
     return Msg(1205, {});
   }
+  // SQLite's own limits on the statement it was given are lower than the parser's.
+  if (text.find("parser stack overflow") != std::string::npos ||
+      text.find("Expression tree is too large") != std::string::npos)
+    return Msg(191, {});
   return Msg(7, {"Statement failed: " + text});
 }
 

@@ -32,6 +32,9 @@ constexpr MessageEntry kCatalog[] = {
     {155, 15, 1, "'%.*s' is not a recognized %S_MSG option."},
     {156, 15, 1, "Incorrect syntax near the keyword '%.*s'."},
     {174, 15, 1, "The function '%.*s' requires %d arguments."},
+    {191, 15, 1,
+     "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+     "into smaller queries."},
     {195, 15, 1, "'%.*s' is not a recognized built-in function name."},
     {201, 16, 2, "Procedure %.*s expects parameter %.*s, which was not supplied."},
     {207, 16, 4, "Invalid column name '%.*s'."},

@@ -102,7 +102,10 @@ void SessionImpl::RunProcedure(const std::string& schema, const catalog::ObjectR
 
 int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& proc,
                           std::vector<ProcArg>& args, ResultSink& sink, bool* failed, int number) {
-  if (nestlevel_ >= 16) Fail(217, {"16"});
+  if (nestlevel_ >= 16) {
+    nestingExceeded_ = true;
+    Fail(217, {"16"}, true);
+  }
   std::string text;
   {
     // A group's members share the object; each keeps its text under its number.
@@ -174,7 +177,7 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
   batchText_ = savedText;
   database_ = savedDb;
   // A trigger that rolled the transaction back ends the caller's batch as well.
-  batchAborted_ = triggerAborted_;
+  batchAborted_ = triggerAborted_ || nestingExceeded_;
   for (size_t i = 0; i < def->params.size(); ++i) {
     ProcArg* arg = argOf[i];
     if (!arg || !arg->output || !def->params[i].output) continue;

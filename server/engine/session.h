@@ -517,6 +517,9 @@ class SessionImpl : public Session {
   int triggerSeq_ = 0;
   int rollbacks_ = 0;  // whole-transaction rollbacks, so a trigger can tell it ended one
   bool triggerAborted_ = false;  // a trigger ended the transaction: the batch ends too
+  // A call or trigger went past the nesting limit: every caller ends with it, or a recursive
+  // procedure would go on calling at the deepest level.
+  bool nestingExceeded_ = false;
 };
 
 }  // namespace sampleserver

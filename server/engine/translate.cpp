@@ -614,13 +614,18 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
     // Old-style outer joins are read as inner joins.
     case Op::OuterLeft: case Op::OuterRight: return cmp("=");
     case Op::And:
-      t.sql = "(" + l.sql + " AND " + r.sql + ")";
+    case Op::Or: {
+      // A chain (a or b or c ...) stays one flat parenthesis: SQLite's parser refuses a few
+      // dozen nested ones.
+      const char* word = b.op == Op::And ? " AND " : " OR ";
+      const auto* left = b.left->If<sql::BinaryExpr>();
+      if (left && left->op == b.op && l.sql.starts_with('(') && l.sql.ends_with(')'))
+        l.sql.pop_back();
+      else l.sql.insert(0, "(");
+      t.sql = l.sql + word + r.sql + ")";
       t.type = IntType();
       return t;
-    case Op::Or:
-      t.sql = "(" + l.sql + " OR " + r.sql + ")";
-      t.type = IntType();
-      return t;
+    }
   }
   return t;
 }
@@ -1003,10 +1008,17 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
             t.sql = ExactLiteral(*n);
           return t;
         }
-        case sql::LiteralKind::Float:
+        case sql::LiteralKind::Float: {
+          // A constant beyond the double range would reach SQLite as an infinity: refused as
+          // the overflow it is.
+          ConvertOptions options;
+          options.implicit = true;
+          options.from = SqlType::Float;
+          sampleserver::Convert(l.text, TypeSpec{SqlType::Float, 8}, options);
           t.sql = l.text;
           t.type = Builtin("float");
           return t;
+        }
         case sql::LiteralKind::Money: {
           auto m = ParseMoney(l.text);
           t.sql = ExactLiteral(exact::FromMoney(m ? *m : MoneyValue{}));
@@ -1059,7 +1071,7 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       switch (u.op) {
         case sql::UnaryOp::Negate:
           t.sql = InExactForm(o) ? "syb_xneg(" + o.sql + ", " + Code(o.type) + ")"
-                                 : "(-" + o.sql + ")";
+                                 : RangeChecked("(- " + o.sql + ")", o.type);  // never "--"
           t.intStorage = o.intStorage;
           break;
         case sql::UnaryOp::Plus: t.sql = o.sql; t.intStorage = o.intStorage; break;

@@ -72,6 +72,7 @@ std::unique_ptr<ArmedTrigger> SessionImpl::ArmTrigger(const catalog::TableMeta& 
     trancount_ = 0;
     statementOpen_ = false;
     ++rollbacks_;
+    nestingExceeded_ = true;
     Fail(217, {"16"}, true);
   }
   auto armed = std::make_unique<ArmedTrigger>();

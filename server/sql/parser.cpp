@@ -15,8 +15,6 @@ struct SyntaxError {
   ParseError error;
 };
 
-constexpr int kMaxChainedOperators = 4000;
-
 // Words that begin a statement: they end a statement that has no terminator.
 bool StartsStatement(const Token& t) {
   if (t.type != TokenType::Word) return false;
@@ -165,9 +163,21 @@ class Parser {
     Parser& parser;
   };
 
-  void CountOperator() {
-    if (++operators_ > kMaxChainedOperators) TooDeep();
-  }
+  // A chain of left-associative operators (a + b + c ...) builds a tree as deep as the chain
+  // is long, and everything that walks the tree recurses that deep: each operator counts
+  // towards the nesting limit until the chain ends.
+  struct ChainGuard {
+    explicit ChainGuard(Parser& p) : parser(p) {}
+    ~ChainGuard() { parser.depth_ -= links; }
+    ChainGuard(const ChainGuard&) = delete;
+    ChainGuard& operator=(const ChainGuard&) = delete;
+    void Next() {
+      ++links;
+      if (++parser.depth_ > parser.options_.maxDepth) parser.TooDeep();
+    }
+    Parser& parser;
+    int links = 0;
+  };
 
   // A name token: an identifier that is not reserved, or a quoted identifier.
   bool AtName(std::size_t ahead = 0) const {
@@ -223,7 +233,6 @@ class Parser {
 
   StmtPtr Statement(bool firstInBatch) {
     DepthGuard guard(*this);
-    operators_ = 0;
     const Token& t = Peek();
     std::size_t begin = t.begin;
     StmtPtr s = StatementBody(firstInBatch);
@@ -571,6 +580,7 @@ class Parser {
   TableRefPtr JoinedTable() {
     DepthGuard guard(*this);
     TableRefPtr left = TablePrimary();
+    ChainGuard chain(*this);
     for (;;) {
       JoinType type;
       if (AtWord("join")) {
@@ -591,7 +601,7 @@ class Parser {
       } else {
         break;
       }
-      CountOperator();
+      chain.Next();
       const int line = Advance().line;  // join
       auto j = std::make_unique<TableRef>();
       j->kind = TableRefKind::Join;
@@ -1595,8 +1605,9 @@ class Parser {
   ExprPtr Expression() {
     DepthGuard guard(*this);
     ExprPtr left = AndExpr();
+    ChainGuard chain(*this);
     while (AtWord("or")) {
-      CountOperator();
+      chain.Next();
       auto b = std::make_unique<BinaryExpr>(Advance().line);
       b->op = BinaryOp::Or;
       b->left = std::move(left);
@@ -1608,8 +1619,9 @@ class Parser {
 
   ExprPtr AndExpr() {
     ExprPtr left = NotExpr();
+    ChainGuard chain(*this);
     while (AtWord("and")) {
-      CountOperator();
+      chain.Next();
       auto b = std::make_unique<BinaryExpr>(Advance().line);
       b->op = BinaryOp::And;
       b->left = std::move(left);
@@ -1721,6 +1733,7 @@ class Parser {
 
   ExprPtr Additive() {
     ExprPtr left = Multiplicative();
+    ChainGuard chain(*this);
     for (;;) {
       const Token& t = Peek();
       BinaryOp op;
@@ -1730,7 +1743,7 @@ class Parser {
       else if (t.IsPunct("|")) op = BinaryOp::BitOr;
       else if (t.IsPunct("^")) op = BinaryOp::BitXor;
       else break;
-      CountOperator();
+      chain.Next();
       auto b = std::make_unique<BinaryExpr>(Advance().line);
       b->op = op;
       b->left = std::move(left);
@@ -1742,6 +1755,7 @@ class Parser {
 
   ExprPtr Multiplicative() {
     ExprPtr left = Unary();
+    ChainGuard chain(*this);
     for (;;) {
       const Token& t = Peek();
       BinaryOp op;
@@ -1749,7 +1763,7 @@ class Parser {
       else if (t.IsPunct("/")) op = BinaryOp::Divide;
       else if (t.IsPunct("%")) op = BinaryOp::Modulo;
       else break;
-      CountOperator();
+      chain.Next();
       auto b = std::make_unique<BinaryExpr>(Advance().line);
       b->op = op;
       b->left = std::move(left);
@@ -1978,7 +1992,6 @@ class Parser {
   std::size_t pos_ = 0;
   std::size_t lastEnd_ = 0;
   int depth_ = 0;
-  int operators_ = 0;
   int parameters_ = 0;
 };
 

@@ -1147,8 +1147,10 @@ TEST(SqlParserErrors, LongIdentifiersAndDeepNesting) {
   for (int i = 0; i < 100000; ++i) chain += "+1";
   EXPECT_EQ(ParseFails(chain).number, 191);
   std::string orChain = "select 1 where a = 1";
-  for (int i = 0; i < 1000; ++i) orChain += " or a = 1";
+  for (int i = 0; i < 150; ++i) orChain += " or a = 1";
   EXPECT_TRUE(Parse(orChain).ok());
+  for (int i = 0; i < 100; ++i) orChain += " or a = 1";
+  EXPECT_EQ(ParseFails(orChain).number, 191);
 }
 
 TEST(SqlParserErrors, LargeBatchOfInserts) {
