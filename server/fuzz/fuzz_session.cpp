@@ -387,7 +387,7 @@ class Generator {
         return "raiserror " + std::string(c_.From({"20001", "17000", "50000", "1"})) + " " +
                c_.From(kStrings) + (c_.Flip() ? ", " + Expr(0) : "");
       case 26: return "waitfor delay '00:00:00.0" + std::to_string(c_.Pick(2)) + "'";
-      case 27: return Text(depth);
+      case 27: return Text();
       case 28: return SetOption();
       case 29:
         return "select " + Call(depth) + ", " + Call(depth);
@@ -446,8 +446,7 @@ class Generator {
     }
   }
 
-  std::string Text(int depth) {
-    (void)depth;
+  std::string Text() {
     switch (c_.Pick(4)) {
       case 0:
         return "declare @p varbinary(16) select @p = textptr(c) from t1 where a = 1 "
