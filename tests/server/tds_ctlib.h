@@ -233,6 +233,23 @@ class TdsServerTest : public ::testing::Test {
   std::unique_ptr<sampleserver::SampleServer> server;
 };
 
+// The real engine's server, started for each test, with one client connected as sa.
+class RealServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{});
+    client = std::make_unique<Client>(server->Port());
+    ASSERT_EQ(client->Connect(), CS_SUCCEED);
+  }
+  void TearDown() override {
+    client.reset();
+    server->Stop();
+  }
+
+  std::unique_ptr<sampleserver::SampleServer> server;
+  std::unique_ptr<Client> client;
+};
+
 // Cursor steps as the query and data-set components send them.
 // Declares, sets the row count and opens in one message, as ct_send does.
 inline Outcome OpenCursor(CS_COMMAND* cmd, const char* name, const char* select, CS_INT rows,

@@ -10,18 +10,8 @@ namespace {
 
 using Row = std::vector<std::optional<std::string>>;
 
-class TdsLongTokensTest : public ::testing::Test {
+class TdsLongTokensTest : public RealServerTest {
  protected:
-  void SetUp() override {
-    server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{});
-    client = std::make_unique<Client>(server->Port());
-    ASSERT_EQ(client->Connect(), CS_SUCCEED);
-  }
-  void TearDown() override {
-    client.reset();
-    server->Stop();
-  }
-
   // Sends what the command was set up with and drains the reply.
   static Outcome Send(CS_COMMAND* cmd) {
     Outcome o;
@@ -38,8 +28,6 @@ class TdsLongTokensTest : public ::testing::Test {
                        [](const ServerMsg& m) { return m.number == 16005 && m.severity == 16; });
   }
 
-  std::unique_ptr<sampleserver::SampleServer> server;
-  std::unique_ptr<Client> client;
 };
 
 TEST_F(TdsLongTokensTest, PrepareWhoseParameterDescriptionOverflowsIsRefused) {

@@ -68,18 +68,8 @@ void AddParams(CS_CONTEXT* ctx, CS_COMMAND* cmd, const std::vector<Param>& param
   }
 }
 
-class TdsRpcTest : public ::testing::Test {
+class TdsRpcTest : public RealServerTest {
  protected:
-  void SetUp() override {
-    server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{});
-    client = std::make_unique<Client>(server->Port());
-    ASSERT_EQ(client->Connect(), CS_SUCCEED);
-  }
-  void TearDown() override {
-    client.reset();
-    server->Stop();
-  }
-
   // Runs SQL that must succeed.
   void Must(const std::string& sql) {
     Outcome o = client->Run(sql);
@@ -115,8 +105,6 @@ class TdsRpcTest : public ::testing::Test {
   }
   static std::string NameOf(const CS_DATAFMT& f) { return std::string(f.name, static_cast<size_t>(f.namelen)); }
 
-  std::unique_ptr<sampleserver::SampleServer> server;
-  std::unique_ptr<Client> client;
 };
 
 constexpr const char* kCalc =
