@@ -35,7 +35,7 @@ enum class TComponentKind {
 // The kind of `component` by its class name, upper-cased and compared exactly; Unknown for null.
 TComponentKind ComponentKind(const QObject* component);
 
-// ---- The rules that depend on a kind --------------------------------------------------------------
+// ---- The rules that depend on a kind ----------------------------------------------------------
 // The message router stores texts in the owner and fires its events.
 bool RouterStoresMessages(TComponentKind kind);
 // The router's error texts carry the "Line" line.
@@ -47,7 +47,7 @@ bool OwnerTakesQueryServerMsg(TComponentKind kind);
 // A grid working in the background: its query neither raises nor lets an error escape Execute.
 bool IsBackgroundGrid(const QObject* owner);
 
-// ---- Shared properties -------------------------------------------------------------------------------
+// ---- Shared properties ------------------------------------------------------------------------
 
 // About (design-time text, no behaviour), Monitor and MonitorLog: the component's trace lines go
 // to the monitor when Monitor is on and the component has an owner. Mixed into a QObject.

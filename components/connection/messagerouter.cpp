@@ -43,8 +43,7 @@ void ClearQueues(oc::Connection* con) {
   if (!con) return;
   oc::IgnoreStatus(oc::ct_diag(con, CS_CLEAR, CS_SERVERMSG_TYPE, CS_UNUSED, nullptr),
                    "fails only on a connection that does not collect inline: nothing queued");
-  oc::IgnoreStatus(oc::ct_diag(con, CS_CLEAR, CS_CLIENTMSG_TYPE, CS_UNUSED, nullptr),
-                   "as above");
+  oc::IgnoreStatus(oc::ct_diag(con, CS_CLEAR, CS_CLIENTMSG_TYPE, CS_UNUSED, nullptr), "as above");
 }
 
 void Fire(const TNotifyEvent& event, QObject* owner) {
@@ -57,10 +56,9 @@ void ShowErrorWindow(const QString& errText) {
                                              norv::PanelColour::Error);
 }
 
-void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind,
-                 const QString& errText, const CS_SERVERMSG& rec,
-                 std::vector<TServerMessageRecord> records, bool raiseOnError, bool enhErr,
-                 bool showErr) {
+void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind, const QString& errText,
+                 const CS_SERVERMSG& rec, std::vector<TServerMessageRecord> records,
+                 bool raiseOnError, bool enhErr, bool showErr) {
   if (kind.reporter) {
     kind.reporter->SetDbErrorText(errText);
     kind.reporter->SetDbServerMsg(rec);

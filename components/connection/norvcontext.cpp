@@ -82,10 +82,10 @@ void TNorvContext::InitLibrary() {
   CheckStatus(oc::ct_callback(ctx, nullptr, CS_SET, CS_COMPLETION_CB,
                               reinterpret_cast<CS_VOID*>(&CompletionHandler)),
               "5");
-  oc::IgnoreStatus(oc::cs_config(ctx, CS_SET, CS_MESSAGE_CB,
-                                 reinterpret_cast<CS_VOID*>(&CsLibMessageHandler), CS_UNUSED,
-                                 nullptr),
-                   "without it CS-Library errors go unshown, which is no reason to fail");
+  oc::IgnoreStatus(
+      oc::cs_config(ctx, CS_SET, CS_MESSAGE_CB, reinterpret_cast<CS_VOID*>(&CsLibMessageHandler),
+                    CS_UNUSED, nullptr),
+      "without it CS-Library errors go unshown, which is no reason to fail");
   CS_INT timeOut = timeOut_;
   oc::IgnoreStatus(oc::ct_config(ctx, CS_SET, CS_TIMEOUT, &timeOut, CS_UNUSED, nullptr),
                    "the library keeps its own time-out; TimeOut reads back what it has");
@@ -118,9 +118,9 @@ QString TNorvContext::NorvVersion() const {
 void TNorvContext::SetIniFile(const QString& value) {
   if (!std::any_of(value.begin(), value.end(), [](QChar c) { return c > u' '; })) return;
   QByteArray path = value.toLocal8Bit();
-  oc::IgnoreStatus(oc::ct_config(context_.get(), CS_SET, CS_IFILE, path.data(), CS_NULLTERM,
-                                 nullptr),
-                   "the file is only stored; a name the library rejects fails at connect");
+  oc::IgnoreStatus(
+      oc::ct_config(context_.get(), CS_SET, CS_IFILE, path.data(), CS_NULLTERM, nullptr),
+      "the file is only stored; a name the library rejects fails at connect");
   iniFile_ = value;
 }
 

@@ -138,7 +138,6 @@ void TNorvDatabase::JoinRegistry() {
   if (std::find(all.begin(), all.end(), this) == all.end()) all.push_back(this);
 }
 
-
 void TNorvDatabase::ReadServerList() {
   iniFile_ = SqlIniPath();
   ini_.Load(iniFile_);  // a missing file gives an empty list
@@ -381,7 +380,8 @@ void TNorvDatabase::Connect() {
     CheckStatus(oc::ct_con_props(con_.get(), CS_GET, CS_LOGIN_STATUS, &status, CS_UNUSED, nullptr),
                 "14");
   }
-  if (conProps_.Contains(cpSec_Encryption)) CheckStatus(SetConProp(CS_SEC_ENCRYPTION, CS_TRUE), "15");
+  if (conProps_.Contains(cpSec_Encryption))
+    CheckStatus(SetConProp(CS_SEC_ENCRYPTION, CS_TRUE), "15");
   if (conProps_.Contains(cpSec_Negotiate)) CheckStatus(SetConProp(CS_SEC_NEGOTIATE, CS_TRUE), "16");
   if (packetSize_ > 0) CheckStatus(SetConProp(CS_PACKETSIZE, packetSize_), "17");
   CheckStatus(SetConString(CS_USERNAME, userName_), "18");
@@ -397,8 +397,7 @@ void TNorvDatabase::Connect() {
   // configuration resolves the name.
   const QString address = ServerAddressOf(serverName_);
   // A refused address leaves the name to the library's configuration; ct_connect then reports.
-  if (!address.isEmpty())
-    oc::IgnoreStatus(SetConString(CS_SERVERADDR, address), "see above");
+  if (!address.isEmpty()) oc::IgnoreStatus(SetConString(CS_SERVERADDR, address), "see above");
 
   const QByteArray server = serverName_.toUtf8();
   if (oc::ct_connect(con_.get(), server.constData(), CS_NULLTERM) == CS_SUCCEED) {
@@ -441,8 +440,7 @@ void TNorvDatabase::CloseConnection() {
   // The results of these calls are ignored: the connection goes whatever they say.
   oc::IgnoreStatus(oc::ct_cancel(con_.get(), nullptr, CS_CANCEL_ALL), "see above");
   connected_ = false;
-  oc::IgnoreStatus(oc::ct_close(con_.get(), forceClose_ ? CS_FORCE_CLOSE : CS_UNUSED),
-                   "see above");
+  oc::IgnoreStatus(oc::ct_close(con_.get(), forceClose_ ? CS_FORCE_CLOSE : CS_UNUSED), "see above");
   oc::IgnoreStatus(oc::ct_con_drop(con_), "see above");
 }
 

@@ -25,9 +25,12 @@ enum class TRdbms { SybaseSqlServer, SqlAnywhere, Other };
 // The kind's name as the Rdbms property and the login dialog show it; empty for Other.
 inline QString RdbmsText(TRdbms kind) {
   switch (kind) {
-    case TRdbms::SybaseSqlServer: return QStringLiteral("Sybase SQL Server");
-    case TRdbms::SqlAnywhere: return QStringLiteral("SQLAnywhere");
-    case TRdbms::Other: break;
+    case TRdbms::SybaseSqlServer:
+      return QStringLiteral("Sybase SQL Server");
+    case TRdbms::SqlAnywhere:
+      return QStringLiteral("SQLAnywhere");
+    case TRdbms::Other:
+      break;
   }
   return {};
 }

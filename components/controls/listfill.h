@@ -16,9 +16,7 @@ class TNorvQuery;
 
 // The fill properties of the list box, combo box and check list box. Deriving from
 // TDbMessageReporter is what lets the query copy its error and message texts into the control.
-class TNorvListSource : public TDbMessageReporter,
-                        public TComponentCommon,
-                        public TDbNameProperty {
+class TNorvListSource : public TDbMessageReporter, public TComponentCommon, public TDbNameProperty {
  public:
   ~TNorvListSource() override = default;
 

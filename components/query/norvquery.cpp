@@ -26,8 +26,9 @@ constexpr const char* kBestEffortClose =
     "closing is best effort: what the server still holds goes with the command";
 constexpr const char* kReportedBySend =
     "the server's messages are routed after the step, and a refused step fails the send";
-constexpr int kContextSqlLength = 60;  // the head of the statement an error's context names
 constexpr const char* kCountStaysZero = "on failure the value stays 0, which the caller handles";
+
+constexpr int kContextSqlLength = 60;  // the head of the statement an error's context names
 
 // Sets the connection's ProcOptions to format-only for the lifetime of the guard and puts the
 // saved set back afterwards, whatever happens in between.
@@ -295,20 +296,20 @@ void TNorvQuery::NewCursorName() {
 void TNorvQuery::OpenCursor() {
   const QByteArray name = cursorName_.toUtf8();
   const QByteArray text = sql_.toUtf8();
-  oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM,
-                                 text.constData(), CS_NULLTERM,
-                                 readOnly_ ? CS_READ_ONLY : CS_FOR_UPDATE),
-                   kReportedBySend);
+  oc::IgnoreStatus(
+      oc::ct_cursor(cmd_.get(), CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM, text.constData(),
+                    CS_NULLTERM, readOnly_ ? CS_READ_ONLY : CS_FOR_UPDATE),
+      kReportedBySend);
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
   HandleMessages();
-  oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr,
-                                 CS_UNUSED, curFetchRows_),
+  oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
+                                 curFetchRows_),
                    kReportedBySend);
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_ROWS)"));
   HandleMessages();
-  oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr,
-                                 CS_UNUSED, CS_UNUSED),
-                   kReportedBySend);
+  oc::IgnoreStatus(
+      oc::ct_cursor(cmd_.get(), CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+      kReportedBySend);
   HandleMessages();
   lastReturn_ = oc::ct_send(cmd_.get());
   MonitorLog(QStringLiteral("SQL Execute: ") + sql_);
@@ -366,9 +367,9 @@ int TNorvQuery::Execute() {
     needFetch_ = skipFirstFetch_ = moreResults_ = rowReady_ = true;
   } else {
     const QByteArray text = sql_.toUtf8();
-    oc::IgnoreStatus(oc::ct_command(cmd_.get(), CS_LANG_CMD, text.constData(), CS_NULLTERM,
-                                    CS_UNUSED),
-                     kReportedBySend);
+    oc::IgnoreStatus(
+        oc::ct_command(cmd_.get(), CS_LANG_CMD, text.constData(), CS_NULLTERM, CS_UNUSED),
+        kReportedBySend);
     HandleMessages();
     MonitorLog(QStringLiteral("SQL Execute: ") + sql_);
     result = oc::ct_send(cmd_.get());

@@ -27,9 +27,15 @@ TEST(NorvException, OtherTextsAreTheMessageItself) {
 
 TEST(NorvException, CarriesTheTableNumberItWasBuiltFrom) {
   const std::pair<const char*, std::optional<int>> cases[] = {
-      {"0", 0}, {"7", 7}, {"24", 24}, {"x7", std::nullopt}, {"25", std::nullopt},
-      {" 7", std::nullopt}, {"Could not login to Server", std::nullopt}};
-  for (const auto& [text, number] : cases) EXPECT_EQ(ENorvException(text).TableNumber(), number) << text;
+      {"0", 0},
+      {"7", 7},
+      {"24", 24},
+      {"x7", std::nullopt},
+      {"25", std::nullopt},
+      {" 7", std::nullopt},
+      {"Could not login to Server", std::nullopt}};
+  for (const auto& [text, number] : cases)
+    EXPECT_EQ(ENorvException(text).TableNumber(), number) << text;
 }
 
 TEST(NorvException, TableHasTwentyFiveDistinctEntries) {

@@ -69,8 +69,9 @@ class CallTrace {
   CallTrace() {
     path_ = dir_.filePath(QStringLiteral("calls.log")).toUtf8();
     ctx_ = FindContextHandle(QStringLiteral("default"));
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, path_.constData(), CS_NULLTERM),
-              CS_SUCCEED);
+    EXPECT_EQ(
+        oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, path_.constData(), CS_NULLTERM),
+        CS_SUCCEED);
     EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
               CS_SUCCEED);
   }
@@ -603,12 +604,13 @@ TEST_F(QueryTest, ServerErrorsCarryTheirRecords) {
       EXPECT_EQ(r.Procedure, QString::fromLatin1(c.procedure));
       EXPECT_TRUE(r.Text.contains(QString::fromLatin1(c.textHead))) << r.Text.toStdString();
       // The text shown is built from the same record, unchanged; the context is read apart.
-      EXPECT_EQ(e.Message(), QStringLiteral("Server   : SAMPLE\r\nMessage  : %1\r\nSeverity : %2\r\n"
-                                            "Line     : %3\r\n\r\n%4")
-                                 .arg(c.number)
-                                 .arg(c.severity)
-                                 .arg(c.line)
-                                 .arg(r.Text));
+      EXPECT_EQ(e.Message(),
+                QStringLiteral("Server   : SAMPLE\r\nMessage  : %1\r\nSeverity : %2\r\n"
+                               "Line     : %3\r\n\r\n%4")
+                    .arg(c.number)
+                    .arg(c.severity)
+                    .arg(c.line)
+                    .arg(r.Text));
       EXPECT_EQ(e.Context(), QStringList{QStringLiteral("TNorvQuery q1: ") + QLatin1String(c.sql)});
     }
   }
