@@ -88,16 +88,16 @@ void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind, con
   afterError();
 }
 
-// The records of an error: the one it reports, then those queued after it that qualify (what
-// the server says along with an error, such as the statement being aborted). Reading them shows
-// nothing; they travel with the exception for a program to inspect.
+// The records of an error: the one it reports, then every later error of the same step (severity
+// above 10), in queue order. Reading them shows nothing; they travel with the exception for a
+// program to inspect.
 std::vector<TServerMessageRecord> ErrorRecords(oc::Connection* con, const CS_SERVERMSG& first,
                                                CS_INT firstIndex, CS_INT count) {
   std::vector<TServerMessageRecord> records{ServerMessageRecord(first)};
   for (CS_INT index = firstIndex + 1; index <= count; ++index) {
     CS_SERVERMSG rec{};
     if (oc::ct_diag(con, CS_GET, CS_SERVERMSG_TYPE, index, &rec) != CS_SUCCEED) continue;
-    if (Qualifies(rec, MessageField(rec.text, rec.textlen, kMaxMessageText)))
+    if (rec.severity > 10 && Qualifies(rec, MessageField(rec.text, rec.textlen, kMaxMessageText)))
       records.push_back(ServerMessageRecord(rec));
   }
   return records;

@@ -125,8 +125,8 @@ void TNorvContext::SetIniFile(const QString& value) {
 }
 
 void TNorvContext::SetCharSet(const QString& value) {
-  if (!WriteLocale(CS_SYB_CHARSET, value))
-    throw ENorvException(QStringLiteral("cs_locale Failed. Invalid CS_SYB_CHARSET"));
+  CheckStatus(WriteLocale(CS_SYB_CHARSET, value),
+              QStringLiteral("cs_locale Failed. Invalid CS_SYB_CHARSET"));
   charSet_ = value;
 }
 
@@ -140,10 +140,10 @@ QString TNorvContext::ReadLocale(CS_INT type) {
   return NorvObjectname(QString::fromLatin1(buffer.data()));
 }
 
-bool TNorvContext::WriteLocale(CS_INT type, const QString& value) {
+CS_RETCODE TNorvContext::WriteLocale(CS_INT type, const QString& value) {
   QByteArray name = value.toLatin1();
   return oc::cs_locale(context_.get(), CS_SET, locale_.get(), type, name.data(), CS_NULLTERM,
-                       nullptr) == CS_SUCCEED;
+                       nullptr);
 }
 
 QString TNorvContext::Language() {
@@ -153,8 +153,8 @@ QString TNorvContext::Language() {
 
 void TNorvContext::SetLanguage(const QString& value) {
   const QString name = NorvObjectname(value);
-  if (!WriteLocale(CS_SYB_LANG, name))
-    throw ENorvException(QStringLiteral("cs_locale Failed. Invalid CS_SYB_LANG"));
+  CheckStatus(WriteLocale(CS_SYB_LANG, name),
+              QStringLiteral("cs_locale Failed. Invalid CS_SYB_LANG"));
   language_ = name;
 }
 
@@ -165,8 +165,8 @@ QString TNorvContext::SortOrder() {
 
 void TNorvContext::SetSortOrder(const QString& value) {
   const QString name = NorvObjectname(value);
-  if (!WriteLocale(CS_SYB_SORTORDER, name))
-    throw ENorvException(QStringLiteral("cs_locale Failed. Invalid CS_SYB_SORTORDER"));
+  CheckStatus(WriteLocale(CS_SYB_SORTORDER, name),
+              QStringLiteral("cs_locale Failed. Invalid CS_SYB_SORTORDER"));
   sortOrder_ = name;
 }
 

@@ -47,7 +47,7 @@ class TNorvContext : public QObject, public TComponentCommon {
  private:
   void InitLibrary();
   QString ReadLocale(CS_INT type);
-  bool WriteLocale(CS_INT type, const QString& value);
+  [[nodiscard]] CS_RETCODE WriteLocale(CS_INT type, const QString& value);
 
   QString iniFile_;
   QString charSet_;
