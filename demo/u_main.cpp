@@ -115,7 +115,7 @@ void Tf_main::CreateComponents() {
   db->SetCharSet(QStringLiteral("cp850"));
   db->SetMaxConnect(25);
   db->SetTimeOut(60);
-  db->SetRdbms(QStringLiteral("Sybase SQL Server"));
+  db->SetRdbms(TRdbms::SybaseSqlServer);
   db->SetUserName(QStringLiteral("sa"));
   db->SetDBName(QStringLiteral("master"));
   db->SetContextName(QStringLiteral("default"));

@@ -1,11 +1,13 @@
 #include "messagerouter.h"
 
+#include "component.h"
 #include "norvexception.h"
 #include "norvtypes.h"
 #include "presenter.h"
 
 #include <algorithm>
-#include <array>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -13,27 +15,19 @@ constexpr int kMaxServerName = 132;
 constexpr int kMaxMessageText = 1024;
 const QString kCrLf = QStringLiteral("\r\n");
 
-// How the router treats an owner, by its class name: whether it stores texts and fires events,
-// and whether error texts carry the "Line" line. A class derived from one of these has another
-// name and is treated as unknown.
+// How the router treats an owner, by its kind (component.h): whether it stores texts and fires
+// events, and whether error texts carry the "Line" line.
 struct OwnerKind {
   TDbMessageReporter* reporter = nullptr;  // null: nothing stored, no events
   bool showLine = true;
 };
 
 OwnerKind Classify(QObject* owner) {
-  if (!owner) return {};
-  const QString name = QString::fromLatin1(owner->metaObject()->className()).toUpper();
-  static const std::array<const char*, 6> kRecognised = {
-      "TNORVTABLE", "TNORVDSQUERY", "TNORVSTOREDPROC", "TNORVQUERY", "TNORVDATABASE", "TNORVBULK"};
-  static const std::array<const char*, 3> kWithoutLine = {"TNORVTABLE", "TNORVDATABASE",
-                                                          "TNORVBULK"};
-  auto is = [&name](const char* candidate) { return name == QLatin1String(candidate); };
-  OwnerKind kind;
-  kind.showLine = std::none_of(kWithoutLine.begin(), kWithoutLine.end(), is);
-  if (std::any_of(kRecognised.begin(), kRecognised.end(), is))
-    kind.reporter = dynamic_cast<TDbMessageReporter*>(owner);
-  return kind;
+  const TComponentKind kind = ComponentKind(owner);
+  OwnerKind treatment;
+  treatment.showLine = RouterShowsLine(kind);
+  if (RouterStoresMessages(kind)) treatment.reporter = dynamic_cast<TDbMessageReporter*>(owner);
+  return treatment;
 }
 
 bool HasVisibleChar(const QString& text) {
@@ -47,8 +41,9 @@ bool Qualifies(const CS_SERVERMSG& rec, const QString& text) {
 
 void ClearQueues(oc::Connection* con) {
   if (!con) return;
-  oc::ct_diag(con, CS_CLEAR, CS_SERVERMSG_TYPE, CS_UNUSED, nullptr);
-  oc::ct_diag(con, CS_CLEAR, CS_CLIENTMSG_TYPE, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_diag(con, CS_CLEAR, CS_SERVERMSG_TYPE, CS_UNUSED, nullptr),
+                   "fails only on a connection that does not collect inline: nothing queued");
+  oc::IgnoreStatus(oc::ct_diag(con, CS_CLEAR, CS_CLIENTMSG_TYPE, CS_UNUSED, nullptr), "as above");
 }
 
 void Fire(const TNotifyEvent& event, QObject* owner) {
@@ -61,9 +56,9 @@ void ShowErrorWindow(const QString& errText) {
                                              norv::PanelColour::Error);
 }
 
-void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind,
-                 const QString& errText, const CS_SERVERMSG& rec, bool raiseOnError,
-                 bool enhErr, bool showErr) {
+void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind, const QString& errText,
+                 const CS_SERVERMSG& rec, std::vector<TServerMessageRecord> records,
+                 bool raiseOnError, bool enhErr, bool showErr) {
   if (kind.reporter) {
     kind.reporter->SetDbErrorText(errText);
     kind.reporter->SetDbServerMsg(rec);
@@ -80,7 +75,7 @@ void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind,
       throw EAbort();
     }
     afterError();
-    if (showErr) throw EDatabaseError(errText);
+    if (showErr) throw EDatabaseError(errText, std::move(records));
     throw EAbort();
   }
   if (showErr) {
@@ -93,7 +88,34 @@ void HandleError(oc::Connection* con, QObject* owner, const OwnerKind& kind,
   afterError();
 }
 
+// The records of an error: the one it reports, then every later error of the same step (severity
+// above 10), in queue order. Reading them shows nothing; they travel with the exception for a
+// program to inspect.
+std::vector<TServerMessageRecord> ErrorRecords(oc::Connection* con, const CS_SERVERMSG& first,
+                                               CS_INT firstIndex, CS_INT count) {
+  std::vector<TServerMessageRecord> records{ServerMessageRecord(first)};
+  for (CS_INT index = firstIndex + 1; index <= count; ++index) {
+    CS_SERVERMSG rec{};
+    if (oc::ct_diag(con, CS_GET, CS_SERVERMSG_TYPE, index, &rec) != CS_SUCCEED) continue;
+    if (rec.severity > 10 && Qualifies(rec, MessageField(rec.text, rec.textlen, kMaxMessageText)))
+      records.push_back(ServerMessageRecord(rec));
+  }
+  return records;
+}
+
 }  // namespace
+
+TServerMessageRecord ServerMessageRecord(const CS_SERVERMSG& msg) {
+  TServerMessageRecord record;
+  record.Number = msg.msgnumber;
+  record.Severity = msg.severity;
+  record.State = msg.state;
+  record.Line = msg.line;
+  record.Server = MessageField(msg.svrname, msg.svrnlen, kMaxServerName);
+  record.Procedure = MessageField(msg.proc, msg.proclen, kMaxServerName);
+  record.Text = MessageField(msg.text, msg.textlen, kMaxMessageText);
+  return record;
+}
 
 void HandleDbMessages(oc::Connection* con, QObject* owner, bool RaiseOnError, bool EnhErr,
                       bool EnhMsg, bool ShowMsg, bool ShowErr) {
@@ -106,7 +128,8 @@ void HandleDbMessages(oc::Connection* con, QObject* owner, bool RaiseOnError, bo
     if (oc::ct_diag(con, CS_STATUS, CS_SERVERMSG_TYPE, CS_UNUSED, &serverCount) != CS_SUCCEED)
       serverCount = 0;
     // Client messages are not reported here; the clearing below discards them.
-    oc::ct_diag(con, CS_STATUS, CS_CLIENTMSG_TYPE, CS_UNUSED, &clientCount);
+    oc::IgnoreStatus(oc::ct_diag(con, CS_STATUS, CS_CLIENTMSG_TYPE, CS_UNUSED, &clientCount),
+                     "the count is only asked for; the clearing below discards them");
   }
 
   QString msgText;
@@ -124,7 +147,8 @@ void HandleDbMessages(oc::Connection* con, QObject* owner, bool RaiseOnError, bo
                               QStringLiteral("Message  : ") + QString::number(rec.msgnumber) +
                               kCrLf + QStringLiteral("Severity : ") +
                               QString::number(rec.severity) + kCrLf + lineText + kCrLf + text;
-      HandleError(con, owner, kind, errText, rec, RaiseOnError, EnhErr, ShowErr);
+      HandleError(con, owner, kind, errText, rec, ErrorRecords(con, rec, index, serverCount),
+                  RaiseOnError, EnhErr, ShowErr);
       return;
     }
     if (msgText.isEmpty()) msgText = QStringLiteral("Server   : ") + server + kCrLf;

@@ -4,11 +4,16 @@
 // component's message events and, as its switches say, shows the text or raises.
 #pragma once
 
+#include "norvexception.h"
 #include "openclient.h"
 
 #include <QObject>
 
-// Raises EAbort or EDatabaseError for a server error when `RaiseOnError`; returns otherwise.
-// The connection's message queues are empty when it returns or raises.
+// Raises EAbort or EDatabaseError for a server error when `RaiseOnError`; returns otherwise. An
+// EDatabaseError carries the error's server message records (ServerMessageRecord) beside its
+// text. The connection's message queues are empty when it returns or raises.
 void HandleDbMessages(oc::Connection* con, QObject* owner, bool RaiseOnError, bool EnhErr,
                       bool EnhMsg, bool ShowMsg, bool ShowErr);
+
+// The fields of a server message a program reads, texts bounded as the router bounds them.
+TServerMessageRecord ServerMessageRecord(const CS_SERVERMSG& msg);

@@ -2,6 +2,7 @@
 
 #include "norvexception.h"
 #include "presenter.h"
+#include "status.h"
 
 #include <QByteArray>
 
@@ -53,39 +54,45 @@ TNorvContext::TNorvContext(QObject* owner) : QObject(owner) {
 TNorvContext::~TNorvContext() {
   auto& all = Contexts();
   all.erase(std::remove(all.begin(), all.end(), this), all.end());
-  if (locale_) oc::cs_loc_drop(context_.get(), locale_);
+  if (locale_)
+    oc::IgnoreStatus(oc::cs_loc_drop(context_.get(), locale_),
+                     "a destructor cannot report; the handle is emptied either way");
   // The library context itself goes with `context_`; connections still open on it keep it
   // alive until they are dropped.
 }
 
 void TNorvContext::InitLibrary() {
-  if (oc::cs_ctx_alloc(CS_VERSION_100, context_) != CS_SUCCEED) throw ENorvException("0");
+  CheckStatus(oc::cs_ctx_alloc(CS_VERSION_100, context_), "0");
   oc::Context* ctx = context_.get();
-  if (oc::ct_init(ctx, CS_VERSION_100) != CS_SUCCEED) throw ENorvException("1");
-  if (oc::cs_loc_alloc(ctx, locale_) != CS_SUCCEED) throw ENorvException("2");
+  CheckStatus(oc::ct_init(ctx, CS_VERSION_100), "1");
+  CheckStatus(oc::cs_loc_alloc(ctx, locale_), "2");
   std::array<CS_CHAR, 32> charset{};
   CS_INT outlen = 0;
-  if (oc::cs_locale(ctx, CS_GET, locale_.get(), CS_SYB_CHARSET, charset.data(),
-                    static_cast<CS_INT>(charset.size()), &outlen) != CS_SUCCEED)
-    throw ENorvException("24");
+  CheckStatus(oc::cs_locale(ctx, CS_GET, locale_.get(), CS_SYB_CHARSET, charset.data(),
+                            static_cast<CS_INT>(charset.size()), &outlen),
+              "24");
   charset.back() = '\0';
   charSet_ = QString::fromLatin1(charset.data());
-  if (oc::ct_callback(ctx, nullptr, CS_SET, CS_SERVERMSG_CB,
-                      reinterpret_cast<CS_VOID*>(&ServerMessageHandler)) != CS_SUCCEED)
-    throw ENorvException("3");
-  if (oc::ct_callback(ctx, nullptr, CS_SET, CS_CLIENTMSG_CB,
-                      reinterpret_cast<CS_VOID*>(&ClientMessageHandler)) != CS_SUCCEED)
-    throw ENorvException("4");
-  if (oc::ct_callback(ctx, nullptr, CS_SET, CS_COMPLETION_CB,
-                      reinterpret_cast<CS_VOID*>(&CompletionHandler)) != CS_SUCCEED)
-    throw ENorvException("5");
-  oc::cs_config(ctx, CS_SET, CS_MESSAGE_CB, reinterpret_cast<CS_VOID*>(&CsLibMessageHandler),
-                CS_UNUSED, nullptr);
+  CheckStatus(oc::ct_callback(ctx, nullptr, CS_SET, CS_SERVERMSG_CB,
+                              reinterpret_cast<CS_VOID*>(&ServerMessageHandler)),
+              "3");
+  CheckStatus(oc::ct_callback(ctx, nullptr, CS_SET, CS_CLIENTMSG_CB,
+                              reinterpret_cast<CS_VOID*>(&ClientMessageHandler)),
+              "4");
+  CheckStatus(oc::ct_callback(ctx, nullptr, CS_SET, CS_COMPLETION_CB,
+                              reinterpret_cast<CS_VOID*>(&CompletionHandler)),
+              "5");
+  oc::IgnoreStatus(
+      oc::cs_config(ctx, CS_SET, CS_MESSAGE_CB, reinterpret_cast<CS_VOID*>(&CsLibMessageHandler),
+                    CS_UNUSED, nullptr),
+      "without it CS-Library errors go unshown, which is no reason to fail");
   CS_INT timeOut = timeOut_;
-  oc::ct_config(ctx, CS_SET, CS_TIMEOUT, &timeOut, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_config(ctx, CS_SET, CS_TIMEOUT, &timeOut, CS_UNUSED, nullptr),
+                   "the library keeps its own time-out; TimeOut reads back what it has");
   // The limit was stored before the context existed; hand it over now.
   CS_INT maxConnect = maxConnect_;
-  oc::ct_config(ctx, CS_SET, CS_MAX_CONNECT, &maxConnect, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_config(ctx, CS_SET, CS_MAX_CONNECT, &maxConnect, CS_UNUSED, nullptr),
+                   "MaxConnect reads back what the library has");
 }
 
 const std::vector<TNorvContext*>& TNorvContext::Registry() { return Contexts(); }
@@ -111,13 +118,15 @@ QString TNorvContext::NorvVersion() const {
 void TNorvContext::SetIniFile(const QString& value) {
   if (!std::any_of(value.begin(), value.end(), [](QChar c) { return c > u' '; })) return;
   QByteArray path = value.toLocal8Bit();
-  oc::ct_config(context_.get(), CS_SET, CS_IFILE, path.data(), CS_NULLTERM, nullptr);
+  oc::IgnoreStatus(
+      oc::ct_config(context_.get(), CS_SET, CS_IFILE, path.data(), CS_NULLTERM, nullptr),
+      "the file is only stored; a name the library rejects fails at connect");
   iniFile_ = value;
 }
 
 void TNorvContext::SetCharSet(const QString& value) {
-  if (!WriteLocale(CS_SYB_CHARSET, value))
-    throw ENorvException(QStringLiteral("cs_locale Failed. Invalid CS_SYB_CHARSET"));
+  CheckStatus(WriteLocale(CS_SYB_CHARSET, value),
+              QStringLiteral("cs_locale Failed. Invalid CS_SYB_CHARSET"));
   charSet_ = value;
 }
 
@@ -131,10 +140,10 @@ QString TNorvContext::ReadLocale(CS_INT type) {
   return NorvObjectname(QString::fromLatin1(buffer.data()));
 }
 
-bool TNorvContext::WriteLocale(CS_INT type, const QString& value) {
+CS_RETCODE TNorvContext::WriteLocale(CS_INT type, const QString& value) {
   QByteArray name = value.toLatin1();
   return oc::cs_locale(context_.get(), CS_SET, locale_.get(), type, name.data(), CS_NULLTERM,
-                       nullptr) == CS_SUCCEED;
+                       nullptr);
 }
 
 QString TNorvContext::Language() {
@@ -144,8 +153,8 @@ QString TNorvContext::Language() {
 
 void TNorvContext::SetLanguage(const QString& value) {
   const QString name = NorvObjectname(value);
-  if (!WriteLocale(CS_SYB_LANG, name))
-    throw ENorvException(QStringLiteral("cs_locale Failed. Invalid CS_SYB_LANG"));
+  CheckStatus(WriteLocale(CS_SYB_LANG, name),
+              QStringLiteral("cs_locale Failed. Invalid CS_SYB_LANG"));
   language_ = name;
 }
 
@@ -156,8 +165,8 @@ QString TNorvContext::SortOrder() {
 
 void TNorvContext::SetSortOrder(const QString& value) {
   const QString name = NorvObjectname(value);
-  if (!WriteLocale(CS_SYB_SORTORDER, name))
-    throw ENorvException(QStringLiteral("cs_locale Failed. Invalid CS_SYB_SORTORDER"));
+  CheckStatus(WriteLocale(CS_SYB_SORTORDER, name),
+              QStringLiteral("cs_locale Failed. Invalid CS_SYB_SORTORDER"));
   sortOrder_ = name;
 }
 
@@ -173,7 +182,8 @@ void TNorvContext::SetMaxConnect(int value) {
   if (value < 1) throw ENorvException("6");
   maxConnect_ = value;
   CS_INT v = value;
-  oc::ct_config(context_.get(), CS_SET, CS_MAX_CONNECT, &v, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_config(context_.get(), CS_SET, CS_MAX_CONNECT, &v, CS_UNUSED, nullptr),
+                   "stored either way; the reader asks the library");
 }
 
 int TNorvContext::TimeOut() const {
@@ -188,7 +198,8 @@ void TNorvContext::SetTimeOut(int value) {
   if (value < 1) throw ENorvException("7");
   timeOut_ = value;
   CS_INT v = value;
-  oc::ct_config(context_.get(), CS_SET, CS_TIMEOUT, &v, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_config(context_.get(), CS_SET, CS_TIMEOUT, &v, CS_UNUSED, nullptr),
+                   "stored either way; the reader asks the library");
 }
 
 TNorvContext* FindContext(const QString& name) {

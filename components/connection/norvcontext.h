@@ -2,6 +2,7 @@
 // context-wide message handlers. Connections find their context by its ContextName.
 #pragma once
 
+#include "component.h"
 #include "norvtypes.h"
 #include "openclient.h"
 
@@ -10,7 +11,7 @@
 
 #include <vector>
 
-class TNorvContext : public QObject {
+class TNorvContext : public QObject, public TComponentCommon {
   Q_OBJECT
  public:
   // Initialises the library; raises ENorvException when a step fails.
@@ -25,10 +26,6 @@ class TNorvContext : public QObject {
   // "context" followed by the number of registered contexts.
   void SetName(const QString& name);
 
-  QString About() const { return about_; }
-  void SetAbout(const QString& value) { about_ = value; }
-  bool Monitor() const { return monitor_; }
-  void SetMonitor(bool value) { monitor_ = value; }
   QString NorvVersion() const;
   QString IniFile() const { return iniFile_; }
   void SetIniFile(const QString& value);
@@ -50,10 +47,8 @@ class TNorvContext : public QObject {
  private:
   void InitLibrary();
   QString ReadLocale(CS_INT type);
-  bool WriteLocale(CS_INT type, const QString& value);
+  [[nodiscard]] CS_RETCODE WriteLocale(CS_INT type, const QString& value);
 
-  QString about_;
-  bool monitor_ = false;
   QString iniFile_;
   QString charSet_;
   QString language_;

@@ -1,10 +1,9 @@
 #include "norvdatabase.h"
 
-#include "dbcheck.h"
-#include "monitor.h"
 #include "norvcontext.h"
 #include "norvexception.h"
 #include "presenter.h"
+#include "status.h"
 #include "query/norvquery.h"
 
 #include <QByteArray>
@@ -15,7 +14,6 @@
 
 namespace {
 
-const QString kSybase = QStringLiteral("Sybase SQL Server");
 constexpr int kHostNameBuffer = 1025;
 
 // Lives until the program ends; connections leave it when destroyed.
@@ -42,7 +40,7 @@ bool HasVisibleChar(const QString& text) {
 struct ProcOptionEntry {
   TProcOption member;
   CS_INT option;
-  bool everyServer;  // false: only for "Sybase SQL Server"
+  bool everyServer;  // false: only for TRdbms::SybaseSqlServer
 };
 
 constexpr std::array<ProcOptionEntry, 17> kProcOptions = {{
@@ -114,6 +112,18 @@ TNorvDatabase::~TNorvDatabase() {
 
 const std::vector<TNorvDatabase*>& TNorvDatabase::Registry() { return Databases(); }
 
+TNorvDatabase* FindDatabase(const QString& name) {
+  for (TNorvDatabase* db : Databases())
+    if (db->Name() == name) return db;
+  return nullptr;
+}
+
+void CheckDbName(const QString& name) {
+  if (name.trimmed().isEmpty()) throw EDatabaseError(QStringLiteral("DBName not specified"));
+  if (!FindDatabase(name))
+    throw EDatabaseError(QStringLiteral("Could not find NorvDatabase component named ") + name);
+}
+
 void TNorvDatabase::SetName(const QString& name) {
   TNorvDatabase* holder = FindDatabase(name);
   if (holder && holder != this)
@@ -127,8 +137,6 @@ void TNorvDatabase::JoinRegistry() {
   auto& all = Databases();
   if (std::find(all.begin(), all.end(), this) == all.end()) all.push_back(this);
 }
-
-void TNorvDatabase::MonitorLog(const QString& line) const { ::MonitorLog(this, monitor_, line); }
 
 void TNorvDatabase::ReadServerList() {
   iniFile_ = SqlIniPath();
@@ -193,8 +201,6 @@ QString TNorvDatabase::NorvVersion() const {
 
 // ---- Properties that reach the server ----------------------------------------------------------
 
-bool TNorvDatabase::IsSybase() const { return rdbms_ == kSybase; }
-
 void TNorvDatabase::SetConnected(bool value) {
   if (value == connected_) return;
   if (value)
@@ -248,36 +254,45 @@ void TNorvDatabase::ApplyProcOptions() {
   for (const ProcOptionEntry& entry : kProcOptions) {
     if (!entry.everyServer && !IsSybase()) continue;
     CS_INT value = procOptions_.Contains(entry.member) ? CS_TRUE : CS_FALSE;
-    oc::ct_options(con_.get(), CS_SET, entry.option, &value, CS_UNUSED, nullptr);
+    oc::IgnoreStatus(oc::ct_options(con_.get(), CS_SET, entry.option, &value, CS_UNUSED, nullptr),
+                     "an option the server refuses leaves the connection as it was");
   }
 }
 
 void TNorvDatabase::ApplyTransLevel() {
   if (!connected_) return;
   CS_INT level = transLevel_ == tlLevel3 ? CS_OPT_LEVEL3 : CS_OPT_LEVEL1;
-  oc::ct_options(con_.get(), CS_SET, CS_OPT_ISOLATION, &level, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_options(con_.get(), CS_SET, CS_OPT_ISOLATION, &level, CS_UNUSED, nullptr),
+                   "the server's own message reports a refused level");
 }
 
 void TNorvDatabase::ApplyTextSize() {
   if (!connected_) return;
   CS_INT size = textSize_;
-  oc::ct_options(con_.get(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_options(con_.get(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+                   "the server keeps its text size");
 }
 
 void TNorvDatabase::ApplyRowCount() {
   if (!connected_ || !IsSybase()) return;
   CS_INT count = rowCount_;
-  oc::ct_options(con_.get(), CS_SET, CS_OPT_ROWCOUNT, &count, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_options(con_.get(), CS_SET, CS_OPT_ROWCOUNT, &count, CS_UNUSED, nullptr),
+                   "the server keeps its row count");
 }
 
 void TNorvDatabase::ApplyDebug() {
   if (debugFile_.isEmpty() || !debug_) return;
   const QByteArray file = debugFile_.toLocal8Bit();
   auto apply = [&](oc::Context* ctx, oc::Connection* con) {
-    oc::ct_debug(ctx, con, CS_SET_DBG_FILE, CS_UNUSED, file.constData(), CS_NULLTERM);
+    // Tracing is a help, never a reason to fail: a file or flag the library refuses is skipped.
+    oc::IgnoreStatus(
+        oc::ct_debug(ctx, con, CS_SET_DBG_FILE, CS_UNUSED, file.constData(), CS_NULLTERM),
+        "see above");
     for (const DebugEntry& entry : kDebugFlags)
-      oc::ct_debug(ctx, con, debugOptions_.Contains(entry.member) ? CS_SET_FLAG : CS_CLEAR_FLAG,
-                   entry.flag, nullptr, CS_UNUSED);
+      oc::IgnoreStatus(
+          oc::ct_debug(ctx, con, debugOptions_.Contains(entry.member) ? CS_SET_FLAG : CS_CLEAR_FLAG,
+                       entry.flag, nullptr, CS_UNUSED),
+          "see above");
   };
   apply(FindContextHandle(contextName_), nullptr);
   if (connected_) apply(nullptr, con_.get());
@@ -304,14 +319,13 @@ QString TNorvDatabase::DbVersion() {
 
 // ---- Connect and disconnect --------------------------------------------------------------------
 
-bool TNorvDatabase::SetConProp(CS_INT property, CS_INT value) {
-  return oc::ct_con_props(con_.get(), CS_SET, property, &value, CS_UNUSED, nullptr) == CS_SUCCEED;
+CS_RETCODE TNorvDatabase::SetConProp(CS_INT property, CS_INT value) {
+  return oc::ct_con_props(con_.get(), CS_SET, property, &value, CS_UNUSED, nullptr);
 }
 
-bool TNorvDatabase::SetConString(CS_INT property, const QString& value) {
+CS_RETCODE TNorvDatabase::SetConString(CS_INT property, const QString& value) {
   QByteArray text = value.toUtf8();
-  return oc::ct_con_props(con_.get(), CS_SET, property, text.data(), CS_NULLTERM, nullptr) ==
-         CS_SUCCEED;
+  return oc::ct_con_props(con_.get(), CS_SET, property, text.data(), CS_NULLTERM, nullptr);
 }
 
 void TNorvDatabase::Connect() {
@@ -321,19 +335,21 @@ void TNorvDatabase::Connect() {
   if (BeforeConnect) BeforeConnect(this);
 
   // Until the login succeeds the handle is only ours: every way out below drops it.
-  if (oc::ct_con_alloc(ctx_, con_) != CS_SUCCEED) {
-    con_.reset();
-    throw ENorvException("8");
-  }
+  const CS_RETCODE allocated = oc::ct_con_alloc(ctx_, con_);
+  if (allocated != CS_SUCCEED) con_.reset();
+  CheckStatus(allocated, "8");
   struct DropUnlessConnected {
     TNorvDatabase& db;
     ~DropUnlessConnected() {
-      if (!db.connected_ && db.con_) oc::ct_con_drop(db.con_);
+      if (!db.connected_ && db.con_)
+        oc::IgnoreStatus(oc::ct_con_drop(db.con_), "the handle is emptied whatever it says");
     }
   } dropUnlessConnected{*this};
 
   // From here the connection's messages queue inline for the message router.
-  oc::ct_diag(con_.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_diag(con_.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr),
+                   "a fresh connection always switches; were it not to, the context's handlers "
+                   "would still show its messages");
   if (dbName_.isEmpty()) dbName_ = QStringLiteral("master");
 
   if (loginPrompt_) {
@@ -354,27 +370,24 @@ void TNorvDatabase::Connect() {
     SetRdbms(request.Rdbms);
   }
 
-  auto require = [](bool ok, const QString& message) {
-    if (!ok) throw ENorvException(message);
-  };
-  if (conProps_.Contains(cpAsync_Notifs)) require(SetConProp(CS_ASYNC_NOTIFS, CS_TRUE), "9");
-  if (conProps_.Contains(cpBulk_Login)) require(SetConProp(CS_BULK_LOGIN, CS_TRUE), "10");
-  if (conProps_.Contains(cpDiag_Timeout)) require(SetConProp(CS_DIAG_TIMEOUT, CS_TRUE), "11");
-  if (conProps_.Contains(cpExtra_Inf)) require(SetConProp(CS_EXTRA_INF, CS_TRUE), "12");
-  if (conProps_.Contains(cpHidden_Keys)) require(SetConProp(CS_HIDDEN_KEYS, CS_TRUE), "13");
+  if (conProps_.Contains(cpAsync_Notifs)) CheckStatus(SetConProp(CS_ASYNC_NOTIFS, CS_TRUE), "9");
+  if (conProps_.Contains(cpBulk_Login)) CheckStatus(SetConProp(CS_BULK_LOGIN, CS_TRUE), "10");
+  if (conProps_.Contains(cpDiag_Timeout)) CheckStatus(SetConProp(CS_DIAG_TIMEOUT, CS_TRUE), "11");
+  if (conProps_.Contains(cpExtra_Inf)) CheckStatus(SetConProp(CS_EXTRA_INF, CS_TRUE), "12");
+  if (conProps_.Contains(cpHidden_Keys)) CheckStatus(SetConProp(CS_HIDDEN_KEYS, CS_TRUE), "13");
   if (conProps_.Contains(cpLogin_Status)) {
     CS_INT status = CS_FALSE;  // only asked for; the answer is not used
-    require(oc::ct_con_props(con_.get(), CS_GET, CS_LOGIN_STATUS, &status, CS_UNUSED, nullptr) ==
-                CS_SUCCEED,
-            "14");
+    CheckStatus(oc::ct_con_props(con_.get(), CS_GET, CS_LOGIN_STATUS, &status, CS_UNUSED, nullptr),
+                "14");
   }
-  if (conProps_.Contains(cpSec_Encryption)) require(SetConProp(CS_SEC_ENCRYPTION, CS_TRUE), "15");
-  if (conProps_.Contains(cpSec_Negotiate)) require(SetConProp(CS_SEC_NEGOTIATE, CS_TRUE), "16");
-  if (packetSize_ > 0) require(SetConProp(CS_PACKETSIZE, packetSize_), "17");
-  require(SetConString(CS_USERNAME, userName_), "18");
-  require(SetConString(CS_PASSWORD, password_), "19");
-  require(SetConString(CS_APPNAME, appName_), QStringLiteral("ct_con_props cs_appname Failed"));
-  require(SetConString(CS_HOSTNAME, hostName_), QStringLiteral("ct_con_props hostname Failed"));
+  if (conProps_.Contains(cpSec_Encryption))
+    CheckStatus(SetConProp(CS_SEC_ENCRYPTION, CS_TRUE), "15");
+  if (conProps_.Contains(cpSec_Negotiate)) CheckStatus(SetConProp(CS_SEC_NEGOTIATE, CS_TRUE), "16");
+  if (packetSize_ > 0) CheckStatus(SetConProp(CS_PACKETSIZE, packetSize_), "17");
+  CheckStatus(SetConString(CS_USERNAME, userName_), "18");
+  CheckStatus(SetConString(CS_PASSWORD, password_), "19");
+  CheckStatus(SetConString(CS_APPNAME, appName_), QStringLiteral("ct_con_props cs_appname Failed"));
+  CheckStatus(SetConString(CS_HOSTNAME, hostName_), QStringLiteral("ct_con_props hostname Failed"));
 
   MonitorLog(QStringLiteral("SQL Connect: UserName = ") + userName_ +
              QStringLiteral(", ServerName = ") + serverName_ + QStringLiteral(", DbName = ") +
@@ -383,7 +396,8 @@ void TNorvDatabase::Connect() {
   // SQL.INI may say where the server listens; without an address the library's own
   // configuration resolves the name.
   const QString address = ServerAddressOf(serverName_);
-  if (!address.isEmpty()) SetConString(CS_SERVERADDR, address);
+  // A refused address leaves the name to the library's configuration; ct_connect then reports.
+  if (!address.isEmpty()) oc::IgnoreStatus(SetConString(CS_SERVERADDR, address), "see above");
 
   const QByteArray server = serverName_.toUtf8();
   if (oc::ct_connect(con_.get(), server.constData(), CS_NULLTERM) == CS_SUCCEED) {
@@ -423,10 +437,11 @@ void TNorvDatabase::Connect() {
 }
 
 void TNorvDatabase::CloseConnection() {
-  oc::ct_cancel(con_.get(), nullptr, CS_CANCEL_ALL);
+  // The results of these calls are ignored: the connection goes whatever they say.
+  oc::IgnoreStatus(oc::ct_cancel(con_.get(), nullptr, CS_CANCEL_ALL), "see above");
   connected_ = false;
-  oc::ct_close(con_.get(), forceClose_ ? CS_FORCE_CLOSE : CS_UNUSED);
-  oc::ct_con_drop(con_);
+  oc::IgnoreStatus(oc::ct_close(con_.get(), forceClose_ ? CS_FORCE_CLOSE : CS_UNUSED), "see above");
+  oc::IgnoreStatus(oc::ct_con_drop(con_), "see above");
 }
 
 void TNorvDatabase::Disconnect() {

@@ -1,8 +1,10 @@
 // The connection component: one login to one server. Every other component names it by its
-// component name (its DbName) and finds it in the process-wide registry; it then reads Handle(),
-// Connected(), Rdbms(), ProcOptions() and EmulateASE() directly.
+// component name (its DbName) and finds it in the process-wide registry (FindDatabase,
+// CheckDbName); it then reads Handle(), Connected(), RdbmsKind(), ProcOptions() and EmulateASE()
+// directly.
 #pragma once
 
+#include "component.h"
 #include "norvtypes.h"
 #include "openclient.h"
 #include "sqlini.h"
@@ -60,7 +62,7 @@ using TAfterDisConEvent = TNotifyEvent;
 
 class TNorvContext;
 
-class TNorvDatabase : public QObject, public TDbMessageReporter {
+class TNorvDatabase : public QObject, public TDbMessageReporter, public TComponentCommon {
   Q_OBJECT
  public:
   // Creates the "default" context when no context exists yet, and reads the server list.
@@ -79,12 +81,8 @@ class TNorvDatabase : public QObject, public TDbMessageReporter {
   void SetName(const QString& name);
 
   // ---- Properties ----------------------------------------------------------------------------
-  QString About() const { return about_; }
-  void SetAbout(const QString& value) { about_ = value; }
   bool EmulateASE() const { return emulateASE_; }
   void SetEmulateASE(bool value) { emulateASE_ = value; }
-  bool Monitor() const { return monitor_; }
-  void SetMonitor(bool value) { monitor_ = value; }
   bool Debug() const { return debug_; }
   void SetDebug(bool value) { debug_ = value; }
   QString DebugFile() const { return debugFile_; }
@@ -109,8 +107,14 @@ class TNorvDatabase : public QObject, public TDbMessageReporter {
   // The SQL.INI read at construction; changing it reads nothing again.
   QString IniFile() const { return iniFile_; }
   void SetIniFile(const QString& value) { iniFile_ = value; }
+  // The text as given (cut to 30 characters); the components compare RdbmsKind.
   QString Rdbms() const { return rdbms_; }
-  void SetRdbms(const QString& value) { rdbms_ = NorvObjectname(value); }
+  void SetRdbms(const QString& value) {
+    rdbms_ = NorvObjectname(value);
+    rdbmsKind_ = RdbmsFromText(rdbms_);
+  }
+  void SetRdbms(TRdbms kind) { SetRdbms(RdbmsText(kind)); }
+  TRdbms RdbmsKind() const { return rdbmsKind_; }
 
   QString AppName() const { return appName_; }
   void SetAppName(const QString& value) { appName_ = NorvObjectname(value); }
@@ -176,7 +180,6 @@ class TNorvDatabase : public QObject, public TDbMessageReporter {
   // ---- Operations ----------------------------------------------------------------------------
   void Connect();
   void Disconnect();
-  void MonitorLog(const QString& line) const;
 
   // The library connection while one is allocated (from login until disconnect), else null.
   oc::Connection* Handle() const { return con_.get(); }
@@ -189,8 +192,8 @@ class TNorvDatabase : public QObject, public TDbMessageReporter {
   void JoinRegistry();
   void ReadServerList();
   TNorvContext* Context() const;
-  bool SetConProp(CS_INT property, CS_INT value);
-  bool SetConString(CS_INT property, const QString& value);
+  [[nodiscard]] CS_RETCODE SetConProp(CS_INT property, CS_INT value);
+  [[nodiscard]] CS_RETCODE SetConString(CS_INT property, const QString& value);
   void RunUse(const QString& database);
   void CloseConnection();
   void ApplyProcOptions();
@@ -198,16 +201,15 @@ class TNorvDatabase : public QObject, public TDbMessageReporter {
   void ApplyTransLevel();
   void ApplyTextSize();
   void ApplyRowCount();
-  bool IsSybase() const;
+  bool IsSybase() const { return rdbmsKind_ == TRdbms::SybaseSqlServer; }
 
-  QString about_;
   bool emulateASE_ = false;
-  bool monitor_ = false;
   bool debug_ = false;
   QString debugFile_;
   TDebugOptions debugOptions_;
   QString iniFile_;
-  QString rdbms_ = QStringLiteral("Sybase SQL Server");
+  QString rdbms_ = RdbmsText(TRdbms::SybaseSqlServer);
+  TRdbms rdbmsKind_ = TRdbms::SybaseSqlServer;
   QString appName_;
   QString hostName_;
   QString password_;
@@ -235,3 +237,10 @@ class TNorvDatabase : public QObject, public TDbMessageReporter {
   oc::ConnectionHandle con_;
   oc::Context* ctx_ = nullptr;
 };
+
+// The registered connection whose component name equals `name` exactly (case-sensitive), or null.
+TNorvDatabase* FindDatabase(const QString& name);
+
+// Raises EDatabaseError "DBName not specified" when `name` is blank, and "Could not find
+// NorvDatabase component named " + name when no registered connection has that name.
+void CheckDbName(const QString& name);

@@ -1,6 +1,8 @@
 #include "norvexception.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -32,18 +34,16 @@ constexpr std::array<const char*, ENorvException::kStandardMessageCount> kStanda
     "cs_locale Failed",
 };
 
-// The message for `text`: a table entry when the whole text is a decimal number that names one.
-// A number outside the table has no entry; the text itself is then the message, which beats
-// throwing from inside an exception's constructor.
-QString Resolve(const QString& text) {
+// The table entry `text` names when the whole text is a decimal number that names one. A number
+// outside the table has no entry; the text itself is then the message, which beats throwing from
+// inside an exception's constructor.
+std::optional<int> TableIndex(const QString& text) {
   bool ok = false;
   const int index = text.toInt(&ok, 10);
   if (ok && !text.isEmpty() && text.front() != u'+' && text.front() != u' ' &&
-      text.back() != u' ') {
-    const QString entry = ENorvException::StandardMessage(index);
-    if (!entry.isEmpty()) return entry;
-  }
-  return text;
+      text.back() != u' ' && index >= 0 && index < ENorvException::kStandardMessageCount)
+    return index;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -52,11 +52,21 @@ Exception::Exception(QString message)
     : message_(std::move(message)), utf8_(message_.toStdString()) {}
 
 ENorvException::ENorvException(const QString& messageOrNumber)
-    : Exception(Resolve(messageOrNumber)) {}
+    : Exception(TableIndex(messageOrNumber) ? StandardMessage(*TableIndex(messageOrNumber))
+                                            : messageOrNumber),
+      tableNumber_(TableIndex(messageOrNumber)) {}
 
 QString ENorvException::StandardMessage(int index) {
   if (index < 0 || index >= kStandardMessageCount) return {};
   return QString::fromLatin1(kStandardMessages[static_cast<size_t>(index)]);
+}
+
+EDatabaseError::EDatabaseError(QString message, std::vector<TServerMessageRecord> records)
+    : Exception(std::move(message)), records_(std::move(records)) {}
+
+bool EDatabaseError::HasNumber(int number) const noexcept {
+  return std::any_of(records_.begin(), records_.end(),
+                     [number](const TServerMessageRecord& r) { return r.Number == number; });
 }
 
 EAbort::EAbort() : Exception(QStringLiteral("Operation aborted")) {}

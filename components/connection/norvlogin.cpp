@@ -20,9 +20,6 @@ constexpr int kClientHeight = 155;
 // keep their margin and stay inside it.
 constexpr int kClientHeightWithoutServer = 137;
 
-const QString kSybase = QStringLiteral("Sybase SQL Server");
-const QString kAnywhere = QStringLiteral("SQLAnywhere");
-
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top) {
   auto* label = new QLabel(caption, parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -63,7 +60,7 @@ TNorvPasswordDlg::TNorvPasswordDlg(QWidget* parent) : QDialog(parent) {
   Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
   rdbms = Place(new QComboBox(this), "rdbms", 74, 88, 137, 21);
   rdbms->setEditable(false);
-  rdbms->addItems({kSybase, kAnywhere});
+  rdbms->addItems({RdbmsText(TRdbms::SybaseSqlServer), RdbmsText(TRdbms::SqlAnywhere)});
 
   Label3 = MakeLabel(this, "Label3", QStringLiteral("&Server"), 8, 18);
   Label3->setBuddy(server);
@@ -150,7 +147,7 @@ void TNorvPasswordDlg::Prepare(const norv::TLoginRequest& request) {
     server->setCurrentIndex(-1);
   }
   server->setEditText(request.ServerName);
-  rdbms->setCurrentIndex(request.Rdbms == kAnywhere ? 1 : 0);
+  rdbms->setCurrentIndex(RdbmsFromText(request.Rdbms) == TRdbms::SqlAnywhere ? 1 : 0);
 }
 
 void TNorvPasswordDlg::ReadBack(norv::TLoginRequest& request) const {

@@ -17,6 +17,30 @@
 constexpr int kNorvObjectnameLength = 30;
 inline QString NorvObjectname(const QString& value) { return value.left(kNorvObjectnameLength); }
 
+// The server kinds a connection tells apart. A connection's Rdbms property keeps the text it was
+// given; the components compare the kind. Any text other than the two names is Other: such a
+// server gets neither kind's treatment (no Sybase-only options, no cancel on closing results).
+enum class TRdbms { SybaseSqlServer, SqlAnywhere, Other };
+
+// The kind's name as the Rdbms property and the login dialog show it; empty for Other.
+inline QString RdbmsText(TRdbms kind) {
+  switch (kind) {
+    case TRdbms::SybaseSqlServer:
+      return QStringLiteral("Sybase SQL Server");
+    case TRdbms::SqlAnywhere:
+      return QStringLiteral("SQLAnywhere");
+    case TRdbms::Other:
+      break;
+  }
+  return {};
+}
+// The kind a text names, compared exactly (case-sensitive).
+inline TRdbms RdbmsFromText(const QString& text) {
+  for (TRdbms kind : {TRdbms::SybaseSqlServer, TRdbms::SqlAnywhere})
+    if (text == RdbmsText(kind)) return kind;
+  return TRdbms::Other;
+}
+
 // A text field of a message record (CS_SERVERMSG, CS_CLIENTMSG): bounded by its array, by its
 // length field and by `cap`, and read as UTF-8, the client character set.
 template <size_t N>

@@ -274,7 +274,9 @@ void client_message(Connection* con, CS_INT number, CS_INT severity, std::string
   const size_t n = std::min(text.size(), sizeof msg.msgstring - 1);
   std::memcpy(msg.msgstring, text.data(), n);
   msg.msgstringlen = static_cast<CS_INT>(n);
-  detail::deliver_client_message(con && con->ctx ? con->ctx->handle : nullptr, con, msg);
+  IgnoreStatus(
+      detail::deliver_client_message(con && con->ctx ? con->ctx->handle : nullptr, con, msg),
+      "the handlers' answer concerns FreeTDS, which did not send this message");
 }
 
 void cslib_message(const std::shared_ptr<ContextState>& ctx, CS_INT number, std::string_view text) {

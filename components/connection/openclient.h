@@ -76,74 +76,83 @@ using CommandHandle = std::unique_ptr<Command, CommandDeleter>;
 using LocaleHandle = std::unique_ptr<Locale, LocaleDeleter>;
 using BlkHandle = std::unique_ptr<BlkDesc, BlkDeleter>;
 
+// Every routine's return code is [[nodiscard]]: a caller acts on it, or says why it has no use
+// for it through this one idiom (`why` is for the reader; nothing is done with either argument).
+constexpr void IgnoreStatus(CS_RETCODE /*rc*/, const char* /*why*/) noexcept {}
+
 // ---- CS-Library -------------------------------------------------------------------------------
-CS_RETCODE cs_ctx_alloc(CS_INT version, ContextHandle& ctx);
-CS_RETCODE cs_ctx_drop(ContextHandle& ctx);
-CS_RETCODE cs_config(Context* ctx, CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT buflen,
-                     CS_INT* outlen);
-CS_RETCODE cs_loc_alloc(Context* ctx, LocaleHandle& locale);
-CS_RETCODE cs_loc_drop(Context* ctx, LocaleHandle& locale);
-CS_RETCODE cs_locale(Context* ctx, CS_INT action, Locale* locale, CS_INT type, CS_VOID* buffer,
-                     CS_INT buflen, CS_INT* outlen);
-CS_RETCODE cs_convert(Context* ctx, CS_DATAFMT* srcfmt, CS_VOID* srcdata, CS_DATAFMT* destfmt,
-                      CS_VOID* destdata, CS_INT* resultlen);
+[[nodiscard]] CS_RETCODE cs_ctx_alloc(CS_INT version, ContextHandle& ctx);
+[[nodiscard]] CS_RETCODE cs_ctx_drop(ContextHandle& ctx);
+[[nodiscard]] CS_RETCODE cs_config(Context* ctx, CS_INT action, CS_INT property, CS_VOID* buffer,
+                                   CS_INT buflen, CS_INT* outlen);
+[[nodiscard]] CS_RETCODE cs_loc_alloc(Context* ctx, LocaleHandle& locale);
+[[nodiscard]] CS_RETCODE cs_loc_drop(Context* ctx, LocaleHandle& locale);
+[[nodiscard]] CS_RETCODE cs_locale(Context* ctx, CS_INT action, Locale* locale, CS_INT type,
+                                   CS_VOID* buffer, CS_INT buflen, CS_INT* outlen);
+[[nodiscard]] CS_RETCODE cs_convert(Context* ctx, CS_DATAFMT* srcfmt, CS_VOID* srcdata,
+                                    CS_DATAFMT* destfmt, CS_VOID* destdata, CS_INT* resultlen);
 
 // ---- Client-Library: context ------------------------------------------------------------------
-CS_RETCODE ct_init(Context* ctx, CS_INT version);
-CS_RETCODE ct_exit(Context* ctx, CS_INT option);
-CS_RETCODE ct_config(Context* ctx, CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT buflen,
-                     CS_INT* outlen);
+[[nodiscard]] CS_RETCODE ct_init(Context* ctx, CS_INT version);
+[[nodiscard]] CS_RETCODE ct_exit(Context* ctx, CS_INT option);
+[[nodiscard]] CS_RETCODE ct_config(Context* ctx, CS_INT action, CS_INT property, CS_VOID* buffer,
+                                   CS_INT buflen, CS_INT* outlen);
 // `con` null: the context's handler; otherwise the connection's own (it takes precedence).
-CS_RETCODE ct_callback(Context* ctx, Connection* con, CS_INT action, CS_INT type, CS_VOID* func);
+[[nodiscard]] CS_RETCODE ct_callback(Context* ctx, Connection* con, CS_INT action, CS_INT type,
+                                     CS_VOID* func);
 
 // ---- Client-Library: connection ---------------------------------------------------------------
-CS_RETCODE ct_con_alloc(Context* ctx, ConnectionHandle& con);
-CS_RETCODE ct_con_props(Connection* con, CS_INT action, CS_INT property, CS_VOID* buffer,
-                        CS_INT buflen, CS_INT* outlen);
-CS_RETCODE ct_connect(Connection* con, const CS_CHAR* servername, CS_INT snamelen);
-CS_RETCODE ct_options(Connection* con, CS_INT action, CS_INT option, CS_VOID* param,
-                      CS_INT paramlen, CS_INT* outlen);
-CS_RETCODE ct_debug(Context* ctx, Connection* con, CS_INT operation, CS_INT flag,
-                    const CS_CHAR* filename, CS_INT fnamelen);
-CS_RETCODE ct_close(Connection* con, CS_INT option);
-CS_RETCODE ct_con_drop(ConnectionHandle& con);
-CS_RETCODE ct_diag(Connection* con, CS_INT operation, CS_INT type, CS_INT idx, CS_VOID* buffer);
-CS_RETCODE ct_cancel(Connection* con, Command* cmd, CS_INT type);
+[[nodiscard]] CS_RETCODE ct_con_alloc(Context* ctx, ConnectionHandle& con);
+[[nodiscard]] CS_RETCODE ct_con_props(Connection* con, CS_INT action, CS_INT property,
+                                      CS_VOID* buffer, CS_INT buflen, CS_INT* outlen);
+[[nodiscard]] CS_RETCODE ct_connect(Connection* con, const CS_CHAR* servername, CS_INT snamelen);
+[[nodiscard]] CS_RETCODE ct_options(Connection* con, CS_INT action, CS_INT option, CS_VOID* param,
+                                    CS_INT paramlen, CS_INT* outlen);
+[[nodiscard]] CS_RETCODE ct_debug(Context* ctx, Connection* con, CS_INT operation, CS_INT flag,
+                                  const CS_CHAR* filename, CS_INT fnamelen);
+[[nodiscard]] CS_RETCODE ct_close(Connection* con, CS_INT option);
+[[nodiscard]] CS_RETCODE ct_con_drop(ConnectionHandle& con);
+[[nodiscard]] CS_RETCODE ct_diag(Connection* con, CS_INT operation, CS_INT type, CS_INT idx,
+                                 CS_VOID* buffer);
+[[nodiscard]] CS_RETCODE ct_cancel(Connection* con, Command* cmd, CS_INT type);
 
 // ---- Client-Library: commands and results -----------------------------------------------------
-CS_RETCODE ct_cmd_alloc(Connection* con, CommandHandle& cmd);
-CS_RETCODE ct_cmd_drop(CommandHandle& cmd);
-CS_RETCODE ct_command(Command* cmd, CS_INT type, const CS_VOID* buffer, CS_INT buflen,
-                      CS_INT option);
-CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT namelen,
-                     const CS_CHAR* text, CS_INT tlen, CS_INT option);
-CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen,
-                      const CS_CHAR* buffer, CS_INT buflen);
-CS_RETCODE ct_param(Command* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT datalen,
-                    CS_SMALLINT indicator);
-CS_RETCODE ct_send(Command* cmd);
-CS_RETCODE ct_cmd_props(Command* cmd, CS_INT action, CS_INT property, CS_VOID* buffer,
-                        CS_INT buflen, CS_INT* outlen);
-CS_RETCODE ct_results(Command* cmd, CS_INT* result_type);
-CS_RETCODE ct_res_info(Command* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen, CS_INT* outlen);
-CS_RETCODE ct_describe(Command* cmd, CS_INT item, CS_DATAFMT* datafmt);
-CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer,
-                   CS_INT* copied, CS_SMALLINT* indicator);
-CS_RETCODE ct_fetch(Command* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_INT* rows_read);
-CS_RETCODE ct_get_data(Command* cmd, CS_INT item, CS_VOID* buffer, CS_INT buflen,
-                       CS_INT* outlen);
+[[nodiscard]] CS_RETCODE ct_cmd_alloc(Connection* con, CommandHandle& cmd);
+[[nodiscard]] CS_RETCODE ct_cmd_drop(CommandHandle& cmd);
+[[nodiscard]] CS_RETCODE ct_command(Command* cmd, CS_INT type, const CS_VOID* buffer, CS_INT buflen,
+                                    CS_INT option);
+[[nodiscard]] CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT namelen,
+                                   const CS_CHAR* text, CS_INT tlen, CS_INT option);
+[[nodiscard]] CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen,
+                                    const CS_CHAR* buffer, CS_INT buflen);
+[[nodiscard]] CS_RETCODE ct_param(Command* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT datalen,
+                                  CS_SMALLINT indicator);
+[[nodiscard]] CS_RETCODE ct_send(Command* cmd);
+[[nodiscard]] CS_RETCODE ct_cmd_props(Command* cmd, CS_INT action, CS_INT property, CS_VOID* buffer,
+                                      CS_INT buflen, CS_INT* outlen);
+[[nodiscard]] CS_RETCODE ct_results(Command* cmd, CS_INT* result_type);
+[[nodiscard]] CS_RETCODE ct_res_info(Command* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen,
+                                     CS_INT* outlen);
+[[nodiscard]] CS_RETCODE ct_describe(Command* cmd, CS_INT item, CS_DATAFMT* datafmt);
+[[nodiscard]] CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer,
+                                 CS_INT* copied, CS_SMALLINT* indicator);
+[[nodiscard]] CS_RETCODE ct_fetch(Command* cmd, CS_INT type, CS_INT offset, CS_INT option,
+                                  CS_INT* rows_read);
+[[nodiscard]] CS_RETCODE ct_get_data(Command* cmd, CS_INT item, CS_VOID* buffer, CS_INT buflen,
+                                     CS_INT* outlen);
 
 // ---- Bulk-Library -----------------------------------------------------------------------------
-CS_RETCODE blk_alloc(Connection* con, CS_INT version, BlkHandle& blk);
-CS_RETCODE blk_drop(BlkHandle& blk);
-CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename, CS_INT tnamelen);
-CS_RETCODE blk_describe(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt);
-CS_RETCODE blk_bind(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt, CS_VOID* buffer,
-                    CS_INT* datalen, CS_SMALLINT* indicator);
-CS_RETCODE blk_rowxfer(BlkDesc* blk);
-CS_RETCODE blk_done(BlkDesc* blk, CS_INT type, CS_INT* outrow);
-CS_RETCODE blk_props(BlkDesc* blk, CS_INT action, CS_INT property, CS_VOID* buffer,
-                     CS_INT buflen, CS_INT* outlen);
+[[nodiscard]] CS_RETCODE blk_alloc(Connection* con, CS_INT version, BlkHandle& blk);
+[[nodiscard]] CS_RETCODE blk_drop(BlkHandle& blk);
+[[nodiscard]] CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename,
+                                  CS_INT tnamelen);
+[[nodiscard]] CS_RETCODE blk_describe(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt);
+[[nodiscard]] CS_RETCODE blk_bind(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt, CS_VOID* buffer,
+                                  CS_INT* datalen, CS_SMALLINT* indicator);
+[[nodiscard]] CS_RETCODE blk_rowxfer(BlkDesc* blk);
+[[nodiscard]] CS_RETCODE blk_done(BlkDesc* blk, CS_INT type, CS_INT* outrow);
+[[nodiscard]] CS_RETCODE blk_props(BlkDesc* blk, CS_INT action, CS_INT property, CS_VOID* buffer,
+                                   CS_INT buflen, CS_INT* outlen);
 
 // ---- Seams -------------------------------------------------------------------------------------
 // The adapter learns every server and client message through these two entries, which it
@@ -151,8 +160,10 @@ CS_RETCODE blk_props(BlkDesc* blk, CS_INT action, CS_INT property, CS_VOID* buff
 // a connection exactly as FreeTDS would: to the connection's inline queue when it collects inline,
 // else to its own or its context's handler. `con` may be null (a message about no connection).
 namespace detail {
-CS_RETCODE deliver_server_message(Context* ctx, Connection* con, const CS_SERVERMSG& msg);
-CS_RETCODE deliver_client_message(Context* ctx, Connection* con, const CS_CLIENTMSG& msg);
+[[nodiscard]] CS_RETCODE deliver_server_message(Context* ctx, Connection* con,
+                                                const CS_SERVERMSG& msg);
+[[nodiscard]] CS_RETCODE deliver_client_message(Context* ctx, Connection* con,
+                                                const CS_CLIENTMSG& msg);
 }  // namespace detail
 
 }  // namespace oc

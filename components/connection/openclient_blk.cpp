@@ -76,9 +76,12 @@ void drain(BlkState& st) {
   while ((rc = oc::ct_results(st.out.get(), &type)) == CS_SUCCEED) {
     if (type == CS_ROW_RESULT || type == CS_STATUS_RESULT || type == CS_PARAM_RESULT ||
         type == CS_COMPUTE_RESULT)
-      oc::ct_cancel(nullptr, st.out.get(), CS_CANCEL_CURRENT);
+      oc::IgnoreStatus(oc::ct_cancel(nullptr, st.out.get(), CS_CANCEL_CURRENT),
+                       "the loop's next ct_results tells whether the stream moved on");
   }
-  if (rc != CS_END_RESULTS) oc::ct_cancel(nullptr, st.out.get(), CS_CANCEL_ALL);
+  if (rc != CS_END_RESULTS)
+    oc::IgnoreStatus(oc::ct_cancel(nullptr, st.out.get(), CS_CANCEL_ALL),
+                     "the last resort: nothing more can be done for this copy");
   st.out_done = true;
 }
 
@@ -190,10 +193,12 @@ CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename, CS
           if (type == CS_CMD_FAIL) failed = true;
         if (r == CS_SUCCEED && type == CS_ROW_RESULT && !failed) {
           CS_INT n = 0;
-          oc::ct_res_info(st.out.get(), CS_NUMDATA, &n, CS_UNUSED, nullptr);
+          oc::IgnoreStatus(oc::ct_res_info(st.out.get(), CS_NUMDATA, &n, CS_UNUSED, nullptr),
+                           "no count describes no column");
           for (CS_INT i = 1; i <= n; ++i) {
             CS_DATAFMT fmt{};
-            oc::ct_describe(st.out.get(), i, &fmt);
+            oc::IgnoreStatus(oc::ct_describe(st.out.get(), i, &fmt),
+                             "a column of a described result always describes");
             st.columns.push_back(fmt);
           }
           rc = CS_SUCCEED;

@@ -1,6 +1,5 @@
 #include "controls/listfill.h"
 
-#include "connection/dbcheck.h"
 #include "connection/norvdatabase.h"
 #include "connection/sqlfile.h"
 #include "query/norvquery.h"
@@ -20,8 +19,8 @@ void TNorvListSource::LoadSqlFromFile(const QString& fileName) {
 }
 
 TNorvDatabase* TNorvListSource::ConnectedDatabase() const {
-  CheckDbName(dbName_);
-  TNorvDatabase* db = FindDatabase(dbName_);
+  CheckDbName(DbName());
+  TNorvDatabase* db = FindDatabase(DbName());
   return db && db->Connected() ? db : nullptr;
 }
 
@@ -35,10 +34,10 @@ void TNorvListSource::BuildSqlIfBlank(const QString& extraColumn) {
 std::unique_ptr<TNorvQuery> TNorvListSource::MakeQuery(QObject* owner) const {
   // Owned by the control, so the query copies its error and message texts into it.
   auto query = std::make_unique<TNorvQuery>(owner);
-  query->SetDbName(dbName_);
+  query->SetDbName(DbName());
   query->SetIsCursor(true);
   query->SetReadOnly(true);
-  query->SetMonitor(monitor_);
+  query->SetMonitor(Monitor());
   query->SetTrimResults(trimResults_);
   query->SetMsgDialogs(MsgDialogs());
   query->SetShowDbMessages(ShowDbMessages());

@@ -2,6 +2,7 @@
 // a query, and a list widget whose horizontal scroll range is set from a measured extent.
 #pragma once
 
+#include "connection/component.h"
 #include "connection/norvtypes.h"
 
 #include <QListWidget>
@@ -15,7 +16,7 @@ class TNorvQuery;
 
 // The fill properties of the list box, combo box and check list box. Deriving from
 // TDbMessageReporter is what lets the query copy its error and message texts into the control.
-class TNorvListSource : public TDbMessageReporter {
+class TNorvListSource : public TDbMessageReporter, public TComponentCommon, public TDbNameProperty {
  public:
   ~TNorvListSource() override = default;
 
@@ -26,18 +27,11 @@ class TNorvListSource : public TDbMessageReporter {
   void SetTableName(const QString& value) { tableName_ = NorvObjectname(value); }
   QString FieldName() const { return fieldName_; }
   void SetFieldName(const QString& value) { fieldName_ = NorvObjectname(value); }
-  // The connection component's Name.
-  QString DbName() const { return dbName_; }
-  void SetDbName(const QString& value) { dbName_ = NorvObjectname(value); }
   // Widen the control to the longest first-column value of a fill.
   bool AutoSize() const { return autoSize_; }
   void SetAutoSize(bool value) { autoSize_ = value; }
   bool TrimResults() const { return trimResults_; }
   void SetTrimResults(bool value) { trimResults_ = value; }
-  bool Monitor() const { return monitor_; }
-  void SetMonitor(bool value) { monitor_ = value; }
-  QString About() const { return about_; }
-  void SetAbout(const QString& value) { about_ = value; }
 
   // Sql := the file's lines, each preceded by one blank. Raises ENorvException when the file
   // cannot be read (Sql is then empty).
@@ -77,11 +71,8 @@ class TNorvListSource : public TDbMessageReporter {
   QString sql_;
   QString tableName_;
   QString fieldName_;
-  QString dbName_;
   bool autoSize_ = false;
   bool trimResults_ = false;
-  bool monitor_ = false;
-  QString about_;
 };
 
 // A list widget with a horizontal extent: the width in pixels its items may take, which decides

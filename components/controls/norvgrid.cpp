@@ -1,6 +1,5 @@
 #include "controls/norvgrid.h"
 
-#include "connection/dbcheck.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
 #include "connection/presenter.h"
@@ -555,8 +554,8 @@ std::unique_ptr<Settings> TNorvGrid::TakeSettings() const {
 
 TNorvQuery* TNorvGrid::CreateQuery() {
   auto* query = new TNorvQuery(this);
-  query->SetDbName(dbName_);
-  query->SetMonitor(monitor_);
+  query->SetDbName(DbName());
+  query->SetMonitor(Monitor());
   query->SetTrimResults(trimResults_);
   query->SetMaxRows(maxRows_);
   query->SetMsgDialogs(MsgDialogs());
@@ -576,7 +575,7 @@ TNorvQuery* TNorvGrid::CreateQuery() {
 }
 
 int TNorvGrid::Execute() {
-  CheckDbName(dbName_);
+  CheckDbName(DbName());
   if (busy_)
     throw ENorvException(QStringLiteral("The grid is still executing its previous script"));
   busy_ = true;
@@ -608,7 +607,7 @@ int TNorvGrid::Execute() {
   query.reset();
   busy_ = false;
   if (disConnectAtEnd_)
-    if (TNorvDatabase* db = FindDatabase(dbName_)) db->Disconnect();
+    if (TNorvDatabase* db = FindDatabase(DbName())) db->Disconnect();
   if (AfterExec) AfterExec(this);
   return result;
 }
@@ -628,7 +627,7 @@ void TNorvGrid::FinishRun(TNorvQuery* query, bool completed) {
   GridModel()->Flush();
   if (!completed) return;
   if (disConnectAtEnd_)
-    if (TNorvDatabase* db = FindDatabase(dbName_)) db->Disconnect();
+    if (TNorvDatabase* db = FindDatabase(DbName())) db->Disconnect();
   if (AfterExec) AfterExec(this);
 }
 

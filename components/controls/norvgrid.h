@@ -12,6 +12,7 @@
 // back during a run) is refused with ENorvException: two runs never fill the same cells.
 #pragma once
 
+#include "connection/component.h"
 #include "connection/norvtypes.h"
 #include "controls/stringgrid.h"
 
@@ -32,7 +33,10 @@ struct Settings;
 struct RunState;
 }  // namespace norvgrid
 
-class TNorvGrid : public TStringGrid, public TDbMessageReporter {
+class TNorvGrid : public TStringGrid,
+                  public TDbMessageReporter,
+                  public TComponentCommon,
+                  public TDbNameProperty {
   Q_OBJECT
   // The query reads it to decide whether it may raise.
   Q_PROPERTY(bool Background READ Background WRITE SetBackground)
@@ -47,8 +51,6 @@ class TNorvGrid : public TStringGrid, public TDbMessageReporter {
   // ---- Properties ----------------------------------------------------------------------------
   QString Sql() const { return sql_; }
   void SetSql(const QString& value) { sql_ = value; }
-  QString DbName() const { return dbName_; }
-  void SetDbName(const QString& value) { dbName_ = NorvObjectname(value); }
   // Setting it True runs Execute when Sql is longer than one character.
   bool DesignActive() const { return designActive_; }
   void SetDesignActive(bool value);
@@ -74,10 +76,6 @@ class TNorvGrid : public TStringGrid, public TDbMessageReporter {
   void SetMaxRows(int value) { maxRows_ = value; }
   bool TrimResults() const { return trimResults_; }
   void SetTrimResults(bool value) { trimResults_ = value; }
-  bool Monitor() const { return monitor_; }
-  void SetMonitor(bool value) { monitor_ = value; }
-  QString About() const { return about_; }
-  void SetAbout(const QString& value) { about_ = value; }
   // True when no worker runs, otherwise whether it was asked to stop or stopped itself.
   bool Terminated() const;
 
@@ -123,7 +121,6 @@ class TNorvGrid : public TStringGrid, public TDbMessageReporter {
   void FinishRun(TNorvQuery* query, bool completed);
 
   QString sql_;
-  QString dbName_;
   bool designActive_ = false;
   bool background_ = false;
   bool showLineNum_ = true;
@@ -135,8 +132,6 @@ class TNorvGrid : public TStringGrid, public TDbMessageReporter {
   bool disConnectAtEnd_ = false;
   int maxRows_ = 0;
   bool trimResults_ = false;
-  bool monitor_ = false;
-  QString about_;
 
   QStringList statements_;
   int charWidth_ = 9;

@@ -1,8 +1,7 @@
 #include "query/norvquery.h"
 
-#include "connection/dbcheck.h"
+#include "connection/component.h"
 #include "connection/messagerouter.h"
-#include "connection/monitor.h"
 #include "connection/norvcontext.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
@@ -19,9 +18,17 @@
 
 namespace {
 
-const QString kSybase = QStringLiteral("Sybase SQL Server");
-const QString kAnywhere = QStringLiteral("SQLAnywhere");
 const QString kLostConnection = QStringLiteral("Connection to the server was lost");
+
+// Reasons for return codes the query has no use for (oc::IgnoreStatus).
+constexpr const char* kNoCommandOnFailure = "a failed allocation leaves no command; callers check";
+constexpr const char* kBestEffortClose =
+    "closing is best effort: what the server still holds goes with the command";
+constexpr const char* kReportedBySend =
+    "the server's messages are routed after the step, and a refused step fails the send";
+constexpr const char* kCountStaysZero = "on failure the value stays 0, which the caller handles";
+
+constexpr int kContextSqlLength = 60;  // the head of the statement an error's context names
 
 // Sets the connection's ProcOptions to format-only for the lifetime of the guard and puts the
 // saved set back afterwards, whatever happens in between.
@@ -51,17 +58,11 @@ class FormatOnlyGuard {
   TProcOptions saved_;
 };
 
-QString UpperClassName(const QObject* object) {
-  return object ? QString::fromLatin1(object->metaObject()->className()).toUpper() : QString();
-}
-
-// Owners that keep the last texts of the query they run internally.
-bool OwnerTakesCopies(const QString& upper) {
-  static const std::array<const char*, 7> kOwners = {
-      "TNORVCHKLISTBOX", "TNORVCOMBOBOX", "TNORVGRID", "TNORVLISTBOX",
-      "TNORVOBJINFO",    "TNORVDATABASE", "TNORVFUNCTIONS"};
-  return std::any_of(kOwners.begin(), kOwners.end(),
-                     [&](const char* name) { return upper == QLatin1String(name); });
+// The owner that keeps copies of the query's texts (component.h says which kinds do), or null.
+TDbMessageReporter* CopyTarget(QObject* owner, bool serverMsg) {
+  const TComponentKind kind = ComponentKind(owner);
+  const bool takes = serverMsg ? OwnerTakesQueryServerMsg(kind) : OwnerTakesQueryTexts(kind);
+  return takes ? dynamic_cast<TDbMessageReporter*>(owner) : nullptr;
 }
 
 // Status word of a column as the 14 flags the status tests read: bits 0x1..0x400 are flags
@@ -114,10 +115,7 @@ TNorvQuery::~TNorvQuery() {
 
 // ---- Properties --------------------------------------------------------------------------------
 
-void TNorvQuery::SetDbName(const QString& value) {
-  dbName_ = NorvObjectname(value);
-  PrepareCommand();
-}
+void TNorvQuery::DbNameChanged() { PrepareCommand(); }
 
 void TNorvQuery::SetActive(bool value) {
   if (value) {
@@ -132,30 +130,24 @@ void TNorvQuery::SetActive(bool value) {
   }
 }
 
-void TNorvQuery::MonitorLog(const QString& line) const { ::MonitorLog(this, monitor_, line); }
-
 void TNorvQuery::SetDbErrorText(const QString& value) {
   TDbMessageReporter::SetDbErrorText(value);
-  if (OwnerTakesCopies(UpperClassName(parent())))
-    if (auto* owner = dynamic_cast<TDbMessageReporter*>(parent())) owner->SetDbErrorText(value);
+  if (TDbMessageReporter* owner = CopyTarget(parent(), false)) owner->SetDbErrorText(value);
 }
 
 void TNorvQuery::SetDbServerMsg(const CS_SERVERMSG& value) {
   TDbMessageReporter::SetDbServerMsg(value);
-  const QString upper = UpperClassName(parent());
-  if (OwnerTakesCopies(upper) && upper != QLatin1String("TNORVFUNCTIONS"))
-    if (auto* owner = dynamic_cast<TDbMessageReporter*>(parent())) owner->SetDbServerMsg(value);
+  if (TDbMessageReporter* owner = CopyTarget(parent(), true)) owner->SetDbServerMsg(value);
 }
 
 void TNorvQuery::SetDbMessageText(const QString& value) {
   TDbMessageReporter::SetDbMessageText(value);
-  if (OwnerTakesCopies(UpperClassName(parent())))
-    if (auto* owner = dynamic_cast<TDbMessageReporter*>(parent())) owner->SetDbMessageText(value);
+  if (TDbMessageReporter* owner = CopyTarget(parent(), false)) owner->SetDbMessageText(value);
 }
 
 // ---- Connection access ---------------------------------------------------------------------------
 
-TNorvDatabase* TNorvQuery::Database() const { return FindDatabase(dbName_); }
+TNorvDatabase* TNorvQuery::Database() const { return FindDatabase(DbName()); }
 
 oc::Connection* TNorvQuery::Connection() const {
   if (!cmd_) return nullptr;
@@ -193,11 +185,6 @@ void TNorvQuery::ReportLostConnection() {
                                           norv::MsgIcon::Error);
 }
 
-bool TNorvQuery::OwnerIsBackgroundGrid() const {
-  return UpperClassName(parent()) == QLatin1String("TNORVGRID") &&
-         parent()->property("Background").toBool();
-}
-
 void TNorvQuery::HandleMessages() {
   const TMsgDialogs dialogs = MsgDialogs();
   const TShowDbMessages show = ShowDbMessages();
@@ -209,7 +196,7 @@ void TNorvQuery::HandleMessages() {
 
 void TNorvQuery::DropCommand() {
   if (!cmd_) return;
-  oc::ct_cmd_drop(cmd_);
+  oc::IgnoreStatus(oc::ct_cmd_drop(cmd_), "the handle is emptied whatever the library says");
   MonitorLog(QStringLiteral("Open-Client: ct_cmd_drop"));
 }
 
@@ -218,7 +205,8 @@ void TNorvQuery::PrepareCommand() {
   if (isCursor_ && CursorStatus().Contains(TCursorState::Open)) CloseAndDeallocate(true);
   DropCommand();
   if (TNorvDatabase* db = Database()) {
-    if (oc::Connection* con = db->Handle()) oc::ct_cmd_alloc(con, cmd_);
+    if (oc::Connection* con = db->Handle())
+      oc::IgnoreStatus(oc::ct_cmd_alloc(con, cmd_), kNoCommandOnFailure);
   }
 }
 
@@ -237,16 +225,19 @@ TCursorStatus TNorvQuery::CursorStatus() {
 }
 
 // Closes the open cursor with deallocation; `readAll` reads every result instead of two.
+// Closing is best effort throughout: whatever the server still holds goes with the command.
 void TNorvQuery::CloseAndDeallocate(bool readAll) {
-  oc::ct_cursor(cmd_.get(), CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC);
-  oc::ct_send(cmd_.get());
+  oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr,
+                                 CS_UNUSED, CS_DEALLOC),
+                   kBestEffortClose);
+  oc::IgnoreStatus(oc::ct_send(cmd_.get()), kBestEffortClose);
   CS_INT type = 0;
   if (readAll) {
     while (oc::ct_results(cmd_.get(), &type) == CS_SUCCEED) {
     }
   } else {
-    oc::ct_results(cmd_.get(), &type);
-    oc::ct_results(cmd_.get(), &type);
+    oc::IgnoreStatus(oc::ct_results(cmd_.get(), &type), kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_results(cmd_.get(), &type), kBestEffortClose);
   }
 }
 
@@ -256,12 +247,13 @@ void TNorvQuery::CloseCursor() {
   if (status.Contains(TCursorState::Open)) {
     CloseAndDeallocate(false);
   } else if (status.Contains(TCursorState::Declared)) {
-    oc::ct_cursor(cmd_.get(), CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
-                  CS_UNUSED);
-    oc::ct_send(cmd_.get());
+    oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr,
+                                   CS_UNUSED, CS_UNUSED),
+                     kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_send(cmd_.get()), kBestEffortClose);
     CS_INT type = 0;
-    oc::ct_results(cmd_.get(), &type);
-    oc::ct_results(cmd_.get(), &type);
+    oc::IgnoreStatus(oc::ct_results(cmd_.get(), &type), kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_results(cmd_.get(), &type), kBestEffortClose);
   }
 }
 
@@ -275,13 +267,13 @@ void TNorvQuery::CloseResults() {
   TNorvDatabase* db = Database();
   if (!db) return;
   CloseCursor();
-  const QString rdbms = db->Rdbms();
-  const bool storedProc = UpperClassName(this) == QLatin1String("TNORVSTOREDPROC");
-  if (rdbms == kAnywhere && !storedProc) {
+  const TRdbms rdbms = db->RdbmsKind();
+  const bool storedProc = ComponentKind(this) == TComponentKind::StoredProc;
+  if (rdbms == TRdbms::SqlAnywhere && !storedProc) {
     DrainResults();
-    oc::ct_cancel(nullptr, cmd_.get(), CS_CANCEL_CURRENT);
-  } else if (rdbms == kAnywhere || rdbms == kSybase || db->EmulateASE()) {
-    oc::ct_cancel(nullptr, cmd_.get(), CS_CANCEL_ALL);
+    oc::IgnoreStatus(oc::ct_cancel(nullptr, cmd_.get(), CS_CANCEL_CURRENT), kBestEffortClose);
+  } else if (rdbms != TRdbms::Other || db->EmulateASE()) {
+    oc::IgnoreStatus(oc::ct_cancel(nullptr, cmd_.get(), CS_CANCEL_ALL), kBestEffortClose);
   }
 }
 
@@ -304,15 +296,20 @@ void TNorvQuery::NewCursorName() {
 void TNorvQuery::OpenCursor() {
   const QByteArray name = cursorName_.toUtf8();
   const QByteArray text = sql_.toUtf8();
-  oc::ct_cursor(cmd_.get(), CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM, text.constData(),
-                CS_NULLTERM, readOnly_ ? CS_READ_ONLY : CS_FOR_UPDATE);
+  oc::IgnoreStatus(
+      oc::ct_cursor(cmd_.get(), CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM, text.constData(),
+                    CS_NULLTERM, readOnly_ ? CS_READ_ONLY : CS_FOR_UPDATE),
+      kReportedBySend);
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
   HandleMessages();
-  oc::ct_cursor(cmd_.get(), CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
-                curFetchRows_);
+  oc::IgnoreStatus(oc::ct_cursor(cmd_.get(), CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
+                                 curFetchRows_),
+                   kReportedBySend);
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_ROWS)"));
   HandleMessages();
-  oc::ct_cursor(cmd_.get(), CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+  oc::IgnoreStatus(
+      oc::ct_cursor(cmd_.get(), CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+      kReportedBySend);
   HandleMessages();
   lastReturn_ = oc::ct_send(cmd_.get());
   MonitorLog(QStringLiteral("SQL Execute: ") + sql_);
@@ -322,7 +319,7 @@ void TNorvQuery::OpenCursor() {
 // ---- Execute -----------------------------------------------------------------------------------
 
 int TNorvQuery::Execute() {
-  CheckDbName(dbName_);
+  CheckDbName(DbName());
   TNorvDatabase* db = Database();
   if (!db->Connected()) db->SetConnected(true);
   if (!db->Connected()) {
@@ -339,7 +336,7 @@ int TNorvQuery::Execute() {
   SetDbServerMsg(CS_SERVERMSG{});
   NewCursorName();
   MonitorLog(QStringLiteral("Flow : ** Start of EXECUTE **"));
-  raiseErrors_ = !OwnerIsBackgroundGrid();
+  raiseErrors_ = !IsBackgroundGrid(parent());
 
   fetchCount_ = 0;
   hadRows_ = false;
@@ -370,7 +367,9 @@ int TNorvQuery::Execute() {
     needFetch_ = skipFirstFetch_ = moreResults_ = rowReady_ = true;
   } else {
     const QByteArray text = sql_.toUtf8();
-    oc::ct_command(cmd_.get(), CS_LANG_CMD, text.constData(), CS_NULLTERM, CS_UNUSED);
+    oc::IgnoreStatus(
+        oc::ct_command(cmd_.get(), CS_LANG_CMD, text.constData(), CS_NULLTERM, CS_UNUSED),
+        kReportedBySend);
     HandleMessages();
     MonitorLog(QStringLiteral("SQL Execute: ") + sql_);
     result = oc::ct_send(cmd_.get());
@@ -387,9 +386,15 @@ int TNorvQuery::Execute() {
           resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED)
         break;
     }
+  } catch (Exception& e) {
+    // Which component and statement: for a program reading the error, never for the user.
+    e.AddContext(QStringLiteral("TNorvQuery ") + Name() + QStringLiteral(": ") +
+                 sql_.simplified().left(kContextSqlLength));
+    CloseResults();
+    if (!IsBackgroundGrid(parent())) throw;
   } catch (...) {
     CloseResults();
-    if (!OwnerIsBackgroundGrid()) throw;
+    if (!IsBackgroundGrid(parent())) throw;
   }
 
   if (resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || resultType_ == CS_CMD_FAIL) {
@@ -411,6 +416,13 @@ int TNorvQuery::Execute() {
 }
 
 // ---- Result loop -------------------------------------------------------------------------------
+
+// The server's record of the error that failed the command, when the router stored one during
+// this execution (Execute zeroes it).
+std::vector<TServerMessageRecord> TNorvQuery::FailureRecords() const {
+  if (DbServerMsg().msgnumber == 0) return {};
+  return {ServerMessageRecord(DbServerMsg())};
+}
 
 void TNorvQuery::ReadRowCount() {
   CS_INT count = 0;
@@ -438,7 +450,8 @@ int TNorvQuery::ProcessResult() {
     case CS_CURSOR_RESULT: {
       hadRows_ = true;
       CS_INT count = 0;
-      oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr);
+      oc::IgnoreStatus(oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr),
+                       kCountStaysZero);
       const QString line =
           QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") +
           QString::number(count);
@@ -482,7 +495,7 @@ int TNorvQuery::ProcessResult() {
     case CS_CMD_FAIL:
       hadRows_ = false;
       moreResults_ = rowReady_ = needFetch_ = false;
-      throw EDatabaseError(QStringLiteral("Command failed"));
+      throw EDatabaseError(QStringLiteral("Command failed"), FailureRecords());
     case CS_ROWFMT_RESULT:
       break;
     default:
@@ -506,14 +519,16 @@ void TNorvQuery::FetchRow() {
 
   if (rc == CS_SUCCEED) {
     CS_INT number = 0;
-    oc::ct_res_info(cmd_.get(), CS_CMD_NUMBER, &number, CS_UNUSED, nullptr);
+    oc::IgnoreStatus(oc::ct_res_info(cmd_.get(), CS_CMD_NUMBER, &number, CS_UNUSED, nullptr),
+                     kCountStaysZero);
     if (number != lastCommandNumber_) {
       lastCommandNumber_ = number;
       rowInCommand_ = 1;
       if (BeforeCommand) BeforeCommand(this);
     }
     CS_INT count = 0;
-    oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr);
+    oc::IgnoreStatus(oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr),
+                     kCountStaysZero);
     columnCount_ = count;
     if (textImage_) ReadTextImageRow();
     if (nativeDtFmt_) RenderNativeDates();
@@ -535,7 +550,7 @@ void TNorvQuery::FetchRow() {
   }
 
   // Only a row just read is shown; at the end of the set the buffers hold the previous one.
-  if (rc == CS_SUCCEED && monitor_ && parent()) {
+  if (rc == CS_SUCCEED && Monitor() && parent()) {
     for (int n = 1; n <= columnCount_ && n < static_cast<int>(columns_.size()); ++n) {
       const Column& c = columns_[static_cast<size_t>(n)];
       MonitorLog(QStringLiteral("SQL Data Out: Column = ") + QString::number(n) +
@@ -555,7 +570,8 @@ int TNorvQuery::Fetch() {
   if (textImage_ && firstDescribe_) {
     firstDescribe_ = false;
     CS_INT count = 0;
-    oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr);
+    oc::IgnoreStatus(oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr),
+                     kCountStaysZero);
     MonitorLog(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") +
                QString::number(count));
     skipFirstFetch_ = false;
@@ -659,7 +675,8 @@ bool TNorvQuery::BindColumns(int count) {
 QString TNorvQuery::ConvertToText(const Column& column, const void* data, CS_INT length) {
   CS_DATAFMT src{};
   CS_DATAFMT dst{};
-  oc::ct_describe(cmd_.get(), 1, &src);
+  oc::IgnoreStatus(oc::ct_describe(cmd_.get(), 1, &src),
+                   "only a template; every field that matters is set below");
   src.datatype = column.DataType;
   src.maxlength = length;
   src.format = CS_FMT_UNUSED;
@@ -687,7 +704,8 @@ void TNorvQuery::ReadTextImageRow() {
     CS_INT got = 0;
     auto readFixed = [&](auto* value, CS_INT size) {
       got = 0;
-      oc::ct_get_data(cmd_.get(), n, value, size, &got);
+      oc::IgnoreStatus(oc::ct_get_data(cmd_.get(), n, value, size, &got),
+                       "a value is taken when bytes came, whatever the code");
       return got >= 1;
     };
     switch (c.DataType) {
@@ -843,7 +861,8 @@ void TNorvQuery::DescribeColumns() {
   DropCommand();
   TNorvDatabase* db = Database();
   if (db) {
-    if (oc::Connection* con = db->Handle()) oc::ct_cmd_alloc(con, cmd_);
+    if (oc::Connection* con = db->Handle())
+      oc::IgnoreStatus(oc::ct_cmd_alloc(con, cmd_), kNoCommandOnFailure);
   }
   if (!cmd_) return;
 
@@ -861,14 +880,16 @@ void TNorvQuery::DescribeColumns() {
       HandleMessages();
       if (type != CS_ROW_RESULT && type != CS_CURSOR_RESULT && type != CS_COMPUTE_RESULT) continue;
       CS_INT count = 0;
-      oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr);
+      oc::IgnoreStatus(oc::ct_res_info(cmd_.get(), CS_NUMDATA, &count, CS_UNUSED, nullptr),
+                       kCountStaysZero);
       HandleMessages();
       if (count < 1) break;
       columnCount_ = count;
       columns_.assign(static_cast<size_t>(count) + 1, Column{});
       for (int n = 1; n <= count; ++n) {
         CS_DATAFMT fmt{};
-        oc::ct_describe(cmd_.get(), n, &fmt);
+        oc::IgnoreStatus(oc::ct_describe(cmd_.get(), n, &fmt),
+                         "a column the library cannot describe stays blank");
         Column& c = columns_[static_cast<size_t>(n)];
         DescribeInto(c, fmt);
         c.Status = fmt.status;

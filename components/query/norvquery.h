@@ -9,6 +9,8 @@
 // column, reused for every row of a set.
 #pragma once
 
+#include "connection/component.h"
+#include "connection/norvexception.h"
 #include "connection/norvtypes.h"
 #include "connection/openclient.h"
 
@@ -25,7 +27,10 @@ class TNorvDatabase;
 enum class TCursorState { None, Declared, Open, Closed, ReadOnly, Updatable };
 using TCursorStatus = TSet<TCursorState>;
 
-class TNorvQuery : public QObject, public TDbMessageReporter {
+class TNorvQuery : public QObject,
+                   public TDbMessageReporter,
+                   public TComponentCommon,
+                   public TDbNameProperty {
   Q_OBJECT
  public:
   explicit TNorvQuery(QObject* owner = nullptr);
@@ -41,9 +46,8 @@ class TNorvQuery : public QObject, public TDbMessageReporter {
   // ---- Properties ----------------------------------------------------------------------------
   QString Sql() const { return sql_; }
   void SetSql(const QString& value) { sql_ = value; }
-  // The connection component's Name; cut to 30 characters, then PrepareCommand runs.
-  QString DbName() const { return dbName_; }
-  void SetDbName(const QString& value);
+  // DbName (inherited): the connection component's Name; cut to 30 characters, then
+  // PrepareCommand runs.
   // True once a batch was sent. True runs PrepareCommand and connects the connection; False
   // closes the results and drops the command.
   bool Active() const { return active_; }
@@ -65,10 +69,6 @@ class TNorvQuery : public QObject, public TDbMessageReporter {
   // Dates re-rendered in the desktop's own short date-time format.
   bool NativeDtFmt() const { return nativeDtFmt_; }
   void SetNativeDtFmt(bool value) { nativeDtFmt_ = value; }
-  bool Monitor() const { return monitor_; }
-  void SetMonitor(bool value) { monitor_ = value; }
-  QString About() const { return about_; }
-  void SetAbout(const QString& value) { about_ = value; }
   // Whether failures raise; Execute sets it True, or False for a grid owner working in the
   // background (a "TNorvGrid" owner whose Qt property "Background" is true).
   bool RaiseErrors() const { return raiseErrors_; }
@@ -142,8 +142,6 @@ class TNorvQuery : public QObject, public TDbMessageReporter {
   bool FirstDescribe() const { return firstDescribe_; }
   oc::Command* CommandHandle() const { return cmd_.get(); }
 
-  void MonitorLog(const QString& line) const;
-
   // The router stores through these; each value is copied to a recognised owner as well.
   void SetDbErrorText(const QString& value) override;
   void SetDbServerMsg(const CS_SERVERMSG& value) override;
@@ -167,8 +165,12 @@ class TNorvQuery : public QObject, public TDbMessageReporter {
     int DisplayWidth = 0;
   };
 
+ protected:
+  void DbNameChanged() override;
+
  private:
   TNorvDatabase* Database() const;
+  std::vector<TServerMessageRecord> FailureRecords() const;
   oc::Connection* Connection() const;
   void HandleMessages();
   int ProcessResult();
@@ -187,11 +189,9 @@ class TNorvQuery : public QObject, public TDbMessageReporter {
   bool ConnectionLost() const;
   void ReportLostConnection();
   const Column* At(int column) const;
-  bool OwnerIsBackgroundGrid() const;
   oc::Context* ContextHandle() const;
 
   QString sql_;
-  QString dbName_;
   bool active_ = false;
   bool isCursor_ = false;
   bool readOnly_ = false;
@@ -200,8 +200,6 @@ class TNorvQuery : public QObject, public TDbMessageReporter {
   int maxRows_ = 0;
   bool trimResults_ = false;
   bool nativeDtFmt_ = false;
-  bool monitor_ = false;
-  QString about_;
   bool raiseErrors_ = true;
 
   // The connection's handle is always read through the command: the adapter clears it when the

@@ -7,6 +7,7 @@
 #include "sql/parser.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sampleserver {
 
@@ -152,6 +153,7 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
   std::string savedText = batchText_;
   std::string savedDb = database_;
   batchText_ = text;
+  const std::string savedProcedure = std::exchange(currentProcedure_, proc.name);
   ++nestlevel_;
   returnStatus_ = 0;
   returnGiven_ = false;
@@ -163,6 +165,7 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
     --nestlevel_;
     std::swap(frame, variables_);
     batchText_ = savedText;
+    currentProcedure_ = savedProcedure;
     throw;
   }
   // Without a return value of its own a procedure reports 0, or -6 (a user error) when its
@@ -175,6 +178,7 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
   --nestlevel_;
   std::swap(frame, variables_);
   batchText_ = savedText;
+  currentProcedure_ = savedProcedure;
   database_ = savedDb;
   // A trigger that rolled the transaction back ends the caller's batch as well.
   batchAborted_ = triggerAborted_ || nestingExceeded_;

@@ -203,6 +203,7 @@ ServerMessage SessionImpl::Msg(int number, std::vector<std::string> args) const 
 
 void SessionImpl::Send(ResultSink& sink, ServerMessage m) const {
   if (m.server.empty()) m.server = engine_->config.serverName;
+  if (m.procedure.empty()) m.procedure = currentProcedure_;
   sink.Message(m);
 }
 

@@ -504,6 +504,7 @@ class SessionImpl : public Session {
   int errorsRaised_ = 0;      // statements that failed, for a procedure's status
   bool batchAborted_ = false;
   int currentLine_ = 1;
+  std::string currentProcedure_;  // the procedure running, named in its messages
   std::map<int32_t, Cursor> cursors_;
   int32_t nextCursorId_ = 1;
   std::map<std::string, Prepared> prepared_;

@@ -1,6 +1,5 @@
 // The connection component against the sample server, reached through the SQL.INI the fixture
 // writes.
-#include "connection/dbcheck.h"
 #include "connection/monitor.h"
 #include "connection/norvcontext.h"
 #include "connection/norvdatabase.h"
@@ -249,8 +248,28 @@ TEST_F(DatabaseTest, DuplicateNameIsRefusedAndTheNameStays) {
   EXPECT_EQ(second->Name(), "other");
   EXPECT_EQ(FindDatabase("db"), first.get());
   EXPECT_EQ(FindDatabase("other"), second.get());
-  // Names are case-sensitive.
+  // Names are case-sensitive, and renaming to its own name is no duplicate.
   EXPECT_NO_THROW(second->SetName("DB"));
+  EXPECT_NO_THROW(first->SetName("db"));
+}
+
+TEST(DatabaseLookup, BlankAndUnknownNamesRaise) {
+  auto raisedBy = [](const QString& name) {
+    try {
+      CheckDbName(name);
+    } catch (const EDatabaseError& e) {
+      return e.Message();
+    }
+    return QString();
+  };
+  EXPECT_EQ(raisedBy(""), "DBName not specified");
+  EXPECT_EQ(raisedBy("   "), "DBName not specified");
+  TNorvDatabase db;
+  db.SetName("DB");
+  EXPECT_EQ(raisedBy("db"), "Could not find NorvDatabase component named db");
+  EXPECT_EQ(raisedBy("DB"), "");
+  EXPECT_EQ(FindDatabase("DB"), &db);
+  EXPECT_EQ(FindDatabase("db"), nullptr);
 }
 
 TEST_F(DatabaseTest, DefaultContextCuttingAndTimeOut) {

@@ -3,6 +3,9 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 TEST(NorvException, NumbersSelectTheStandardMessage) {
   EXPECT_EQ(ENorvException("7").Message(), "Invalid TimeOut value");
   EXPECT_EQ(ENorvException("0").Message(), "ctx_alloc Failed");
@@ -20,6 +23,19 @@ TEST(NorvException, OtherTextsAreTheMessageItself) {
   EXPECT_EQ(ENorvException("25").Message(), "25");
   EXPECT_EQ(ENorvException("-1").Message(), "-1");
   EXPECT_EQ(ENorvException("99999999999999999999").Message(), "99999999999999999999");
+}
+
+TEST(NorvException, CarriesTheTableNumberItWasBuiltFrom) {
+  const std::pair<const char*, std::optional<int>> cases[] = {
+      {"0", 0},
+      {"7", 7},
+      {"24", 24},
+      {"x7", std::nullopt},
+      {"25", std::nullopt},
+      {" 7", std::nullopt},
+      {"Could not login to Server", std::nullopt}};
+  for (const auto& [text, number] : cases)
+    EXPECT_EQ(ENorvException(text).TableNumber(), number) << text;
 }
 
 TEST(NorvException, TableHasTwentyFiveDistinctEntries) {

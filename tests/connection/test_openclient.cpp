@@ -111,7 +111,8 @@ TEST(OpenClientConfig, IfileMaxConnectTimeoutReadBack) {
   value = 7;
   ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
   value = 0;
-  oc::ct_config(env.ctx.get(), CS_GET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr);
+  EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, 7);
 
   ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
@@ -120,9 +121,11 @@ TEST(OpenClientConfig, IfileMaxConnectTimeoutReadBack) {
   ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_TIMEOUT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
   value = 5;
   ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_LOGIN_TIMEOUT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
-  oc::ct_config(env.ctx.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr);
+  EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, 30);
-  oc::ct_config(env.ctx.get(), CS_GET, CS_LOGIN_TIMEOUT, &value, CS_UNUSED, nullptr);
+  EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_LOGIN_TIMEOUT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, 5);
 }
 
@@ -172,16 +175,20 @@ TEST(OpenClientLocale, DefaultsSetReadBackAndInvalid) {
     std::string v = value;
     EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_SET, loc.get(), type, v.data(), CS_NULLTERM, nullptr), CS_SUCCEED) << value;
   }
-  oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_CHARSET, buf, sizeof buf, &len);
+  EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_CHARSET, buf, sizeof buf, &len),
+            CS_SUCCEED);
   EXPECT_STREQ(buf, "iso_1");
-  oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_SORTORDER, buf, sizeof buf, &len);
+  EXPECT_EQ(
+      oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_SORTORDER, buf, sizeof buf, &len),
+      CS_SUCCEED);
   EXPECT_STREQ(buf, "nocase");
 
   for (CS_INT type : std::initializer_list<CS_INT>{CS_SYB_CHARSET, CS_SYB_LANG, CS_SYB_SORTORDER}) {
     char bogus[] = "klingon";
     EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_SET, loc.get(), type, bogus, CS_NULLTERM, nullptr), CS_FAIL);
   }
-  oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_LANG, buf, sizeof buf, &len);
+  EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_LANG, buf, sizeof buf, &len),
+            CS_SUCCEED);
   EXPECT_STREQ(buf, "french");  // a refused name changes nothing
 
   EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_LANG, buf, 3, &len), CS_FAIL);
@@ -202,9 +209,14 @@ TEST(OpenClientDiag, InlineQueueOperations) {
 
   ASSERT_EQ(oc::ct_diag(con.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr), CS_SUCCEED);
   EXPECT_EQ(count(con.get(), CS_SERVERMSG_TYPE), 0);
-  oc::detail::deliver_server_message(env.ctx.get(), con.get(), server_msg(208, "first"));
-  oc::detail::deliver_server_message(env.ctx.get(), con.get(), server_msg(5701, "second"));
-  oc::detail::deliver_client_message(env.ctx.get(), con.get(), client_msg(20009));
+  oc::IgnoreStatus(
+      oc::detail::deliver_server_message(env.ctx.get(), con.get(), server_msg(208, "first")),
+      "the queue's content is what is checked");
+  oc::IgnoreStatus(
+      oc::detail::deliver_server_message(env.ctx.get(), con.get(), server_msg(5701, "second")),
+      "as above");
+  oc::IgnoreStatus(oc::detail::deliver_client_message(env.ctx.get(), con.get(), client_msg(20009)),
+                   "as above");
   EXPECT_EQ(count(con.get(), CS_SERVERMSG_TYPE), 2);
   EXPECT_EQ(count(con.get(), CS_CLIENTMSG_TYPE), 1);
 
@@ -227,9 +239,11 @@ TEST(OpenClientDiag, InlineQueueOperations) {
   CS_INT limit = 2;
   ASSERT_EQ(oc::ct_diag(con.get(), CS_MSGLIMIT, CS_SERVERMSG_TYPE, CS_UNUSED, &limit), CS_SUCCEED);
   for (int i = 0; i < 5; ++i)
-    oc::detail::deliver_server_message(env.ctx.get(), con.get(), server_msg(100 + i, "x"));
+    oc::IgnoreStatus(
+        oc::detail::deliver_server_message(env.ctx.get(), con.get(), server_msg(100 + i, "x")),
+        "the limit is what is checked");
   EXPECT_EQ(count(con.get(), CS_SERVERMSG_TYPE), 2);
-  oc::ct_diag(con.get(), CS_GET, CS_SERVERMSG_TYPE, 2, &sm);
+  EXPECT_EQ(oc::ct_diag(con.get(), CS_GET, CS_SERVERMSG_TYPE, 2, &sm), CS_SUCCEED);
   EXPECT_EQ(sm.msgnumber, 101);  // the first ones are kept
 }
 
@@ -261,8 +275,10 @@ TEST(OpenClientDiag, HandlerPrecedenceAndIsolation) {
   // Inline collection on `a` takes its messages away from every handler; `b` is unaffected.
   g_calls.clear();
   ASSERT_EQ(oc::ct_diag(a.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr), CS_SUCCEED);
-  oc::detail::deliver_server_message(env.ctx.get(), a.get(), server_msg(5, ""));
-  oc::detail::deliver_server_message(env.ctx.get(), b.get(), server_msg(6, ""));
+  oc::IgnoreStatus(oc::detail::deliver_server_message(env.ctx.get(), a.get(), server_msg(5, "")),
+                   "which handler ran is what is checked");
+  oc::IgnoreStatus(oc::detail::deliver_server_message(env.ctx.get(), b.get(), server_msg(6, "")),
+                   "as above");
   EXPECT_EQ(g_calls, (std::vector<std::string>{"ctx:6"}));
   EXPECT_EQ(count(a.get(), CS_SERVERMSG_TYPE), 1);
 }
@@ -276,10 +292,13 @@ TEST(OpenClientDiag, ConnectionsOnTwoThreadsSeeOnlyTheirOwnMessages) {
   constexpr int kMessages = 2000;
   auto feed = [&](oc::Connection* con, CS_INT number) {
     for (int i = 0; i < kMessages; ++i) {
-      oc::detail::deliver_server_message(env.ctx.get(), con, server_msg(number, "m"));
+      oc::IgnoreStatus(
+          oc::detail::deliver_server_message(env.ctx.get(), con, server_msg(number, "m")),
+          "the queue's content is what is checked");
       if (i % 100 == 99) {
         CS_INT n = 0;
-        oc::ct_diag(con, CS_STATUS, CS_SERVERMSG_TYPE, CS_UNUSED, &n);
+        oc::IgnoreStatus(oc::ct_diag(con, CS_STATUS, CS_SERVERMSG_TYPE, CS_UNUSED, &n),
+                         "only concurrent access matters here");
       }
     }
   };
@@ -332,7 +351,8 @@ TEST(OpenClientConnection, PropertiesBeforeConnect) {
     std::string f = form;
     EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, f.data(), CS_NULLTERM, nullptr), CS_SUCCEED) << form;
     char addr[64] = {};
-    oc::ct_con_props(con.get(), CS_GET, CS_SERVERADDR, addr, sizeof addr, nullptr);
+    EXPECT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_SERVERADDR, addr, sizeof addr, nullptr),
+              CS_SUCCEED);
     EXPECT_STREQ(addr, "127.0.0.1 4100");
   }
 }
@@ -344,7 +364,8 @@ TEST(OpenClientConnection, ConnectToClosedPortFailsWithoutConfigMessage) {
   char addr[] = "127.0.0.1 1";
   ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, addr, CS_NULLTERM, nullptr), CS_SUCCEED);
   char user[] = "sa";
-  oc::ct_con_props(con.get(), CS_SET, CS_USERNAME, user, CS_NULLTERM, nullptr);
+  EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_USERNAME, user, CS_NULLTERM, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(oc::ct_connect(con.get(), "OCTEST_CLOSED", CS_NULLTERM), CS_FAIL);
   const CS_INT n = count(con.get(), CS_CLIENTMSG_TYPE);
   EXPECT_GE(n, 1);
@@ -354,7 +375,8 @@ TEST(OpenClientConnection, ConnectToClosedPortFailsWithoutConfigMessage) {
     EXPECT_NE(m.msgnumber, 20012) << m.msgstring;
   }
   CS_INT status = -1;
-  oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &status, CS_UNUSED, nullptr);
+  EXPECT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &status, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(status, CS_FALSE);
   EXPECT_EQ(oc::ct_close(con.get(), CS_FORCE_CLOSE), CS_SUCCEED);  // closing twice is harmless
 }
@@ -403,12 +425,15 @@ TEST(OpenClientDebug, TraceLinesWhileFlagsSet) {
   std::filesystem::remove(path);
   ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_SET_DBG_FILE, CS_UNUSED, path.c_str(), CS_NULLTERM), CS_SUCCEED);
   CS_INT value = 0;
-  oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr);  // no flags yet
+  oc::IgnoreStatus(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr),
+                   "only the trace of the call matters");  // no flags yet
   ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED), CS_SUCCEED);
-  oc::ct_con_props(con.get(), CS_GET, CS_BULK_LOGIN, &value, CS_UNUSED, nullptr);
-  oc::ct_diag(con.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_con_props(con.get(), CS_GET, CS_BULK_LOGIN, &value, CS_UNUSED, nullptr),
+                   "as above");
+  oc::IgnoreStatus(oc::ct_diag(con.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr), "as above");
   ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED), CS_SUCCEED);
-  oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr);
+  oc::IgnoreStatus(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr),
+                   "as above");
 
   std::ifstream in(path);
   std::vector<std::string> lines;

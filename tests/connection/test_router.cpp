@@ -1,4 +1,5 @@
 // The message router, fed through the call surface's message entry exactly as FreeTDS feeds it.
+#include "connection/component.h"
 #include "connection/messagerouter.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
@@ -54,17 +55,18 @@ class RouterTest : public ::testing::Test {
   }
 
   void Feed(const CS_SERVERMSG& msg) {
-    oc::detail::deliver_server_message(ctx_.get(), con_.get(), msg);
+    EXPECT_EQ(oc::detail::deliver_server_message(ctx_.get(), con_.get(), msg), CS_SUCCEED);
   }
   void FeedClient(CS_INT number) {
     CS_CLIENTMSG msg{};
     msg.msgnumber = number;
     msg.severity = 5;
-    oc::detail::deliver_client_message(ctx_.get(), con_.get(), msg);
+    EXPECT_EQ(oc::detail::deliver_client_message(ctx_.get(), con_.get(), msg), CS_SUCCEED);
   }
   CS_INT Queued(CS_INT type) {
     CS_INT count = -1;
-    oc::ct_diag(con_.get(), CS_STATUS, type, CS_UNUSED, &count);
+    oc::IgnoreStatus(oc::ct_diag(con_.get(), CS_STATUS, type, CS_UNUSED, &count),
+                     "a failed count stays -1, which every check catches");
     return count;
   }
 
@@ -191,6 +193,31 @@ TEST_F(RouterTest, AnErrorEndsTheStepBeforeAnyInformationalTextIsReported) {
   EXPECT_EQ(shown[0].icon, norv::MsgIcon::Error);
 }
 
+TEST_F(RouterTest, ARaisedErrorCarriesItsRecordAndTheLaterErrorsOfTheStep) {
+  TNorvDsQuery owner;
+  Feed(ServerMsg(0, 10, "before"));
+  CS_SERVERMSG dup = ServerMsg(2601, 14, "Attempt to insert duplicate key row", 4);
+  dup.state = 2;
+  std::memcpy(dup.proc, "p_add", 5);
+  dup.proclen = 5;
+  Feed(dup);
+  Feed(ServerMsg(0, 10, "after"));
+  Feed(ServerMsg(1205, 13, "deadlock", 9));
+  try {
+    HandleDbMessages(con_.get(), &owner, true, false, false, true, true);
+    FAIL() << "no exception";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), owner.DbErrorText());
+    EXPECT_EQ(e.Number(), 2601);
+    ASSERT_EQ(e.Records().size(), 2u);
+    EXPECT_EQ(e.Records()[0], (TServerMessageRecord{2601, 14, 2, 4, "SAMPLE", "p_add",
+                                                    "Attempt to insert duplicate key row"}));
+    EXPECT_EQ(e.Records()[1].Number, 1205);
+    EXPECT_TRUE(e.HasNumber(ServerMessage::kDeadlock));
+    EXPECT_TRUE(e.Context().isEmpty());
+  }
+}
+
 TEST_F(RouterTest, LineLineIsLeftOutFor4002AndForOwnersWithoutLines) {
   TNorvDsQuery query;
   Feed(ServerMsg(4002, 14, "Login failed.", 7));
@@ -308,6 +335,38 @@ TEST_F(RouterTest, ConnectionWithoutInlineCollectionReportsNothing) {
   HandleDbMessages(nullptr, &owner, true, false, false, true, true);
   EXPECT_TRUE(events_.empty());
   EXPECT_TRUE(recorder_->Taken().empty());
+}
+
+// Which kinds the router and the query treat how: the owner tables, in one place.
+TEST(ComponentKind, RulesFollowTheOwnerTables) {
+  using K = TComponentKind;
+  struct Row {
+    K kind;
+    bool stores, line, texts, serverMsg;
+  };
+  const Row rows[] = {
+      {K::Unknown, false, true, false, false},     {K::Table, true, false, false, false},
+      {K::DsQuery, true, true, false, false},      {K::StoredProc, true, true, false, false},
+      {K::Query, true, true, false, false},        {K::Database, true, false, true, true},
+      {K::Bulk, true, false, false, false},        {K::Grid, false, true, true, true},
+      {K::ListBox, false, true, true, true},       {K::ComboBox, false, true, true, true},
+      {K::ChkListBox, false, true, true, true},    {K::ObjInfo, false, true, true, true},
+      {K::Functions, false, true, true, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(static_cast<int>(r.kind));
+    EXPECT_EQ(RouterStoresMessages(r.kind), r.stores);
+    EXPECT_EQ(RouterShowsLine(r.kind), r.line);
+    EXPECT_EQ(OwnerTakesQueryTexts(r.kind), r.texts);
+    EXPECT_EQ(OwnerTakesQueryServerMsg(r.kind), r.serverMsg);
+  }
+  TNorvDatabase db;
+  TNorvDatabaseDerived derived;
+  TNorvDsQuery dsQuery;
+  EXPECT_EQ(ComponentKind(&db), K::Database);
+  EXPECT_EQ(ComponentKind(&dsQuery), K::DsQuery);
+  EXPECT_EQ(ComponentKind(&derived), K::Unknown);
+  EXPECT_EQ(ComponentKind(nullptr), K::Unknown);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The query component against the sample server, through a connected connection component.
 #include "query/norvquery.h"
 
-#include "connection/dbcheck.h"
 #include "connection/norvcontext.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
@@ -70,12 +69,16 @@ class CallTrace {
   CallTrace() {
     path_ = dir_.filePath(QStringLiteral("calls.log")).toUtf8();
     ctx_ = FindContextHandle(QStringLiteral("default"));
-    oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, path_.constData(), CS_NULLTERM);
-    oc::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED);
+    EXPECT_EQ(
+        oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, path_.constData(), CS_NULLTERM),
+        CS_SUCCEED);
+    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
+              CS_SUCCEED);
   }
   ~CallTrace() {
-    oc::ct_debug(ctx_, nullptr, CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED);
-    oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, "", CS_NULLTERM);
+    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
+              CS_SUCCEED);
+    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, "", CS_NULLTERM), CS_SUCCEED);
   }
   // Lines of the routine `name` ("ct_cursor(...) -> rc").
   QStringList Calls(const QString& name) const {
@@ -111,6 +114,12 @@ class QueryTest : public ::testing::Test {
         "select @i = @i + 1 end",
         "if object_id('qt_two_prints') is not null drop procedure qt_two_prints",
         "create procedure qt_two_prints as print 'first' print 'second'",
+        "if object_id('qt_dup_proc') is not null drop procedure qt_dup_proc",
+        "if object_id('qt_unique') is not null drop table qt_unique",
+        "create table qt_unique (n int)",
+        "create unique index qt_unique_n on qt_unique (n)",
+        "insert qt_unique values (1)",
+        "create procedure qt_dup_proc as\ndeclare @x int\ninsert qt_unique values (1)",
     };
     for (const char* sql : batches) {
       q.SetSql(QString::fromLatin1(sql));
@@ -223,7 +232,7 @@ TEST_F(QueryTest, StatementWithoutCountReportsZeroRows) {
   }
   ASSERT_TRUE(sawCount);
   ASSERT_EQ(raw, -1);
-  oc::ct_cmd_drop(cmd);
+  EXPECT_EQ(oc::ct_cmd_drop(cmd), CS_SUCCEED);
 
   auto q = Query(QStringLiteral("update qt_five set s = s where n <= 3"));
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
@@ -558,6 +567,54 @@ TEST_F(QueryTest, DescribeColumnsRestoresOptionsWhenTheServerRejectsTheSql) {
 }
 
 // ---- Messages ----------------------------------------------------------------------------------
+
+// A program tells server errors apart by the records the error carries, while the text shown
+// stays the router's.
+TEST_F(QueryTest, ServerErrorsCarryTheirRecords) {
+  struct Case {
+    const char* sql;
+    int number, severity, line;
+    const char* procedure;
+    const char* textHead;
+  };
+  const Case cases[] = {
+      {"insert qt_unique values (1)", ServerMessage::kDuplicateKey, 14, 1, "",
+       "Attempt to insert duplicate key row in object 'qt_unique'"},
+      {"select n from qt_no_such_table", 208, 16, 1, "", "qt_no_such_table not found."},
+      {"exec qt_dup_proc", ServerMessage::kDuplicateKey, 14, 3, "qt_dup_proc",
+       "Attempt to insert duplicate key row in object 'qt_unique'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    auto q = Query(QString::fromLatin1(c.sql));
+    q->SetName(QStringLiteral("q1"));
+    try {
+      q->Execute();
+      ADD_FAILURE() << "no exception";
+    } catch (const EDatabaseError& e) {
+      ASSERT_FALSE(e.Records().empty());
+      const TServerMessageRecord& r = e.Records().front();
+      EXPECT_EQ(e.Number(), c.number);
+      EXPECT_TRUE(e.HasNumber(c.number));
+      EXPECT_FALSE(e.HasNumber(ServerMessage::kDeadlock));
+      EXPECT_EQ(r.Severity, c.severity);
+      EXPECT_EQ(r.State, 1);
+      EXPECT_EQ(r.Line, c.line);
+      EXPECT_EQ(r.Server, QStringLiteral("SAMPLE"));
+      EXPECT_EQ(r.Procedure, QString::fromLatin1(c.procedure));
+      EXPECT_TRUE(r.Text.contains(QString::fromLatin1(c.textHead))) << r.Text.toStdString();
+      // The text shown is built from the same record, unchanged; the context is read apart.
+      EXPECT_EQ(e.Message(),
+                QStringLiteral("Server   : SAMPLE\r\nMessage  : %1\r\nSeverity : %2\r\n"
+                               "Line     : %3\r\n\r\n%4")
+                    .arg(c.number)
+                    .arg(c.severity)
+                    .arg(c.line)
+                    .arg(r.Text));
+      EXPECT_EQ(e.Context(), QStringList{QStringLiteral("TNorvQuery q1: ") + QLatin1String(c.sql)});
+    }
+  }
+}
 
 TEST_F(QueryTest, SyntaxErrorRaisesTheServerText) {
   auto q = Query(QStringLiteral("select from where"));
