@@ -47,8 +47,12 @@ done
 echo "examples/console: 25 authors listed (CMake package and norv.pc builds)"
 
 # The grid program, headless: a script of two statements, listed with headers and row counts.
-printf 'select au_lname, state from pubs2..authors where state = %s order by au_lname\ngo\nselect count(*) from pubs2..titles\ngo\n' \
-  "'CA'" >"$work/script.sql"
+cat >"$work/script.sql" <<'SQL'
+select au_lname, state from pubs2..authors where state = 'CA' order by au_lname
+go
+select count(*) from pubs2..titles
+go
+SQL
 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work timeout 60 "$work/grid/norvgridview" \
   --exit-after-listing SAMPLE "$work/script.sql" >"$work/grid.out" || fail "norvgridview failed"
 # Six Californian authors with a row count, then the count of titles; 14 lines in all with the
