@@ -10,6 +10,8 @@
 #   screenshot      build, then redraw docs/main-window.png (needs Xvfb, installed if missing)
 #   peer-tests      build, then run FreeTDS 1.3.17's own unit tests against the sample server
 #                   (FreeTDS's source from $FREETDS_SOURCE or ../shared/peers/; skipped without it)
+#   examples        build, install into a temporary prefix, build examples/ against it alone and
+#                   run them against the sample server (scripts/examples.sh)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -33,32 +35,8 @@ run_tests() {  # run_tests DIR
   ctest --test-dir "$top/$1" --output-on-failure -j "$jobs" --timeout 300
 }
 
-# Starts the sample server on a free port with its databases in DIR, writes DIR/INI/SQL.INI naming
-# it SAMPLE, and stops it when this script exits.
-start_sample_server() {  # start_sample_server DIR
-  local dir=$1 log=$1/sampleserver.log port=""
-  mkdir -p "$dir/INI"
-  "$top/build/server/sampleserver" --port 0 --data "$dir" >"$log" 2>&1 &
-  server_pid=$!
-  trap 'kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true' EXIT
-  trap 'exit 130' INT TERM
-  for _ in $(seq 1 300); do
-    port=$(sed -n 's/^sampleserver listening on [0-9.]*:\([0-9]*\)$/\1/p' "$log")
-    [[ -n $port ]] && break
-    if ! kill -0 "$server_pid" 2>/dev/null; then
-      cat "$log" >&2
-      echo "dev.sh: the sample server did not start" >&2
-      exit 1
-    fi
-    sleep 0.1
-  done
-  if [[ -z $port ]]; then
-    echo "dev.sh: the sample server did not report its port (see $log)" >&2
-    exit 1
-  fi
-  printf '[SAMPLE]\nquery=TCP,127.0.0.1,%s\n' "$port" >"$dir/INI/SQL.INI"
-  echo "Sample server SAMPLE on 127.0.0.1:$port (databases in $dir); log in as sa, empty password." >&2
-}
+# start_sample_server DIR: the sample server on a free port, named SAMPLE in DIR/INI/SQL.INI.
+source "$top/scripts/sample-server.sh"
 
 demo() {
   if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
@@ -71,6 +49,7 @@ demo() {
     exec "$top/build/demo/norvdemo"
   fi
   start_sample_server "$top/build/demo-data"
+  echo "Sample server SAMPLE on 127.0.0.1:$sample_port (databases in $top/build/demo-data); log in as sa, empty password." >&2
   SYBASE="$top/build/demo-data" "$top/build/demo/norvdemo"
 }
 
@@ -98,7 +77,8 @@ case "${1:-}" in
   demo) build build && demo ;;
   screenshot) build build && screenshot ;;
   peer-tests) build build && "$top/scripts/peer-tests.sh" ;;
+  examples) "$top/scripts/examples.sh" ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     exit 2 ;;
 esac

@@ -1,16 +1,12 @@
 // The one seam through which components show anything: message boxes, the message window,
 // beeps and the wait cursor. The widget library installs the Qt implementation at start-up;
-// tests install a recorder. Without one, texts go to standard error.
+// tests install their own. Without one, texts go to standard error.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 namespace norv {
 
@@ -61,57 +57,6 @@ class ConsolePresenter : public Presenter {
   void SetWaitCursor(bool on) override;
   // Nobody can answer: Cancel.
   bool LoginPrompt(TLoginRequest& request) override;
-};
-
-// Keeps what would have been shown, in order, so tests can assert on it. Thread-safe.
-class RecordingPresenter : public Presenter {
- public:
-  enum class Kind { MessageBox, MessageWindow, Beep, WaitCursorOn, WaitCursorOff, LoginPrompt };
-  struct Shown {
-    Kind kind;
-    QString caption;
-    QString text;
-    MsgIcon icon = MsgIcon::Information;
-    PanelColour bottom = PanelColour::ButtonFace;
-  };
-
-  void ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) override;
-  void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
-  void Beep() override;
-  void SetWaitCursor(bool on) override;
-  // Records the request as it came (a LoginPrompt entry whose caption is its ServerName) and
-  // answers with the next queued reply; with none queued, Cancel.
-  bool LoginPrompt(TLoginRequest& request) override;
-
-  // A reply edits the request as a user would fill in the dialog and says whether OK was pressed.
-  using LoginReply = std::function<bool(TLoginRequest&)>;
-  void QueueLoginReply(LoginReply reply);
-
-  std::vector<Shown> Taken() const;  // a copy of everything recorded so far
-  std::vector<TLoginRequest> LoginRequests() const;  // every login request, as it came
-  void Clear();
-
- private:
-  void Record(Shown shown);
-  mutable std::mutex mutex_;
-  std::vector<Shown> shown_;
-  std::vector<TLoginRequest> loginRequests_;
-  std::deque<LoginReply> loginReplies_;
-};
-
-// Installs a recorder for the lifetime of this object and restores the previous presenter.
-class ScopedRecordingPresenter {
- public:
-  ScopedRecordingPresenter();
-  ~ScopedRecordingPresenter();
-  ScopedRecordingPresenter(const ScopedRecordingPresenter&) = delete;
-  ScopedRecordingPresenter& operator=(const ScopedRecordingPresenter&) = delete;
-  RecordingPresenter& operator*() const { return *recorder_; }
-  RecordingPresenter* operator->() const { return recorder_; }
-
- private:
-  RecordingPresenter* recorder_;  // owned by the installation
-  std::unique_ptr<Presenter> previous_;
 };
 
 }  // namespace norv

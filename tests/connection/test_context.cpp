@@ -1,6 +1,6 @@
 #include "connection/norvcontext.h"
 #include "connection/norvexception.h"
-#include "connection/presenter.h"
+#include "recording_presenter.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "connection/norvcontext.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
-#include "connection/presenter.h"
 #include "query/norvquery.h"
+#include "recording_presenter.h"
 #include "server_fixture.h"
 
 #include <QCoreApplication>

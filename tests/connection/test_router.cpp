@@ -5,7 +5,7 @@
 #include "connection/norvexception.h"
 #include "connection/norvtypes.h"
 #include "connection/openclient.h"
-#include "connection/presenter.h"
+#include "recording_presenter.h"
 
 #include <QObject>
 #include <gtest/gtest.h>

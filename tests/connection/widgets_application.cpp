@@ -4,6 +4,7 @@
 #include "connection/norvexception.h"
 #include "connection/norvmessage.h"
 #include "connection/qtpresenter.h"
+#include "recording_presenter.h"
 
 #include <QApplication>
 #include <QCursor>

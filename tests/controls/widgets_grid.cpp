@@ -4,8 +4,8 @@
 
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
-#include "connection/presenter.h"
 
+#include "recording_presenter.h"
 #include "server_fixture.h"
 #include "widget_helpers.h"
 

@@ -5,9 +5,9 @@
 
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
-#include "connection/presenter.h"
 #include "query/norvquery.h"
 
+#include "recording_presenter.h"
 #include "server_fixture.h"
 #include "widget_helpers.h"
 

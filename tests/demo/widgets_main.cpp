@@ -2,11 +2,11 @@
 // gives before a login, logging in and out, running the start script into the grid, switching
 // databases and closing.
 #include "connection/norvdatabase.h"
-#include "connection/presenter.h"
 #include "controls/norvchklistbox.h"
 #include "controls/norvcombobox.h"
 #include "controls/norvgrid.h"
 #include "controls/norvlistbox.h"
+#include "recording_presenter.h"
 #include "server_fixture.h"
 #include "u_main.h"
 #include "widget_helpers.h"

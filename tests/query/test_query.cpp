@@ -5,8 +5,8 @@
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
 #include "connection/openclient.h"
-#include "connection/presenter.h"
 
+#include "recording_presenter.h"
 #include "server_fixture.h"
 
 #include "connection/monitor.h"

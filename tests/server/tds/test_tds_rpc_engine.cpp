@@ -3,7 +3,7 @@
 #include "tds/params.h"
 #include "tds/requests.h"
 #include "tds/rpc.h"
-#include "test_engine_support.h"
+#include "engine/test_engine_support.h"
 
 namespace sampleserver::testing {
 namespace {
