@@ -5,6 +5,7 @@
 
 #include "connection/openclient.h"
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -33,6 +34,7 @@ private:
   mutable std::mutex mutex_;
   CS_INT flags_ = 0;
   std::ofstream file_;
+  std::atomic<bool> active_{false};  // flags set and a file open
 };
 
 // ---- Context ---------------------------------------------------------------------------------
@@ -204,6 +206,8 @@ CS_RETCODE run_internal(Connection* con, const std::string& sql);
 
 // Text forms (openclient_text.cpp).
 std::string datetime_text(CS_CONTEXT* cs, CS_INT type, const void* value);
+// The same into `out` (room for 40 bytes), zero-terminated; returns its length.
+size_t datetime_text(CS_INT type, const void* value, char* out);
 bool is_char_type(CS_INT type);
 bool is_binary_type(CS_INT type);
 CS_INT fixed_size(CS_INT type);  // 0 for variable-length types
@@ -228,3 +232,9 @@ void trace(DebugSink* sink, const char* routine, CS_RETCODE rc, const Args&... a
 }
 
 }  // namespace oc::internal
+
+namespace oc::detail {
+// For tests of a bind failing part-way, which no server can provoke: the next ct_bind of column
+// `item` (on any command) fails without binding.
+void fail_next_bind(CS_INT item);
+}  // namespace oc::detail

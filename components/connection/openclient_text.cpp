@@ -36,7 +36,8 @@ constexpr long long kDays1900To1970 = 25567;
 // give `%b %e %Y %I:%M%p` (no seconds) unless a system-wide locales file says otherwise, so the
 // adapter binds datetimes natively and writes the text itself. FreeTDS's char → datetime parser
 // reads this form back to the same tick.
-std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
+// Written by hand: a listing formats one per row and column, and snprintf dominated that.
+size_t datetime_text(CS_INT type, const void* value, char* out) {
   long long days = 0;
   long long ticks = 0;  // 1/300 s since midnight
   if (type == CS_DATETIME_TYPE) {
@@ -50,7 +51,7 @@ std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
     days = dt.days;
     ticks = static_cast<long long>(dt.minutes) * 60 * 300;
   } else {
-    return {};
+    return 0;
   }
   int y = 0;
   unsigned m = 0, d = 0;
@@ -61,10 +62,45 @@ std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
   const int minute = static_cast<int>(secs / 60 % 60);
   const int second = static_cast<int>(secs % 60);
   const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+  // "%s %2u %04d %2d:%02d:%02d:%03d%s"
+  char* p = out;
+  auto digits = [&p](long long v, int width, char pad) {
+    char tmp[24];
+    int n = 0;
+    const bool negative = v < 0;
+    unsigned long long u = negative ? 0ULL - static_cast<unsigned long long>(v)
+                                    : static_cast<unsigned long long>(v);
+    do {
+      tmp[n++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (negative) tmp[n++] = '-';
+    for (int i = n; i < width; ++i) *p++ = pad;
+    while (n) *p++ = tmp[--n];
+  };
+  std::memcpy(p, kMonths[(m - 1) % 12], 3);
+  p += 3;
+  *p++ = ' ';
+  digits(d, 2, ' ');
+  *p++ = ' ';
+  digits(y, 4, '0');
+  *p++ = ' ';
+  digits(hour12, 2, ' ');
+  *p++ = ':';
+  digits(minute, 2, '0');
+  *p++ = ':';
+  digits(second, 2, '0');
+  *p++ = ':';
+  digits(ms, 3, '0');
+  *p++ = hour < 12 ? 'A' : 'P';
+  *p++ = 'M';
+  *p = '\0';
+  return static_cast<size_t>(p - out);
+}
+
+std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s %2u %04d %2d:%02d:%02d:%03d%s", kMonths[(m - 1) % 12], d, y,
-                hour12, minute, second, ms, hour < 12 ? "AM" : "PM");
-  return buf;
+  return std::string(buf, datetime_text(type, value, buf));
 }
 
 bool is_char_type(CS_INT type) {

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFont>
+#include <QTimer>
 
 #include <algorithm>
 #include <condition_variable>
@@ -54,10 +55,27 @@ class Channel : public std::enable_shared_from_this<Channel> {
   explicit Channel(TNorvGrid* grid) : grid_(grid) {}
 
   void Push(Op op) {
+    std::vector<Op> ops;
+    ops.push_back(std::move(op));
+    PushAll(ops);
+  }
+
+  // Appends `ops` in order, under one lock; `ops` is left empty.
+  void PushAll(std::vector<Op>& ops) {
+    if (ops.empty()) return;
     std::unique_lock lock(mutex_);
     drained_.wait(lock, [this] { return closed_ || pending_.size() < kMaxPending; });
-    if (closed_) return;
-    pending_.push_back(std::move(op));
+    if (closed_) {
+      ops.clear();
+      return;
+    }
+    if (pending_.empty()) {
+      pending_.swap(ops);
+    } else {
+      pending_.insert(pending_.end(), std::make_move_iterator(ops.begin()),
+                      std::make_move_iterator(ops.end()));
+      ops.clear();
+    }
     if (posted_) return;
     posted_ = true;
     lock.unlock();
@@ -182,6 +200,8 @@ class GridWriter final : public Writer {
   TNorvGrid& grid_;
 };
 
+// The worker's changes go to the channel a row at a time (RowState ends each row), so a row costs
+// one lock whatever its cells; sizes that did not change are not sent at all.
 class ChannelWriter final : public Writer {
  public:
   ChannelWriter(Channel& channel, const Settings& start)
@@ -190,6 +210,7 @@ class ChannelWriter final : public Writer {
         colCount_(start.colCount),
         fixedRows_(start.fixedRows),
         widths_(start.widths) {}
+  ~ChannelWriter() override { Flush(); }
   int RowCount() const override { return rowCount_; }
   int FixedRows() const override { return fixedRows_; }
   int ColWidth(int col) const override {
@@ -197,36 +218,40 @@ class ChannelWriter final : public Writer {
   }
   void SetRowCount(int value) override {
     rowCount_ = value;
-    Push(Op::RowCount, value);
+    Add(Op::RowCount, value);
   }
   void SetColCount(int value) override {
-    colCount_ = value;
     if (static_cast<int>(widths_.size()) < value) widths_.resize(value, 64);
-    Push(Op::ColCount, value);
+    if (value == colCount_) return;
+    colCount_ = value;
+    Add(Op::ColCount, value);
   }
   void SetFixedRows(int value) override {
     fixedRows_ = value;
-    Push(Op::FixedRows, value);
+    Add(Op::FixedRows, value);
   }
   void SetColWidth(int col, int width) override {
-    if (col < 0 || col >= colCount_) return;
+    if (col < 0 || col >= colCount_ || widths_[col] == width) return;
     widths_[col] = width;
-    Push(Op::ColWidth, col, width);
+    Add(Op::ColWidth, col, width);
   }
   void SetCell(int col, int row, const QString& text) override {
-    channel_.Push(Op{Op::Cell, col, row, text, {}});
+    ops_.push_back(Op{Op::Cell, col, row, text, {}});
   }
-  void ClearRows(int from) override { Push(Op::ClearRows, from); }
-  void Repaint() override { Push(Op::Repaint, 0); }
+  void ClearRows(int from) override { Add(Op::ClearRows, from); }
+  void Repaint() override { Add(Op::Repaint, 0); }
   void Call(std::function<void(TNorvGrid&)> call) override {
-    channel_.Push(Op{Op::Call, 0, 0, QString(), std::move(call)});
+    ops_.push_back(Op{Op::Call, 0, 0, QString(), std::move(call)});
+    Flush();
   }
-  void RowState(bool, int) override {}
+  void RowState(bool, int) override { Flush(); }
+  void Flush() { channel_.PushAll(ops_); }
 
  private:
-  void Push(Op::Kind kind, int a, int b = 0) { channel_.Push(Op{kind, a, b, QString(), {}}); }
+  void Add(Op::Kind kind, int a, int b = 0) { ops_.push_back(Op{kind, a, b, QString(), {}}); }
 
   Channel& channel_;
+  std::vector<Op> ops_;  // not yet handed to the channel
   int rowCount_;
   int colCount_;
   int fixedRows_;
@@ -234,6 +259,39 @@ class ChannelWriter final : public Writer {
 };
 
 constexpr int kWidthMemory = 500;
+
+// What the worker's query would show (the router's boxes and windows, a lost connection) goes
+// to the GUI thread, in order with the listing and its events; no presenter runs on the worker.
+// A login prompt needs its answer, so the worker waits for the GUI thread to give it.
+class WorkerPresenter final : public norv::Presenter {
+ public:
+  WorkerPresenter(Writer& writer, QObject* guiObject) : w_(writer), gui_(guiObject) {}
+  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
+    w_.Call([=](TNorvGrid&) { norv::CurrentPresenter().ShowMessageBox(caption, text, icon); });
+  }
+  void ShowMessageWindow(const QString& caption, const QString& text,
+                         norv::PanelColour bottom) override {
+    w_.Call([=](TNorvGrid&) { norv::CurrentPresenter().ShowMessageWindow(caption, text, bottom); });
+  }
+  void Beep() override {
+    w_.Call([](TNorvGrid&) { norv::CurrentPresenter().Beep(); });
+  }
+  void SetWaitCursor(bool on) override {
+    w_.Call([on](TNorvGrid&) { norv::CurrentPresenter().SetWaitCursor(on); });
+  }
+  bool LoginPrompt(norv::TLoginRequest& request) override {
+    bool ok = false;
+    if (gui_)
+      QMetaObject::invokeMethod(
+          gui_, [&] { ok = norv::CurrentPresenter().LoginPrompt(request); },
+          Qt::BlockingQueuedConnection);
+    return ok;
+  }
+
+ private:
+  Writer& w_;
+  QPointer<QObject> gui_;
+};
 
 }  // namespace
 
@@ -431,6 +489,12 @@ void Filler::RunStatement(const QString& statement, int& result) {
     w_.RowState(newCommand_, rowInSet_);
   }
 
+  // A command that failed after earlier results (met inside Next) ends the run here, as its
+  // exception ends the run on the calling thread.
+  if (s_.worker && q_.ResultType() == CS_CMD_FAIL && !Stopped()) {
+    result = 0;
+    return;
+  }
   if (q_.RowsAffected() < 1 && s_.showHeaderOnNoRows && s_.showHeader) {
     Columns();
     if (s_.worker) w_.SetColWidth(0, 15);
@@ -690,11 +754,27 @@ Threadgrid::~Threadgrid() {
 void Threadgrid::Terminate() {
   requestInterruption();
   channel_->Close();
+  SendAttention();
+}
+
+// A statement still running on the server would hold the worker until its first row (or its
+// end): the server is asked to stop it. A statement sent just after an attention would not hear
+// it, so the request is repeated while the worker runs; the library sends one per command.
+void Threadgrid::SendAttention() {
+  if (!isRunning() || QThread::currentThread() != thread() || !query_) return;
+  TNorvDatabase* db = FindDatabase(query_->DbName());
+  oc::Connection* con = db && db->Connected() ? db->Handle() : nullptr;
+  if (!con) return;
+  // CS_FAIL only when the connection has gone; the worker then ends by itself.
+  (void)oc::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+  QTimer::singleShot(100, this, [this] { SendAttention(); });
 }
 
 void Threadgrid::run() {
   if (!query_) return;
   norvgrid::ChannelWriter writer(*channel_, *settings_);
+  norvgrid::WorkerPresenter presenter(writer, QCoreApplication::instance());
+  norv::ScopedThreadPresenter onGuiThread(&presenter);
   try {
     Filler filler(*settings_, writer, *query_, [this] { return isInterruptionRequested(); });
     const int result = filler.Run();

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 
 // ---- Model -------------------------------------------------------------------------------------
 
@@ -42,7 +43,7 @@ void TStringGridModel::SetRowCount(int value) {
   value = std::max(0, value);
   if (value == rowCount_) return;
   // Shrinking gives the memory back; cells written past the end before are dropped with it.
-  if (value < rowCount_ && static_cast<int>(rows_.size()) > value) rows_.resize(value);
+  if (value < rowCount_) DropRowsFrom(value);
   rowCount_ = value;
   if (value <= fixedRows_) headerDirty_ = true;
   ScheduleFlush();
@@ -70,38 +71,224 @@ void TStringGridModel::SetFixedCols(int value) {
   ScheduleFlush();
 }
 
+// ---- Row records ----
+//
+// A record: a 32-bit header (cell count in the low 30 bits; bit 31: two bytes a character; bit
+// 30: 32-bit cell ends), the end of each cell in characters (16 or 32 bits), then the text.
+
+namespace {
+constexpr std::uint32_t kWide = 1u << 31;
+constexpr std::uint32_t kLongEnds = 1u << 30;
+constexpr std::uint32_t kCountMask = kLongEnds - 1;
+
+template <typename T>
+T Load(const char* at) {
+  T v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+}  // namespace
+
+size_t TStringGridModel::RecordSize(const RowRef& ref) const {
+  if (ref.block == kNoBlock) return 0;
+  const char* at = blocks_[ref.block].data.get() + ref.offset;
+  const auto header = Load<std::uint32_t>(at);
+  const size_t n = header & kCountMask;
+  const size_t endSize = (header & kLongEnds) ? 4 : 2;
+  const size_t chars = n == 0 ? 0
+                       : (header & kLongEnds) ? Load<std::uint32_t>(at + 4 + (n - 1) * 4)
+                                              : Load<std::uint16_t>(at + 4 + (n - 1) * 2);
+  return 4 + n * endSize + chars * ((header & kWide) ? 2 : 1);
+}
+
+QString TStringGridModel::DecodeCell(const RowRef& ref, int col) const {
+  if (ref.block == kNoBlock || col < 0) return QString();
+  const char* at = blocks_[ref.block].data.get() + ref.offset;
+  const auto header = Load<std::uint32_t>(at);
+  const size_t n = header & kCountMask;
+  if (static_cast<size_t>(col) >= n) return QString();
+  const bool longEnds = header & kLongEnds;
+  auto end = [&](size_t c) -> size_t {
+    return longEnds ? Load<std::uint32_t>(at + 4 + c * 4) : Load<std::uint16_t>(at + 4 + c * 2);
+  };
+  const size_t begin = col == 0 ? 0 : end(static_cast<size_t>(col) - 1);
+  const size_t stop = end(static_cast<size_t>(col));
+  const char* text = at + 4 + n * (longEnds ? 4 : 2);
+  if (header & kWide) {
+    QString out(static_cast<qsizetype>(stop - begin), Qt::Uninitialized);
+    std::memcpy(out.data(), text + begin * 2, (stop - begin) * 2);
+    return out;
+  }
+  return QString::fromLatin1(text + begin, static_cast<qsizetype>(stop - begin));
+}
+
+std::vector<QString> TStringGridModel::Decode(const RowRef& ref) const {
+  std::vector<QString> cells;
+  if (ref.block == kNoBlock) return cells;
+  const size_t n = Load<std::uint32_t>(blocks_[ref.block].data.get() + ref.offset) & kCountMask;
+  cells.reserve(n);
+  for (size_t c = 0; c < n; ++c) cells.push_back(DecodeCell(ref, static_cast<int>(c)));
+  return cells;
+}
+
+TStringGridModel::RowRef TStringGridModel::Encode(const std::vector<QString>& cells) {
+  size_t n = cells.size();
+  while (n > 0 && cells[n - 1].isEmpty()) --n;  // trailing empty cells read as empty anyway
+  if (n == 0) return {};
+  size_t chars = 0;
+  bool wide = false;
+  for (size_t c = 0; c < n; ++c) {
+    chars += static_cast<size_t>(cells[c].size());
+    if (!wide)
+      for (QChar ch : cells[c])
+        if (ch.unicode() > 0xFF) {
+          wide = true;
+          break;
+        }
+  }
+  const bool longEnds = chars > 0xFFFF;
+  const size_t size = 4 + n * (longEnds ? 4 : 2) + chars * (wide ? 2 : 1);
+  if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
+    Block block;
+    block.size = std::max(size, kBlockSize);
+    block.data = std::make_unique<char[]>(block.size);
+    blocks_.push_back(std::move(block));
+  }
+  Block& block = blocks_.back();
+  RowRef ref{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.used)};
+  char* at = block.data.get() + block.used;
+  const std::uint32_t header = static_cast<std::uint32_t>(n) | (wide ? kWide : 0) | (longEnds ? kLongEnds : 0);
+  std::memcpy(at, &header, 4);
+  char* ends = at + 4;
+  char* text = ends + n * (longEnds ? 4 : 2);
+  size_t end = 0;
+  for (size_t c = 0; c < n; ++c) {
+    const QString& cell = cells[c];
+    const auto len = static_cast<size_t>(cell.size());
+    if (wide) {
+      std::memcpy(text + end * 2, cell.constData(), len * 2);
+    } else {
+      const QChar* src = cell.constData();
+      for (size_t i = 0; i < len; ++i) text[end + i] = static_cast<char>(src[i].unicode());
+    }
+    end += len;
+    if (longEnds) {
+      const auto e = static_cast<std::uint32_t>(end);
+      std::memcpy(ends + c * 4, &e, 4);
+    } else {
+      const auto e = static_cast<std::uint16_t>(end);
+      std::memcpy(ends + c * 2, &e, 2);
+    }
+  }
+  block.used += size;
+  return ref;
+}
+
+void TStringGridModel::CloseOpenRow() {
+  if (openRow_ < 0) return;
+  const auto row = static_cast<size_t>(openRow_);
+  openRow_ = -1;
+  if (row < refs_.size()) refs_[row] = Encode(openCells_);
+  openCells_.clear();
+  if (garbage_ > kBlockSize && garbage_ * 2 > MemoryBytes()) Compact();
+}
+
+void TStringGridModel::OpenRow(int row) {
+  if (row == openRow_) return;
+  CloseOpenRow();
+  const auto r = static_cast<size_t>(row);
+  if (r >= refs_.size()) refs_.resize(r + 1);
+  openCells_ = Decode(refs_[r]);
+  garbage_ += RecordSize(refs_[r]);
+  refs_[r] = RowRef{};
+  openRow_ = row;
+}
+
+void TStringGridModel::DropRowsFrom(int row) {
+  row = std::max(0, row);
+  if (openRow_ >= row) {
+    openRow_ = -1;
+    openCells_.clear();
+  }
+  if (static_cast<size_t>(row) >= refs_.size()) return;
+  if (row == 0) {
+    refs_.clear();
+    refs_.shrink_to_fit();
+    blocks_.clear();
+    garbage_ = 0;
+    return;
+  }
+  for (size_t r = static_cast<size_t>(row); r < refs_.size(); ++r) garbage_ += RecordSize(refs_[r]);
+  refs_.resize(static_cast<size_t>(row));
+}
+
+// Writes every live record into fresh blocks, leaving the garbage behind.
+void TStringGridModel::Compact() {
+  std::vector<Block> old;
+  old.swap(blocks_);
+  garbage_ = 0;
+  for (RowRef& ref : refs_) {
+    if (ref.block == kNoBlock) continue;
+    const Block& from = old[ref.block];
+    const size_t size = RecordSize(ref);
+    const char* at = from.data.get() + ref.offset;
+    if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
+      Block block;
+      block.size = std::max(size, kBlockSize);
+      block.data = std::make_unique<char[]>(block.size);
+      blocks_.push_back(std::move(block));
+    }
+    Block& to = blocks_.back();
+    std::memcpy(to.data.get() + to.used, at, size);
+    ref = RowRef{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(to.used)};
+    to.used += size;
+  }
+}
+
+size_t TStringGridModel::MemoryBytes() const {
+  size_t bytes = refs_.capacity() * sizeof(RowRef) + blocks_.capacity() * sizeof(Block);
+  for (const Block& block : blocks_) bytes += block.size;
+  for (const QString& cell : openCells_) bytes += static_cast<size_t>(cell.capacity()) * 2;
+  return bytes;
+}
+
+size_t TStringGridModel::TextBytes() const {
+  size_t bytes = 0;
+  for (size_t r = 0; r < refs_.size(); ++r) {
+    const std::vector<QString> cells =
+        static_cast<int>(r) == openRow_ ? openCells_ : Decode(refs_[r]);
+    for (const QString& cell : cells) bytes += static_cast<size_t>(cell.toUtf8().size());
+  }
+  return bytes;
+}
+
 QString TStringGridModel::Cell(int col, int row) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size()) || col < 0) return QString();
-  const Row& r = rows_[static_cast<size_t>(row)];
-  if (col >= static_cast<int>(r.ends.size())) return QString();
-  const std::uint32_t begin = col == 0 ? 0 : r.ends[col - 1];
-  return r.text.mid(begin, r.ends[col] - begin);
+  if (row < 0 || col < 0) return QString();
+  if (row == openRow_)
+    return static_cast<size_t>(col) < openCells_.size() ? openCells_[static_cast<size_t>(col)]
+                                                         : QString();
+  if (row >= static_cast<int>(refs_.size())) return QString();
+  return DecodeCell(refs_[static_cast<size_t>(row)], col);
 }
 
 void TStringGridModel::SetCell(int col, int row, const QString& text) {
   if (row < 0 || col < 0 || row > kMaxIndex || col > kMaxIndex) return;
-  if (row >= static_cast<int>(rows_.size())) {
-    if (text.isEmpty()) return;
-    rows_.resize(static_cast<size_t>(row) + 1);
+  if (row != openRow_) {
+    if (text.isEmpty() && Cell(col, row).isEmpty()) return;
+    OpenRow(row);
   }
-  Row& r = rows_[static_cast<size_t>(row)];
-  if (col >= static_cast<int>(r.ends.size())) {
+  if (static_cast<size_t>(col) >= openCells_.size()) {
     if (text.isEmpty()) return;
-    r.ends.resize(static_cast<size_t>(col) + 1, static_cast<std::uint32_t>(r.text.size()));
+    openCells_.resize(static_cast<size_t>(col) + 1);
   }
-  const std::uint32_t begin = col == 0 ? 0 : r.ends[col - 1];
-  const std::uint32_t oldLength = r.ends[col] - begin;
-  r.text.replace(begin, oldLength, text);
-  const auto delta = static_cast<std::int64_t>(text.size()) - oldLength;
-  for (size_t c = static_cast<size_t>(col); c < r.ends.size(); ++c)
-    r.ends[c] = static_cast<std::uint32_t>(r.ends[c] + delta);
+  openCells_[static_cast<size_t>(col)] = text;
   if (row < rowCount_ && col < colCount_) MarkDirty(row);
 }
 
 void TStringGridModel::ClearRows(int from) {
   from = std::max(0, from);
-  if (from >= static_cast<int>(rows_.size())) return;
-  rows_.resize(static_cast<size_t>(from));
+  if (from >= static_cast<int>(refs_.size()) && openRow_ < from) return;
+  DropRowsFrom(from);
   if (from < rowCount_) {
     MarkDirty(from);
     MarkDirty(rowCount_ - 1);
@@ -313,6 +500,10 @@ int TStringGrid::ColWidths(int col) const {
 
 void TStringGrid::SetColWidths(int col, int width) {
   if (col < 0 || col >= ColCount()) return;
+  // A listing sets the same widths row after row: nothing to do then.
+  if (col < static_cast<int>(widths_.size()) && widths_[static_cast<size_t>(col)] == std::max(0, width) &&
+      (col >= model_->columnCount() || columnWidth(col) == widths_[static_cast<size_t>(col)]))
+    return;
   if (col >= static_cast<int>(widths_.size()))
     widths_.resize(static_cast<size_t>(col) + 1, defaultColWidth_);
   widths_[static_cast<size_t>(col)] = std::max(0, width);

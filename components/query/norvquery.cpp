@@ -96,6 +96,42 @@ constexpr int kMaxBindWidth = 1 << 20;
 
 }  // namespace
 
+// ---- Bind set ----------------------------------------------------------------------------------
+
+void TBindSet::Reset(oc::Command* cmd, int count) {
+  for (size_t n = 1; n < slots_.size(); ++n) {
+    if (!slots_[n].bound) continue;
+    // A null buffer clears the column's binding. When that fails the command can no longer
+    // fetch (its connection or its results are gone), so nothing writes into the buffer either.
+    (void)oc::ct_bind(cmd, static_cast<CS_INT>(n), nullptr, nullptr, nullptr, nullptr);
+    slots_[n].bound = false;
+  }
+  slots_.clear();
+  slots_.resize(static_cast<size_t>(std::max(count, 0)) + 1);
+}
+
+CS_RETCODE TBindSet::Bind(oc::Command* cmd, int n, CS_DATAFMT& fmt, size_t size) {
+  if (n < 1 || n >= static_cast<int>(slots_.size())) return CS_FAIL;
+  Slot& slot = slots_[static_cast<size_t>(n)];
+  auto buffer = std::make_unique<char[]>(size);  // zeroed
+  const CS_RETCODE rc = oc::ct_bind(cmd, n, &fmt, buffer.get(), &slot.copied, &slot.indicator);
+  // The previous buffer of this column (bound or not) goes only once the new one is in place.
+  slot.buffer = std::move(buffer);
+  slot.bound = rc == CS_SUCCEED;
+  return rc;
+}
+
+const TBindSet::Slot* TBindSet::At(int n) const {
+  return n >= 1 && n < static_cast<int>(slots_.size()) ? &slots_[static_cast<size_t>(n)] : nullptr;
+}
+const char* TBindSet::Text(int n) const {
+  const Slot* slot = At(n);
+  return slot && slot->bound ? slot->buffer.get() : nullptr;
+}
+CS_INT TBindSet::Copied(int n) const { return At(n) ? At(n)->copied : 0; }
+CS_SMALLINT TBindSet::Indicator(int n) const { return At(n) ? At(n)->indicator : 0; }
+bool TBindSet::Bound(int n) const { return At(n) && At(n)->bound; }
+
 // ---- Construction ------------------------------------------------------------------------------
 
 TNorvQuery::TNorvQuery(QObject* owner) : QObject(owner) {}
@@ -286,10 +322,7 @@ void TNorvQuery::CloseResults() {
 }
 
 void TNorvQuery::FreeBuffers() {
-  for (Column& c : columns_) {
-    c.Buffer.clear();
-    c.Buffer.shrink_to_fit();
-  }
+  binds_.Reset(cmd_.get());
   boundCount_ = 0;
 }
 
@@ -499,7 +532,10 @@ void TNorvQuery::FetchRow() {
   if (!textImage_) {
     for (int n = 1; n <= boundCount_ && n < static_cast<int>(columns_.size()); ++n) {
       Column& c = columns_[static_cast<size_t>(n)];
-      c.Value = c.Buffer.empty() ? QString() : QString::fromUtf8(c.Buffer.data());
+      const char* text = binds_.Text(n);
+      c.Value = text ? QString::fromUtf8(text) : QString();
+      c.CopiedLength = binds_.Copied(n);
+      c.Indicator = binds_.Indicator(n);
     }
   }
   ++rowInCommand_;
@@ -568,13 +604,19 @@ int TNorvQuery::Fetch() {
   }
   if (rowReady_ && moreResults_) return 1;
   if (!rowReady_ && moreResults_) {
-    for (;;) {
-      const int step = ProcessResult();
-      boundCount_ = columnCount_;
-      if (resultType_ == CS_ROW_RESULT || resultType_ == CS_CURSOR_RESULT ||
-          resultType_ == CS_CMD_FAIL || resultsReturn_ == CS_END_RESULTS ||
-          resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || step == 0)
-        break;
+    try {
+      for (;;) {
+        const int step = ProcessResult();
+        boundCount_ = columnCount_;
+        if (resultType_ == CS_ROW_RESULT || resultType_ == CS_CURSOR_RESULT ||
+            resultType_ == CS_CMD_FAIL || resultsReturn_ == CS_END_RESULTS ||
+            resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || step == 0)
+          break;
+      }
+    } catch (...) {
+      // As in Execute: a background grid's query never raises; the failure was reported
+      // through the router, and the flags say the batch has ended.
+      if (!OwnerIsBackgroundGrid()) throw;
     }
     if (!rowReady_ && !moreResults_) {
       const bool lost = resultsReturn_ == CS_FAIL && ConnectionLost();
@@ -612,6 +654,7 @@ void TNorvQuery::DescribeInto(Column& column, const CS_DATAFMT& fmt) {
 }
 
 bool TNorvQuery::BindColumns(int count) {
+  binds_.Reset(cmd_.get(), std::max(count, 0));
   columns_.assign(static_cast<size_t>(std::max(count, 0)) + 1, Column{});
   CS_RETCODE last = CS_SUCCEED;
   for (int n = 1; n <= count; ++n) {
@@ -641,11 +684,10 @@ bool TNorvQuery::BindColumns(int count) {
     text.format = CS_FMT_NULLTERM;
     text.datatype = CS_CHAR_TYPE;
     text.count = 1;
-    c.Buffer.assign(static_cast<size_t>(width) + 1, '\0');
     text.maxlength = width + 1;
     MonitorLog(QStringLiteral("Open-Client: ct_bind - Column Name : ") +
                QString::fromUtf8(fmt.name, std::clamp<CS_INT>(fmt.namelen, 0, CS_MAX_NAME)));
-    last = oc::ct_bind(cmd_.get(), n, &text, c.Buffer.data(), &c.CopiedLength, &c.Indicator);
+    last = binds_.Bind(cmd_.get(), n, text, static_cast<size_t>(width) + 1);
     DescribeInto(c, fmt);
   }
   if (last != CS_SUCCEED) {

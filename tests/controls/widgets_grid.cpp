@@ -9,11 +9,14 @@
 #include "server_fixture.h"
 #include "widget_helpers.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QThread>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <ostream>
 
@@ -299,6 +302,106 @@ TEST_F(GridTest, FailingStatementInTheBackgroundEndsTheRunQuietly) {
   EXPECT_EQ(after, 0);
   EXPECT_EQ(errors, 1);
   EXPECT_TRUE(shown->Taken().empty());
+}
+
+// Records, besides what would have been shown, whether anything came from another thread than
+// the GUI thread.
+class ThreadNotingRecorder : public norv::RecordingPresenter {
+ public:
+  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
+    Note();
+    RecordingPresenter::ShowMessageBox(caption, text, icon);
+  }
+  void ShowMessageWindow(const QString& caption, const QString& text,
+                         norv::PanelColour bottom) override {
+    Note();
+    RecordingPresenter::ShowMessageWindow(caption, text, bottom);
+  }
+  void Beep() override {
+    Note();
+    RecordingPresenter::Beep();
+  }
+  std::atomic<bool> offGuiThread{false};
+
+ private:
+  void Note() {
+    if (QThread::currentThread() != qApp->thread()) offGuiThread = true;
+  }
+};
+
+// A statement failing after an earlier result set of its batch (the failure met inside Next):
+// in the background the error reaches OnDbError, DbErrorText and the listing as in the
+// foreground, and whatever is shown is shown from the GUI thread. In the foreground the error is
+// raised where the background shows it.
+TEST_F(GridTest, FailureAfterAResultSetIsReportedInTheBackgroundAsInTheForeground) {
+  struct Outcome {
+    QStringList listing, errorsSeen;
+    QString errorText, raised;
+    QStringList shown;  // caption and text of each thing shown
+    bool offGuiThread = false;
+  };
+  auto* recorder = new ThreadNotingRecorder;
+  auto previous = norv::InstallPresenter(std::unique_ptr<norv::Presenter>(recorder));
+  auto run = [&](bool background, TShowDbMessages show) {
+    Outcome out;
+    recorder->Clear();
+    grid_ = std::make_unique<TNorvGrid>();
+    grid_->SetDbName(QStringLiteral("griddb"));
+    grid_->SetShowDbMessages(show);
+    grid_->SetBackground(background);
+    grid_->OnDbError = [&](QObject*) { out.errorsSeen << grid_->DbErrorText(); };
+    grid_->SetSql(QStringLiteral("select a = 1\ngo\nselect b = 2 select * from no_such_table\n"
+                                 "go\nselect c = 3"));
+    try {
+      grid_->Execute();
+    } catch (const std::exception& e) {
+      out.raised = QString::fromUtf8(e.what());
+    }
+    EXPECT_TRUE(WaitIdle());
+    out.listing = Listing();
+    out.errorText = grid_->DbErrorText();
+    for (const auto& s : recorder->Taken()) out.shown << s.caption + QLatin1Char('|') + s.text;
+    out.offGuiThread = recorder->offGuiThread.exchange(false);
+    return out;
+  };
+  for (const TShowDbMessages show : {TShowDbMessages{}, TShowDbMessages{smDbMsg, smDbErr}}) {
+    const Outcome fg = run(false, show);
+    const Outcome bg = run(true, show);
+    SCOPED_TRACE(show.Contains(smDbErr) ? "errors shown" : "errors not shown");
+    EXPECT_EQ(fg.listing, QStringList({" |a", "1|1", "|(1 rows affected)", "", " |b", "1|2", ""}));
+    EXPECT_EQ(bg.listing, fg.listing);
+    ASSERT_EQ(fg.errorsSeen.size(), 1);
+    EXPECT_TRUE(fg.errorsSeen[0].contains(QStringLiteral("no_such_table")));
+    EXPECT_EQ(bg.errorsSeen, fg.errorsSeen);
+    EXPECT_EQ(bg.errorText, fg.errorText);
+    EXPECT_TRUE(fg.shown.isEmpty());
+    EXPECT_FALSE(bg.offGuiThread);
+    if (show.Contains(smDbErr)) {
+      EXPECT_EQ(bg.shown, QStringList({QStringLiteral("CT-Library error|") + fg.raised}));
+    } else {
+      EXPECT_TRUE(bg.shown.isEmpty());
+    }
+  }
+  norv::InstallPresenter(std::move(previous));
+}
+
+// Stopping the worker while its statement still runs on the server ends the run at once, and the
+// connection serves the next statement.
+TEST_F(GridTest, StoppingTheWorkerCutsShortAStatementStillRunningOnTheServer) {
+  grid_->SetBackground(true);
+  grid_->SetSql(QStringLiteral("waitfor delay '00:00:30'\ngo\nselect a = 1"));
+  grid_->Execute();
+  ASSERT_TRUE(norvtest::ProcessUntil([&] { return grid_->StatementIndex() == 1; }, 5000));
+  QThread::msleep(200);  // the statement reaches the server
+  QElapsedTimer stopping;
+  stopping.start();
+  grid_->Worker()->Terminate();
+  ASSERT_TRUE(WaitIdle(10000));
+  EXPECT_LT(stopping.elapsed(), 10000);
+  grid_->SetBackground(false);
+  grid_->SetSql(QStringLiteral("select c = 3"));
+  EXPECT_EQ(grid_->Execute(), CS_SUCCEED);
+  EXPECT_EQ(Listing(), QStringList({" |c", "1|3", "|(1 rows affected)", "", ""}));
 }
 
 TEST_F(GridTest, DestroyingTheGridStopsItsWorker) {

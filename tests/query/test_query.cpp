@@ -6,6 +6,7 @@
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
 #include "connection/openclient.h"
+#include "connection/openclient_internal.h"
 #include "connection/presenter.h"
 
 #include "server_fixture.h"
@@ -471,6 +472,17 @@ TEST_F(QueryTest, NullsAreEmptyTextAlsoAfterAValue) {
     EXPECT_EQ(rows[2], QStringLiteral("3|three|"));
     EXPECT_EQ(rows[3], QStringLiteral("4||"));
   }
+}
+
+// A bind failing on a later column frees the buffers of the columns bound before it; they are
+// unbound first, so the fetches that follow write into none of them (AddressSanitizer watches).
+// No server answer makes ct_bind fail, so the adapter's test seam fails the last column's bind.
+TEST_F(QueryTest, BindFailingOnALaterColumnLeavesNoColumnWritingIntoFreedBuffers) {
+  auto q = Query(QStringLiteral("select n, s, t = 'x' from qt_five order by n"));
+  oc::detail::fail_next_bind(3);
+  ASSERT_EQ(q->Execute(), CS_SUCCEED);
+  EXPECT_EQ(q->BoundCount(), 0);
+  EXPECT_EQ(Rows(*q), QStringList(5, QStringLiteral("||")));
 }
 
 TEST_F(QueryTest, DatetimeTextKeepsSeconds) {
