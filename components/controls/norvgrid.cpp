@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -37,13 +38,15 @@ struct Settings {
 };
 
 // One change to the grid. Cell writes and size changes are the bulk of a listing and travel
-// compactly; everything else (events, texts, run-time state) as a call.
+// compactly (a cell's text lies in the text its batch carries); everything else (events, texts,
+// run-time state) as a call.
 struct Op {
   enum Kind : std::uint8_t { Cell, RowCount, ColCount, FixedRows, ColWidth, ClearRows, Repaint, Call };
   Kind kind;
   int a = 0;
   int b = 0;
-  QString text;
+  qsizetype at = 0;  // Cell: where its text starts in the batch's text, and how long it is
+  qsizetype length = 0;
   std::function<void(TNorvGrid&)> call;
 };
 
@@ -57,25 +60,29 @@ class Channel : public std::enable_shared_from_this<Channel> {
   void Push(Op op) {
     std::vector<Op> ops;
     ops.push_back(std::move(op));
-    PushAll(ops);
+    QString none;
+    PushAll(ops, none);
   }
 
-  // Appends `ops` in order, under one lock; `ops` is left empty.
-  void PushAll(std::vector<Op>& ops) {
+  // Appends `ops` in order, with the text their cells lie in, under one lock; both are left
+  // empty (the text keeps its storage for the next batch).
+  void PushAll(std::vector<Op>& ops, QString& text) {
     if (ops.empty()) return;
     std::unique_lock lock(mutex_);
     drained_.wait(lock, [this] { return closed_ || pending_.size() < kMaxPending; });
     if (closed_) {
       ops.clear();
+      text.resize(0);
       return;
     }
-    if (pending_.empty()) {
-      pending_.swap(ops);
-    } else {
-      pending_.insert(pending_.end(), std::make_move_iterator(ops.begin()),
-                      std::make_move_iterator(ops.end()));
-      ops.clear();
+    const qsizetype base = pendingText_.size();
+    for (Op& op : ops) {
+      if (op.kind == Op::Cell) op.at += base;
+      pending_.push_back(std::move(op));
     }
+    pendingText_.append(text);
+    ops.clear();
+    text.resize(0);
     if (posted_) return;
     posted_ = true;
     lock.unlock();
@@ -87,17 +94,25 @@ class Channel : public std::enable_shared_from_this<Channel> {
   // GUI thread: applies what has arrived.
   void Drain() {
     std::vector<Op> batch;
+    QString text;
+    bool again = false;
     {
       std::lock_guard lock(mutex_);
       batch.swap(pending_);
-      posted_ = false;
+      text.swap(pendingText_);
+      // While changes keep coming, the next drain follows a moment later instead of at the
+      // next change: the GUI thread wakes some hundred times a second, not once a row.
+      again = !batch.empty() && !closed_;
+      posted_ = again;
     }
     drained_.notify_all();
     TNorvGrid* grid = grid_.data();
     if (!grid) return;
+    if (again)
+      QTimer::singleShot(kDrainInterval, grid, [self = shared_from_this()] { self->Drain(); });
     for (Op& op : batch) {
       if (Closed()) return;  // a handler below may have stopped the run
-      Apply(*grid, op);
+      Apply(*grid, op, text);
     }
   }
 
@@ -106,22 +121,25 @@ class Channel : public std::enable_shared_from_this<Channel> {
     {
       std::lock_guard lock(mutex_);
       closed_ = true;
+      closedFlag_ = true;
       pending_.clear();
+      pendingText_.clear();
     }
     drained_.notify_all();
   }
 
-  bool Closed() const {
-    std::lock_guard lock(mutex_);
-    return closed_;
-  }
+  // Read before every change the GUI thread applies: a flag, so that costs no lock.
+  bool Closed() const { return closedFlag_.load(std::memory_order_acquire); }
 
  private:
   static constexpr size_t kMaxPending = 65536;
+  static constexpr int kDrainInterval = 5;  // ms
 
-  static void Apply(TNorvGrid& grid, Op& op) {
+  static void Apply(TNorvGrid& grid, Op& op, const QString& text) {
     switch (op.kind) {
-      case Op::Cell: grid.SetCells(op.a, op.b, op.text); break;
+      case Op::Cell:
+        grid.GridModel()->SetCell(op.a, op.b, QStringView(text).mid(op.at, op.length));
+        break;
       case Op::RowCount: grid.SetRowCount(op.a); break;
       case Op::ColCount: grid.SetColCount(op.a); break;
       case Op::FixedRows: grid.SetFixedRows(op.a); break;
@@ -135,8 +153,10 @@ class Channel : public std::enable_shared_from_this<Channel> {
   mutable std::mutex mutex_;
   std::condition_variable drained_;
   std::vector<Op> pending_;
+  QString pendingText_;  // the texts of the pending cells
   bool posted_ = false;
   bool closed_ = false;
+  std::atomic<bool> closedFlag_{false};  // closed_, for readers without the lock
   QPointer<TNorvGrid> grid_;
 };
 
@@ -236,22 +256,24 @@ class ChannelWriter final : public Writer {
     Add(Op::ColWidth, col, width);
   }
   void SetCell(int col, int row, const QString& text) override {
-    ops_.push_back(Op{Op::Cell, col, row, text, {}});
+    ops_.push_back(Op{Op::Cell, col, row, text_.size(), text.size(), {}});
+    text_ += text;
   }
   void ClearRows(int from) override { Add(Op::ClearRows, from); }
   void Repaint() override { Add(Op::Repaint, 0); }
   void Call(std::function<void(TNorvGrid&)> call) override {
-    ops_.push_back(Op{Op::Call, 0, 0, QString(), std::move(call)});
+    ops_.push_back(Op{Op::Call, 0, 0, 0, 0, std::move(call)});
     Flush();
   }
   void RowState(bool, int) override { Flush(); }
-  void Flush() { channel_.PushAll(ops_); }
+  void Flush() { channel_.PushAll(ops_, text_); }
 
  private:
-  void Add(Op::Kind kind, int a, int b = 0) { ops_.push_back(Op{kind, a, b, QString(), {}}); }
+  void Add(Op::Kind kind, int a, int b = 0) { ops_.push_back(Op{kind, a, b, 0, 0, {}}); }
 
   Channel& channel_;
   std::vector<Op> ops_;  // not yet handed to the channel
+  QString text_;         // the texts of their cells
   int rowCount_;
   int colCount_;
   int fixedRows_;
@@ -469,11 +491,13 @@ void Filler::RunStatement(const QString& statement, int& result) {
     } else {
       w_.AddRow();
     }
-    w_.SetCell(0, r_, QStringLiteral(" "));
+    // Column 0 holds a blank, or the line number when lines are numbered.
     if (s_.showLineNum && r_ > 0) {
       const QString number = QString::number(rowInSet_);
       w_.SetCell(0, r_, number);
       digits_ = std::max(digits_, static_cast<int>(number.size()));
+    } else {
+      w_.SetCell(0, r_, QStringLiteral(" "));
     }
     w_.SetColWidth(0, s_.charWidth * digits_ + 5);
     for (int c = 1; c <= columns_; ++c) {
@@ -699,7 +723,7 @@ void TNorvGrid::FinishRun(TNorvQuery* query, bool completed) {
 void TNorvGrid::Publish(std::function<void(TNorvGrid&)> change) {
   if (QThread::currentThread() == thread()) return change(*this);
   if (auto* worker = qobject_cast<Threadgrid*>(QThread::currentThread()))
-    worker->channel_->Push({norvgrid::Op::Call, 0, 0, QString(), std::move(change)});
+    worker->channel_->Push({norvgrid::Op::Call, 0, 0, 0, 0, std::move(change)});
 }
 
 void TNorvGrid::SetDbErrorText(const QString& value) {
@@ -726,7 +750,7 @@ Threadgrid::Threadgrid(bool createSuspended, TNorvGrid* grid)
   auto forward = [this](TNotifyEvent TNorvGrid::*event) -> TNotifyEvent {
     if (!(grid_->*event)) return nullptr;
     return [channel = channel_, event](QObject*) {
-      channel->Push({norvgrid::Op::Call, 0, 0, QString(), [event](TNorvGrid& g) {
+      channel->Push({norvgrid::Op::Call, 0, 0, 0, 0, [event](TNorvGrid& g) {
                        if (g.*event) (g.*event)(&g);
                      }});
     };

@@ -131,21 +131,17 @@ std::vector<QString> TStringGridModel::Decode(const RowRef& ref) const {
   return cells;
 }
 
-TStringGridModel::RowRef TStringGridModel::Encode(const std::vector<QString>& cells) {
-  size_t n = cells.size();
-  while (n > 0 && cells[n - 1].isEmpty()) --n;  // trailing empty cells read as empty anyway
+TStringGridModel::RowRef TStringGridModel::Encode(QStringView all,
+                                                  const std::vector<std::uint32_t>& cellEnds) {
+  size_t n = cellEnds.size();
+  auto endOf = [&](size_t c) -> size_t { return c == 0 ? 0 : cellEnds[c - 1]; };
+  while (n > 0 && cellEnds[n - 1] == endOf(n - 1)) --n;  // trailing empty cells read as empty
   if (n == 0) return {};
-  size_t chars = 0;
-  bool wide = false;
-  for (size_t c = 0; c < n; ++c) {
-    chars += static_cast<size_t>(cells[c].size());
-    if (!wide)
-      for (QChar ch : cells[c])
-        if (ch.unicode() > 0xFF) {
-          wide = true;
-          break;
-        }
-  }
+  const size_t chars = cellEnds[n - 1];
+  const auto* src = reinterpret_cast<const char16_t*>(all.data());
+  char16_t any = 0;  // all characters ORed: above 0xFF means some are not Latin-1
+  for (size_t i = 0; i < chars; ++i) any |= src[i];
+  const bool wide = any > 0xFF;
   const bool longEnds = chars > 0xFFFF;
   const size_t size = 4 + n * (longEnds ? 4 : 2) + chars * (wide ? 2 : 1);
   if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
@@ -160,25 +156,19 @@ TStringGridModel::RowRef TStringGridModel::Encode(const std::vector<QString>& ce
   const std::uint32_t header = static_cast<std::uint32_t>(n) | (wide ? kWide : 0) | (longEnds ? kLongEnds : 0);
   std::memcpy(at, &header, 4);
   char* ends = at + 4;
-  char* text = ends + n * (longEnds ? 4 : 2);
-  size_t end = 0;
   for (size_t c = 0; c < n; ++c) {
-    const QString& cell = cells[c];
-    const auto len = static_cast<size_t>(cell.size());
-    if (wide) {
-      std::memcpy(text + end * 2, cell.constData(), len * 2);
-    } else {
-      const QChar* src = cell.constData();
-      for (size_t i = 0; i < len; ++i) text[end + i] = static_cast<char>(src[i].unicode());
-    }
-    end += len;
     if (longEnds) {
-      const auto e = static_cast<std::uint32_t>(end);
-      std::memcpy(ends + c * 4, &e, 4);
+      std::memcpy(ends + c * 4, &cellEnds[c], 4);
     } else {
-      const auto e = static_cast<std::uint16_t>(end);
+      const auto e = static_cast<std::uint16_t>(cellEnds[c]);
       std::memcpy(ends + c * 2, &e, 2);
     }
+  }
+  char* text = ends + n * (longEnds ? 4 : 2);
+  if (wide) {
+    std::memcpy(text, src, chars * 2);
+  } else {
+    for (size_t i = 0; i < chars; ++i) text[i] = static_cast<char>(src[i]);
   }
   block.used += size;
   return ref;
@@ -188,8 +178,9 @@ void TStringGridModel::CloseOpenRow() {
   if (openRow_ < 0) return;
   const auto row = static_cast<size_t>(openRow_);
   openRow_ = -1;
-  if (row < refs_.size()) refs_[row] = Encode(openCells_);
-  openCells_.clear();
+  if (row < refs_.size()) refs_[row] = Encode(openText_, openEnds_);
+  openText_.resize(0);
+  openEnds_.clear();
   if (garbage_ > kBlockSize && garbage_ * 2 > MemoryBytes()) Compact();
 }
 
@@ -198,7 +189,10 @@ void TStringGridModel::OpenRow(int row) {
   CloseOpenRow();
   const auto r = static_cast<size_t>(row);
   if (r >= refs_.size()) refs_.resize(r + 1);
-  openCells_ = Decode(refs_[r]);
+  for (const QString& cell : Decode(refs_[r])) {  // nothing for a new row
+    openText_ += cell;
+    openEnds_.push_back(static_cast<std::uint32_t>(openText_.size()));
+  }
   garbage_ += RecordSize(refs_[r]);
   refs_[r] = RowRef{};
   openRow_ = row;
@@ -208,7 +202,8 @@ void TStringGridModel::DropRowsFrom(int row) {
   row = std::max(0, row);
   if (openRow_ >= row) {
     openRow_ = -1;
-    openCells_.clear();
+    openText_.resize(0);
+    openEnds_.clear();
   }
   if (static_cast<size_t>(row) >= refs_.size()) return;
   if (row == 0) {
@@ -248,40 +243,48 @@ void TStringGridModel::Compact() {
 size_t TStringGridModel::MemoryBytes() const {
   size_t bytes = refs_.capacity() * sizeof(RowRef) + blocks_.capacity() * sizeof(Block);
   for (const Block& block : blocks_) bytes += block.size;
-  for (const QString& cell : openCells_) bytes += static_cast<size_t>(cell.capacity()) * 2;
+  bytes += static_cast<size_t>(openText_.capacity()) * 2 + openEnds_.capacity() * 4;
   return bytes;
 }
 
 size_t TStringGridModel::TextBytes() const {
-  size_t bytes = 0;
-  for (size_t r = 0; r < refs_.size(); ++r) {
-    const std::vector<QString> cells =
-        static_cast<int>(r) == openRow_ ? openCells_ : Decode(refs_[r]);
-    for (const QString& cell : cells) bytes += static_cast<size_t>(cell.toUtf8().size());
-  }
+  size_t bytes = static_cast<size_t>(openText_.toUtf8().size());
+  for (size_t r = 0; r < refs_.size(); ++r)
+    for (const QString& cell : Decode(refs_[r])) bytes += static_cast<size_t>(cell.toUtf8().size());
   return bytes;
 }
 
 QString TStringGridModel::Cell(int col, int row) const {
   if (row < 0 || col < 0) return QString();
-  if (row == openRow_)
-    return static_cast<size_t>(col) < openCells_.size() ? openCells_[static_cast<size_t>(col)]
-                                                         : QString();
+  if (row == openRow_) {
+    if (static_cast<size_t>(col) >= openEnds_.size()) return QString();
+    const std::uint32_t begin = col == 0 ? 0 : openEnds_[static_cast<size_t>(col) - 1];
+    return openText_.mid(begin, openEnds_[static_cast<size_t>(col)] - begin);
+  }
   if (row >= static_cast<int>(refs_.size())) return QString();
   return DecodeCell(refs_[static_cast<size_t>(row)], col);
 }
 
-void TStringGridModel::SetCell(int col, int row, const QString& text) {
+void TStringGridModel::SetCell(int col, int row, QStringView text) {
   if (row < 0 || col < 0 || row > kMaxIndex || col > kMaxIndex) return;
   if (row != openRow_) {
     if (text.isEmpty() && Cell(col, row).isEmpty()) return;
     OpenRow(row);
   }
-  if (static_cast<size_t>(col) >= openCells_.size()) {
+  const auto c = static_cast<size_t>(col);
+  if (c >= openEnds_.size()) {
     if (text.isEmpty()) return;
-    openCells_.resize(static_cast<size_t>(col) + 1);
+    openEnds_.resize(c + 1, static_cast<std::uint32_t>(openText_.size()));
   }
-  openCells_[static_cast<size_t>(col)] = text;
+  const std::uint32_t begin = c == 0 ? 0 : openEnds_[c - 1];
+  const std::uint32_t oldLength = openEnds_[c] - begin;
+  if (begin == openText_.size())
+    openText_.append(text);  // the usual case: the row is written left to right
+  else
+    openText_.replace(begin, oldLength, text.data(), text.size());
+  const auto delta = static_cast<std::int64_t>(text.size()) - oldLength;
+  for (size_t i = c; i < openEnds_.size(); ++i)
+    openEnds_[i] = static_cast<std::uint32_t>(openEnds_[i] + delta);
   if (row < rowCount_ && col < colCount_) MarkDirty(row);
 }
 

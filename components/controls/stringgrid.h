@@ -49,7 +49,7 @@ class TStringGridModel : public QAbstractTableModel {
   // Cells past the last row or column are kept, and show once the grid grows over them; a cell
   // never written reads as empty text.
   QString Cell(int col, int row) const;
-  void SetCell(int col, int row, const QString& text);
+  void SetCell(int col, int row, QStringView text);
   // Empties every cell of rows `from` onwards (also those past the end), keeping the row count.
   void ClearRows(int from);
 
@@ -87,7 +87,7 @@ class TStringGridModel : public QAbstractTableModel {
   std::vector<QString> Decode(const RowRef& ref) const;
   QString DecodeCell(const RowRef& ref, int col) const;
   size_t RecordSize(const RowRef& ref) const;
-  RowRef Encode(const std::vector<QString>& cells);
+  RowRef Encode(QStringView text, const std::vector<std::uint32_t>& ends);
   void CloseOpenRow();
   void OpenRow(int row);
   void DropRowsFrom(int row);
@@ -102,7 +102,9 @@ class TStringGridModel : public QAbstractTableModel {
   std::vector<Block> blocks_;
   size_t garbage_ = 0;        // bytes of records no row refers to any more
   int openRow_ = -1;
-  std::vector<QString> openCells_;
+  // The open row: its cells' texts back to back and where each ends; kept from row to row.
+  QString openText_;
+  std::vector<std::uint32_t> openEnds_;
 
   int rowCount_ = 0;
   int colCount_ = 0;

@@ -90,6 +90,31 @@ int DisplayLength(int maxLength, int code, int nameLength) {
   return NorvDisplayLength(maxLength, code, nameLength);
 }
 
+// The value of a column from its zero-terminated UTF-8 text. Plain ASCII, the usual case, is
+// widened into the value's own storage, which the previous row left unshared: a listing then
+// allocates nothing per value.
+void AssignText(QString& value, const char* text) {
+  if (!text) {
+    value.clear();
+    return;
+  }
+  const size_t length = std::strlen(text);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; i < length; ++i)
+    if (bytes[i] >= 0x80) {
+      value = QString::fromUtf8(text, static_cast<qsizetype>(length));
+      return;
+    }
+  // A value still shared (a worker's listing holds the last one) gets fresh storage rather
+  // than a copy of text about to be overwritten.
+  if (!value.isDetached() || value.capacity() < static_cast<qsizetype>(length))
+    value = QString(static_cast<qsizetype>(length), Qt::Uninitialized);
+  else
+    value.resize(static_cast<qsizetype>(length));
+  QChar* out = value.data();
+  for (size_t i = 0; i < length; ++i) out[i] = QChar(static_cast<char16_t>(bytes[i]));
+}
+
 // Text columns can be declared 2 GB wide; a bind buffer never grows beyond what a value can
 // carry under the connection's text size.
 constexpr int kMaxBindWidth = 1 << 20;
@@ -532,8 +557,7 @@ void TNorvQuery::FetchRow() {
   if (!textImage_) {
     for (int n = 1; n <= boundCount_ && n < static_cast<int>(columns_.size()); ++n) {
       Column& c = columns_[static_cast<size_t>(n)];
-      const char* text = binds_.Text(n);
-      c.Value = text ? QString::fromUtf8(text) : QString();
+      AssignText(c.Value, binds_.Text(n));
       c.CopiedLength = binds_.Copied(n);
       c.Indicator = binds_.Indicator(n);
     }
