@@ -321,9 +321,15 @@ class WorkerPresenter final : public norv::Presenter {
 // for a stop and how a failing statement ends the run.
 class Filler {
  public:
+  // `serverCall` hears when the worker enters (true) and leaves (false) a call that may wait
+  // for the server.
   Filler(const Settings& settings, Writer& writer, TNorvQuery& query,
-         std::function<bool()> stopped)
-      : s_(settings), w_(writer), q_(query), stopped_(std::move(stopped)) {
+         std::function<bool()> stopped, std::function<void(bool)> serverCall = {})
+      : s_(settings),
+        w_(writer),
+        q_(query),
+        stopped_(std::move(stopped)),
+        serverCall_(std::move(serverCall)) {
     q_.BeforeCommand = [this](QObject*) { newCommand_ = true; };
   }
   ~Filler() { q_.BeforeCommand = nullptr; }
@@ -337,6 +343,9 @@ class Filler {
 
  private:
   bool Stopped() const { return s_.worker && stopped_(); }
+  void InServerCall(bool in) {
+    if (serverCall_) serverCall_(in);
+  }
   void Widen(int col, int chars);
   void HeaderLine();
   void FailureLine();
@@ -347,6 +356,7 @@ class Filler {
   Writer& w_;
   TNorvQuery& q_;
   std::function<bool()> stopped_;
+  std::function<void(bool)> serverCall_;
   std::vector<int> remembered_ = std::vector<int>(kWidthMemory, 10);
   int r_ = 0;           // the row written next
   int widest_ = 1;      // most columns of any result set so far
@@ -461,7 +471,9 @@ void Filler::RunStatement(const QString& statement, int& result) {
   });
 
   if (s_.worker) {
+    InServerCall(true);
     result = q_.Execute();
+    InServerCall(false);
     if (result != 1) {
       FailureLine();
       return;
@@ -478,7 +490,14 @@ void Filler::RunStatement(const QString& statement, int& result) {
 
   for (;;) {
     if (Stopped()) return;
-    const bool row = s_.worker ? q_.Next() : q_.Fetch() == 1;
+    bool row;
+    if (s_.worker) {
+      InServerCall(true);
+      row = q_.Next();
+      InServerCall(false);
+    } else {
+      row = q_.Fetch() == 1;
+    }
     if (!row) break;
     if (newCommand_) {
       rowInSet_ = 1;
@@ -782,15 +801,19 @@ void Threadgrid::Terminate() {
 }
 
 // A statement still running on the server would hold the worker until its first row (or its
-// end): the server is asked to stop it. A statement sent just after an attention would not hear
-// it, so the request is repeated while the worker runs; the library sends one per command.
+// end): the server is asked to stop it. Only while the worker waits in a call on its command
+// (between calls it sees the stop itself, and the library must not be left expecting an
+// acknowledgement nobody reads); a statement sent just after a stop is caught by the repeat.
 void Threadgrid::SendAttention() {
   if (!isRunning() || QThread::currentThread() != thread() || !query_) return;
   TNorvDatabase* db = FindDatabase(query_->DbName());
   oc::Connection* con = db && db->Connected() ? db->Handle() : nullptr;
   if (!con) return;
-  // CS_FAIL only when the connection has gone; the worker then ends by itself.
-  (void)oc::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+  {
+    std::lock_guard lock(callMutex_);
+    // CS_FAIL only when the connection has gone; the worker then ends by itself.
+    if (inServerCall_) (void)oc::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+  }
   QTimer::singleShot(100, this, [this] { SendAttention(); });
 }
 
@@ -800,7 +823,11 @@ void Threadgrid::run() {
   norvgrid::WorkerPresenter presenter(writer, QCoreApplication::instance());
   norv::ScopedThreadPresenter onGuiThread(&presenter);
   try {
-    Filler filler(*settings_, writer, *query_, [this] { return isInterruptionRequested(); });
+    Filler filler(*settings_, writer, *query_, [this] { return isInterruptionRequested(); },
+                  [this](bool in) {
+                    std::lock_guard lock(callMutex_);
+                    inServerCall_ = in;
+                  });
     const int result = filler.Run();
     completed_ = filler.Completed();
     if (!completed_ && result != 1) requestInterruption();

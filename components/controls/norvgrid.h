@@ -23,6 +23,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class TNorvQuery;
@@ -175,6 +176,8 @@ class Threadgrid : public QThread {
   friend class TNorvGrid;
   void SendAttention();
   QPointer<TNorvGrid> grid_;
+  std::mutex callMutex_;
+  bool inServerCall_ = false;  // the worker waits in a call on its command
   TNorvQuery* query_;  // a child of the grid, created and deleted on the GUI thread
   std::unique_ptr<norvgrid::Settings> settings_;
   std::shared_ptr<norvgrid::Channel> channel_;

@@ -14,10 +14,14 @@
 
 TStringGridModel::TStringGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+// A grid filled in the background changes many times a second; the views hear of it at most
+// every kFlushInterval ms, so they lay out and paint a few dozen times a second, not per batch.
 void TStringGridModel::ScheduleFlush() {
   if (flushScheduled_) return;
   flushScheduled_ = true;
-  QTimer::singleShot(0, this, [this] { Flush(); });
+  const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : kFlushInterval;
+  const int delay = since >= kFlushInterval ? 0 : static_cast<int>(kFlushInterval - since);
+  QTimer::singleShot(delay, this, [this] { Flush(); });
 }
 
 void TStringGridModel::MarkDirty(int row) {
@@ -300,6 +304,7 @@ void TStringGridModel::ClearRows(int from) {
 
 void TStringGridModel::Flush() {
   flushScheduled_ = false;
+  lastFlush_.start();
   if (colCount_ > reportedCols_) {
     beginInsertColumns(QModelIndex(), reportedCols_, colCount_ - 1);
     reportedCols_ = colCount_;

@@ -11,6 +11,7 @@
 #include "connection/norvtypes.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTableView>
 
@@ -117,6 +118,8 @@ class TStringGridModel : public QAbstractTableModel {
   int dirtyLast_ = -1;
   bool headerDirty_ = false;
   bool flushScheduled_ = false;
+  static constexpr qint64 kFlushInterval = 40;  // ms
+  QElapsedTimer lastFlush_;
 };
 
 class TStringGrid : public QTableView {
