@@ -94,8 +94,10 @@ T Load(const char* at) {
 }  // namespace
 
 size_t TStringGridModel::RecordSize(const RowRef& ref) const {
-  if (ref.block == kNoBlock) return 0;
-  const char* at = blocks_[ref.block].data.get() + ref.offset;
+  return ref.block == kNoBlock ? 0 : RecordSizeAt(blocks_[ref.block].data.get() + ref.offset);
+}
+
+size_t TStringGridModel::RecordSizeAt(const char* at) {
   const auto header = Load<std::uint32_t>(at);
   const size_t n = header & kCountMask;
   const size_t endSize = (header & kLongEnds) ? 4 : 2;
@@ -185,7 +187,8 @@ void TStringGridModel::CloseOpenRow() {
   if (row < refs_.size()) refs_[row] = Encode(openText_, openEnds_);
   openText_.resize(0);
   openEnds_.clear();
-  if (garbage_ > kBlockSize && garbage_ * 2 > MemoryBytes()) Compact();
+  // Garbage stays under a quarter of what is held; each compaction follows as much new garbage.
+  if (garbage_ > kBlockSize && garbage_ * 4 > MemoryBytes()) Compact();
 }
 
 void TStringGridModel::OpenRow(int row) {
@@ -228,9 +231,8 @@ void TStringGridModel::Compact() {
   garbage_ = 0;
   for (RowRef& ref : refs_) {
     if (ref.block == kNoBlock) continue;
-    const Block& from = old[ref.block];
-    const size_t size = RecordSize(ref);
-    const char* at = from.data.get() + ref.offset;
+    const char* at = old[ref.block].data.get() + ref.offset;
+    const size_t size = RecordSizeAt(at);
     if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
       Block block;
       block.size = std::max(size, kBlockSize);

@@ -88,6 +88,7 @@ class TStringGridModel : public QAbstractTableModel {
   std::vector<QString> Decode(const RowRef& ref) const;
   QString DecodeCell(const RowRef& ref, int col) const;
   size_t RecordSize(const RowRef& ref) const;
+  static size_t RecordSizeAt(const char* record);
   RowRef Encode(QStringView text, const std::vector<std::uint32_t>& ends);
   void CloseOpenRow();
   void OpenRow(int row);

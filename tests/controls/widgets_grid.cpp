@@ -427,6 +427,44 @@ TEST_F(GridTest, DisconnectsAtTheEndWhenAsked) {
 
 // ---- Drawing -------------------------------------------------------------------------------------
 
+// The cells' packed storage: rows rewritten out of order (their old records left as garbage and
+// compacted away), texts beyond Latin-1, a row longer than 64K characters, and rows dropped by
+// shrinking, all read back as written.
+TEST(StringGridCells, ReadBackAsWrittenInAnyOrderAndKind) {
+  TStringGridModel model;
+  model.SetColCount(3);
+  model.SetRowCount(20000);
+  auto text = [](int col, int row, int round) {
+    return QStringLiteral("c%1 r%2 #%3").arg(col).arg(row).arg(round);
+  };
+  for (int round = 0; round < 3; ++round)  // each round rewrites every row, bottom up
+    for (int row = 19999; row >= 0; --row)
+      for (int col = 0; col < 3; ++col) model.SetCell(col, row, text(col, row, round));
+  const QString wide = QStringLiteral("\u00e9\u20ac\U0001F600");
+  const QString longText(70000, QLatin1Char('x'));
+  model.SetCell(1, 5, wide);
+  model.SetCell(2, 6, longText);
+  model.SetCell(0, 6, QString());
+  model.SetCell(0, 7, QStringLiteral("last"));
+  EXPECT_EQ(model.Cell(0, 4), text(0, 4, 2));
+  EXPECT_EQ(model.Cell(1, 5), wide);
+  EXPECT_EQ(model.Cell(2, 5), text(2, 5, 2));
+  EXPECT_EQ(model.Cell(0, 6), QString());
+  EXPECT_EQ(model.Cell(1, 6), text(1, 6, 2));
+  EXPECT_EQ(model.Cell(2, 6), longText);
+  EXPECT_EQ(model.Cell(0, 19999), text(0, 19999, 2));
+  EXPECT_EQ(model.Cell(3, 0), QString());
+  // Without compaction the three rounds of records would hold over three times these texts.
+  EXPECT_LT(model.MemoryBytes(), 3 * model.TextBytes());
+  model.SetRowCount(7);
+  model.SetRowCount(20000);
+  EXPECT_EQ(model.Cell(0, 6), QString());
+  EXPECT_EQ(model.Cell(0, 7), QString());
+  EXPECT_EQ(model.Cell(1, 6), text(1, 6, 2));
+  model.ClearRows(0);
+  EXPECT_EQ(model.Cell(1, 6), QString());
+}
+
 // A count line under a narrow column runs on over the empty cells beside it, with no grid line
 // through it; next to a filled cell the line is drawn and the text clipped.
 TEST(StringGridDrawing, TextRunsOnOverEmptyCellsWithoutAGridLineThroughIt) {
