@@ -193,6 +193,8 @@ class Writer {
   virtual void Call(std::function<void(TNorvGrid&)> call) = 0;
   // The row counters change with every row; the worker keeps them to itself.
   virtual void RowState(bool newCommand, int rowInSet) = 0;
+  // Hands on what was written so far: the query may report something of its own next.
+  virtual void Flush() {}
 
   void AddRow() { SetRowCount(RowCount() + 1); }
 };
@@ -266,7 +268,7 @@ class ChannelWriter final : public Writer {
     Flush();
   }
   void RowState(bool, int) override { Flush(); }
-  void Flush() { channel_.PushAll(ops_, text_); }
+  void Flush() override { channel_.PushAll(ops_, text_); }
 
  private:
   void Add(Op::Kind kind, int a, int b = 0) { ops_.push_back(Op{kind, a, b, 0, 0, {}}); }
@@ -344,6 +346,7 @@ class Filler {
  private:
   bool Stopped() const { return s_.worker && stopped_(); }
   void InServerCall(bool in) {
+    if (in) w_.Flush();  // what the query reports comes after what was written before
     if (serverCall_) serverCall_(in);
   }
   void Widen(int col, int chars);
