@@ -545,11 +545,23 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
       internal.count = cmd->batch_capacity;
       const CS_INT wanted = std::max<CS_INT>(datafmt->maxlength, 0);
       const CS_INT cap = std::max<CS_INT>(wanted + 1, 1 << 20);
+      using TextForm = ColumnBind::TextForm;
       if (is_char_type(datafmt->datatype) &&
           (col.datatype == CS_DATETIME_TYPE || col.datatype == CS_DATETIME4_TYPE)) {
-        b.datetime_text = true;
+        b.text_form = TextForm::Datetime;
         internal.datatype = CS_DATETIME_TYPE;
         internal.maxlength = sizeof(CS_DATETIME);
+      } else if (is_char_type(datafmt->datatype) &&
+                 (col.datatype == CS_MONEY_TYPE || col.datatype == CS_MONEY4_TYPE)) {
+        b.text_form = TextForm::Money;
+        internal.datatype = CS_MONEY_TYPE;
+        internal.maxlength = sizeof(CS_MONEY);
+      } else if (is_char_type(datafmt->datatype) &&
+                 (col.datatype == CS_INT_TYPE || col.datatype == CS_SMALLINT_TYPE ||
+                  col.datatype == CS_TINYINT_TYPE)) {
+        b.text_form = TextForm::Integer;
+        internal.datatype = CS_INT_TYPE;
+        internal.maxlength = sizeof(CS_INT);
       } else if (is_char_type(datafmt->datatype)) {
         internal.datatype = CS_CHAR_TYPE;
         internal.format = CS_FMT_UNUSED;
@@ -600,9 +612,15 @@ bool hand_out(Command* cmd, CS_INT slot, CS_INT r) {
     const char* src = b.data.data() + s * static_cast<size_t>(b.internal_len);
     if (b.inds[s] == -1) {
       put_null(b.user, dest, copied, indicator);
-    } else if (b.datetime_text) {
+    } else if (b.text_form != ColumnBind::TextForm::None) {
       char text[64];
-      const size_t len = datetime_text(CS_DATETIME_TYPE, src, text);
+      size_t len = 0;
+      switch (b.text_form) {
+        case ColumnBind::TextForm::Datetime: len = datetime_text(CS_DATETIME_TYPE, src, text); break;
+        case ColumnBind::TextForm::Money: len = money_text(src, text); break;
+        case ColumnBind::TextForm::Integer: len = int_text(src, text); break;
+        case ColumnBind::TextForm::None: break;
+      }
       ok = put_value(b.user, dest, text, static_cast<CS_INT>(len), copied, indicator) && ok;
     } else if ((is_char_type(b.user.datatype) || is_binary_type(b.user.datatype)) &&
                b.internal_type != CS_VARBINARY_TYPE) {

@@ -98,6 +98,57 @@ size_t datetime_text(CS_INT type, const void* value, char* out) {
   return static_cast<size_t>(p - out);
 }
 
+namespace {
+// Decimal digits of `v` ending at `end` (written backwards); returns where they start.
+char* digits_back(unsigned long long v, char* end) {
+  do {
+    *--end = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  return end;
+}
+}  // namespace
+
+size_t money_text(const void* value, char* out) {
+  CS_MONEY m;
+  std::memcpy(&m, value, sizeof m);
+  const long long amount =
+      static_cast<long long>((static_cast<unsigned long long>(static_cast<CS_UINT>(m.mnyhigh)) << 32) |
+                             static_cast<CS_UINT>(m.mnylow));
+  const unsigned long long n = amount < 0 ? 0ULL - static_cast<unsigned long long>(amount)
+                                          : static_cast<unsigned long long>(amount);
+  char buf[40];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  unsigned long long fraction = n % 10000;
+  for (int i = 0; i < 4; ++i) {
+    *--p = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  *--p = '.';
+  p = digits_back(n / 10000, p);
+  if (amount < 0) *--p = '-';
+  const auto len = static_cast<size_t>(end - p);
+  std::memcpy(out, p, len);
+  out[len] = '\0';
+  return len;
+}
+
+size_t int_text(const void* value, char* out) {
+  CS_INT v;
+  std::memcpy(&v, value, sizeof v);
+  const unsigned long long n = v < 0 ? 0ULL - static_cast<unsigned long long>(static_cast<long long>(v))
+                                     : static_cast<unsigned long long>(v);
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = digits_back(n, end);
+  if (v < 0) *--p = '-';
+  const auto len = static_cast<size_t>(end - p);
+  std::memcpy(out, p, len);
+  out[len] = '\0';
+  return len;
+}
+
 std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
   char buf[64];
   return std::string(buf, datetime_text(type, value, buf));

@@ -146,17 +146,6 @@ CS_RETCODE TBindSet::Bind(oc::Command* cmd, int n, CS_DATAFMT& fmt, size_t size)
   return rc;
 }
 
-const TBindSet::Slot* TBindSet::At(int n) const {
-  return n >= 1 && n < static_cast<int>(slots_.size()) ? &slots_[static_cast<size_t>(n)] : nullptr;
-}
-const char* TBindSet::Text(int n) const {
-  const Slot* slot = At(n);
-  return slot && slot->bound ? slot->buffer.get() : nullptr;
-}
-CS_INT TBindSet::Copied(int n) const { return At(n) ? At(n)->copied : 0; }
-CS_SMALLINT TBindSet::Indicator(int n) const { return At(n) ? At(n)->indicator : 0; }
-bool TBindSet::Bound(int n) const { return At(n) && At(n)->bound; }
-
 // ---- Construction ------------------------------------------------------------------------------
 
 TNorvQuery::TNorvQuery(QObject* owner) : QObject(owner) {}

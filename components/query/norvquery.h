@@ -36,10 +36,13 @@ class TBindSet {
   // Binds column `n` as `fmt` describes into a fresh zeroed buffer of `size` bytes.
   CS_RETCODE Bind(oc::Command* cmd, int n, CS_DATAFMT& fmt, size_t size);
   // The column's zero-terminated text; null when it is not bound.
-  const char* Text(int n) const;
-  CS_INT Copied(int n) const;
-  CS_SMALLINT Indicator(int n) const;
-  bool Bound(int n) const;
+  const char* Text(int n) const {
+    const Slot* slot = At(n);
+    return slot && slot->bound ? slot->buffer.get() : nullptr;
+  }
+  CS_INT Copied(int n) const { return At(n) ? At(n)->copied : 0; }
+  CS_SMALLINT Indicator(int n) const { return At(n) ? At(n)->indicator : 0; }
+  bool Bound(int n) const { return At(n) && At(n)->bound; }
 
  private:
   struct Slot {
@@ -48,7 +51,9 @@ class TBindSet {
     CS_SMALLINT indicator = 0;
     bool bound = false;
   };
-  const Slot* At(int n) const;
+  const Slot* At(int n) const {
+    return n >= 1 && n < static_cast<int>(slots_.size()) ? &slots_[static_cast<size_t>(n)] : nullptr;
+  }
   // Sized once per result set and never resized while bound: the library keeps pointers into it.
   std::vector<Slot> slots_;
 };

@@ -485,6 +485,20 @@ TEST_F(QueryTest, BindFailingOnALaterColumnLeavesNoColumnWritingIntoFreedBuffers
   EXPECT_EQ(Rows(*q), QStringList(5, QStringLiteral("||")));
 }
 
+// Numbers and money bound as text read as the library's own conversion writes them.
+TEST_F(QueryTest, NumberAndMoneyTextsAreTheLibrarysConversions) {
+  auto q = Query(QStringLiteral(
+      "select convert(money, 0.01), convert(money, -1234.5678), convert(smallmoney, -2.5), "
+      "convert(money, 922337203685477.5807), convert(money, -922337203685477.5808), "
+      "convert(smallmoney, 214748.3647), convert(money, 0), 0, -5, 2147483647, "
+      "convert(int, -2147483648), convert(smallint, -32768), convert(tinyint, 255), null, "
+      "convert(money, null)"));
+  ASSERT_EQ(q->Execute(), CS_SUCCEED);
+  EXPECT_EQ(Rows(*q), QStringList({QStringLiteral(
+                          "0.0100|-1234.5678|-2.5000|922337203685477.5807|-922337203685477.5808|"
+                          "214748.3647|0.0000|0|-5|2147483647|-2147483648|-32768|255||")}));
+}
+
 TEST_F(QueryTest, DatetimeTextKeepsSeconds) {
   for (bool textImage : {false, true}) {
     auto q = Query(QStringLiteral("select convert(datetime, 'Dec 29 1999 1:02:03PM')"));
