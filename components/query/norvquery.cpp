@@ -140,9 +140,11 @@ CS_RETCODE TBindSet::Bind(oc::Command* cmd, int n, CS_DATAFMT& fmt, size_t size)
   Slot& slot = slots_[static_cast<size_t>(n)];
   auto buffer = std::make_unique<char[]>(size);  // zeroed
   const CS_RETCODE rc = oc::ct_bind(cmd, n, &fmt, buffer.get(), &slot.copied, &slot.indicator);
-  // The previous buffer of this column (bound or not) goes only once the new one is in place.
-  slot.buffer = std::move(buffer);
-  slot.bound = rc == CS_SUCCEED;
+  // A failed bind leaves the column's earlier binding, if any, in force: its buffer stays.
+  if (rc == CS_SUCCEED || !slot.bound) {
+    slot.buffer = std::move(buffer);
+    slot.bound = rc == CS_SUCCEED;
+  }
   return rc;
 }
 
