@@ -206,13 +206,12 @@ bool known(const std::array<const char*, N>& names, const std::string& value) {
 }  // namespace
 
 // ---- DebugSink -------------------------------------------------------------------------------
-bool DebugSink::active() const {
-  std::lock_guard lock(mutex_);
-  return flags_ != 0 && file_.is_open();
-}
+// Read on every traced call of every thread: a flag, so that an inactive sink costs no lock.
+bool DebugSink::active() const { return active_.load(std::memory_order_relaxed); }
 void DebugSink::set_flags(CS_INT flags, bool on) {
   std::lock_guard lock(mutex_);
   flags_ = on ? (flags_ | flags) : (flags_ & ~flags);
+  active_ = flags_ != 0 && file_.is_open();
 }
 CS_INT DebugSink::flags() const {
   std::lock_guard lock(mutex_);
@@ -221,9 +220,9 @@ CS_INT DebugSink::flags() const {
 bool DebugSink::open(const std::string& path) {
   std::lock_guard lock(mutex_);
   if (file_.is_open()) file_.close();
-  if (path.empty()) return true;
-  file_.open(path, std::ios::app);
-  return file_.is_open();
+  if (!path.empty()) file_.open(path, std::ios::app);
+  active_ = flags_ != 0 && file_.is_open();
+  return path.empty() || file_.is_open();
 }
 void DebugSink::write(const std::string& line) {
   std::lock_guard lock(mutex_);

@@ -5,6 +5,8 @@
 
 #include "connection/openclient.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <fstream>
@@ -33,6 +35,7 @@ private:
   mutable std::mutex mutex_;
   CS_INT flags_ = 0;
   std::ofstream file_;
+  std::atomic<bool> active_{false};  // flags set and a file open
 };
 
 // ---- Context ---------------------------------------------------------------------------------
@@ -82,7 +85,10 @@ struct ColumnBind {
   CS_INT column_type = 0;     // what the column holds (ct_describe)
   CS_INT internal_type = 0;   // what FreeTDS converts into for us
   CS_INT internal_len = 0;    // bytes per row of the internal array
-  bool datetime_text = false; // column bound natively, formatted by us
+  // Columns bound natively and written as text here: FreeTDS's own conversion of these goes
+  // through sprintf, the largest share of a listing's per-row work.
+  enum class TextForm : std::uint8_t { None, Datetime, Money, Integer };
+  TextForm text_form = TextForm::None;
   std::vector<char> data;
   std::vector<CS_INT> lens;
   std::vector<CS_SMALLINT> inds;
@@ -204,6 +210,12 @@ CS_RETCODE run_internal(Connection* con, const std::string& sql);
 
 // Text forms (openclient_text.cpp).
 std::string datetime_text(CS_CONTEXT* cs, CS_INT type, const void* value);
+// The same into `out` (room for 40 bytes), zero-terminated; returns its length.
+size_t datetime_text(CS_INT type, const void* value, char* out);
+// A CS_MONEY as FreeTDS converts it to text (four decimals), and a CS_INT in decimal, into `out`
+// (room for 40 bytes), zero-terminated; each returns its length.
+size_t money_text(const void* value, char* out);
+size_t int_text(const void* value, char* out);
 bool is_char_type(CS_INT type);
 bool is_binary_type(CS_INT type);
 CS_INT fixed_size(CS_INT type);  // 0 for variable-length types
@@ -228,3 +240,9 @@ void trace(DebugSink* sink, const char* routine, CS_RETCODE rc, const Args&... a
 }
 
 }  // namespace oc::internal
+
+namespace oc::detail {
+// For tests of a bind failing part-way, which no server can provoke: the next ct_bind of column
+// `item` (on any command) fails without binding.
+void fail_next_bind(CS_INT item);
+}  // namespace oc::detail

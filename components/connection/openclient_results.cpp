@@ -125,18 +125,54 @@ void clear_literals(Command* cmd) {
 }
 
 
+// A null buffer clears a column's binding, as the vendor's library allows. FreeTDS then stops
+// converting into the column but still writes its length and indicator through the pointers it
+// was given last, so those arrays are kept until the result set ends; only the data goes.
+CS_RETCODE unbind(Command* cmd, CS_INT item) {
+  if (item < 1 || static_cast<size_t>(item) > cmd->binds.size()) return CS_SUCCEED;
+  ColumnBind& b = cmd->binds[static_cast<size_t>(item - 1)];
+  if (!b.bound) return CS_SUCCEED;
+  CS_DATAFMT internal{};
+  internal.datatype = b.internal_type;
+  internal.maxlength = b.internal_len;
+  internal.count = cmd->batch_capacity;
+  const CS_RETCODE rc = ::ct_bind(cmd->cs, item, &internal, nullptr, b.lens.data(), b.inds.data());
+  if (rc != CS_SUCCEED) return rc;
+  b.bound = false;
+  b.buffer = nullptr;
+  b.copied = nullptr;
+  b.indicator = nullptr;
+  std::vector<char>().swap(b.data);
+  return CS_SUCCEED;
+}
+
+std::atomic<CS_INT> failing_bind{0};
+
+bool take_bind_failure(CS_INT item) {
+  CS_INT expected = item;
+  return item > 0 && failing_bind.compare_exchange_strong(expected, 0);
+}
+
 }  // namespace
 
 void detach_command(Command* cmd) { cmd->con = nullptr; }
 
 }  // namespace internal
 
+namespace detail {
+void fail_next_bind(CS_INT item) { internal::failing_bind = item; }
+}  // namespace detail
+
 using namespace internal;
 
+// FreeTDS links its commands into a list of the connection, which an attention sent from another
+// thread walks (ct_cancel on the connection); the list changes only under the connection's lock.
 Command::~Command() {
   if (con) {
     std::lock_guard lock(con->mutex);
     con->commands.erase(this);
+    if (cs) ::ct_cmd_drop(cs);
+    return;
   }
   if (cs) ::ct_cmd_drop(cs);
 }
@@ -146,7 +182,11 @@ void CommandDeleter::operator()(Command* cmd) const noexcept { delete cmd; }
 CS_RETCODE ct_cmd_alloc(Connection* con, CommandHandle& cmd) {
   if (!con || !con->cs) return CS_FAIL;
   CS_COMMAND* raw = nullptr;
-  CS_RETCODE rc = ::ct_cmd_alloc(con->cs, &raw);
+  CS_RETCODE rc;
+  {
+    std::lock_guard lock(con->mutex);
+    rc = ::ct_cmd_alloc(con->cs, &raw);
+  }
   if (rc == CS_SUCCEED) {
     CommandHandle handle(new Command);
     handle->cs = raw;
@@ -478,7 +518,9 @@ CS_RETCODE ct_describe(Command* cmd, CS_INT item, CS_DATAFMT* datafmt) {
 CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer,
                    CS_INT* copied, CS_SMALLINT* indicator) {
   CS_RETCODE rc = CS_FAIL;
-  if (usable(cmd) && datafmt) {
+  if (usable(cmd) && !buffer) {
+    rc = unbind(cmd, item);
+  } else if (usable(cmd) && datafmt && !take_bind_failure(item)) {
     CS_INT columns = 0;
     CS_DATAFMT col{};
     const CS_INT count = datafmt->count <= 0 ? 1 : datafmt->count;
@@ -491,8 +533,9 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
         cmd->batch_capacity = std::max(count, cursor_rows ? cmd->cursor_rows : 1);
       }
       if (cmd->binds.size() < static_cast<size_t>(columns)) cmd->binds.resize(static_cast<size_t>(columns));
-      ColumnBind& b = cmd->binds[static_cast<size_t>(item - 1)];
-      b = ColumnBind{};
+      // The new binding is built aside: FreeTDS keeps writing into the old arrays until its
+      // ct_bind has succeeded, so they are replaced only then.
+      ColumnBind b;
       b.user = *datafmt;
       b.buffer = buffer;
       b.copied = copied;
@@ -502,11 +545,23 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
       internal.count = cmd->batch_capacity;
       const CS_INT wanted = std::max<CS_INT>(datafmt->maxlength, 0);
       const CS_INT cap = std::max<CS_INT>(wanted + 1, 1 << 20);
+      using TextForm = ColumnBind::TextForm;
       if (is_char_type(datafmt->datatype) &&
           (col.datatype == CS_DATETIME_TYPE || col.datatype == CS_DATETIME4_TYPE)) {
-        b.datetime_text = true;
+        b.text_form = TextForm::Datetime;
         internal.datatype = CS_DATETIME_TYPE;
         internal.maxlength = sizeof(CS_DATETIME);
+      } else if (is_char_type(datafmt->datatype) &&
+                 (col.datatype == CS_MONEY_TYPE || col.datatype == CS_MONEY4_TYPE)) {
+        b.text_form = TextForm::Money;
+        internal.datatype = CS_MONEY_TYPE;
+        internal.maxlength = sizeof(CS_MONEY);
+      } else if (is_char_type(datafmt->datatype) &&
+                 (col.datatype == CS_INT_TYPE || col.datatype == CS_SMALLINT_TYPE ||
+                  col.datatype == CS_TINYINT_TYPE)) {
+        b.text_form = TextForm::Integer;
+        internal.datatype = CS_INT_TYPE;
+        internal.maxlength = sizeof(CS_INT);
       } else if (is_char_type(datafmt->datatype)) {
         internal.datatype = CS_CHAR_TYPE;
         internal.format = CS_FMT_UNUSED;
@@ -534,6 +589,7 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
       b.inds.assign(static_cast<size_t>(internal.count), 0);
       rc = ::ct_bind(cmd->cs, item, &internal, b.data.data(), b.lens.data(), b.inds.data());
       b.bound = rc == CS_SUCCEED;
+      if (b.bound) cmd->binds[static_cast<size_t>(item - 1)] = std::move(b);
     }
   }
   trace(sink_of(cmd), "ct_bind", rc, cmd, item, datafmt ? datafmt->datatype : 0,
@@ -556,9 +612,16 @@ bool hand_out(Command* cmd, CS_INT slot, CS_INT r) {
     const char* src = b.data.data() + s * static_cast<size_t>(b.internal_len);
     if (b.inds[s] == -1) {
       put_null(b.user, dest, copied, indicator);
-    } else if (b.datetime_text) {
-      const std::string text = datetime_text(cmd->ctx ? cmd->ctx->cs : nullptr, CS_DATETIME_TYPE, src);
-      ok = put_value(b.user, dest, text.data(), static_cast<CS_INT>(text.size()), copied, indicator) && ok;
+    } else if (b.text_form != ColumnBind::TextForm::None) {
+      char text[64];
+      size_t len = 0;
+      switch (b.text_form) {
+        case ColumnBind::TextForm::Datetime: len = datetime_text(CS_DATETIME_TYPE, src, text); break;
+        case ColumnBind::TextForm::Money: len = money_text(src, text); break;
+        case ColumnBind::TextForm::Integer: len = int_text(src, text); break;
+        case ColumnBind::TextForm::None: break;
+      }
+      ok = put_value(b.user, dest, text, static_cast<CS_INT>(len), copied, indicator) && ok;
     } else if ((is_char_type(b.user.datatype) || is_binary_type(b.user.datatype)) &&
                b.internal_type != CS_VARBINARY_TYPE) {
       const CS_INT len = std::clamp<CS_INT>(b.lens[s], 0, b.internal_len);
@@ -661,10 +724,25 @@ CS_RETCODE ct_cmd_props(Command* cmd, CS_INT action, CS_INT property, CS_VOID* b
   return rc;
 }
 
+namespace {
+// An attention only asks the server to stop; the results it cuts short end in CS_CANCELED at the
+// command's next call, on the thread that reads them. It may come from another thread while that
+// one is blocked in a read (FreeTDS wakes the reader to send it), so it takes no lock the reader
+// holds there and leaves the commands' own state alone.
+CS_RETCODE send_attention(Connection* con, Command* cmd) {
+  if (cmd) return usable(cmd) ? ::ct_cancel(nullptr, cmd->cs, CS_CANCEL_ATTN) : CS_FAIL;
+  if (!connection_alive(con)) return CS_FAIL;
+  std::lock_guard lock(con->mutex);  // the command list stays as it is meanwhile
+  return ::ct_cancel(con->cs, nullptr, CS_CANCEL_ATTN);
+}
+}  // namespace
+
 CS_RETCODE ct_cancel(Connection* con, Command* cmd, CS_INT type) {
   CS_RETCODE rc = CS_FAIL;
   if ((con == nullptr) != (cmd == nullptr)) {
-    if (cmd) {
+    if (type == CS_CANCEL_ATTN) {
+      rc = send_attention(con, cmd);
+    } else if (cmd) {
       if (usable(cmd)) {
         rc = ::ct_cancel(nullptr, cmd->cs, type);
         reset_batch(cmd);

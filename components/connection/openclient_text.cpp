@@ -36,7 +36,8 @@ constexpr long long kDays1900To1970 = 25567;
 // give `%b %e %Y %I:%M%p` (no seconds) unless a system-wide locales file says otherwise, so the
 // adapter binds datetimes natively and writes the text itself. FreeTDS's char → datetime parser
 // reads this form back to the same tick.
-std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
+// Written by hand: a listing formats one per row and column, and snprintf dominated that.
+size_t datetime_text(CS_INT type, const void* value, char* out) {
   long long days = 0;
   long long ticks = 0;  // 1/300 s since midnight
   if (type == CS_DATETIME_TYPE) {
@@ -50,7 +51,7 @@ std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
     days = dt.days;
     ticks = static_cast<long long>(dt.minutes) * 60 * 300;
   } else {
-    return {};
+    return 0;
   }
   int y = 0;
   unsigned m = 0, d = 0;
@@ -61,10 +62,96 @@ std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
   const int minute = static_cast<int>(secs / 60 % 60);
   const int second = static_cast<int>(secs % 60);
   const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+  // "%s %2u %04d %2d:%02d:%02d:%03d%s"
+  char* p = out;
+  auto digits = [&p](long long v, int width, char pad) {
+    char tmp[24];
+    int n = 0;
+    const bool negative = v < 0;
+    unsigned long long u = negative ? 0ULL - static_cast<unsigned long long>(v)
+                                    : static_cast<unsigned long long>(v);
+    do {
+      tmp[n++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u);
+    if (negative) tmp[n++] = '-';
+    for (int i = n; i < width; ++i) *p++ = pad;
+    while (n) *p++ = tmp[--n];
+  };
+  std::memcpy(p, kMonths[(m - 1) % 12], 3);
+  p += 3;
+  *p++ = ' ';
+  digits(d, 2, ' ');
+  *p++ = ' ';
+  digits(y, 4, '0');
+  *p++ = ' ';
+  digits(hour12, 2, ' ');
+  *p++ = ':';
+  digits(minute, 2, '0');
+  *p++ = ':';
+  digits(second, 2, '0');
+  *p++ = ':';
+  digits(ms, 3, '0');
+  *p++ = hour < 12 ? 'A' : 'P';
+  *p++ = 'M';
+  *p = '\0';
+  return static_cast<size_t>(p - out);
+}
+
+namespace {
+// Decimal digits of `v` ending at `end` (written backwards); returns where they start.
+char* digits_back(unsigned long long v, char* end) {
+  do {
+    *--end = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  return end;
+}
+}  // namespace
+
+size_t money_text(const void* value, char* out) {
+  CS_MONEY m;
+  std::memcpy(&m, value, sizeof m);
+  const long long amount =
+      static_cast<long long>((static_cast<unsigned long long>(static_cast<CS_UINT>(m.mnyhigh)) << 32) |
+                             static_cast<CS_UINT>(m.mnylow));
+  const unsigned long long n = amount < 0 ? 0ULL - static_cast<unsigned long long>(amount)
+                                          : static_cast<unsigned long long>(amount);
+  char buf[40];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  unsigned long long fraction = n % 10000;
+  for (int i = 0; i < 4; ++i) {
+    *--p = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  *--p = '.';
+  p = digits_back(n / 10000, p);
+  if (amount < 0) *--p = '-';
+  const auto len = static_cast<size_t>(end - p);
+  std::memcpy(out, p, len);
+  out[len] = '\0';
+  return len;
+}
+
+size_t int_text(const void* value, char* out) {
+  CS_INT v;
+  std::memcpy(&v, value, sizeof v);
+  const unsigned long long n = v < 0 ? 0ULL - static_cast<unsigned long long>(static_cast<long long>(v))
+                                     : static_cast<unsigned long long>(v);
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = digits_back(n, end);
+  if (v < 0) *--p = '-';
+  const auto len = static_cast<size_t>(end - p);
+  std::memcpy(out, p, len);
+  out[len] = '\0';
+  return len;
+}
+
+std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s %2u %04d %2d:%02d:%02d:%03d%s", kMonths[(m - 1) % 12], d, y,
-                hour12, minute, second, ms, hour < 12 ? "AM" : "PM");
-  return buf;
+  return std::string(buf, datetime_text(type, value, buf));
 }
 
 bool is_char_type(CS_INT type) {

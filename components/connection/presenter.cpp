@@ -18,9 +18,19 @@ const char* IconWord(MsgIcon icon) {
   return "";
 }
 
+thread_local Presenter* t_threadPresenter = nullptr;
+
 }  // namespace
 
+ScopedThreadPresenter::ScopedThreadPresenter(Presenter* presenter)
+    : previous_(t_threadPresenter) {
+  t_threadPresenter = presenter;
+}
+
+ScopedThreadPresenter::~ScopedThreadPresenter() { t_threadPresenter = previous_; }
+
 Presenter& CurrentPresenter() {
+  if (t_threadPresenter) return *t_threadPresenter;
   static ConsolePresenter console;
   std::lock_guard lock(g_installMutex);
   if (g_installed) return *g_installed;

@@ -48,6 +48,19 @@ Presenter& CurrentPresenter();
 // Installs `presenter` (null uninstalls) and returns the one it replaces.
 std::unique_ptr<Presenter> InstallPresenter(std::unique_ptr<Presenter> presenter);
 
+// For the lifetime of the object, what the calling thread shows goes to `presenter` instead of
+// the installed one: a worker hands its texts to the GUI thread this way.
+class ScopedThreadPresenter {
+ public:
+  explicit ScopedThreadPresenter(Presenter* presenter);
+  ~ScopedThreadPresenter();
+  ScopedThreadPresenter(const ScopedThreadPresenter&) = delete;
+  ScopedThreadPresenter& operator=(const ScopedThreadPresenter&) = delete;
+
+ private:
+  Presenter* previous_;
+};
+
 // Writes every text to standard error; used when no presenter is installed.
 class ConsolePresenter : public Presenter {
  public:

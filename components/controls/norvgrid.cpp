@@ -8,8 +8,10 @@
 
 #include <QCoreApplication>
 #include <QFont>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -35,13 +37,15 @@ struct Settings {
 };
 
 // One change to the grid. Cell writes and size changes are the bulk of a listing and travel
-// compactly; everything else (events, texts, run-time state) as a call.
+// compactly (a cell's text lies in the text its batch carries); everything else (events, texts,
+// run-time state) as a call.
 struct Op {
   enum Kind : std::uint8_t { Cell, RowCount, ColCount, FixedRows, ColWidth, ClearRows, Repaint, Call };
   Kind kind;
   int a = 0;
   int b = 0;
-  QString text;
+  qsizetype at = 0;  // Cell: where its text starts in the batch's text, and how long it is
+  qsizetype length = 0;
   std::function<void(TNorvGrid&)> call;
 };
 
@@ -53,10 +57,31 @@ class Channel : public std::enable_shared_from_this<Channel> {
   explicit Channel(TNorvGrid* grid) : grid_(grid) {}
 
   void Push(Op op) {
+    std::vector<Op> ops;
+    ops.push_back(std::move(op));
+    QString none;
+    PushAll(ops, none);
+  }
+
+  // Appends `ops` in order, with the text their cells lie in, under one lock; both are left
+  // empty (the text keeps its storage for the next batch).
+  void PushAll(std::vector<Op>& ops, QString& text) {
+    if (ops.empty()) return;
     std::unique_lock lock(mutex_);
     drained_.wait(lock, [this] { return closed_ || pending_.size() < kMaxPending; });
-    if (closed_) return;
-    pending_.push_back(std::move(op));
+    if (closed_) {
+      ops.clear();
+      text.resize(0);
+      return;
+    }
+    const qsizetype base = pendingText_.size();
+    for (Op& op : ops) {
+      if (op.kind == Op::Cell) op.at += base;
+      pending_.push_back(std::move(op));
+    }
+    pendingText_.append(text);
+    ops.clear();
+    text.resize(0);
     if (posted_) return;
     posted_ = true;
     lock.unlock();
@@ -68,17 +93,25 @@ class Channel : public std::enable_shared_from_this<Channel> {
   // GUI thread: applies what has arrived.
   void Drain() {
     std::vector<Op> batch;
+    QString text;
+    bool again = false;
     {
       std::lock_guard lock(mutex_);
       batch.swap(pending_);
-      posted_ = false;
+      text.swap(pendingText_);
+      // While changes keep coming, the next drain follows a moment later instead of at the
+      // next change: the GUI thread wakes some hundred times a second, not once a row.
+      again = !batch.empty() && !closed_;
+      posted_ = again;
     }
     drained_.notify_all();
     TNorvGrid* grid = grid_.data();
     if (!grid) return;
+    if (again)
+      QTimer::singleShot(kDrainInterval, grid, [self = shared_from_this()] { self->Drain(); });
     for (Op& op : batch) {
       if (Closed()) return;  // a handler below may have stopped the run
-      Apply(*grid, op);
+      Apply(*grid, op, text);
     }
   }
 
@@ -87,22 +120,25 @@ class Channel : public std::enable_shared_from_this<Channel> {
     {
       std::lock_guard lock(mutex_);
       closed_ = true;
+      closedFlag_ = true;
       pending_.clear();
+      pendingText_.clear();
     }
     drained_.notify_all();
   }
 
-  bool Closed() const {
-    std::lock_guard lock(mutex_);
-    return closed_;
-  }
+  // Read before every change the GUI thread applies: a flag, so that costs no lock.
+  bool Closed() const { return closedFlag_.load(std::memory_order_acquire); }
 
  private:
   static constexpr size_t kMaxPending = 65536;
+  static constexpr int kDrainInterval = 5;  // ms
 
-  static void Apply(TNorvGrid& grid, Op& op) {
+  static void Apply(TNorvGrid& grid, Op& op, const QString& text) {
     switch (op.kind) {
-      case Op::Cell: grid.SetCells(op.a, op.b, op.text); break;
+      case Op::Cell:
+        grid.GridModel()->SetCell(op.a, op.b, QStringView(text).mid(op.at, op.length));
+        break;
       case Op::RowCount: grid.SetRowCount(op.a); break;
       case Op::ColCount: grid.SetColCount(op.a); break;
       case Op::FixedRows: grid.SetFixedRows(op.a); break;
@@ -116,8 +152,10 @@ class Channel : public std::enable_shared_from_this<Channel> {
   mutable std::mutex mutex_;
   std::condition_variable drained_;
   std::vector<Op> pending_;
+  QString pendingText_;  // the texts of the pending cells
   bool posted_ = false;
   bool closed_ = false;
+  std::atomic<bool> closedFlag_{false};  // closed_, for readers without the lock
   QPointer<TNorvGrid> grid_;
 };
 
@@ -154,6 +192,8 @@ class Writer {
   virtual void Call(std::function<void(TNorvGrid&)> call) = 0;
   // The row counters change with every row; the worker keeps them to itself.
   virtual void RowState(bool newCommand, int rowInSet) = 0;
+  // Hands on what was written so far: the query may report something of its own next.
+  virtual void Flush() {}
 
   void AddRow() { SetRowCount(RowCount() + 1); }
 };
@@ -181,6 +221,8 @@ class GridWriter final : public Writer {
   TNorvGrid& grid_;
 };
 
+// The worker's changes go to the channel a row at a time (RowState ends each row), so a row costs
+// one lock whatever its cells; sizes that did not change are not sent at all.
 class ChannelWriter final : public Writer {
  public:
   ChannelWriter(Channel& channel, const Settings& start)
@@ -189,6 +231,7 @@ class ChannelWriter final : public Writer {
         colCount_(start.colCount),
         fixedRows_(start.fixedRows),
         widths_(start.widths) {}
+  ~ChannelWriter() override { Flush(); }
   int RowCount() const override { return rowCount_; }
   int FixedRows() const override { return fixedRows_; }
   int ColWidth(int col) const override {
@@ -196,36 +239,42 @@ class ChannelWriter final : public Writer {
   }
   void SetRowCount(int value) override {
     rowCount_ = value;
-    Push(Op::RowCount, value);
+    Add(Op::RowCount, value);
   }
   void SetColCount(int value) override {
-    colCount_ = value;
     if (static_cast<int>(widths_.size()) < value) widths_.resize(value, 64);
-    Push(Op::ColCount, value);
+    if (value == colCount_) return;
+    colCount_ = value;
+    Add(Op::ColCount, value);
   }
   void SetFixedRows(int value) override {
     fixedRows_ = value;
-    Push(Op::FixedRows, value);
+    Add(Op::FixedRows, value);
   }
   void SetColWidth(int col, int width) override {
-    if (col < 0 || col >= colCount_) return;
+    if (col < 0 || col >= colCount_ || widths_[col] == width) return;
     widths_[col] = width;
-    Push(Op::ColWidth, col, width);
+    Add(Op::ColWidth, col, width);
   }
   void SetCell(int col, int row, const QString& text) override {
-    channel_.Push(Op{Op::Cell, col, row, text, {}});
+    ops_.push_back(Op{Op::Cell, col, row, text_.size(), text.size(), {}});
+    text_ += text;
   }
-  void ClearRows(int from) override { Push(Op::ClearRows, from); }
-  void Repaint() override { Push(Op::Repaint, 0); }
+  void ClearRows(int from) override { Add(Op::ClearRows, from); }
+  void Repaint() override { Add(Op::Repaint, 0); }
   void Call(std::function<void(TNorvGrid&)> call) override {
-    channel_.Push(Op{Op::Call, 0, 0, QString(), std::move(call)});
+    ops_.push_back(Op{Op::Call, 0, 0, 0, 0, std::move(call)});
+    Flush();
   }
-  void RowState(bool, int) override {}
+  void RowState(bool, int) override { Flush(); }
+  void Flush() override { channel_.PushAll(ops_, text_); }
 
  private:
-  void Push(Op::Kind kind, int a, int b = 0) { channel_.Push(Op{kind, a, b, QString(), {}}); }
+  void Add(Op::Kind kind, int a, int b = 0) { ops_.push_back(Op{kind, a, b, 0, 0, {}}); }
 
   Channel& channel_;
+  std::vector<Op> ops_;  // not yet handed to the channel
+  QString text_;         // the texts of their cells
   int rowCount_;
   int colCount_;
   int fixedRows_;
@@ -234,15 +283,54 @@ class ChannelWriter final : public Writer {
 
 constexpr int kWidthMemory = 500;
 
+// What the worker's query would show (the router's boxes and windows, a lost connection) goes
+// to the GUI thread, in order with the listing and its events; no presenter runs on the worker.
+// A login prompt needs its answer, so the worker waits for the GUI thread to give it.
+class WorkerPresenter final : public norv::Presenter {
+ public:
+  WorkerPresenter(Writer& writer, QObject* guiObject) : w_(writer), gui_(guiObject) {}
+  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
+    w_.Call([=](TNorvGrid&) { norv::CurrentPresenter().ShowMessageBox(caption, text, icon); });
+  }
+  void ShowMessageWindow(const QString& caption, const QString& text,
+                         norv::PanelColour bottom) override {
+    w_.Call([=](TNorvGrid&) { norv::CurrentPresenter().ShowMessageWindow(caption, text, bottom); });
+  }
+  void Beep() override {
+    w_.Call([](TNorvGrid&) { norv::CurrentPresenter().Beep(); });
+  }
+  void SetWaitCursor(bool on) override {
+    w_.Call([on](TNorvGrid&) { norv::CurrentPresenter().SetWaitCursor(on); });
+  }
+  bool LoginPrompt(norv::TLoginRequest& request) override {
+    bool ok = false;
+    if (gui_)
+      QMetaObject::invokeMethod(
+          gui_, [&] { ok = norv::CurrentPresenter().LoginPrompt(request); },
+          Qt::BlockingQueuedConnection);
+    return ok;
+  }
+
+ private:
+  Writer& w_;
+  QPointer<QObject> gui_;
+};
+
 }  // namespace
 
 // The listing of one run: the same steps on either thread, apart from where the worker checks
 // for a stop and how a failing statement ends the run.
 class Filler {
  public:
+  // `serverCall` hears when the worker enters (true) and leaves (false) a call that may wait
+  // for the server.
   Filler(const Settings& settings, Writer& writer, TNorvQuery& query,
-         std::function<bool()> stopped)
-      : s_(settings), w_(writer), q_(query), stopped_(std::move(stopped)) {
+         std::function<bool()> stopped, std::function<void(bool)> serverCall = {})
+      : s_(settings),
+        w_(writer),
+        q_(query),
+        stopped_(std::move(stopped)),
+        serverCall_(std::move(serverCall)) {
     q_.BeforeCommand = [this](QObject*) { newCommand_ = true; };
   }
   ~Filler() { q_.BeforeCommand = nullptr; }
@@ -256,6 +344,10 @@ class Filler {
 
  private:
   bool Stopped() const { return s_.worker && stopped_(); }
+  void InServerCall(bool in) {
+    if (in) w_.Flush();  // what the query reports comes after what was written before
+    if (serverCall_) serverCall_(in);
+  }
   void Widen(int col, int chars);
   void HeaderLine();
   void FailureLine();
@@ -266,6 +358,7 @@ class Filler {
   Writer& w_;
   TNorvQuery& q_;
   std::function<bool()> stopped_;
+  std::function<void(bool)> serverCall_;
   std::vector<int> remembered_ = std::vector<int>(kWidthMemory, 10);
   int r_ = 0;           // the row written next
   int widest_ = 1;      // most columns of any result set so far
@@ -380,7 +473,9 @@ void Filler::RunStatement(const QString& statement, int& result) {
   });
 
   if (s_.worker) {
+    InServerCall(true);
     result = q_.Execute();
+    InServerCall(false);
     if (result != 1) {
       FailureLine();
       return;
@@ -397,7 +492,14 @@ void Filler::RunStatement(const QString& statement, int& result) {
 
   for (;;) {
     if (Stopped()) return;
-    const bool row = s_.worker ? q_.Next() : q_.Fetch() == 1;
+    bool row;
+    if (s_.worker) {
+      InServerCall(true);
+      row = q_.Next();
+      InServerCall(false);
+    } else {
+      row = q_.Fetch() == 1;
+    }
     if (!row) break;
     if (newCommand_) {
       rowInSet_ = 1;
@@ -410,11 +512,13 @@ void Filler::RunStatement(const QString& statement, int& result) {
     } else {
       w_.AddRow();
     }
-    w_.SetCell(0, r_, QStringLiteral(" "));
+    // Column 0 holds a blank, or the line number when lines are numbered.
     if (s_.showLineNum && r_ > 0) {
       const QString number = QString::number(rowInSet_);
       w_.SetCell(0, r_, number);
       digits_ = std::max(digits_, static_cast<int>(number.size()));
+    } else {
+      w_.SetCell(0, r_, QStringLiteral(" "));
     }
     w_.SetColWidth(0, s_.charWidth * digits_ + 5);
     for (int c = 1; c <= columns_; ++c) {
@@ -430,6 +534,12 @@ void Filler::RunStatement(const QString& statement, int& result) {
     w_.RowState(newCommand_, rowInSet_);
   }
 
+  // A command that failed after earlier results (met inside Next) ends the run here, as its
+  // exception ends the run on the calling thread.
+  if (s_.worker && q_.ResultType() == CS_CMD_FAIL && !Stopped()) {
+    result = 0;
+    return;
+  }
   if (q_.RowsAffected() < 1 && s_.showHeaderOnNoRows && s_.showHeader) {
     Columns();
     if (s_.worker) w_.SetColWidth(0, 15);
@@ -634,7 +744,7 @@ void TNorvGrid::FinishRun(TNorvQuery* query, bool completed) {
 void TNorvGrid::Publish(std::function<void(TNorvGrid&)> change) {
   if (QThread::currentThread() == thread()) return change(*this);
   if (auto* worker = qobject_cast<Threadgrid*>(QThread::currentThread()))
-    worker->channel_->Push({norvgrid::Op::Call, 0, 0, QString(), std::move(change)});
+    worker->channel_->Push({norvgrid::Op::Call, 0, 0, 0, 0, std::move(change)});
 }
 
 void TNorvGrid::SetDbErrorText(const QString& value) {
@@ -661,7 +771,7 @@ Threadgrid::Threadgrid(bool createSuspended, TNorvGrid* grid)
   auto forward = [this](TNotifyEvent TNorvGrid::*event) -> TNotifyEvent {
     if (!(grid_->*event)) return nullptr;
     return [channel = channel_, event](QObject*) {
-      channel->Push({norvgrid::Op::Call, 0, 0, QString(), [event](TNorvGrid& g) {
+      channel->Push({norvgrid::Op::Call, 0, 0, 0, 0, [event](TNorvGrid& g) {
                        if (g.*event) (g.*event)(&g);
                      }});
     };
@@ -689,13 +799,37 @@ Threadgrid::~Threadgrid() {
 void Threadgrid::Terminate() {
   requestInterruption();
   channel_->Close();
+  SendAttention();
+}
+
+// A statement still running on the server would hold the worker until its first row (or its
+// end): the server is asked to stop it. Only while the worker waits in a call on its command
+// (between calls it sees the stop itself, and the library must not be left expecting an
+// acknowledgement nobody reads); a statement sent just after a stop is caught by the repeat.
+void Threadgrid::SendAttention() {
+  if (!isRunning() || QThread::currentThread() != thread() || !query_) return;
+  TNorvDatabase* db = FindDatabase(query_->DbName());
+  oc::Connection* con = db && db->Connected() ? db->Handle() : nullptr;
+  if (!con) return;
+  {
+    std::lock_guard lock(callMutex_);
+    // CS_FAIL only when the connection has gone; the worker then ends by itself.
+    if (inServerCall_) (void)oc::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+  }
+  QTimer::singleShot(100, this, [this] { SendAttention(); });
 }
 
 void Threadgrid::run() {
   if (!query_) return;
   norvgrid::ChannelWriter writer(*channel_, *settings_);
+  norvgrid::WorkerPresenter presenter(writer, QCoreApplication::instance());
+  norv::ScopedThreadPresenter onGuiThread(&presenter);
   try {
-    Filler filler(*settings_, writer, *query_, [this] { return isInterruptionRequested(); });
+    Filler filler(*settings_, writer, *query_, [this] { return isInterruptionRequested(); },
+                  [this](bool in) {
+                    std::lock_guard lock(callMutex_);
+                    inServerCall_ = in;
+                  });
     const int result = filler.Run();
     completed_ = filler.Completed();
     if (!completed_ && result != 1) requestInterruption();

@@ -6,7 +6,9 @@
 // widget: every cell write, size change and event it produces is queued, in order, to the GUI
 // thread, which applies them in batches. A stop request (Worker()->Terminate()) takes effect at
 // the worker's next check point (before the layout, each statement and each row), and nothing
-// the worker queued after the request is applied.
+// the worker queued after the request is applied; a statement still running on the server is
+// cut short by an attention. What the worker's query would show reaches the GUI thread in order
+// with the listing: nothing is shown from the worker.
 //
 // Execute while a run of the same grid is in progress (a worker still busy, or a handler calling
 // back during a run) is refused with ENorvException: two runs never fill the same cells.
@@ -22,6 +24,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class TNorvQuery;
@@ -166,7 +169,10 @@ class Threadgrid : public QThread {
 
  private:
   friend class TNorvGrid;
+  void SendAttention();
   QPointer<TNorvGrid> grid_;
+  std::mutex callMutex_;
+  bool inServerCall_ = false;  // the worker waits in a call on its command
   TNorvQuery* query_;  // a child of the grid, created and deleted on the GUI thread
   std::unique_ptr<norvgrid::Settings> settings_;
   std::shared_ptr<norvgrid::Channel> channel_;

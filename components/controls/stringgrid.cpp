@@ -8,15 +8,20 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 
 // ---- Model -------------------------------------------------------------------------------------
 
 TStringGridModel::TStringGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+// A grid filled in the background changes many times a second; the views hear of it at most
+// every kFlushInterval ms, so they lay out and paint a few dozen times a second, not per batch.
 void TStringGridModel::ScheduleFlush() {
   if (flushScheduled_) return;
   flushScheduled_ = true;
-  QTimer::singleShot(0, this, [this] { Flush(); });
+  const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : kFlushInterval;
+  const int delay = since >= kFlushInterval ? 0 : static_cast<int>(kFlushInterval - since);
+  QTimer::singleShot(delay, this, [this] { Flush(); });
 }
 
 void TStringGridModel::MarkDirty(int row) {
@@ -42,7 +47,7 @@ void TStringGridModel::SetRowCount(int value) {
   value = std::max(0, value);
   if (value == rowCount_) return;
   // Shrinking gives the memory back; cells written past the end before are dropped with it.
-  if (value < rowCount_ && static_cast<int>(rows_.size()) > value) rows_.resize(value);
+  if (value < rowCount_) DropRowsFrom(value);
   rowCount_ = value;
   if (value <= fixedRows_) headerDirty_ = true;
   ScheduleFlush();
@@ -70,38 +75,229 @@ void TStringGridModel::SetFixedCols(int value) {
   ScheduleFlush();
 }
 
-QString TStringGridModel::Cell(int col, int row) const {
-  if (row < 0 || row >= static_cast<int>(rows_.size()) || col < 0) return QString();
-  const Row& r = rows_[static_cast<size_t>(row)];
-  if (col >= static_cast<int>(r.ends.size())) return QString();
-  const std::uint32_t begin = col == 0 ? 0 : r.ends[col - 1];
-  return r.text.mid(begin, r.ends[col] - begin);
+// ---- Row records ----
+//
+// A record: a 32-bit header (cell count in the low 30 bits; bit 31: two bytes a character; bit
+// 30: 32-bit cell ends), the end of each cell in characters (16 or 32 bits), then the text.
+
+namespace {
+constexpr std::uint32_t kWide = 1u << 31;
+constexpr std::uint32_t kLongEnds = 1u << 30;
+constexpr std::uint32_t kCountMask = kLongEnds - 1;
+
+template <typename T>
+T Load(const char* at) {
+  T v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+}  // namespace
+
+size_t TStringGridModel::RecordSize(const RowRef& ref) const {
+  return ref.block == kNoBlock ? 0 : RecordSizeAt(blocks_[ref.block].data.get() + ref.offset);
 }
 
-void TStringGridModel::SetCell(int col, int row, const QString& text) {
+size_t TStringGridModel::RecordSizeAt(const char* at) {
+  const auto header = Load<std::uint32_t>(at);
+  const size_t n = header & kCountMask;
+  const size_t endSize = (header & kLongEnds) ? 4 : 2;
+  const size_t chars = n == 0 ? 0
+                       : (header & kLongEnds) ? Load<std::uint32_t>(at + 4 + (n - 1) * 4)
+                                              : Load<std::uint16_t>(at + 4 + (n - 1) * 2);
+  return 4 + n * endSize + chars * ((header & kWide) ? 2 : 1);
+}
+
+QString TStringGridModel::DecodeCell(const RowRef& ref, int col) const {
+  if (ref.block == kNoBlock || col < 0) return QString();
+  const char* at = blocks_[ref.block].data.get() + ref.offset;
+  const auto header = Load<std::uint32_t>(at);
+  const size_t n = header & kCountMask;
+  if (static_cast<size_t>(col) >= n) return QString();
+  const bool longEnds = header & kLongEnds;
+  auto end = [&](size_t c) -> size_t {
+    return longEnds ? Load<std::uint32_t>(at + 4 + c * 4) : Load<std::uint16_t>(at + 4 + c * 2);
+  };
+  const size_t begin = col == 0 ? 0 : end(static_cast<size_t>(col) - 1);
+  const size_t stop = end(static_cast<size_t>(col));
+  const char* text = at + 4 + n * (longEnds ? 4 : 2);
+  if (header & kWide) {
+    QString out(static_cast<qsizetype>(stop - begin), Qt::Uninitialized);
+    std::memcpy(out.data(), text + begin * 2, (stop - begin) * 2);
+    return out;
+  }
+  return QString::fromLatin1(text + begin, static_cast<qsizetype>(stop - begin));
+}
+
+std::vector<QString> TStringGridModel::Decode(const RowRef& ref) const {
+  std::vector<QString> cells;
+  if (ref.block == kNoBlock) return cells;
+  const size_t n = Load<std::uint32_t>(blocks_[ref.block].data.get() + ref.offset) & kCountMask;
+  cells.reserve(n);
+  for (size_t c = 0; c < n; ++c) cells.push_back(DecodeCell(ref, static_cast<int>(c)));
+  return cells;
+}
+
+TStringGridModel::RowRef TStringGridModel::Encode(QStringView all,
+                                                  const std::vector<std::uint32_t>& cellEnds) {
+  size_t n = cellEnds.size();
+  auto endOf = [&](size_t c) -> size_t { return c == 0 ? 0 : cellEnds[c - 1]; };
+  while (n > 0 && cellEnds[n - 1] == endOf(n - 1)) --n;  // trailing empty cells read as empty
+  if (n == 0) return {};
+  const size_t chars = cellEnds[n - 1];
+  const auto* src = reinterpret_cast<const char16_t*>(all.data());
+  char16_t any = 0;  // all characters ORed: above 0xFF means some are not Latin-1
+  for (size_t i = 0; i < chars; ++i) any |= src[i];
+  const bool wide = any > 0xFF;
+  const bool longEnds = chars > 0xFFFF;
+  const size_t size = 4 + n * (longEnds ? 4 : 2) + chars * (wide ? 2 : 1);
+  if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
+    Block block;
+    block.size = std::max(size, kBlockSize);
+    block.data = std::make_unique<char[]>(block.size);
+    blocks_.push_back(std::move(block));
+  }
+  Block& block = blocks_.back();
+  RowRef ref{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.used)};
+  char* at = block.data.get() + block.used;
+  const std::uint32_t header = static_cast<std::uint32_t>(n) | (wide ? kWide : 0) | (longEnds ? kLongEnds : 0);
+  std::memcpy(at, &header, 4);
+  char* ends = at + 4;
+  for (size_t c = 0; c < n; ++c) {
+    if (longEnds) {
+      std::memcpy(ends + c * 4, &cellEnds[c], 4);
+    } else {
+      const auto e = static_cast<std::uint16_t>(cellEnds[c]);
+      std::memcpy(ends + c * 2, &e, 2);
+    }
+  }
+  char* text = ends + n * (longEnds ? 4 : 2);
+  if (wide) {
+    std::memcpy(text, src, chars * 2);
+  } else {
+    for (size_t i = 0; i < chars; ++i) text[i] = static_cast<char>(src[i]);
+  }
+  block.used += size;
+  return ref;
+}
+
+void TStringGridModel::CloseOpenRow() {
+  if (openRow_ < 0) return;
+  const auto row = static_cast<size_t>(openRow_);
+  openRow_ = -1;
+  if (row < refs_.size()) refs_[row] = Encode(openText_, openEnds_);
+  openText_.resize(0);
+  openEnds_.clear();
+  // Garbage stays under a quarter of what is held; each compaction follows as much new garbage.
+  if (garbage_ > kBlockSize && garbage_ * 4 > MemoryBytes()) Compact();
+}
+
+void TStringGridModel::OpenRow(int row) {
+  if (row == openRow_) return;
+  CloseOpenRow();
+  const auto r = static_cast<size_t>(row);
+  if (r >= refs_.size()) refs_.resize(r + 1);
+  for (const QString& cell : Decode(refs_[r])) {  // nothing for a new row
+    openText_ += cell;
+    openEnds_.push_back(static_cast<std::uint32_t>(openText_.size()));
+  }
+  garbage_ += RecordSize(refs_[r]);
+  refs_[r] = RowRef{};
+  openRow_ = row;
+}
+
+void TStringGridModel::DropRowsFrom(int row) {
+  row = std::max(0, row);
+  if (openRow_ >= row) {
+    openRow_ = -1;
+    openText_.resize(0);
+    openEnds_.clear();
+  }
+  if (static_cast<size_t>(row) >= refs_.size()) return;
+  if (row == 0) {
+    refs_.clear();
+    refs_.shrink_to_fit();
+    blocks_.clear();
+    garbage_ = 0;
+    return;
+  }
+  for (size_t r = static_cast<size_t>(row); r < refs_.size(); ++r) garbage_ += RecordSize(refs_[r]);
+  refs_.resize(static_cast<size_t>(row));
+}
+
+// Writes every live record into fresh blocks, leaving the garbage behind.
+void TStringGridModel::Compact() {
+  std::vector<Block> old;
+  old.swap(blocks_);
+  garbage_ = 0;
+  for (RowRef& ref : refs_) {
+    if (ref.block == kNoBlock) continue;
+    const char* at = old[ref.block].data.get() + ref.offset;
+    const size_t size = RecordSizeAt(at);
+    if (blocks_.empty() || blocks_.back().size - blocks_.back().used < size) {
+      Block block;
+      block.size = std::max(size, kBlockSize);
+      block.data = std::make_unique<char[]>(block.size);
+      blocks_.push_back(std::move(block));
+    }
+    Block& to = blocks_.back();
+    std::memcpy(to.data.get() + to.used, at, size);
+    ref = RowRef{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(to.used)};
+    to.used += size;
+  }
+}
+
+size_t TStringGridModel::MemoryBytes() const {
+  size_t bytes = refs_.capacity() * sizeof(RowRef) + blocks_.capacity() * sizeof(Block);
+  for (const Block& block : blocks_) bytes += block.size;
+  bytes += static_cast<size_t>(openText_.capacity()) * 2 + openEnds_.capacity() * 4;
+  return bytes;
+}
+
+size_t TStringGridModel::TextBytes() const {
+  size_t bytes = static_cast<size_t>(openText_.toUtf8().size());
+  for (size_t r = 0; r < refs_.size(); ++r)
+    for (const QString& cell : Decode(refs_[r])) bytes += static_cast<size_t>(cell.toUtf8().size());
+  return bytes;
+}
+
+QString TStringGridModel::Cell(int col, int row) const {
+  if (row < 0 || col < 0) return QString();
+  if (row == openRow_) {
+    if (static_cast<size_t>(col) >= openEnds_.size()) return QString();
+    const std::uint32_t begin = col == 0 ? 0 : openEnds_[static_cast<size_t>(col) - 1];
+    return openText_.mid(begin, openEnds_[static_cast<size_t>(col)] - begin);
+  }
+  if (row >= static_cast<int>(refs_.size())) return QString();
+  return DecodeCell(refs_[static_cast<size_t>(row)], col);
+}
+
+void TStringGridModel::SetCell(int col, int row, QStringView text) {
   if (row < 0 || col < 0 || row > kMaxIndex || col > kMaxIndex) return;
-  if (row >= static_cast<int>(rows_.size())) {
-    if (text.isEmpty()) return;
-    rows_.resize(static_cast<size_t>(row) + 1);
+  if (row != openRow_) {
+    if (text.isEmpty() && Cell(col, row).isEmpty()) return;
+    OpenRow(row);
   }
-  Row& r = rows_[static_cast<size_t>(row)];
-  if (col >= static_cast<int>(r.ends.size())) {
+  const auto c = static_cast<size_t>(col);
+  if (c >= openEnds_.size()) {
     if (text.isEmpty()) return;
-    r.ends.resize(static_cast<size_t>(col) + 1, static_cast<std::uint32_t>(r.text.size()));
+    openEnds_.resize(c + 1, static_cast<std::uint32_t>(openText_.size()));
   }
-  const std::uint32_t begin = col == 0 ? 0 : r.ends[col - 1];
-  const std::uint32_t oldLength = r.ends[col] - begin;
-  r.text.replace(begin, oldLength, text);
+  const std::uint32_t begin = c == 0 ? 0 : openEnds_[c - 1];
+  const std::uint32_t oldLength = openEnds_[c] - begin;
+  if (begin == openText_.size())
+    openText_.append(text);  // the usual case: the row is written left to right
+  else
+    openText_.replace(begin, oldLength, text.data(), text.size());
   const auto delta = static_cast<std::int64_t>(text.size()) - oldLength;
-  for (size_t c = static_cast<size_t>(col); c < r.ends.size(); ++c)
-    r.ends[c] = static_cast<std::uint32_t>(r.ends[c] + delta);
+  for (size_t i = c; i < openEnds_.size(); ++i)
+    openEnds_[i] = static_cast<std::uint32_t>(openEnds_[i] + delta);
   if (row < rowCount_ && col < colCount_) MarkDirty(row);
 }
 
 void TStringGridModel::ClearRows(int from) {
   from = std::max(0, from);
-  if (from >= static_cast<int>(rows_.size())) return;
-  rows_.resize(static_cast<size_t>(from));
+  if (from >= static_cast<int>(refs_.size()) && openRow_ < from) return;
+  DropRowsFrom(from);
   if (from < rowCount_) {
     MarkDirty(from);
     MarkDirty(rowCount_ - 1);
@@ -110,6 +306,7 @@ void TStringGridModel::ClearRows(int from) {
 
 void TStringGridModel::Flush() {
   flushScheduled_ = false;
+  lastFlush_.start();
   if (colCount_ > reportedCols_) {
     beginInsertColumns(QModelIndex(), reportedCols_, colCount_ - 1);
     reportedCols_ = colCount_;
@@ -313,6 +510,10 @@ int TStringGrid::ColWidths(int col) const {
 
 void TStringGrid::SetColWidths(int col, int width) {
   if (col < 0 || col >= ColCount()) return;
+  // A listing sets the same widths row after row: nothing to do then.
+  if (col < static_cast<int>(widths_.size()) && widths_[static_cast<size_t>(col)] == std::max(0, width) &&
+      (col >= model_->columnCount() || columnWidth(col) == widths_[static_cast<size_t>(col)]))
+    return;
   if (col >= static_cast<int>(widths_.size()))
     widths_.resize(static_cast<size_t>(col) + 1, defaultColWidth_);
   widths_[static_cast<size_t>(col)] = std::max(0, width);

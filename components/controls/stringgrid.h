@@ -2,8 +2,8 @@
 // column header and fixed columns shaded like it, column widths in pixels, and row and column
 // counts that callers set directly.
 //
-// Cells live in a compact model (one string and one offset table per row, no object per cell), so
-// a grid holds hundreds of thousands of rows cheaply. Growing the grid row by row does not
+// Cells live in a compact model (one packed record per row in large blocks, no object per cell),
+// so a grid holds hundreds of thousands of rows in little more than their texts' bytes. Growing the grid row by row does not
 // notify the view each time: changes are gathered and reported in one step when control returns
 // to the event loop, or at once by Repaint().
 #pragma once
@@ -11,10 +11,12 @@
 #include "connection/norvtypes.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTableView>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 enum TGridOption {
@@ -48,7 +50,7 @@ class TStringGridModel : public QAbstractTableModel {
   // Cells past the last row or column are kept, and show once the grid grows over them; a cell
   // never written reads as empty text.
   QString Cell(int col, int row) const;
-  void SetCell(int col, int row, const QString& text);
+  void SetCell(int col, int row, QStringView text);
   // Empties every cell of rows `from` onwards (also those past the end), keeping the row count.
   void ClearRows(int from);
 
@@ -62,19 +64,50 @@ class TStringGridModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+ // What the cells hold: the bytes kept for them, and the bytes of their texts in UTF-8.
+  size_t MemoryBytes() const;
+  size_t TextBytes() const;
+
  private:
-  // One row: its cells' texts back to back, and where each cell ends.
-  struct Row {
-    QString text;
-    std::vector<std::uint32_t> ends;
+  // Rows live as records in large blocks, one record a row: the cell count, where each cell ends,
+  // then the texts, one byte a character when every one is Latin-1, else two. The row being
+  // written is held apart as cells until another row is touched: a listing writes row after row,
+  // so each record is written once. A rewritten row's old record is garbage until compaction.
+  struct RowRef {
+    std::uint32_t block = kNoBlock;
+    std::uint32_t offset = 0;
   };
+  struct Block {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+    size_t used = 0;
+  };
+  static constexpr std::uint32_t kNoBlock = 0xFFFFFFFFu;
+  static constexpr size_t kBlockSize = 256 * 1024;
+
+  std::vector<QString> Decode(const RowRef& ref) const;
+  QString DecodeCell(const RowRef& ref, int col) const;
+  size_t RecordSize(const RowRef& ref) const;
+  static size_t RecordSizeAt(const char* record);
+  RowRef Encode(QStringView text, const std::vector<std::uint32_t>& ends);
+  void CloseOpenRow();
+  void OpenRow(int row);
+  void DropRowsFrom(int row);
+  void Compact();
   void ScheduleFlush();
   void MarkDirty(int row);
 
   // Far beyond any real grid; keeps a stray index from allocating gigabytes.
   static constexpr int kMaxIndex = 1 << 26;
 
-  std::vector<Row> rows_;  // may hold fewer or more rows than rowCount_
+  std::vector<RowRef> refs_;  // may hold fewer or more rows than rowCount_
+  std::vector<Block> blocks_;
+  size_t garbage_ = 0;        // bytes of records no row refers to any more
+  int openRow_ = -1;
+  // The open row: its cells' texts back to back and where each ends; kept from row to row.
+  QString openText_;
+  std::vector<std::uint32_t> openEnds_;
+
   int rowCount_ = 0;
   int colCount_ = 0;
   int fixedRows_ = 0;
@@ -86,6 +119,8 @@ class TStringGridModel : public QAbstractTableModel {
   int dirtyLast_ = -1;
   bool headerDirty_ = false;
   bool flushScheduled_ = false;
+  static constexpr qint64 kFlushInterval = 40;  // ms
+  QElapsedTimer lastFlush_;
 };
 
 class TStringGrid : public QTableView {

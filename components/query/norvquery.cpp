@@ -91,11 +91,63 @@ int DisplayLength(int maxLength, int code, int nameLength) {
   return NorvDisplayLength(maxLength, code, nameLength);
 }
 
+// The value of a column from its zero-terminated UTF-8 text. Plain ASCII, the usual case, is
+// widened into the value's own storage, which the previous row left unshared: a listing then
+// allocates nothing per value.
+void AssignText(QString& value, const char* text) {
+  if (!text) {
+    value.clear();
+    return;
+  }
+  const size_t length = std::strlen(text);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; i < length; ++i)
+    if (bytes[i] >= 0x80) {
+      value = QString::fromUtf8(text, static_cast<qsizetype>(length));
+      return;
+    }
+  // A value still shared (a worker's listing holds the last one) gets fresh storage rather
+  // than a copy of text about to be overwritten.
+  if (!value.isDetached() || value.capacity() < static_cast<qsizetype>(length))
+    value = QString(static_cast<qsizetype>(length), Qt::Uninitialized);
+  else
+    value.resize(static_cast<qsizetype>(length));
+  QChar* out = value.data();
+  for (size_t i = 0; i < length; ++i) out[i] = QChar(static_cast<char16_t>(bytes[i]));
+}
+
 // Text columns can be declared 2 GB wide; a bind buffer never grows beyond what a value can
 // carry under the connection's text size.
 constexpr int kMaxBindWidth = 1 << 20;
 
 }  // namespace
+
+// ---- Bind set ----------------------------------------------------------------------------------
+
+void TBindSet::Reset(oc::Command* cmd, int count) {
+  for (size_t n = 1; n < slots_.size(); ++n) {
+    if (!slots_[n].bound) continue;
+    // A null buffer clears the column's binding. When that fails the command can no longer
+    // fetch (its connection or its results are gone), so nothing writes into the buffer either.
+    (void)oc::ct_bind(cmd, static_cast<CS_INT>(n), nullptr, nullptr, nullptr, nullptr);
+    slots_[n].bound = false;
+  }
+  slots_.clear();
+  slots_.resize(static_cast<size_t>(std::max(count, 0)) + 1);
+}
+
+CS_RETCODE TBindSet::Bind(oc::Command* cmd, int n, CS_DATAFMT& fmt, size_t size) {
+  if (n < 1 || n >= static_cast<int>(slots_.size())) return CS_FAIL;
+  Slot& slot = slots_[static_cast<size_t>(n)];
+  auto buffer = std::make_unique<char[]>(size);  // zeroed
+  const CS_RETCODE rc = oc::ct_bind(cmd, n, &fmt, buffer.get(), &slot.copied, &slot.indicator);
+  // A failed bind leaves the column's earlier binding, if any, in force: its buffer stays.
+  if (rc == CS_SUCCEED || !slot.bound) {
+    slot.buffer = std::move(buffer);
+    slot.bound = rc == CS_SUCCEED;
+  }
+  return rc;
+}
 
 // ---- Construction ------------------------------------------------------------------------------
 
@@ -278,10 +330,7 @@ void TNorvQuery::CloseResults() {
 }
 
 void TNorvQuery::FreeBuffers() {
-  for (Column& c : columns_) {
-    c.Buffer.clear();
-    c.Buffer.shrink_to_fit();
-  }
+  binds_.Reset(cmd_.get());
   boundCount_ = 0;
 }
 
@@ -512,7 +561,9 @@ void TNorvQuery::FetchRow() {
   if (!textImage_) {
     for (int n = 1; n <= boundCount_ && n < static_cast<int>(columns_.size()); ++n) {
       Column& c = columns_[static_cast<size_t>(n)];
-      c.Value = c.Buffer.empty() ? QString() : QString::fromUtf8(c.Buffer.data());
+      AssignText(c.Value, binds_.Text(n));
+      c.CopiedLength = binds_.Copied(n);
+      c.Indicator = binds_.Indicator(n);
     }
   }
   ++rowInCommand_;
@@ -584,13 +635,19 @@ int TNorvQuery::Fetch() {
   }
   if (rowReady_ && moreResults_) return 1;
   if (!rowReady_ && moreResults_) {
-    for (;;) {
-      const int step = ProcessResult();
-      boundCount_ = columnCount_;
-      if (resultType_ == CS_ROW_RESULT || resultType_ == CS_CURSOR_RESULT ||
-          resultType_ == CS_CMD_FAIL || resultsReturn_ == CS_END_RESULTS ||
-          resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || step == 0)
-        break;
+    try {
+      for (;;) {
+        const int step = ProcessResult();
+        boundCount_ = columnCount_;
+        if (resultType_ == CS_ROW_RESULT || resultType_ == CS_CURSOR_RESULT ||
+            resultType_ == CS_CMD_FAIL || resultsReturn_ == CS_END_RESULTS ||
+            resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || step == 0)
+          break;
+      }
+    } catch (...) {
+      // As in Execute: a background grid's query never raises; the failure was reported
+      // through the router, and the flags say the batch has ended.
+      if (!IsBackgroundGrid(parent())) throw;
     }
     if (!rowReady_ && !moreResults_) {
       const bool lost = resultsReturn_ == CS_FAIL && ConnectionLost();
@@ -628,6 +685,7 @@ void TNorvQuery::DescribeInto(Column& column, const CS_DATAFMT& fmt) {
 }
 
 bool TNorvQuery::BindColumns(int count) {
+  binds_.Reset(cmd_.get(), std::max(count, 0));
   columns_.assign(static_cast<size_t>(std::max(count, 0)) + 1, Column{});
   CS_RETCODE last = CS_SUCCEED;
   for (int n = 1; n <= count; ++n) {
@@ -657,11 +715,10 @@ bool TNorvQuery::BindColumns(int count) {
     text.format = CS_FMT_NULLTERM;
     text.datatype = CS_CHAR_TYPE;
     text.count = 1;
-    c.Buffer.assign(static_cast<size_t>(width) + 1, '\0');
     text.maxlength = width + 1;
     MonitorLog(QStringLiteral("Open-Client: ct_bind - Column Name : ") +
                QString::fromUtf8(fmt.name, std::clamp<CS_INT>(fmt.namelen, 0, CS_MAX_NAME)));
-    last = oc::ct_bind(cmd_.get(), n, &text, c.Buffer.data(), &c.CopiedLength, &c.Indicator);
+    last = binds_.Bind(cmd_.get(), n, text, static_cast<size_t>(width) + 1);
     DescribeInto(c, fmt);
   }
   if (last != CS_SUCCEED) {

@@ -23,6 +23,43 @@
 
 class TNorvDatabase;
 
+// The bind buffers of one result set, with the length and indicator Client-Library writes beside
+// each (columns numbered from 1). Client-Library writes through every bound buffer at each
+// fetch, so Reset unbinds each bound column before anything is freed: a bind that fails part-way
+// never leaves an earlier column writing into released memory.
+class TBindSet {
+ public:
+  TBindSet() = default;
+  TBindSet(const TBindSet&) = delete;
+  TBindSet& operator=(const TBindSet&) = delete;
+
+  // Unbinds every bound column on `cmd`, frees the buffers and makes room for `count` columns.
+  void Reset(oc::Command* cmd, int count = 0);
+  // Binds column `n` as `fmt` describes into a fresh zeroed buffer of `size` bytes.
+  CS_RETCODE Bind(oc::Command* cmd, int n, CS_DATAFMT& fmt, size_t size);
+  // The column's zero-terminated text; null when it is not bound.
+  const char* Text(int n) const {
+    const Slot* slot = At(n);
+    return slot && slot->bound ? slot->buffer.get() : nullptr;
+  }
+  CS_INT Copied(int n) const { return At(n) ? At(n)->copied : 0; }
+  CS_SMALLINT Indicator(int n) const { return At(n) ? At(n)->indicator : 0; }
+  bool Bound(int n) const { return At(n) && At(n)->bound; }
+
+ private:
+  struct Slot {
+    std::unique_ptr<char[]> buffer;
+    CS_INT copied = 0;
+    CS_SMALLINT indicator = 0;
+    bool bound = false;
+  };
+  const Slot* At(int n) const {
+    return n >= 1 && n < static_cast<int>(slots_.size()) ? &slots_[static_cast<size_t>(n)] : nullptr;
+  }
+  // Sized once per result set and never resized while bound: the library keeps pointers into it.
+  std::vector<Slot> slots_;
+};
+
 // The states a Client-Library cursor reports through CS_CUR_STATUS; a status always holds None.
 enum class TCursorState { None, Declared, Open, Closed, ReadOnly, Updatable };
 using TCursorStatus = TSet<TCursorState>;
@@ -147,7 +184,8 @@ class TNorvQuery : public QObject,
   void SetDbServerMsg(const CS_SERVERMSG& value) override;
   void SetDbMessageText(const QString& value) override;
 
-  // One column's description and value, rebuilt for each result set.
+  // One column's description and value, rebuilt for each result set. Its bind buffer lives in
+  // the query's bind set; Indicator and CopiedLength are copied from there at each fetch.
   struct Column {
     QString Name;
     int NameLength = 0;
@@ -159,7 +197,6 @@ class TNorvQuery : public QObject,
     int UserType = 0;
     int Status = 0;
     CS_SMALLINT Indicator = 0;
-    std::vector<char> Buffer;  // zero-terminated text written by ct_fetch
     QString Value;
     CS_INT CopiedLength = 0;
     int DisplayWidth = 0;
@@ -226,4 +263,5 @@ class TNorvQuery : public QObject,
   bool firstDescribe_ = true;
 
   std::vector<Column> columns_;  // element 0 unused
+  TBindSet binds_;
 };

@@ -9,11 +9,14 @@
 #include "server_fixture.h"
 #include "widget_helpers.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QThread>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <ostream>
 
@@ -301,6 +304,106 @@ TEST_F(GridTest, FailingStatementInTheBackgroundEndsTheRunQuietly) {
   EXPECT_TRUE(shown->Taken().empty());
 }
 
+// Records, besides what would have been shown, whether anything came from another thread than
+// the GUI thread.
+class ThreadNotingRecorder : public norv::RecordingPresenter {
+ public:
+  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
+    Note();
+    RecordingPresenter::ShowMessageBox(caption, text, icon);
+  }
+  void ShowMessageWindow(const QString& caption, const QString& text,
+                         norv::PanelColour bottom) override {
+    Note();
+    RecordingPresenter::ShowMessageWindow(caption, text, bottom);
+  }
+  void Beep() override {
+    Note();
+    RecordingPresenter::Beep();
+  }
+  std::atomic<bool> offGuiThread{false};
+
+ private:
+  void Note() {
+    if (QThread::currentThread() != qApp->thread()) offGuiThread = true;
+  }
+};
+
+// A statement failing after an earlier result set of its batch (the failure met inside Next):
+// in the background the error reaches OnDbError, DbErrorText and the listing as in the
+// foreground, and whatever is shown is shown from the GUI thread. In the foreground the error is
+// raised where the background shows it.
+TEST_F(GridTest, FailureAfterAResultSetIsReportedInTheBackgroundAsInTheForeground) {
+  struct Outcome {
+    QStringList listing, errorsSeen;
+    QString errorText, raised;
+    QStringList shown;  // caption and text of each thing shown
+    bool offGuiThread = false;
+  };
+  auto* recorder = new ThreadNotingRecorder;
+  auto previous = norv::InstallPresenter(std::unique_ptr<norv::Presenter>(recorder));
+  auto run = [&](bool background, TShowDbMessages show) {
+    Outcome out;
+    recorder->Clear();
+    grid_ = std::make_unique<TNorvGrid>();
+    grid_->SetDbName(QStringLiteral("griddb"));
+    grid_->SetShowDbMessages(show);
+    grid_->SetBackground(background);
+    grid_->OnDbError = [&](QObject*) { out.errorsSeen << grid_->DbErrorText(); };
+    grid_->SetSql(QStringLiteral("select a = 1\ngo\nselect b = 2 select * from no_such_table\n"
+                                 "go\nselect c = 3"));
+    try {
+      grid_->Execute();
+    } catch (const std::exception& e) {
+      out.raised = QString::fromUtf8(e.what());
+    }
+    EXPECT_TRUE(WaitIdle());
+    out.listing = Listing();
+    out.errorText = grid_->DbErrorText();
+    for (const auto& s : recorder->Taken()) out.shown << s.caption + QLatin1Char('|') + s.text;
+    out.offGuiThread = recorder->offGuiThread.exchange(false);
+    return out;
+  };
+  for (const TShowDbMessages show : {TShowDbMessages{}, TShowDbMessages{smDbMsg, smDbErr}}) {
+    const Outcome fg = run(false, show);
+    const Outcome bg = run(true, show);
+    SCOPED_TRACE(show.Contains(smDbErr) ? "errors shown" : "errors not shown");
+    EXPECT_EQ(fg.listing, QStringList({" |a", "1|1", "|(1 rows affected)", "", " |b", "1|2", ""}));
+    EXPECT_EQ(bg.listing, fg.listing);
+    ASSERT_EQ(fg.errorsSeen.size(), 1);
+    EXPECT_TRUE(fg.errorsSeen[0].contains(QStringLiteral("no_such_table")));
+    EXPECT_EQ(bg.errorsSeen, fg.errorsSeen);
+    EXPECT_EQ(bg.errorText, fg.errorText);
+    EXPECT_TRUE(fg.shown.isEmpty());
+    EXPECT_FALSE(bg.offGuiThread);
+    if (show.Contains(smDbErr)) {
+      EXPECT_EQ(bg.shown, QStringList({QStringLiteral("CT-Library error|") + fg.raised}));
+    } else {
+      EXPECT_TRUE(bg.shown.isEmpty());
+    }
+  }
+  norv::InstallPresenter(std::move(previous));
+}
+
+// Stopping the worker while its statement still runs on the server ends the run at once, and the
+// connection serves the next statement.
+TEST_F(GridTest, StoppingTheWorkerCutsShortAStatementStillRunningOnTheServer) {
+  grid_->SetBackground(true);
+  grid_->SetSql(QStringLiteral("waitfor delay '00:00:30'\ngo\nselect a = 1"));
+  grid_->Execute();
+  ASSERT_TRUE(norvtest::ProcessUntil([&] { return grid_->StatementIndex() == 1; }, 5000));
+  QThread::msleep(200);  // the statement reaches the server
+  QElapsedTimer stopping;
+  stopping.start();
+  grid_->Worker()->Terminate();
+  ASSERT_TRUE(WaitIdle(10000));
+  EXPECT_LT(stopping.elapsed(), 10000);
+  grid_->SetBackground(false);
+  grid_->SetSql(QStringLiteral("select c = 3"));
+  EXPECT_EQ(grid_->Execute(), CS_SUCCEED);
+  EXPECT_EQ(Listing(), QStringList({" |c", "1|3", "|(1 rows affected)", "", ""}));
+}
+
 TEST_F(GridTest, DestroyingTheGridStopsItsWorker) {
   grid_->SetBackground(true);
   grid_->SetSql(QStringLiteral("select a.name from sysobjects a, sysobjects b, sysobjects c"));
@@ -323,6 +426,44 @@ TEST_F(GridTest, DisconnectsAtTheEndWhenAsked) {
 }
 
 // ---- Drawing -------------------------------------------------------------------------------------
+
+// The cells' packed storage: rows rewritten out of order (their old records left as garbage and
+// compacted away), texts beyond Latin-1, a row longer than 64K characters, and rows dropped by
+// shrinking, all read back as written.
+TEST(StringGridCells, ReadBackAsWrittenInAnyOrderAndKind) {
+  TStringGridModel model;
+  model.SetColCount(3);
+  model.SetRowCount(20000);
+  auto text = [](int col, int row, int round) {
+    return QStringLiteral("c%1 r%2 #%3").arg(col).arg(row).arg(round);
+  };
+  for (int round = 0; round < 3; ++round)  // each round rewrites every row, bottom up
+    for (int row = 19999; row >= 0; --row)
+      for (int col = 0; col < 3; ++col) model.SetCell(col, row, text(col, row, round));
+  const QString wide = QStringLiteral("\u00e9\u20ac\U0001F600");
+  const QString longText(70000, QLatin1Char('x'));
+  model.SetCell(1, 5, wide);
+  model.SetCell(2, 6, longText);
+  model.SetCell(0, 6, QString());
+  model.SetCell(0, 7, QStringLiteral("last"));
+  EXPECT_EQ(model.Cell(0, 4), text(0, 4, 2));
+  EXPECT_EQ(model.Cell(1, 5), wide);
+  EXPECT_EQ(model.Cell(2, 5), text(2, 5, 2));
+  EXPECT_EQ(model.Cell(0, 6), QString());
+  EXPECT_EQ(model.Cell(1, 6), text(1, 6, 2));
+  EXPECT_EQ(model.Cell(2, 6), longText);
+  EXPECT_EQ(model.Cell(0, 19999), text(0, 19999, 2));
+  EXPECT_EQ(model.Cell(3, 0), QString());
+  // Without compaction the three rounds of records would hold over three times these texts.
+  EXPECT_LT(model.MemoryBytes(), 3 * model.TextBytes());
+  model.SetRowCount(7);
+  model.SetRowCount(20000);
+  EXPECT_EQ(model.Cell(0, 6), QString());
+  EXPECT_EQ(model.Cell(0, 7), QString());
+  EXPECT_EQ(model.Cell(1, 6), text(1, 6, 2));
+  model.ClearRows(0);
+  EXPECT_EQ(model.Cell(1, 6), QString());
+}
 
 // A count line under a narrow column runs on over the empty cells beside it, with no grid line
 // through it; next to a filled cell the line is drawn and the text clipped.

@@ -5,6 +5,7 @@
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
 #include "connection/openclient.h"
+#include "connection/openclient_internal.h"
 
 #include "recording_presenter.h"
 #include "server_fixture.h"
@@ -480,6 +481,31 @@ TEST_F(QueryTest, NullsAreEmptyTextAlsoAfterAValue) {
     EXPECT_EQ(rows[2], QStringLiteral("3|three|"));
     EXPECT_EQ(rows[3], QStringLiteral("4||"));
   }
+}
+
+// A bind failing on a later column frees the buffers of the columns bound before it; they are
+// unbound first, so the fetches that follow write into none of them (AddressSanitizer watches).
+// No server answer makes ct_bind fail, so the adapter's test seam fails the last column's bind.
+TEST_F(QueryTest, BindFailingOnALaterColumnLeavesNoColumnWritingIntoFreedBuffers) {
+  auto q = Query(QStringLiteral("select n, s, t = 'x' from qt_five order by n"));
+  oc::detail::fail_next_bind(3);
+  ASSERT_EQ(q->Execute(), CS_SUCCEED);
+  EXPECT_EQ(q->BoundCount(), 0);
+  EXPECT_EQ(Rows(*q), QStringList(5, QStringLiteral("||")));
+}
+
+// Numbers and money bound as text read as the library's own conversion writes them.
+TEST_F(QueryTest, NumberAndMoneyTextsAreTheLibrarysConversions) {
+  auto q = Query(QStringLiteral(
+      "select convert(money, 0.01), convert(money, -1234.5678), convert(smallmoney, -2.5), "
+      "convert(money, 922337203685477.5807), convert(money, -922337203685477.5808), "
+      "convert(smallmoney, 214748.3647), convert(money, 0), 0, -5, 2147483647, "
+      "convert(int, -2147483648), convert(smallint, -32768), convert(tinyint, 255), null, "
+      "convert(money, null)"));
+  ASSERT_EQ(q->Execute(), CS_SUCCEED);
+  EXPECT_EQ(Rows(*q), QStringList({QStringLiteral(
+                          "0.0100|-1234.5678|-2.5000|922337203685477.5807|-922337203685477.5808|"
+                          "214748.3647|0.0000|0|-5|2147483647|-2147483648|-32768|255||")}));
 }
 
 TEST_F(QueryTest, DatetimeTextKeepsSeconds) {
