@@ -2,7 +2,7 @@
 # Installs what the project needs to build, test and run its demonstration on Debian 12.
 # Idempotent: when every package is present it does not call apt at all.
 set -eu
-PKGS="build-essential cmake ninja-build pkg-config git \
+PKGS="build-essential cmake ninja-build pkg-config git clang-format \
   qt6-base-dev \
   freetds-dev freetds-bin \
   libsqlite3-dev sqlite3 \
