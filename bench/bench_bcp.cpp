@@ -9,6 +9,7 @@
 #include <bkpublic.h>
 #include <ctpublic.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -28,7 +28,8 @@ void Check(CS_RETCODE rc, const char* what) {
 void Run(CS_CONNECTION* con, const std::string& sql) {
   CS_COMMAND* cmd = nullptr;
   Check(ct_cmd_alloc(con, &cmd), "ct_cmd_alloc");
-  Check(ct_command(cmd, CS_LANG_CMD, const_cast<char*>(sql.c_str()), CS_NULLTERM, CS_UNUSED), "ct_command");
+  Check(ct_command(cmd, CS_LANG_CMD, const_cast<char*>(sql.c_str()), CS_NULLTERM, CS_UNUSED),
+        "ct_command");
   Check(ct_send(cmd), "ct_send");
   CS_INT type = 0;
   while (ct_results(cmd, &type) == CS_SUCCEED) {
@@ -49,7 +50,8 @@ double Freebcp(const std::string& args, long long rows) {
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
   ::pclose(pipe);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (out.find(std::to_string(rows) + " rows copied") == std::string::npos)
     throw std::runtime_error("freebcp " + args + ": " + out);
   return seconds;
@@ -102,7 +104,8 @@ double BlkIn(CS_CONNECTION* con, const char* table, long long rows) {
   }
   Check(blk_done(blk, CS_BLK_ALL, &done), "blk_done");
   total += done;
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   blk_drop(blk);
   if (total != rows) throw std::runtime_error("blk copied " + std::to_string(total) + " rows");
   return seconds;
@@ -117,7 +120,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    const auto data = std::filesystem::temp_directory_path() / ("norv-bench-bcp-" + std::to_string(::getpid()));
+    const auto data =
+        std::filesystem::temp_directory_path() / ("norv-bench-bcp-" + std::to_string(::getpid()));
     std::filesystem::create_directories(data);
     sampleserver::ServerOptions options;
     options.dataDir = data.string();
@@ -136,7 +140,9 @@ int main(int argc, char** argv) {
         f << "\tC" << i % 1000 << '\t';
         if (i % 7) f << (i * 37 % 100003) - 50000;
         f << '\t' << i % 100000 << '.' << i % 100 / 10 << i % 10 << '\t';
-        if (i % 5) f << "2024-0" << 1 + i % 9 << "-1" << i % 9 << " 1" << i % 10 << ":3" << i % 10 << ":00.000";
+        if (i % 5)
+          f << "2024-0" << 1 + i % 9 << "-1" << i % 9 << " 1" << i % 10 << ":3" << i % 10
+            << ":00.000";
         f << '\n';
       }
     }
@@ -146,17 +152,21 @@ int main(int argc, char** argv) {
     Check(ct_init(ctx, CS_VERSION_100), "ct_init");
     CS_CONNECTION* con = nullptr;
     Check(ct_con_alloc(ctx, &con), "ct_con_alloc");
-    Check(ct_con_props(con, CS_SET, CS_USERNAME, const_cast<char*>("sa"), CS_NULLTERM, nullptr), "username");
-    Check(ct_con_props(con, CS_SET, CS_PASSWORD, const_cast<char*>(""), CS_NULLTERM, nullptr), "password");
+    Check(ct_con_props(con, CS_SET, CS_USERNAME, const_cast<char*>("sa"), CS_NULLTERM, nullptr),
+          "username");
+    Check(ct_con_props(con, CS_SET, CS_PASSWORD, const_cast<char*>(""), CS_NULLTERM, nullptr),
+          "password");
     Check(ct_connect(con, const_cast<char*>("BENCH"), CS_NULLTERM), "ct_connect");
-    const std::string columns = "(id int not null, name varchar(30) null, code char(4) not null, n int null, "
-                                "amount numeric(12,2) not null, d datetime null)";
+    const std::string columns =
+        "(id int not null, name varchar(30) null, code char(4) not null, n int null, "
+        "amount numeric(12,2) not null, d datetime null)";
     Run(con, "create table bench_one " + columns);
     Run(con, "create table bench_batched " + columns);
     Run(con, "create table bench_blk " + columns);
 
     const double one = Freebcp("bench_one in " + file.string(), rows);
-    std::printf("freebcp in, one batch:        %lld rows in %.2f s: %.0f rows/s\n", rows, one, rows / one);
+    std::printf("freebcp in, one batch:        %lld rows in %.2f s: %.0f rows/s\n", rows, one,
+                rows / one);
     const double batched = Freebcp("bench_batched in " + file.string() + " -b 100000", rows);
     std::printf("freebcp in, batches of 100000: %lld rows in %.2f s: %.0f rows/s\n", rows, batched,
                 rows / batched);
@@ -164,7 +174,8 @@ int main(int argc, char** argv) {
     std::printf("blk_rowxfer in, batches of 100000: %lld rows in %.2f s: %.0f rows/s\n", rows, blk,
                 rows / blk);
     const double out = Freebcp("bench_one out " + (data / "out.txt").string(), rows);
-    std::printf("freebcp out:                  %lld rows in %.2f s: %.0f rows/s\n", rows, out, rows / out);
+    std::printf("freebcp out:                  %lld rows in %.2f s: %.0f rows/s\n", rows, out,
+                rows / out);
 
     ct_close(con, CS_UNUSED);
     ct_con_drop(con);

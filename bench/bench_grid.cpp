@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
 
     // Four columns of the kinds a listing usually holds: a number, a name, a price, a date.
     Run(QStringLiteral("create table bench_digits (d int)"));
-    Run(QStringLiteral("insert bench_digits values (0) insert bench_digits values (1) "
+    Run(
+        QStringLiteral("insert bench_digits values (0) insert bench_digits values (1) "
                        "insert bench_digits values (2) insert bench_digits values (3) "
                        "insert bench_digits values (4) insert bench_digits values (5) "
                        "insert bench_digits values (6) insert bench_digits values (7) "

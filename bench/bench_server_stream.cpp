@@ -7,6 +7,7 @@
 
 #include <ctpublic.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    const auto data = std::filesystem::temp_directory_path() /
-                      ("norv-bench-" + std::to_string(::getpid()));
+    const auto data =
+        std::filesystem::temp_directory_path() / ("norv-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(data);
     sampleserver::ServerOptions options;
     options.dataDir = data.string();
@@ -102,8 +102,10 @@ int main(int argc, char** argv) {
     const long long rows = Run(con, select + from, joins);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("sample server -> FreeTDS client: %lld rows of %d int columns in %.2f s: "
-                "%.0f rows/s\n", rows, joins, seconds, rows / seconds);
+    std::printf(
+        "sample server -> FreeTDS client: %lld rows of %d int columns in %.2f s: "
+        "%.0f rows/s\n",
+        rows, joins, seconds, rows / seconds);
 
     ct_close(con, CS_UNUSED);
     ct_con_drop(con);

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
     std::cerr << "sampleserver: " << e.what() << "\n";
     return 1;
   }
-  std::printf("sampleserver listening on %s:%u\n", options.host.c_str(), static_cast<unsigned>(server->Port()));
+  std::printf("sampleserver listening on %s:%u\n", options.host.c_str(),
+              static_cast<unsigned>(server->Port()));
   std::fflush(stdout);
 
   int signal = 0;

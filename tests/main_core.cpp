@@ -1,7 +1,7 @@
 // Test runner for components without widgets: a core application object gives the tests an
 // event loop (local sockets, queued calls).
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

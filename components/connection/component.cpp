@@ -37,10 +37,8 @@ bool RouterStoresMessages(TComponentKind kind) {
     case TComponentKind::StoredProc:
     case TComponentKind::Query:
     case TComponentKind::Database:
-    case TComponentKind::Bulk:
-      return true;
-    default:
-      return false;
+    case TComponentKind::Bulk: return true;
+    default: return false;
   }
 }
 
@@ -48,10 +46,8 @@ bool RouterShowsLine(TComponentKind kind) {
   switch (kind) {
     case TComponentKind::Table:
     case TComponentKind::Database:
-    case TComponentKind::Bulk:
-      return false;
-    default:
-      return true;
+    case TComponentKind::Bulk: return false;
+    default: return true;
   }
 }
 
@@ -63,10 +59,8 @@ bool OwnerTakesQueryTexts(TComponentKind kind) {
     case TComponentKind::ListBox:
     case TComponentKind::ObjInfo:
     case TComponentKind::Database:
-    case TComponentKind::Functions:
-      return true;
-    default:
-      return false;
+    case TComponentKind::Functions: return true;
+    default: return false;
   }
 }
 

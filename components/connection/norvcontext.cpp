@@ -33,7 +33,8 @@ QString ClientMessageText(const CS_CLIENTMSG& msg) {
   QString text = QStringLiteral("Message: ") + QString::number(CS_NUMBER(msg.msgnumber)) +
                  QStringLiteral(",  Severity: ") + QString::number(msg.severity) +
                  QStringLiteral(",  Origin: ") + QString::number(CS_ORIGIN(msg.msgnumber)) +
-                 QStringLiteral("\r\r") + MessageField(msg.msgstring, msg.msgstringlen, kMaxHandlerText);
+                 QStringLiteral("\r\r") +
+                 MessageField(msg.msgstring, msg.msgstringlen, kMaxHandlerText);
   const QString os = MessageField(msg.osstring, msg.osstringlen, kMaxHandlerText);
   if (!os.isEmpty()) text += QStringLiteral("\rOS: ") + os;
   return text;
@@ -188,8 +189,7 @@ void TNorvContext::SetMaxConnect(int value) {
 
 int TNorvContext::TimeOut() const {
   CS_INT value = timeOut_;
-  if (oc::ct_config(context_.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr) !=
-      CS_SUCCEED)
+  if (oc::ct_config(context_.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr) != CS_SUCCEED)
     return timeOut_;
   return value;
 }
@@ -243,8 +243,9 @@ CS_RETCODE CsLibMessageHandler(oc::Context* ctx, CS_CLIENTMSG* msg) {
 }
 
 CS_RETCODE CompletionHandler(oc::Connection*, oc::Command*, CS_INT, CS_RETCODE) {
-  norv::CurrentPresenter().ShowMessageBox(QStringLiteral("CT-Library message"),
-                                          QStringLiteral("cl_completion_handler called. NOT CURRENTLY USED"),
-                                          norv::MsgIcon::Information);
+  norv::CurrentPresenter().ShowMessageBox(
+      QStringLiteral("CT-Library message"),
+      QStringLiteral("cl_completion_handler called. NOT CURRENTLY USED"),
+      norv::MsgIcon::Information);
   return CS_SUCCEED;
 }

@@ -3,8 +3,8 @@
 #include "norvcontext.h"
 #include "norvexception.h"
 #include "presenter.h"
-#include "status.h"
 #include "query/norvquery.h"
+#include "status.h"
 
 #include <QByteArray>
 
@@ -243,8 +243,7 @@ void TNorvDatabase::SetRowCount(int value) {
 int TNorvDatabase::PacketSize() {
   if (!connected_) return packetSize_;
   CS_INT size = 0;
-  if (oc::ct_con_props(con_.get(), CS_GET, CS_PACKETSIZE, &size, CS_UNUSED, nullptr) ==
-      CS_SUCCEED)
+  if (oc::ct_con_props(con_.get(), CS_GET, CS_PACKETSIZE, &size, CS_UNUSED, nullptr) == CS_SUCCEED)
     packetSize_ = size;
   return packetSize_;
 }
@@ -433,7 +432,8 @@ void TNorvDatabase::Connect() {
   }
 
   // The reasons the server and the library queued on a failed login go with the handle.
-  if (!connected_ && connectError_) throw ENorvException(QStringLiteral("Could not login to Server"));
+  if (!connected_ && connectError_)
+    throw ENorvException(QStringLiteral("Could not login to Server"));
 }
 
 void TNorvDatabase::CloseConnection() {

@@ -28,7 +28,16 @@ enum TConProp {
 };
 using TConProps = TSet<TConProp>;
 
-enum TDebugOption { doAll, doApi_States, doDiag, doError, doMem, doNetwork, doProtocol, doProtocol_States };
+enum TDebugOption {
+  doAll,
+  doApi_States,
+  doDiag,
+  doError,
+  doMem,
+  doNetwork,
+  doProtocol,
+  doProtocol_States
+};
 using TDebugOptions = TSet<TDebugOption>;
 
 enum TTransLevel { tlLevel1, tlLevel3 };

@@ -96,8 +96,8 @@ void TNorvPasswordDlg::ServerTextChanged(const QString& text) {
 
 void TNorvPasswordDlg::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange && isActiveWindow() &&
-      HasText(username->text()) && HasText(server->currentText()))
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && HasText(username->text()) &&
+      HasText(server->currentText()))
     Password->setFocus(Qt::ActiveWindowFocusReason);
 }
 

@@ -144,15 +144,11 @@ void Tf_norv_message::PrintTo(QPrinter& printer) const {
 
 QString Tf_norv_message::Text() const { return message_->toPlainText(); }
 
-QColor Tf_norv_message::BottomColour() const {
-  return bottom_->palette().color(QPalette::Window);
-}
+QColor Tf_norv_message::BottomColour() const { return bottom_->palette().color(QPalette::Window); }
 
 QString Tf_norv_message::DefaultCaption() { return QStringLiteral("CT-Library message"); }
 
-QString Tf_norv_message::PrintTitle() {
-  return QStringLiteral("Brondal - CT-Library message");
-}
+QString Tf_norv_message::PrintTitle() { return QStringLiteral("Brondal - CT-Library message"); }
 
 QColor Tf_norv_message::ErrorColour() { return QColor(153, 6, 57); }
 
@@ -187,7 +183,11 @@ void Tf_norv_message::changeEvent(QEvent* event) {
   if (!wasActive_ || !now || OwnsWindow(now)) return;
   // Queued: hiding from inside the activation hand-over would re-enter it.
   QMetaObject::invokeMethod(
-      this, [this] { if (isVisible() && !isActiveWindow()) close(); }, Qt::QueuedConnection);
+      this,
+      [this] {
+        if (isVisible() && !isActiveWindow()) close();
+      },
+      Qt::QueuedConnection);
 }
 
 bool Tf_norv_message::eventFilter(QObject* watched, QEvent* event) {

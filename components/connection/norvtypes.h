@@ -25,12 +25,9 @@ enum class TRdbms { SybaseSqlServer, SqlAnywhere, Other };
 // The kind's name as the Rdbms property and the login dialog show it; empty for Other.
 inline QString RdbmsText(TRdbms kind) {
   switch (kind) {
-    case TRdbms::SybaseSqlServer:
-      return QStringLiteral("Sybase SQL Server");
-    case TRdbms::SqlAnywhere:
-      return QStringLiteral("SQLAnywhere");
-    case TRdbms::Other:
-      break;
+    case TRdbms::SybaseSqlServer: return QStringLiteral("Sybase SQL Server");
+    case TRdbms::SqlAnywhere: return QStringLiteral("SQLAnywhere");
+    case TRdbms::Other: break;
   }
   return {};
 }
@@ -60,8 +57,14 @@ class TSet {
     for (E v : values) bits_ |= Bit(v);
   }
   constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
-  constexpr TSet& Include(E v) { bits_ |= Bit(v); return *this; }
-  constexpr TSet& Exclude(E v) { bits_ &= ~Bit(v); return *this; }
+  constexpr TSet& Include(E v) {
+    bits_ |= Bit(v);
+    return *this;
+  }
+  constexpr TSet& Exclude(E v) {
+    bits_ &= ~Bit(v);
+    return *this;
+  }
   constexpr bool Empty() const { return bits_ == 0; }
   friend constexpr bool operator==(TSet a, TSet b) { return a.bits_ == b.bits_; }
 

@@ -5,13 +5,13 @@
 
 #include "connection/openclient_internal.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 namespace oc {
 namespace internal {
@@ -56,7 +56,7 @@ std::map<CS_CONTEXT*, std::weak_ptr<ContextState>>& registry() {
 // for names it does not hold, so plain server names keep working. A FREETDSCONF the user set
 // already is left alone; addresses are then handed to FreeTDS as CS_SERVERADDR.
 class GeneratedConfig {
-public:
+ public:
   static GeneratedConfig& instance() {
     static GeneratedConfig config;
     return config;
@@ -65,7 +65,8 @@ public:
   void ensure() {
     std::call_once(once_, [this] {
       if (std::getenv("FREETDSCONF")) return;  // the user's own configuration wins
-      std::string pattern = (std::filesystem::temp_directory_path() / "norv-freetds-XXXXXX").string();
+      std::string pattern =
+          (std::filesystem::temp_directory_path() / "norv-freetds-XXXXXX").string();
       std::vector<char> buf(pattern.begin(), pattern.end());
       buf.push_back('\0');
       if (!::mkdtemp(buf.data())) return;
@@ -98,7 +99,7 @@ public:
     }
   }
 
-private:
+ private:
   bool write_locked() {
     // Written beside and renamed, so a connect in another thread never reads half a file.
     const std::string tmp = path_ + ".new";
@@ -177,25 +178,27 @@ CS_RETCODE cslib_trampoline(CS_CONTEXT* c, CS_CLIENTMSG* msg) {
 
 // Built-in names a Sybase installation ships, for validating cs_locale(CS_SET).
 constexpr std::array kCharsets = {
-    "utf8", "iso_1", "cp850", "cp437", "cp1252", "roman8", "ascii_8", "ascii", "mac", "cp1250",
-    "cp1251", "cp1253", "cp1254", "cp1255", "cp1256", "cp1257", "cp1258", "cp852", "cp855",
-    "cp857", "cp858", "cp860", "cp864", "cp866", "cp869", "cp874", "cp932", "cp936", "cp949",
-    "cp950", "iso88592", "iso88595", "iso88596", "iso88597", "iso88598", "iso88599", "iso15",
-    "sjis", "eucjis", "deckanji", "big5", "big5hk", "eucgb", "gb18030", "euccns", "eucksc",
-    "koi8", "mac_cyr", "mac_ee", "macgrk2", "macturk", "greek8", "turkish8", "tis620", "utf16",
-    "unicode", "roman9", "kz1048", "mac_euro", "macthai"};
+    "utf8",     "iso_1",    "cp850",    "cp437",    "cp1252",   "roman8", "ascii_8",  "ascii",
+    "mac",      "cp1250",   "cp1251",   "cp1253",   "cp1254",   "cp1255", "cp1256",   "cp1257",
+    "cp1258",   "cp852",    "cp855",    "cp857",    "cp858",    "cp860",  "cp864",    "cp866",
+    "cp869",    "cp874",    "cp932",    "cp936",    "cp949",    "cp950",  "iso88592", "iso88595",
+    "iso88596", "iso88597", "iso88598", "iso88599", "iso15",    "sjis",   "eucjis",   "deckanji",
+    "big5",     "big5hk",   "eucgb",    "gb18030",  "euccns",   "eucksc", "koi8",     "mac_cyr",
+    "mac_ee",   "macgrk2",  "macturk",  "greek8",   "turkish8", "tis620", "utf16",    "unicode",
+    "roman9",   "kz1048",   "mac_euro", "macthai"};
 constexpr std::array kLanguages = {
-    "us_english", "english", "french", "german", "spanish", "italian", "portuguese", "japanese",
-    "chinese", "tchinese", "korean", "polish", "thai", "russian", "czech", "greek", "hungarian",
-    "turkish", "swedish", "danish", "dutch", "finnish", "norwegian", "brazilian", "arabic",
-    "hebrew", "lithuanian"};
+    "us_english", "english",   "french",    "german",  "spanish", "italian",   "portuguese",
+    "japanese",   "chinese",   "tchinese",  "korean",  "polish",  "thai",      "russian",
+    "czech",      "greek",     "hungarian", "turkish", "swedish", "danish",    "dutch",
+    "finnish",    "norwegian", "brazilian", "arabic",  "hebrew",  "lithuanian"};
 constexpr std::array kSortOrders = {
-    "binary", "dictionary", "nocase", "noaccents", "nocasepref", "bin_iso_1", "bin_cp850",
-    "bin_utf8", "bin_cp437", "bin_cp1252", "bin_roman8", "altdict", "altnoacc", "altnocsp",
-    "nocase_iso_1", "noaccents_iso_1", "nocasepref_iso_1", "espdict", "espnocs", "espnoac",
-    "scandict", "scannocp", "utf8bin", "cyrdict", "cyrnocs", "elldict", "hundict", "hunnoac",
-    "hunnocs", "turknocs", "turknoac", "turdict", "thaidict", "sjisbin", "eucjisbn", "big5bin",
-    "gbpinyin", "kor_bin"};
+    "binary",    "dictionary", "nocase",       "noaccents",       "nocasepref",       "bin_iso_1",
+    "bin_cp850", "bin_utf8",   "bin_cp437",    "bin_cp1252",      "bin_roman8",       "altdict",
+    "altnoacc",  "altnocsp",   "nocase_iso_1", "noaccents_iso_1", "nocasepref_iso_1", "espdict",
+    "espnocs",   "espnoac",    "scandict",     "scannocp",        "utf8bin",          "cyrdict",
+    "cyrnocs",   "elldict",    "hundict",      "hunnoac",         "hunnocs",          "turknocs",
+    "turknoac",  "turdict",    "thaidict",     "sjisbin",         "eucjisbn",         "big5bin",
+    "gbpinyin",  "kor_bin"};
 
 template <size_t N>
 bool known(const std::array<const char*, N>& names, const std::string& value) {
@@ -403,8 +406,8 @@ CS_RETCODE cs_config(Context* ctx, CS_INT action, CS_INT property, CS_VOID* buff
     std::lock_guard lock(st.mutex);
     if (action == CS_SET) {
       st.cslib_cb = reinterpret_cast<CsLibMessageFunc>(buffer);
-      rc = ::cs_config(st.cs, CS_SET, CS_MESSAGE_CB,
-                       reinterpret_cast<CS_VOID*>(&cslib_trampoline), CS_UNUSED, nullptr);
+      rc = ::cs_config(st.cs, CS_SET, CS_MESSAGE_CB, reinterpret_cast<CS_VOID*>(&cslib_trampoline),
+                       CS_UNUSED, nullptr);
     } else if (action == CS_GET) {
       if (buffer) *static_cast<CsLibMessageFunc*>(buffer) = st.cslib_cb;
       rc = buffer ? CS_SUCCEED : CS_FAIL;
@@ -509,9 +512,18 @@ CS_RETCODE cs_locale(Context* ctx, CS_INT action, Locale* locale, CS_INT type, C
     }
   } else if (action == CS_CLEAR) {
     switch (type) {
-      case CS_SYB_CHARSET: locale->charset.clear(); rc = CS_SUCCEED; break;
-      case CS_SYB_LANG: locale->language.clear(); rc = CS_SUCCEED; break;
-      case CS_SYB_SORTORDER: locale->sortorder.clear(); rc = CS_SUCCEED; break;
+      case CS_SYB_CHARSET:
+        locale->charset.clear();
+        rc = CS_SUCCEED;
+        break;
+      case CS_SYB_LANG:
+        locale->language.clear();
+        rc = CS_SUCCEED;
+        break;
+      case CS_SYB_SORTORDER:
+        locale->sortorder.clear();
+        rc = CS_SUCCEED;
+        break;
       default: rc = ::cs_locale(ctx->state->cs, action, locale->cs, type, buffer, buflen, outlen);
     }
   }
@@ -547,8 +559,10 @@ CS_RETCODE ct_exit(Context* ctx, CS_INT option) {
   CS_RETCODE rc = CS_SUCCEED;
   {
     std::lock_guard lock(ctx->state->mutex);
-    if (option != CS_FORCE_EXIT && ctx->state->live_connections > 0) rc = CS_FAIL;
-    else ctx->state->initialised = false;
+    if (option != CS_FORCE_EXIT && ctx->state->live_connections > 0)
+      rc = CS_FAIL;
+    else
+      ctx->state->initialised = false;
   }
   trace(sink_of(ctx), "ct_exit", rc, ctx, option);
   return rc;
@@ -712,7 +726,8 @@ CS_RETCODE ct_con_alloc(Context* ctx, ConnectionHandle& con) {
     rc = ::ct_con_props(raw, CS_SET, CS_USERDATA, &self, sizeof self, nullptr);
     // Sybase servers speak TDS 5.0; FreeTDS's default "auto" would first try TDS 7.
     CS_INT version = CS_TDS_50;
-    if (rc == CS_SUCCEED) rc = ::ct_con_props(raw, CS_SET, CS_TDS_VERSION, &version, CS_UNUSED, nullptr);
+    if (rc == CS_SUCCEED)
+      rc = ::ct_con_props(raw, CS_SET, CS_TDS_VERSION, &version, CS_UNUSED, nullptr);
   }
   if (rc == CS_SUCCEED) con = std::move(handle);
   trace(sink_of(ctx), "ct_con_alloc", rc, ctx, con.get());
@@ -774,8 +789,10 @@ CS_RETCODE ct_con_props(Connection* con, CS_INT action, CS_INT property, CS_VOID
         }
       } else if (action == CS_GET) {
         // FreeTDS dereferences the missing socket before connect.
-        if (con->connected) rc = ::ct_con_props(con->cs, action, property, buffer, buflen, outlen);
-        else rc = get_int(con->tds_version);
+        if (con->connected)
+          rc = ::ct_con_props(con->cs, action, property, buffer, buflen, outlen);
+        else
+          rc = get_int(con->tds_version);
       }
       break;
     case CS_ASYNC_NOTIFS:
@@ -862,7 +879,8 @@ CS_RETCODE ct_connect(Connection* con, const CS_CHAR* servername, CS_INT snamele
     port = con->server_port;
   }
   if (con->connected) {
-    client_message(con, 16843049, 1, "ct_connect(): user api layer: external error: The connection is already open.");
+    client_message(con, 16843049, 1,
+                   "ct_connect(): user api layer: external error: The connection is already open.");
   } else {
     bool ok = true;
     if (!host.empty()) {
@@ -918,8 +936,10 @@ CS_RETCODE ct_options(Connection* con, CS_INT action, CS_INT option, CS_VOID* pa
   if (action == CS_SET) {
     std::string sql;
     const CS_INT value = param ? *static_cast<CS_INT*>(param) : 0;
-    if (param && option_as_sql(option, value, sql)) rc = run_internal(con, sql);
-    else rc = ::ct_options(con->cs, action, option, param, paramlen, outlen);
+    if (param && option_as_sql(option, value, sql))
+      rc = run_internal(con, sql);
+    else
+      rc = ::ct_options(con->cs, action, option, param, paramlen, outlen);
     if (rc == CS_SUCCEED && param) {
       // Strings (paramlen given) and integers are kept as given, for CS_GET.
       const size_t n = paramlen > 0 ? static_cast<size_t>(paramlen) : sizeof(CS_INT);
@@ -959,15 +979,22 @@ CS_RETCODE ct_debug(Context* ctx, Connection* con, CS_INT operation, CS_INT flag
   CS_RETCODE rc = CS_FAIL;
   if (sink) {
     switch (operation) {
-      case CS_SET_DBG_FILE: rc = sink->open(text_arg(filename, fnamelen)) ? CS_SUCCEED : CS_FAIL; break;
+      case CS_SET_DBG_FILE:
+        rc = sink->open(text_arg(filename, fnamelen)) ? CS_SUCCEED : CS_FAIL;
+        break;
       case CS_SET_PROTOCOL_FILE: rc = CS_SUCCEED; break;  // no protocol capture below FreeTDS
-      case CS_SET_FLAG: sink->set_flags(flag, true); rc = CS_SUCCEED; break;
-      case CS_CLEAR_FLAG: sink->set_flags(flag, false); rc = CS_SUCCEED; break;
+      case CS_SET_FLAG:
+        sink->set_flags(flag, true);
+        rc = CS_SUCCEED;
+        break;
+      case CS_CLEAR_FLAG:
+        sink->set_flags(flag, false);
+        rc = CS_SUCCEED;
+        break;
       default: break;
     }
   }
-  if (sink && sink->active())
-    trace(sink, "ct_debug", rc, ctx, con, operation, flag);
+  if (sink && sink->active()) trace(sink, "ct_debug", rc, ctx, con, operation, flag);
   return rc;
 }
 
@@ -1009,8 +1036,9 @@ CS_RETCODE ct_diag(Connection* con, CS_INT operation, CS_INT type, CS_INT idx, C
       rc = CS_FAIL;  // as the vendor's: inline collection not started
     } else if (operation == CS_STATUS) {
       if (buffer && (server || client || all)) {
-        const size_t n = server ? q.server.size() : client ? q.client.size()
-                                                            : q.server.size() + q.client.size();
+        const size_t n = server   ? q.server.size()
+                         : client ? q.client.size()
+                                  : q.server.size() + q.client.size();
         *static_cast<CS_INT*>(buffer) = static_cast<CS_INT>(n);
         rc = CS_SUCCEED;
       }
@@ -1020,8 +1048,10 @@ CS_RETCODE ct_diag(Connection* con, CS_INT operation, CS_INT type, CS_INT idx, C
         if (static_cast<size_t>(idx) > n) {
           rc = CS_NOMSG;
         } else {
-          if (server) *static_cast<CS_SERVERMSG*>(buffer) = q.server[static_cast<size_t>(idx - 1)];
-          else *static_cast<CS_CLIENTMSG*>(buffer) = q.client[static_cast<size_t>(idx - 1)];
+          if (server)
+            *static_cast<CS_SERVERMSG*>(buffer) = q.server[static_cast<size_t>(idx - 1)];
+          else
+            *static_cast<CS_CLIENTMSG*>(buffer) = q.client[static_cast<size_t>(idx - 1)];
           rc = CS_SUCCEED;
         }
       }
@@ -1049,7 +1079,8 @@ bool room_for(const MessageQueue& q, bool server) {
   const size_t own = server ? q.server.size() : q.client.size();
   const CS_INT own_limit = server ? q.server_limit : q.client_limit;
   if (own_limit != CS_NO_LIMIT && own >= static_cast<size_t>(own_limit)) return false;
-  if (q.all_limit != CS_NO_LIMIT && q.server.size() + q.client.size() >= static_cast<size_t>(q.all_limit))
+  if (q.all_limit != CS_NO_LIMIT &&
+      q.server.size() + q.client.size() >= static_cast<size_t>(q.all_limit))
     return false;
   return true;
 }

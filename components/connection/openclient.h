@@ -15,8 +15,8 @@
 // vendor has and FreeTDS lacks are defined below with the vendor's values.
 #pragma once
 
-#include <ctpublic.h>
 #include <bkpublic.h>
+#include <ctpublic.h>
 
 #include <memory>
 
@@ -64,11 +64,21 @@ using ClientMessageFunc = CS_RETCODE (*)(Context*, Connection*, CS_CLIENTMSG*);
 using CsLibMessageFunc = CS_RETCODE (*)(Context*, CS_CLIENTMSG*);
 using CompletionFunc = CS_RETCODE (*)(Connection*, Command*, CS_INT function, CS_RETCODE status);
 
-struct ContextDeleter { void operator()(Context* ctx) const noexcept; };
-struct ConnectionDeleter { void operator()(Connection* con) const noexcept; };
-struct CommandDeleter { void operator()(Command* cmd) const noexcept; };
-struct LocaleDeleter { void operator()(Locale* loc) const noexcept; };
-struct BlkDeleter { void operator()(BlkDesc* blk) const noexcept; };
+struct ContextDeleter {
+  void operator()(Context* ctx) const noexcept;
+};
+struct ConnectionDeleter {
+  void operator()(Connection* con) const noexcept;
+};
+struct CommandDeleter {
+  void operator()(Command* cmd) const noexcept;
+};
+struct LocaleDeleter {
+  void operator()(Locale* loc) const noexcept;
+};
+struct BlkDeleter {
+  void operator()(BlkDesc* blk) const noexcept;
+};
 
 using ContextHandle = std::unique_ptr<Context, ContextDeleter>;
 using ConnectionHandle = std::unique_ptr<Connection, ConnectionDeleter>;

@@ -90,7 +90,8 @@ CS_INT value_length(const InBind& b) {
   const CS_INT size = fixed_size(b.fmt.datatype);
   if (size > 0) return size;
   if (b.fmt.maxlength > 0 && is_char_type(b.fmt.datatype) && b.buffer)
-    return static_cast<CS_INT>(strnlen(static_cast<const char*>(b.buffer), static_cast<size_t>(b.fmt.maxlength)));
+    return static_cast<CS_INT>(
+        strnlen(static_cast<const char*>(b.buffer), static_cast<size_t>(b.fmt.maxlength)));
   return std::max<CS_INT>(b.fmt.maxlength, 0);
 }
 
@@ -103,7 +104,8 @@ CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
   CS_BLKDESC* raw = nullptr;
   if (::blk_alloc(blk->con->cs, BLK_VERSION_100, &raw) != CS_SUCCEED) return CS_FAIL;
   FreeBlkPtr desc(raw);
-  if (::blk_init(desc.get(), CS_BLK_IN, const_cast<char*>(st.table.c_str()), CS_NULLTERM) != CS_SUCCEED)
+  if (::blk_init(desc.get(), CS_BLK_IN, const_cast<char*>(st.table.c_str()), CS_NULLTERM) !=
+      CS_SUCCEED)
     return CS_FAIL;
   for (const auto& [prop, value] : st.props) {
     CS_INT v = value;
@@ -117,8 +119,8 @@ CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
     const InBind& b = st.binds[c];
     if (!b.bound) continue;
     // Numeric conversions write past the wire size: buffers are at least sizeof(CS_NUMERIC).
-    CS_INT size = std::max<CS_INT>({b.fmt.maxlength, fixed_size(b.fmt.datatype),
-                                    static_cast<CS_INT>(sizeof(CS_NUMERIC)), 1});
+    CS_INT size = std::max<CS_INT>(
+        {b.fmt.maxlength, fixed_size(b.fmt.datatype), static_cast<CS_INT>(sizeof(CS_NUMERIC)), 1});
     for (const auto& row : st.held) size = std::max<CS_INT>(size, row[c].len + 1);
     buffers[c].assign(static_cast<size_t>(size), 0);
     CS_DATAFMT fmt = b.fmt;
@@ -179,12 +181,14 @@ CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename, CS
     if (st.out) drain(st);
     st = BlkState{};
     st.direction = direction;
-    st.table = tnamelen == CS_NULLTERM ? std::string(tablename)
-                                       : std::string(tablename, static_cast<size_t>(std::max<CS_INT>(tnamelen, 0)));
+    st.table = tnamelen == CS_NULLTERM
+                   ? std::string(tablename)
+                   : std::string(tablename, static_cast<size_t>(std::max<CS_INT>(tnamelen, 0)));
     if (direction == CS_BLK_OUT) {
       const std::string sql = "select * from " + st.table;
       if (oc::ct_cmd_alloc(blk->con, st.out) == CS_SUCCEED &&
-          oc::ct_command(st.out.get(), CS_LANG_CMD, sql.c_str(), CS_NULLTERM, CS_UNUSED) == CS_SUCCEED &&
+          oc::ct_command(st.out.get(), CS_LANG_CMD, sql.c_str(), CS_NULLTERM, CS_UNUSED) ==
+              CS_SUCCEED &&
           oc::ct_send(st.out.get()) == CS_SUCCEED) {
         CS_INT type = 0;
         CS_RETCODE r;
@@ -212,7 +216,8 @@ CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename, CS
       CS_BLKDESC* raw = nullptr;
       if (::blk_alloc(blk->con->cs, BLK_VERSION_100, &raw) == CS_SUCCEED) {
         FreeBlkPtr desc(raw);
-        if (::blk_init(desc.get(), CS_BLK_IN, const_cast<char*>(st.table.c_str()), CS_NULLTERM) == CS_SUCCEED) {
+        if (::blk_init(desc.get(), CS_BLK_IN, const_cast<char*>(st.table.c_str()), CS_NULLTERM) ==
+            CS_SUCCEED) {
           for (CS_INT i = 1;; ++i) {
             CS_DATAFMT fmt{};
             if (::blk_describe(desc.get(), i, &fmt) != CS_SUCCEED) break;
@@ -254,7 +259,8 @@ CS_RETCODE blk_bind(BlkDesc* blk, CS_INT colnum, CS_DATAFMT* datafmt, CS_VOID* b
       rc = CS_SUCCEED;
     }
   } else if (blk && blk->state && colnum != CS_UNUSED) {
-    client_message(blk->con, 141, 5, "blk_bind(): blk layer: user error: The parameter colnum is out of range.");
+    client_message(blk->con, 141, 5,
+                   "blk_bind(): blk layer: user error: The parameter colnum is out of range.");
   }
   trace(sink_of_blk(blk), "blk_bind", rc, blk, colnum);
   return rc;
@@ -291,7 +297,9 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
         if (v.indicator == -1 || !b.buffer) {
           v.indicator = -1;
           if (!(col.status & CS_CANBENULL)) {
-            client_message(blk->con, 16908289 + 200, 5, "blk_rowxfer(): blk layer: user error: NULL value given for a column that does not allow NULLs.");
+            client_message(blk->con, 16908289 + 200, 5,
+                           "blk_rowxfer(): blk layer: user error: NULL value given for a column "
+                           "that does not allow NULLs.");
             rc = CS_ROW_FAIL;
           }
           continue;
@@ -304,8 +312,8 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
         from.maxlength = v.len;
         CS_DATAFMT to{};
         to.datatype = col.datatype;
-        to.maxlength = std::max<CS_INT>({col.maxlength, fixed_size(col.datatype),
-                                         static_cast<CS_INT>(sizeof(CS_NUMERIC))});
+        to.maxlength = std::max<CS_INT>(
+            {col.maxlength, fixed_size(col.datatype), static_cast<CS_INT>(sizeof(CS_NUMERIC))});
         to.precision = col.precision;
         to.scale = col.scale;
         to.format = CS_FMT_UNUSED;
@@ -313,11 +321,10 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
         CS_INT outlen = 0;
         std::vector<char> value = v.bytes;
         value.push_back('\0');
-        const bool converts =
-            ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(), &to,
-                         scratch.data(), &outlen) == CS_SUCCEED &&
-            (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
-             outlen <= col.maxlength);
+        const bool converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(),
+                                           &to, scratch.data(), &outlen) == CS_SUCCEED &&
+                              (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
+                               outlen <= col.maxlength);
         if (!converts) {
           client_message(blk->con, 16908289 + 201, 5,
                          "blk_rowxfer(): blk layer: user error: The value of column " +

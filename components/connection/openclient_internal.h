@@ -24,14 +24,14 @@ namespace oc::internal {
 // ---- Trace file (ct_debug) -----------------------------------------------------------------
 // One per context and per connection. Writes are locked: worker threads trace too.
 class DebugSink {
-public:
+ public:
   bool active() const;
   void set_flags(CS_INT flags, bool on);
   CS_INT flags() const;
   bool open(const std::string& path);  // empty path closes
   void write(const std::string& line);
 
-private:
+ private:
   mutable std::mutex mutex_;
   CS_INT flags_ = 0;
   std::ofstream file_;
@@ -82,9 +82,9 @@ struct ColumnBind {
   CS_INT* copied = nullptr;
   CS_SMALLINT* indicator = nullptr;
 
-  CS_INT column_type = 0;     // what the column holds (ct_describe)
-  CS_INT internal_type = 0;   // what FreeTDS converts into for us
-  CS_INT internal_len = 0;    // bytes per row of the internal array
+  CS_INT column_type = 0;    // what the column holds (ct_describe)
+  CS_INT internal_type = 0;  // what FreeTDS converts into for us
+  CS_INT internal_len = 0;   // bytes per row of the internal array
   // Columns bound natively and written as text here: FreeTDS's own conversion of these goes
   // through sprintf, the largest share of a listing's per-row work.
   enum class TextForm : std::uint8_t { None, Datetime, Money, Integer };
@@ -123,12 +123,12 @@ struct Connection {
   std::string server_host;  // from CS_SERVERADDR
   int server_port = 0;
   std::string server_addr_text;
-  std::map<CS_INT, CS_INT> int_props;            // properties FreeTDS does not keep
+  std::map<CS_INT, CS_INT> int_props;  // properties FreeTDS does not keep
   std::map<CS_INT, std::string> string_props;
-  std::map<CS_INT, std::vector<char>> options;   // ct_options read-back
+  std::map<CS_INT, std::vector<char>> options;  // ct_options read-back
   std::set<Command*> commands;
-  std::map<std::string, std::string> prepared;   // dynamic id -> statement text
-  Locale* locale = nullptr;                      // CS_LOC_PROP as given (copied into FreeTDS)
+  std::map<std::string, std::string> prepared;  // dynamic id -> statement text
+  Locale* locale = nullptr;                     // CS_LOC_PROP as given (copied into FreeTDS)
 
   internal::DebugSink debug;
 };
@@ -154,12 +154,12 @@ struct Command {
 
   // Internal binding of the current result set.
   std::vector<internal::ColumnBind> binds;
-  bool binds_applied = false;  // FreeTDS bound to our arrays for the current result set
-  CS_INT user_count = 0;       // the caller's datafmt.count (0 until the first bind)
-  CS_INT batch_capacity = 1;   // rows FreeTDS fills per fetch
-  CS_INT batch_rows = 0;       // rows held
-  CS_INT batch_pos = 0;        // next row to hand out
-  bool batch_row_failed = false;  // the last held row failed FreeTDS's conversion
+  bool binds_applied = false;           // FreeTDS bound to our arrays for the current result set
+  CS_INT user_count = 0;                // the caller's datafmt.count (0 until the first bind)
+  CS_INT batch_capacity = 1;            // rows FreeTDS fills per fetch
+  CS_INT batch_rows = 0;                // rows held
+  CS_INT batch_pos = 0;                 // next row to hand out
+  bool batch_row_failed = false;        // the last held row failed FreeTDS's conversion
   CS_RETCODE pending_end = CS_SUCCEED;  // FreeTDS's answer after the held rows (e.g. CS_END_DATA)
   bool is_cursor = false;
   CS_INT cursor_rows = 1;
@@ -223,8 +223,8 @@ std::string sql_literal(CS_CONTEXT* cs, const CS_DATAFMT* fmt, const void* data,
                         CS_SMALLINT indicator, bool* ok);
 // Copies a text/binary value into the caller's buffer by its format. Returns false when it did
 // not fit (the caller's row then fails); *copied and *indicator follow the vendor's rules.
-bool put_value(const CS_DATAFMT& fmt, void* buffer, const char* value, CS_INT len,
-               CS_INT* copied, CS_SMALLINT* indicator);
+bool put_value(const CS_DATAFMT& fmt, void* buffer, const char* value, CS_INT len, CS_INT* copied,
+               CS_SMALLINT* indicator);
 void put_null(const CS_DATAFMT& fmt, void* buffer, CS_INT* copied, CS_SMALLINT* indicator);
 
 // Tracing: formats a line only when the sink is active.

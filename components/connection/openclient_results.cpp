@@ -49,12 +49,14 @@ void reset_binds(Command* cmd) {
 
 // Identifier boundaries for named parameter substitution.
 bool ident_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' || c == '$';
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' ||
+         c == '$';
 }
 
 // Writes parameter values into statement text: `?` markers in order, or `@name` where the
 // parameter was named. Quoted strings and comments are left alone.
-std::string substitute(const std::string& text, const std::vector<std::pair<std::string, std::string>>& params) {
+std::string substitute(const std::string& text,
+                       const std::vector<std::pair<std::string, std::string>>& params) {
   std::string out;
   size_t next = 0;
   for (size_t i = 0; i < text.size();) {
@@ -123,7 +125,6 @@ void clear_literals(Command* cmd) {
   cmd->literals.clear();
   cmd->literal_names.clear();
 }
-
 
 // A null buffer clears a column's binding, as the vendor's library allows. FreeTDS then stops
 // converting into the column but still writes its length and indicator through the pointers it
@@ -233,10 +234,12 @@ namespace {
 CS_RETCODE declare_with_values(Command* cmd) {
   const std::string text = substitute(cmd->cursor_text, named_literals(cmd));
   CS_INT option = cmd->cursor_option == CS_READ_ONLY ? CS_READ_ONLY : CS_UNUSED;
-  CS_RETCODE rc = ::ct_cursor(cmd->cs, CS_CURSOR_DECLARE, const_cast<char*>(cmd->cursor_name.c_str()),
-                              CS_NULLTERM, const_cast<char*>(text.c_str()), CS_NULLTERM, option);
+  CS_RETCODE rc =
+      ::ct_cursor(cmd->cs, CS_CURSOR_DECLARE, const_cast<char*>(cmd->cursor_name.c_str()),
+                  CS_NULLTERM, const_cast<char*>(text.c_str()), CS_NULLTERM, option);
   if (rc == CS_SUCCEED && cmd->cursor_rows_requested)
-    rc = ::ct_cursor(cmd->cs, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, cmd->cursor_rows);
+    rc = ::ct_cursor(cmd->cs, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
+                     cmd->cursor_rows);
   if (rc == CS_SUCCEED && cmd->cursor_open_requested)
     rc = ::ct_cursor(cmd->cs, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
   return rc;
@@ -250,7 +253,10 @@ CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT name
     if (cmd->emulated_cursor) {
       // A cursor declared on a prepared statement exists only here until ct_send.
       switch (type) {
-        case CS_CURSOR_OPTION: cmd->cursor_option = option; rc = CS_SUCCEED; break;
+        case CS_CURSOR_OPTION:
+          cmd->cursor_option = option;
+          rc = CS_SUCCEED;
+          break;
         case CS_CURSOR_ROWS:
           if (option >= 1) {
             cmd->cursor_rows = option;
@@ -258,7 +264,10 @@ CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT name
             rc = CS_SUCCEED;
           }
           break;
-        case CS_CURSOR_OPEN: cmd->cursor_open_requested = true; rc = CS_SUCCEED; break;
+        case CS_CURSOR_OPEN:
+          cmd->cursor_open_requested = true;
+          rc = CS_SUCCEED;
+          break;
         case CS_CURSOR_DEALLOC:
           cmd->emulated_cursor = false;
           cmd->is_cursor = false;
@@ -360,7 +369,9 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
           if (it != con->prepared.end()) text = it->second;
         }
         if (text.empty()) {
-          client_message(con, 16843146, 1, "ct_dynamic(): user api layer: external error: The dynamic statement was not prepared.");
+          client_message(con, 16843146, 1,
+                         "ct_dynamic(): user api layer: external error: The dynamic statement was "
+                         "not prepared.");
           break;
         }
         cmd->emulated_cursor = true;
@@ -410,12 +421,13 @@ CS_RETCODE ct_param(Command* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT dat
           sql_literal(cmd->ctx ? cmd->ctx->cs : nullptr, datafmt, data, datalen, indicator, &ok);
       if (ok) {
         cmd->literals.push_back(std::move(literal));
-        std::string pname(datafmt->name,
-                          static_cast<size_t>(std::clamp<CS_INT>(
-                              datafmt->namelen == CS_NULLTERM
-                                  ? static_cast<CS_INT>(strnlen(datafmt->name, sizeof datafmt->name))
-                                  : datafmt->namelen,
-                              0, sizeof datafmt->name)));
+        std::string pname(
+            datafmt->name,
+            static_cast<size_t>(std::clamp<CS_INT>(
+                datafmt->namelen == CS_NULLTERM
+                    ? static_cast<CS_INT>(strnlen(datafmt->name, sizeof datafmt->name))
+                    : datafmt->namelen,
+                0, sizeof datafmt->name)));
         cmd->literal_names.push_back(std::move(pname));
         rc = CS_SUCCEED;
       }
@@ -432,8 +444,10 @@ CS_RETCODE ct_send(Command* cmd) {
   if (usable(cmd)) {
     rc = CS_SUCCEED;
     if (cmd->is_cursor && (cmd->emulated_cursor || !cmd->literals.empty())) {
-      if (cmd->cursor_text.empty()) rc = CS_FAIL;
-      else rc = declare_with_values(cmd);
+      if (cmd->cursor_text.empty())
+        rc = CS_FAIL;
+      else
+        rc = declare_with_values(cmd);
       cmd->emulated_cursor = false;
       clear_literals(cmd);
     }
@@ -515,8 +529,8 @@ CS_RETCODE ct_describe(Command* cmd, CS_INT item, CS_DATAFMT* datafmt) {
 // them into the caller's buffers. That lets a cursor fetch CS_CURSOR_ROWS rows per round trip
 // while the caller binds fewer (FreeTDS fails fetches with a bind count below the cursor rows),
 // gives NULLs their substitution, terminates short text, and formats datetimes.
-CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer,
-                   CS_INT* copied, CS_SMALLINT* indicator) {
+CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer, CS_INT* copied,
+                   CS_SMALLINT* indicator) {
   CS_RETCODE rc = CS_FAIL;
   if (usable(cmd) && !buffer) {
     rc = unbind(cmd, item);
@@ -532,7 +546,8 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
         const bool cursor_rows = cmd->last_result == CS_CURSOR_RESULT;
         cmd->batch_capacity = std::max(count, cursor_rows ? cmd->cursor_rows : 1);
       }
-      if (cmd->binds.size() < static_cast<size_t>(columns)) cmd->binds.resize(static_cast<size_t>(columns));
+      if (cmd->binds.size() < static_cast<size_t>(columns))
+        cmd->binds.resize(static_cast<size_t>(columns));
       // The new binding is built aside: FreeTDS keeps writing into the old arrays until its
       // ct_bind has succeeded, so they are replaced only then.
       ColumnBind b;
@@ -566,11 +581,14 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
         internal.datatype = CS_CHAR_TYPE;
         internal.format = CS_FMT_UNUSED;
         CS_INT need = 256;
-        if (is_char_type(col.datatype)) need = col.maxlength + 1;  // one spare byte
-        else if (is_binary_type(col.datatype)) need = 2 * col.maxlength + 3;
+        if (is_char_type(col.datatype))
+          need = col.maxlength + 1;  // one spare byte
+        else if (is_binary_type(col.datatype))
+          need = 2 * col.maxlength + 3;
         internal.maxlength = std::clamp<CS_INT>(std::max(need, wanted + 1), 1, cap);
       } else if (is_binary_type(datafmt->datatype)) {
-        internal.datatype = datafmt->datatype == CS_VARBINARY_TYPE ? CS_VARBINARY_TYPE : CS_BINARY_TYPE;
+        internal.datatype =
+            datafmt->datatype == CS_VARBINARY_TYPE ? CS_VARBINARY_TYPE : CS_BINARY_TYPE;
         internal.format = CS_FMT_UNUSED;
         internal.maxlength = internal.datatype == CS_VARBINARY_TYPE
                                  ? static_cast<CS_INT>(sizeof(CS_VARBINARY))
@@ -584,7 +602,8 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
       }
       b.internal_type = internal.datatype;
       b.internal_len = internal.maxlength;
-      b.data.assign(static_cast<size_t>(internal.maxlength) * static_cast<size_t>(internal.count), 0);
+      b.data.assign(static_cast<size_t>(internal.maxlength) * static_cast<size_t>(internal.count),
+                    0);
       b.lens.assign(static_cast<size_t>(internal.count), 0);
       b.inds.assign(static_cast<size_t>(internal.count), 0);
       rc = ::ct_bind(cmd->cs, item, &internal, b.data.data(), b.lens.data(), b.inds.data());
@@ -606,7 +625,9 @@ bool hand_out(Command* cmd, CS_INT slot, CS_INT r) {
     if (!b.bound) continue;
     const size_t s = static_cast<size_t>(slot);
     const CS_INT stride = std::max<CS_INT>(b.user.maxlength, fixed_size(b.user.datatype));
-    char* dest = b.buffer ? static_cast<char*>(b.buffer) + static_cast<size_t>(r) * static_cast<size_t>(stride) : nullptr;
+    char* dest = b.buffer ? static_cast<char*>(b.buffer) +
+                                static_cast<size_t>(r) * static_cast<size_t>(stride)
+                          : nullptr;
     CS_INT* copied = b.copied ? b.copied + r : nullptr;
     CS_SMALLINT* indicator = b.indicator ? b.indicator + r : nullptr;
     const char* src = b.data.data() + s * static_cast<size_t>(b.internal_len);
@@ -616,7 +637,9 @@ bool hand_out(Command* cmd, CS_INT slot, CS_INT r) {
       char text[64];
       size_t len = 0;
       switch (b.text_form) {
-        case ColumnBind::TextForm::Datetime: len = datetime_text(CS_DATETIME_TYPE, src, text); break;
+        case ColumnBind::TextForm::Datetime:
+          len = datetime_text(CS_DATETIME_TYPE, src, text);
+          break;
         case ColumnBind::TextForm::Money: len = money_text(src, text); break;
         case ColumnBind::TextForm::Integer: len = int_text(src, text); break;
         case ColumnBind::TextForm::None: break;
@@ -669,7 +692,8 @@ CS_RETCODE ct_fetch(Command* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_
         if (rc == CS_SUCCEED && cmd->batch_rows == 0) rc = CS_END_DATA;
       }
       if (rc == CS_SUCCEED) {
-        const CS_INT k = std::min(std::max<CS_INT>(cmd->user_count, 1), cmd->batch_rows - cmd->batch_pos);
+        const CS_INT k =
+            std::min(std::max<CS_INT>(cmd->user_count, 1), cmd->batch_rows - cmd->batch_pos);
         bool ok = true;
         for (CS_INT r = 0; r < k; ++r) {
           const CS_INT slot = cmd->batch_pos + r;

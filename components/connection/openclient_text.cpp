@@ -68,8 +68,8 @@ size_t datetime_text(CS_INT type, const void* value, char* out) {
     char tmp[24];
     int n = 0;
     const bool negative = v < 0;
-    unsigned long long u = negative ? 0ULL - static_cast<unsigned long long>(v)
-                                    : static_cast<unsigned long long>(v);
+    unsigned long long u =
+        negative ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     do {
       tmp[n++] = static_cast<char>('0' + u % 10);
       u /= 10;
@@ -112,9 +112,9 @@ char* digits_back(unsigned long long v, char* end) {
 size_t money_text(const void* value, char* out) {
   CS_MONEY m;
   std::memcpy(&m, value, sizeof m);
-  const long long amount =
-      static_cast<long long>((static_cast<unsigned long long>(static_cast<CS_UINT>(m.mnyhigh)) << 32) |
-                             static_cast<CS_UINT>(m.mnylow));
+  const long long amount = static_cast<long long>(
+      (static_cast<unsigned long long>(static_cast<CS_UINT>(m.mnyhigh)) << 32) |
+      static_cast<CS_UINT>(m.mnylow));
   const unsigned long long n = amount < 0 ? 0ULL - static_cast<unsigned long long>(amount)
                                           : static_cast<unsigned long long>(amount);
   char buf[40];
@@ -137,8 +137,9 @@ size_t money_text(const void* value, char* out) {
 size_t int_text(const void* value, char* out) {
   CS_INT v;
   std::memcpy(&v, value, sizeof v);
-  const unsigned long long n = v < 0 ? 0ULL - static_cast<unsigned long long>(static_cast<long long>(v))
-                                     : static_cast<unsigned long long>(v);
+  const unsigned long long n =
+      v < 0 ? 0ULL - static_cast<unsigned long long>(static_cast<long long>(v))
+            : static_cast<unsigned long long>(v);
   char buf[24];
   char* end = buf + sizeof buf;
   char* p = digits_back(n, end);
@@ -238,9 +239,12 @@ void put_null(const CS_DATAFMT& fmt, void* buffer, CS_INT* copied, CS_SMALLINT* 
   if (out) {
     const CS_INT max = std::max<CS_INT>(fmt.maxlength, 0);
     if (is_char_type(fmt.datatype)) {
-      if ((fmt.format & CS_FMT_PADBLANK) && max > 0) std::memset(out, ' ', static_cast<size_t>(max));
-      else if ((fmt.format & CS_FMT_PADNULL) && max > 0) std::memset(out, 0, static_cast<size_t>(max));
-      else if (max > 0) out[0] = '\0';
+      if ((fmt.format & CS_FMT_PADBLANK) && max > 0)
+        std::memset(out, ' ', static_cast<size_t>(max));
+      else if ((fmt.format & CS_FMT_PADNULL) && max > 0)
+        std::memset(out, 0, static_cast<size_t>(max));
+      else if (max > 0)
+        out[0] = '\0';
     } else if (is_binary_type(fmt.datatype)) {
       if ((fmt.format & CS_FMT_PADNULL) && max > 0) std::memset(out, 0, static_cast<size_t>(max));
     } else {
@@ -265,12 +269,14 @@ std::string quoted(std::string_view s) {
 }
 
 CS_INT data_length(const CS_DATAFMT* fmt, const void* data, CS_INT datalen) {
-  if (datalen == CS_NULLTERM) return static_cast<CS_INT>(std::strlen(static_cast<const char*>(data)));
+  if (datalen == CS_NULLTERM)
+    return static_cast<CS_INT>(std::strlen(static_cast<const char*>(data)));
   if (datalen == CS_UNUSED || datalen < 0) {
     if (is_char_type(fmt->datatype)) {
       const CS_INT max = fmt->maxlength > 0 ? fmt->maxlength : 0;
       const void* end = std::memchr(data, '\0', static_cast<size_t>(max));
-      return end ? static_cast<CS_INT>(static_cast<const char*>(end) - static_cast<const char*>(data))
+      return end ? static_cast<CS_INT>(static_cast<const char*>(end) -
+                                       static_cast<const char*>(data))
                  : max;
     }
     return fmt->maxlength > 0 ? fmt->maxlength : 0;
@@ -279,7 +285,8 @@ CS_INT data_length(const CS_DATAFMT* fmt, const void* data, CS_INT datalen) {
 }
 
 // Asks FreeTDS for a value's text (numeric, money, ...).
-bool as_text(CS_CONTEXT* cs, const CS_DATAFMT* fmt, const void* data, CS_INT len, std::string& out) {
+bool as_text(CS_CONTEXT* cs, const CS_DATAFMT* fmt, const void* data, CS_INT len,
+             std::string& out) {
   CS_DATAFMT src{};
   src.datatype = fmt->datatype;
   src.maxlength = len;
@@ -291,7 +298,8 @@ bool as_text(CS_CONTEXT* cs, const CS_DATAFMT* fmt, const void* data, CS_INT len
   char buf[128] = {};
   dst.maxlength = sizeof buf;
   CS_INT outlen = 0;
-  if (::cs_convert(cs, &src, const_cast<void*>(data), &dst, buf, &outlen) != CS_SUCCEED) return false;
+  if (::cs_convert(cs, &src, const_cast<void*>(data), &dst, buf, &outlen) != CS_SUCCEED)
+    return false;
   out.assign(buf, static_cast<size_t>(std::clamp<CS_INT>(outlen, 0, sizeof buf)));
   return true;
 }
@@ -349,7 +357,8 @@ std::string sql_literal(CS_CONTEXT* cs, const CS_DATAFMT* fmt, const void* data,
     case CS_BIGINT_TYPE: return std::to_string(*static_cast<const CS_BIGINT*>(data));
     case CS_UBIGINT_TYPE: return std::to_string(*static_cast<const CS_UBIGINT*>(data));
     case CS_REAL_TYPE:
-      std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(*static_cast<const CS_REAL*>(data)));
+      std::snprintf(buf, sizeof buf, "%.9g",
+                    static_cast<double>(*static_cast<const CS_REAL*>(data)));
       return buf;
     case CS_FLOAT_TYPE:
       std::snprintf(buf, sizeof buf, "%.17g", *static_cast<const CS_FLOAT*>(data));
@@ -385,7 +394,10 @@ CS_RETCODE cs_convert(Context* ctx, CS_DATAFMT* srcfmt, CS_VOID* srcdata, CS_DAT
                                 &copied, nullptr);
     if (resultlen) *resultlen = copied;
     rc = fits ? CS_SUCCEED : CS_FAIL;
-    if (!fits) cslib_message(ctx->state, 36, "cs_convert: The result is truncated because the conversion/operation resulted in overflow.");
+    if (!fits)
+      cslib_message(ctx->state, 36,
+                    "cs_convert: The result is truncated because the conversion/operation resulted "
+                    "in overflow.");
   } else {
     rc = ::cs_convert(ctx->state->cs, srcfmt, srcdata, destfmt, destdata, resultlen);
   }

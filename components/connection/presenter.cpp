@@ -22,8 +22,7 @@ thread_local Presenter* t_threadPresenter = nullptr;
 
 }  // namespace
 
-ScopedThreadPresenter::ScopedThreadPresenter(Presenter* presenter)
-    : previous_(t_threadPresenter) {
+ScopedThreadPresenter::ScopedThreadPresenter(Presenter* presenter) : previous_(t_threadPresenter) {
   t_threadPresenter = presenter;
 }
 

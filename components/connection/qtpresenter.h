@@ -15,8 +15,7 @@ class QtPresenter : public Presenter {
   QtPresenter& operator=(const QtPresenter&) = delete;
 
   void ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) override;
-  void ShowMessageWindow(const QString& caption, const QString& text,
-                         PanelColour bottom) override;
+  void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
   void Beep() override;
   void SetWaitCursor(bool on) override;
   // Shows the login dialog modally over the active window.

@@ -48,8 +48,7 @@ int TNorvChkListBox::Execute() {
     const ExtentOnExit extent(this);
     result = query->Execute();
     int checkColumn = 0;
-    if (!checkFieldName_.isEmpty())
-      checkColumn = built ? 2 : ColumnNamed(*query, checkFieldName_);
+    if (!checkFieldName_.isEmpty()) checkColumn = built ? 2 : ColumnNamed(*query, checkFieldName_);
     const QString wanted = WithoutTrailingBlanks(checkValue_);
 
     while (query->Next()) {

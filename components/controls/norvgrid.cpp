@@ -40,7 +40,16 @@ struct Settings {
 // compactly (a cell's text lies in the text its batch carries); everything else (events, texts,
 // run-time state) as a call.
 struct Op {
-  enum Kind : std::uint8_t { Cell, RowCount, ColCount, FixedRows, ColWidth, ClearRows, Repaint, Call };
+  enum Kind : std::uint8_t {
+    Cell,
+    RowCount,
+    ColCount,
+    FixedRows,
+    ColWidth,
+    ClearRows,
+    Repaint,
+    Call
+  };
   Kind kind;
   int a = 0;
   int b = 0;
@@ -86,8 +95,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
     posted_ = true;
     lock.unlock();
     if (QPointer<TNorvGrid> grid = grid_)
-      QMetaObject::invokeMethod(grid.data(), [self = shared_from_this()] { self->Drain(); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          grid.data(), [self = shared_from_this()] { self->Drain(); }, Qt::QueuedConnection);
   }
 
   // GUI thread: applies what has arrived.
@@ -324,8 +333,8 @@ class Filler {
  public:
   // `serverCall` hears when the worker enters (true) and leaves (false) a call that may wait
   // for the server.
-  Filler(const Settings& settings, Writer& writer, TNorvQuery& query,
-         std::function<bool()> stopped, std::function<void(bool)> serverCall = {})
+  Filler(const Settings& settings, Writer& writer, TNorvQuery& query, std::function<bool()> stopped,
+         std::function<void(bool)> serverCall = {})
       : s_(settings),
         w_(writer),
         q_(query),
@@ -360,10 +369,10 @@ class Filler {
   std::function<bool()> stopped_;
   std::function<void(bool)> serverCall_;
   std::vector<int> remembered_ = std::vector<int>(kWidthMemory, 10);
-  int r_ = 0;           // the row written next
-  int widest_ = 1;      // most columns of any result set so far
-  int columns_ = 0;     // columns of the current result set
-  int digits_ = 0;      // most line-number digits so far
+  int r_ = 0;        // the row written next
+  int widest_ = 1;   // most columns of any result set so far
+  int columns_ = 0;  // columns of the current result set
+  int digits_ = 0;   // most line-number digits so far
   bool newCommand_ = false;
   bool firstLine_ = true;
   int rowInSet_ = 0;
@@ -443,8 +452,9 @@ int Filler::Run() {
     if (Stopped()) return result;
     const QString& entry = s_.statements[i];
     if (entry == QLatin1String("ROWCOUNT")) {
-      w_.SetCell(1, r_, QStringLiteral("(") + QString::number(q_.RowsAffected()) +
-                            QStringLiteral(" rows affected)"));
+      w_.SetCell(1, r_,
+                 QStringLiteral("(") + QString::number(q_.RowsAffected()) +
+                     QStringLiteral(" rows affected)"));
       w_.AddRow();
       ++r_;
       w_.AddRow();
@@ -549,7 +559,8 @@ void Filler::RunStatement(const QString& statement, int& result) {
 
 }  // namespace norvgrid
 
-// ---- TNorvGrid -----------------------------------------------------------------------------------
+// ---- TNorvGrid
+// -----------------------------------------------------------------------------------
 
 TNorvGrid::TNorvGrid(QWidget* parent) : TStringGrid(parent) {
   SetDefaultRowHeight(20);
@@ -759,7 +770,8 @@ void TNorvGrid::SetDbMessageText(const QString& value) {
   Publish([value](TNorvGrid& g) { g.TDbMessageReporter::SetDbMessageText(value); });
 }
 
-// ---- Threadgrid ----------------------------------------------------------------------------------
+// ---- Threadgrid
+// ----------------------------------------------------------------------------------
 
 Threadgrid::Threadgrid(bool createSuspended, TNorvGrid* grid)
     : grid_(grid),
@@ -825,11 +837,12 @@ void Threadgrid::run() {
   norvgrid::WorkerPresenter presenter(writer, QCoreApplication::instance());
   norv::ScopedThreadPresenter onGuiThread(&presenter);
   try {
-    Filler filler(*settings_, writer, *query_, [this] { return isInterruptionRequested(); },
-                  [this](bool in) {
-                    std::lock_guard lock(callMutex_);
-                    inServerCall_ = in;
-                  });
+    Filler filler(
+        *settings_, writer, *query_, [this] { return isInterruptionRequested(); },
+        [this](bool in) {
+          std::lock_guard lock(callMutex_);
+          inServerCall_ = in;
+        });
     const int result = filler.Run();
     completed_ = filler.Completed();
     if (!completed_ && result != 1) requestInterruption();

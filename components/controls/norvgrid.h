@@ -173,7 +173,7 @@ class Threadgrid : public QThread {
   QPointer<TNorvGrid> grid_;
   std::mutex callMutex_;
   bool inServerCall_ = false;  // the worker waits in a call on its command
-  TNorvQuery* query_;  // a child of the grid, created and deleted on the GUI thread
+  TNorvQuery* query_;          // a child of the grid, created and deleted on the GUI thread
   std::unique_ptr<norvgrid::Settings> settings_;
   std::shared_ptr<norvgrid::Channel> channel_;
   bool completed_ = false;

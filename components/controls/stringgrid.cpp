@@ -101,7 +101,7 @@ size_t TStringGridModel::RecordSizeAt(const char* at) {
   const auto header = Load<std::uint32_t>(at);
   const size_t n = header & kCountMask;
   const size_t endSize = (header & kLongEnds) ? 4 : 2;
-  const size_t chars = n == 0 ? 0
+  const size_t chars = n == 0                 ? 0
                        : (header & kLongEnds) ? Load<std::uint32_t>(at + 4 + (n - 1) * 4)
                                               : Load<std::uint16_t>(at + 4 + (n - 1) * 2);
   return 4 + n * endSize + chars * ((header & kWide) ? 2 : 1);
@@ -157,9 +157,11 @@ TStringGridModel::RowRef TStringGridModel::Encode(QStringView all,
     blocks_.push_back(std::move(block));
   }
   Block& block = blocks_.back();
-  RowRef ref{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.used)};
+  RowRef ref{static_cast<std::uint32_t>(blocks_.size() - 1),
+             static_cast<std::uint32_t>(block.used)};
   char* at = block.data.get() + block.used;
-  const std::uint32_t header = static_cast<std::uint32_t>(n) | (wide ? kWide : 0) | (longEnds ? kLongEnds : 0);
+  const std::uint32_t header =
+      static_cast<std::uint32_t>(n) | (wide ? kWide : 0) | (longEnds ? kLongEnds : 0);
   std::memcpy(at, &header, 4);
   char* ends = at + 4;
   for (size_t c = 0; c < n; ++c) {
@@ -241,7 +243,8 @@ void TStringGridModel::Compact() {
     }
     Block& to = blocks_.back();
     std::memcpy(to.data.get() + to.used, at, size);
-    ref = RowRef{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(to.used)};
+    ref =
+        RowRef{static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(to.used)};
     to.used += size;
   }
 }
@@ -330,7 +333,8 @@ void TStringGridModel::Flush() {
   if (dirtyFirst_ >= 0 && dirtyFirst_ <= last && reportedCols_ > 0)
     emit dataChanged(index(dirtyFirst_, 0), index(last, reportedCols_ - 1), {Qt::DisplayRole});
   dirtyFirst_ = dirtyLast_ = -1;
-  if (headerDirty_ && reportedCols_ > 0) emit headerDataChanged(Qt::Horizontal, 0, reportedCols_ - 1);
+  if (headerDirty_ && reportedCols_ > 0)
+    emit headerDataChanged(Qt::Horizontal, 0, reportedCols_ - 1);
   headerDirty_ = false;
 }
 
@@ -399,15 +403,15 @@ class OverflowDelegate : public QStyledItemDelegate {
       QRect area = opt.rect;
       const int needed = TextWidth(opt, text);
       const QAbstractItemModel* model = index.model();
-      for (int col = index.column() + 1;
-           area.width() < needed && col < model->columnCount() && Blank(model->index(index.row(), col));
+      for (int col = index.column() + 1; area.width() < needed && col < model->columnCount() &&
+                                         Blank(model->index(index.row(), col));
            ++col)
         area.setRight(area.right() + grid_->columnWidth(col));
       painter->save();
       painter->setClipRect(area);
       painter->setFont(opt.font);
-      painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
-                                                                           : QPalette::Text));
+      painter->setPen(opt.palette.color(
+          opt.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
       painter->drawText(area.adjusted(kTextMargin, 0, -kTextMargin, 0),
                         Qt::AlignLeft | Qt::AlignVCenter, text);
       painter->restore();
@@ -455,8 +459,7 @@ class OverflowDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TStringGrid::TStringGrid(QWidget* parent)
-    : QTableView(parent), model_(new TStringGridModel(this)) {
+TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent), model_(new TStringGridModel(this)) {
   setModel(model_);
   setItemDelegate(new OverflowDelegate(this));
   verticalHeader()->hide();
@@ -505,13 +508,14 @@ void TStringGrid::SetFixedRows(int value) {
 int TStringGrid::ColWidths(int col) const {
   if (col < 0) return 0;
   return col < static_cast<int>(widths_.size()) ? widths_[static_cast<size_t>(col)]
-                                                 : defaultColWidth_;
+                                                : defaultColWidth_;
 }
 
 void TStringGrid::SetColWidths(int col, int width) {
   if (col < 0 || col >= ColCount()) return;
   // A listing sets the same widths row after row: nothing to do then.
-  if (col < static_cast<int>(widths_.size()) && widths_[static_cast<size_t>(col)] == std::max(0, width) &&
+  if (col < static_cast<int>(widths_.size()) &&
+      widths_[static_cast<size_t>(col)] == std::max(0, width) &&
       (col >= model_->columnCount() || columnWidth(col) == widths_[static_cast<size_t>(col)]))
     return;
   if (col >= static_cast<int>(widths_.size()))
@@ -548,8 +552,8 @@ void TStringGrid::SetOptions(TGridOptions value) {
   viewport()->update();
   setSelectionMode(value.Contains(goRangeSelect) ? QAbstractItemView::ContiguousSelection
                                                  : QAbstractItemView::SingleSelection);
-  horizontalHeader()->setSectionResizeMode(
-      value.Contains(goColSizing) ? QHeaderView::Interactive : QHeaderView::Fixed);
+  horizontalHeader()->setSectionResizeMode(value.Contains(goColSizing) ? QHeaderView::Interactive
+                                                                       : QHeaderView::Fixed);
   verticalHeader()->setSectionResizeMode(value.Contains(goRowSizing) ? QHeaderView::Interactive
                                                                      : QHeaderView::Fixed);
   setTabKeyNavigation(value.Contains(goTabs));

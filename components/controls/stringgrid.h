@@ -1,11 +1,11 @@
-// A string grid (read-only): a table of text cells addressed as (column, row), with fixed rows shown as the
-// column header and fixed columns shaded like it, column widths in pixels, and row and column
-// counts that callers set directly.
+// A string grid (read-only): a table of text cells addressed as (column, row), with fixed rows
+// shown as the column header and fixed columns shaded like it, column widths in pixels, and row and
+// column counts that callers set directly.
 //
 // Cells live in a compact model (one packed record per row in large blocks, no object per cell),
-// so a grid holds hundreds of thousands of rows in little more than their texts' bytes. Growing the grid row by row does not
-// notify the view each time: changes are gathered and reported in one step when control returns
-// to the event loop, or at once by Repaint().
+// so a grid holds hundreds of thousands of rows in little more than their texts' bytes. Growing the
+// grid row by row does not notify the view each time: changes are gathered and reported in one step
+// when control returns to the event loop, or at once by Repaint().
 #pragma once
 
 #include "connection/norvtypes.h"
@@ -64,7 +64,7 @@ class TStringGridModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
- // What the cells hold: the bytes kept for them, and the bytes of their texts in UTF-8.
+  // What the cells hold: the bytes kept for them, and the bytes of their texts in UTF-8.
   size_t MemoryBytes() const;
   size_t TextBytes() const;
 
@@ -102,7 +102,7 @@ class TStringGridModel : public QAbstractTableModel {
 
   std::vector<RowRef> refs_;  // may hold fewer or more rows than rowCount_
   std::vector<Block> blocks_;
-  size_t garbage_ = 0;        // bytes of records no row refers to any more
+  size_t garbage_ = 0;  // bytes of records no row refers to any more
   int openRow_ = -1;
   // The open row: its cells' texts back to back and where each ends; kept from row to row.
   QString openText_;

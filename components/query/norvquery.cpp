@@ -34,7 +34,8 @@ constexpr int kContextSqlLength = 60;  // the head of the statement an error's c
 // saved set back afterwards, whatever happens in between.
 class FormatOnlyGuard {
  public:
-  explicit FormatOnlyGuard(TNorvDatabase* db) : db_(db), saved_(db ? db->ProcOptions() : TProcOptions{}) {
+  explicit FormatOnlyGuard(TNorvDatabase* db)
+      : db_(db), saved_(db ? db->ProcOptions() : TProcOptions{}) {
     if (db_) db_->SetProcOptions(TProcOptions{poFormatOnly});
   }
   ~FormatOnlyGuard() {
@@ -76,7 +77,10 @@ unsigned StatusFlags(int status) {
   return flags;
 }
 
-bool IsCharCode(int code) { return code == CS_CHAR_TYPE || code == CS_LONGCHAR_TYPE || code == CS_TEXT_TYPE || code == CS_VARCHAR_TYPE; }
+bool IsCharCode(int code) {
+  return code == CS_CHAR_TYPE || code == CS_LONGCHAR_TYPE || code == CS_TEXT_TYPE ||
+         code == CS_VARCHAR_TYPE;
+}
 bool IsBinaryCode(int code) {
   return code == CS_BINARY_TYPE || code == CS_LONGBINARY_TYPE || code == CS_IMAGE_TYPE ||
          code == CS_VARBINARY_TYPE;
@@ -197,7 +201,8 @@ void TNorvQuery::SetDbMessageText(const QString& value) {
   if (TDbMessageReporter* owner = CopyTarget(parent(), false)) owner->SetDbMessageText(value);
 }
 
-// ---- Connection access ---------------------------------------------------------------------------
+// ---- Connection access
+// ---------------------------------------------------------------------------
 
 TNorvDatabase* TNorvQuery::Database() const { return FindDatabase(DbName()); }
 
@@ -219,8 +224,7 @@ bool TNorvQuery::ConnectionLost() const {
   oc::Connection* con = Connection();
   if (!con) return true;
   CS_INT alive = CS_FALSE;
-  return oc::ct_con_props(con, CS_GET, CS_LOGIN_STATUS, &alive, CS_UNUSED, nullptr) !=
-             CS_SUCCEED ||
+  return oc::ct_con_props(con, CS_GET, CS_LOGIN_STATUS, &alive, CS_UNUSED, nullptr) != CS_SUCCEED ||
          alive != CS_TRUE;
 }
 
@@ -512,8 +516,10 @@ int TNorvQuery::ProcessResult() {
       }
       columnCount_ = count;
       if (textImage_) columns_.assign(static_cast<size_t>(std::max(count, 0)) + 1, Column{});
-      if (skipFirstFetch_) skipFirstFetch_ = false;
-      else FetchRow();
+      if (skipFirstFetch_)
+        skipFirstFetch_ = false;
+      else
+        FetchRow();
       break;
     }
     case CS_PARAM_RESULT:
@@ -545,11 +551,8 @@ int TNorvQuery::ProcessResult() {
       hadRows_ = false;
       moreResults_ = rowReady_ = needFetch_ = false;
       throw EDatabaseError(QStringLiteral("Command failed"), FailureRecords());
-    case CS_ROWFMT_RESULT:
-      break;
-    default:
-      moreResults_ = rowReady_ = needFetch_ = false;
-      break;
+    case CS_ROWFMT_RESULT: break;
+    default: moreResults_ = rowReady_ = needFetch_ = false; break;
   }
   // A successful step never ends the advance of text/image mode early (see Fetch).
   return 1;
@@ -696,8 +699,8 @@ bool TNorvQuery::BindColumns(int count) {
       break;
     }
     c.MaxLength = fmt.maxlength;
-    c.DisplayWidth = std::min(DisplayLength(fmt.maxlength, fmt.datatype, fmt.namelen),
-                              kMaxBindWidth);
+    c.DisplayWidth =
+        std::min(DisplayLength(fmt.maxlength, fmt.datatype, fmt.namelen), kMaxBindWidth);
     CS_DATAFMT own = fmt;
     own.maxlength = c.DisplayWidth + 1;
     own.format = CS_FMT_UNUSED;
@@ -711,7 +714,8 @@ bool TNorvQuery::BindColumns(int count) {
     int width = DisplayLength(own.maxlength, own.datatype, own.namelen) + 1;
     if (IsBinaryCode(fmt.datatype))
       width = std::max(width, std::min(2 * fmt.maxlength + 2, kMaxBindWidth) + 1);
-    if (IsCharCode(fmt.datatype)) width = std::max(width, std::min(fmt.maxlength, kMaxBindWidth) + 1);
+    if (IsCharCode(fmt.datatype))
+      width = std::max(width, std::min(fmt.maxlength, kMaxBindWidth) + 1);
     text.format = CS_FMT_NULLTERM;
     text.datatype = CS_CHAR_TYPE;
     text.count = 1;
@@ -777,7 +781,8 @@ void TNorvQuery::ReadTextImageRow() {
         CS_RETCODE rc;
         do {
           got = 0;
-          rc = oc::ct_get_data(cmd_.get(), n, piece.data(), static_cast<CS_INT>(piece.size()), &got);
+          rc =
+              oc::ct_get_data(cmd_.get(), n, piece.data(), static_cast<CS_INT>(piece.size()), &got);
           if (got > 0) bytes.append(piece.data(), std::min<CS_INT>(got, piece.size()));
         } while (rc == CS_SUCCEED || rc == CS_ROW_FAIL);
         c.CopiedLength = static_cast<CS_INT>(bytes.size()) + 1;
@@ -815,7 +820,9 @@ void TNorvQuery::ReadTextImageRow() {
       case CS_MONEY_TYPE: {
         std::array<char, 8> v{};
         const CS_INT size = (c.DataType == CS_REAL_TYPE || c.DataType == CS_DATETIME4_TYPE ||
-                             c.DataType == CS_MONEY4_TYPE) ? 4 : 8;
+                             c.DataType == CS_MONEY4_TYPE)
+                                ? 4
+                                : 8;
         if (readFixed(v.data(), size)) c.Value = ConvertToText(c, v.data(), got);
         break;
       }
@@ -829,8 +836,7 @@ void TNorvQuery::ReadTextImageRow() {
         }
         break;
       }
-      default:
-        break;
+      default: break;
     }
     c.DisplayWidth = DisplayLength(c.MaxLength, c.DataType, c.NameLength);
   }
@@ -883,7 +889,9 @@ QString TNorvQuery::FieldValue(int column) const {
   if (!c) return QString();
   return trimResults_ ? c->Value.trimmed() : c->Value;
 }
-QString TNorvQuery::FieldName(int column) const { return At(column) ? At(column)->Name : QString(); }
+QString TNorvQuery::FieldName(int column) const {
+  return At(column) ? At(column)->Name : QString();
+}
 int TNorvQuery::FieldType(int column) const { return At(column) ? At(column)->DataType : 0; }
 QString TNorvQuery::FieldTypeName(int column) const {
   return At(column) ? NorvTypeName(At(column)->DataType) : QString();

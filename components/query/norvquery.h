@@ -54,7 +54,8 @@ class TBindSet {
     bool bound = false;
   };
   const Slot* At(int n) const {
-    return n >= 1 && n < static_cast<int>(slots_.size()) ? &slots_[static_cast<size_t>(n)] : nullptr;
+    return n >= 1 && n < static_cast<int>(slots_.size()) ? &slots_[static_cast<size_t>(n)]
+                                                         : nullptr;
   }
   // Sized once per result set and never resized while bound: the library keeps pointers into it.
   std::vector<Slot> slots_;

@@ -19,10 +19,13 @@ int main(int argc, char** argv) {
   args.setApplicationDescription(QStringLiteral("Prints the rows of a query."));
   args.addHelpOption();
   args.addOptions({
-      {{QStringLiteral("U"), QStringLiteral("user")}, QStringLiteral("Login name ($NORV_USER)."),
-       QStringLiteral("name"), qEnvironmentVariable("NORV_USER")},
+      {{QStringLiteral("U"), QStringLiteral("user")},
+       QStringLiteral("Login name ($NORV_USER)."),
+       QStringLiteral("name"),
+       qEnvironmentVariable("NORV_USER")},
       {{QStringLiteral("P"), QStringLiteral("password")},
-       QStringLiteral("Password ($NORV_PASSWORD)."), QStringLiteral("password"),
+       QStringLiteral("Password ($NORV_PASSWORD)."),
+       QStringLiteral("password"),
        qEnvironmentVariable("NORV_PASSWORD")},
   });
   args.addPositionalArgument(QStringLiteral("server"), QStringLiteral("A section of SQL.INI."));
@@ -51,8 +54,7 @@ int main(int argc, char** argv) {
     query.Execute();
     while (query.Fetch() == 1) {
       QStringList row;
-      for (int column = 1; column <= query.ColumnCount(); ++column)
-        row << query.FieldValue(column);
+      for (int column = 1; column <= query.ColumnCount(); ++column) row << query.FieldValue(column);
       std::printf("%s\n", qPrintable(row.join(QLatin1Char('\t'))));
     }
   } catch (const Exception& e) {

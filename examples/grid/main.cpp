@@ -24,10 +24,13 @@ int main(int argc, char** argv) {
   args.setApplicationDescription(QStringLiteral("Shows a script's results in the result grid."));
   args.addHelpOption();
   args.addOptions({
-      {{QStringLiteral("U"), QStringLiteral("user")}, QStringLiteral("Login name ($NORV_USER)."),
-       QStringLiteral("name"), qEnvironmentVariable("NORV_USER")},
+      {{QStringLiteral("U"), QStringLiteral("user")},
+       QStringLiteral("Login name ($NORV_USER)."),
+       QStringLiteral("name"),
+       qEnvironmentVariable("NORV_USER")},
       {{QStringLiteral("P"), QStringLiteral("password")},
-       QStringLiteral("Password ($NORV_PASSWORD)."), QStringLiteral("password"),
+       QStringLiteral("Password ($NORV_PASSWORD)."),
+       QStringLiteral("password"),
        qEnvironmentVariable("NORV_PASSWORD")},
       {QStringLiteral("exit-after-listing"),
        QStringLiteral("Print the listing and end instead of showing the window.")},

@@ -42,7 +42,8 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-std::vector<SessionImpl::TableConstraint> SessionImpl::TableConstraints(const catalog::TableMeta& t) {
+std::vector<SessionImpl::TableConstraint> SessionImpl::TableConstraints(
+    const catalog::TableMeta& t) {
   std::vector<TableConstraint> out;
   if (t.schema == "temp") {
     for (const auto& [name, text] : t.checks) out.push_back({0, name, false, text});
@@ -96,8 +97,8 @@ void SessionImpl::RebuildTable(const catalog::TableMeta& old, const catalog::Tab
   const std::string scratch = "syb_rebuild_" + std::to_string(old.id);
   std::optional<int64_t> seq;
   try {
-    seq = storage::QueryInt(db, "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = " +
-                                    QuoteText(old.name));
+    seq = storage::QueryInt(
+        db, "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = " + QuoteText(old.name));
   } catch (const storage::SqliteError&) {
     // no table with an identity yet in this database
   }
@@ -127,8 +128,8 @@ void SessionImpl::RebuildTable(const catalog::TableMeta& old, const catalog::Tab
   if (!temp) {
     Exec(db, "DELETE FROM " + schema + ".syscolumns WHERE id = " + id);
     catalog::AddColumns(db, old.schema, old.id, next.columns);
-    Exec(db, "DELETE FROM " + schema + ".sysindexes WHERE id = " + id +
-                 " AND indid BETWEEN 1 AND 254");
+    Exec(db,
+         "DELETE FROM " + schema + ".sysindexes WHERE id = " + id + " AND indid BETWEEN 1 AND 254");
     Exec(db, "DELETE FROM " + schema + ".sysindexkeys WHERE id = " + id);
   }
   for (const auto& ix : next.indexes) {
@@ -137,8 +138,8 @@ void SessionImpl::RebuildTable(const catalog::TableMeta& old, const catalog::Tab
       for (const auto& c : next.columns)
         if (c.colid == colid) keys += (keys.empty() ? "" : ", ") + QuoteId(c.name);
     Exec(db, std::string("CREATE ") + ((ix.status & catalog::kIndexUnique) ? "UNIQUE " : "") +
-                 "INDEX " + IndexSqlName(next, ix.name) + " ON " + QuoteId(old.name) + " (" +
-                 keys + ")");
+                 "INDEX " + IndexSqlName(next, ix.name) + " ON " + QuoteId(old.name) + " (" + keys +
+                 ")");
     if (!temp) catalog::AddIndex(db, old.schema, old.id, ix);
   }
   if (!temp) {
@@ -218,9 +219,10 @@ void SessionImpl::AlterAddColumns(catalog::TableMeta& t, const sql::AlterTableSt
     }
     int64_t did = catalog::NextObjectId(db_.get(), t.schema);
     auto& col = next.columns[d.column];
-    catalog::AddObject(db_.get(), t.schema, did,
-                       t.name.substr(0, 10) + "_" + col.name.substr(0, 10) + "_" + std::to_string(did),
-                       "D", 6, 0, t.id);
+    catalog::AddObject(
+        db_.get(), t.schema, did,
+        t.name.substr(0, 10) + "_" + col.name.substr(0, 10) + "_" + std::to_string(did), "D", 6, 0,
+        t.id);
     catalog::StoreText(db_.get(), t.schema, did, d.text);
     col.cdefault = did;
   }
@@ -388,13 +390,15 @@ void SessionImpl::AlterDropConstraint(catalog::TableMeta& t, const std::string& 
                  "' of table '" + ri.Text(2) + "' references its key."});
     }
     Exec(db_.get(), "DROP INDEX " + IndexSqlName(t, name));
-    const std::string where = " WHERE id = " + std::to_string(t.id) + " AND indid = " +
-                              std::to_string(ix.indid);
+    const std::string where =
+        " WHERE id = " + std::to_string(t.id) + " AND indid = " + std::to_string(ix.indid);
     Exec(db_.get(), "DELETE FROM " + QuoteId(t.schema) + ".sysindexes" + where);
     Exec(db_.get(), "DELETE FROM " + QuoteId(t.schema) + ".sysindexkeys" + where);
     if (ix.status & catalog::kIndexPrimaryKey)
-      Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 & ~8"
-                      " WHERE id = " + std::to_string(t.id));
+      Exec(db_.get(), "UPDATE " + QuoteId(t.schema) +
+                          ".sysobjects SET sysstat2 = sysstat2 & ~8"
+                          " WHERE id = " +
+                          std::to_string(t.id));
     return;
   }
   const auto constraints = TableConstraints(t);
@@ -468,7 +472,8 @@ void SessionImpl::AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
   for (const auto& k : columns)
     if (!t.Find(k)) Fail(207, {k});
   const int64_t id = catalog::NextObjectId(db_.get(), t.schema);
-  const std::string name = c.name.empty() ? t.name.substr(0, 10) + "_" + std::to_string(id) : c.name;
+  const std::string name =
+      c.name.empty() ? t.name.substr(0, 10) + "_" + std::to_string(id) : c.name;
   std::string cols, refs;
   for (size_t i = 0; i < columns.size(); ++i) {
     cols += (i ? ", " : "") + columns[i];
@@ -492,7 +497,8 @@ void SessionImpl::RefreshForeignKeyBits(const std::string& schema) {
   std::string referenced;
   std::vector<std::pair<int64_t, int64_t>> keys;  // RI object, its table
   {
-    Statement st(db_.get(), "SELECT id, deltrig FROM " + QuoteId(schema) + ".sysobjects WHERE type = 'RI'");
+    Statement st(db_.get(),
+                 "SELECT id, deltrig FROM " + QuoteId(schema) + ".sysobjects WHERE type = 'RI'");
     while (st.Step()) keys.emplace_back(st.Int(0), st.Int(1));
   }
   Exec(db_.get(), "DELETE FROM " + QuoteId(schema) + ".sysreferences");
@@ -502,8 +508,9 @@ void SessionImpl::RefreshForeignKeyBits(const std::string& schema) {
   for (auto [id, tableId] : keys) {
     ForeignKey fk = ForeignKeyOf(ObjectText(schema, id));
     referenced += (referenced.empty() ? "" : ", ") + QuoteText(fk.refTable);
-    auto child = storage::QueryText(db_.get(), "SELECT name FROM " + QuoteId(schema) +
-                                                   ".sysobjects WHERE id = " + std::to_string(tableId));
+    auto child =
+        storage::QueryText(db_.get(), "SELECT name FROM " + QuoteId(schema) +
+                                          ".sysobjects WHERE id = " + std::to_string(tableId));
     auto t = child ? catalog::LoadTable(db_.get(), schema, database, *child) : std::nullopt;
     auto p = catalog::LoadTable(db_.get(), schema, database, fk.refTable);
     if (!t || !p || fk.columns.size() != fk.refColumns.size()) continue;
@@ -522,10 +529,16 @@ void SessionImpl::RefreshForeignKeyBits(const std::string& schema) {
     if (rm.keys.size() == fk.columns.size()) catalog::AddReference(db_.get(), schema, rm);
   }
   const std::string objects = QuoteId(schema) + ".sysobjects";
-  Exec(db_.get(), "UPDATE " + objects + " SET sysstat2 = (sysstat2 & ~3)"
-                  " | CASE WHEN EXISTS (SELECT 1 FROM " + objects + " r WHERE r.type = 'RI'"
-                  " AND r.deltrig = " + objects + ".id) THEN 2 ELSE 0 END"
-                  " | CASE WHEN name IN (" + referenced + ") THEN 1 ELSE 0 END WHERE type = 'U'");
+  Exec(db_.get(), "UPDATE " + objects +
+                      " SET sysstat2 = (sysstat2 & ~3)"
+                      " | CASE WHEN EXISTS (SELECT 1 FROM " +
+                      objects +
+                      " r WHERE r.type = 'RI'"
+                      " AND r.deltrig = " +
+                      objects +
+                      ".id) THEN 2 ELSE 0 END"
+                      " | CASE WHEN name IN (" +
+                      referenced + ") THEN 1 ELSE 0 END WHERE type = 'U'");
 }
 
 std::string SessionImpl::ForeignKeyOrphan(const ForeignKey& fk, const std::string& child) {
@@ -533,8 +546,8 @@ std::string SessionImpl::ForeignKeyOrphan(const ForeignKey& fk, const std::strin
   for (size_t i = 0; i < fk.columns.size(); ++i) {
     const std::string col = child + "." + QuoteId(fk.columns[i]);
     present += (i ? " AND " : "") + col + " IS NOT NULL";
-    match += (i ? " AND " : "") + QuoteId("syb_parent") + "." + QuoteId(fk.refColumns[i]) +
-             " = " + col;
+    match +=
+        (i ? " AND " : "") + QuoteId("syb_parent") + "." + QuoteId(fk.refColumns[i]) + " = " + col;
   }
   return present + " AND NOT EXISTS (SELECT 1 FROM " + QuoteId(fk.refTable) + " AS " +
          QuoteId("syb_parent") + " WHERE " + match + ")";
@@ -546,8 +559,8 @@ void SessionImpl::InstallForeignKey(const std::string& schema, int64_t id, const
   // refuse the rows that would break this one.
   const std::string tag = "syb_fk_" + std::to_string(id);
   auto raise = [&](int number) {
-    return " BEGIN SELECT RAISE(ABORT, " + QuoteText("syb_fk:" + std::to_string(number) + ":" + name) +
-           "); END";
+    return " BEGIN SELECT RAISE(ABORT, " +
+           QuoteText("syb_fk:" + std::to_string(number) + ":" + name) + "); END";
   };
   std::string childCols, refCols, used;
   for (size_t i = 0; i < fk.columns.size(); ++i) {
@@ -566,8 +579,8 @@ void SessionImpl::InstallForeignKey(const std::string& schema, int64_t id, const
   const std::string at = QuoteId(schema) + ".";
   Exec(db_.get(), "CREATE TRIGGER " + at + QuoteId(tag + "_ins") + " BEFORE INSERT ON " + child +
                       " WHEN " + orphan + raise(546));
-  Exec(db_.get(), "CREATE TRIGGER " + at + QuoteId(tag + "_upd") + " BEFORE UPDATE OF " + childCols +
-                      " ON " + child + " WHEN " + orphan + raise(546));
+  Exec(db_.get(), "CREATE TRIGGER " + at + QuoteId(tag + "_upd") + " BEFORE UPDATE OF " +
+                      childCols + " ON " + child + " WHEN " + orphan + raise(546));
   Exec(db_.get(), "CREATE TRIGGER " + at + QuoteId(tag + "_del") + " BEFORE DELETE ON " +
                       QuoteId(fk.refTable) + " WHEN " + referenced + raise(547));
   Exec(db_.get(), "CREATE TRIGGER " + at + QuoteId(tag + "_key") + " BEFORE UPDATE OF " + refCols +
@@ -591,8 +604,9 @@ void SessionImpl::ReinstallForeignKeys(const catalog::TableMeta& t) {
   }
   for (const auto& [id, name, childId] : all) {
     ForeignKey fk = ForeignKeyOf(ObjectText(t.schema, id));
-    auto child = storage::QueryText(db_.get(), "SELECT name FROM " + QuoteId(t.schema) +
-                                                   ".sysobjects WHERE id = " + std::to_string(childId));
+    auto child =
+        storage::QueryText(db_.get(), "SELECT name FROM " + QuoteId(t.schema) +
+                                          ".sysobjects WHERE id = " + std::to_string(childId));
     if (!child || (*child != t.name && fk.refTable != t.name)) continue;
     fk.childTable = *child;
     RemoveForeignKeyTriggers(t.schema, id);

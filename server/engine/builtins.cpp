@@ -72,9 +72,12 @@ std::vector<std::string_view> Chars(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     size_t len = 1;
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0xF0) len = 4;
-    else if (c >= 0xE0) len = 3;
-    else if (c >= 0xC0) len = 2;
+    if (c >= 0xF0)
+      len = 4;
+    else if (c >= 0xE0)
+      len = 3;
+    else if (c >= 0xC0)
+      len = 2;
     len = std::min(len, s.size() - i);
     out.push_back(s.substr(i, len));
     i += len;
@@ -178,7 +181,8 @@ std::optional<SqlType> TypeArg(sqlite3_value* v, uint8_t* scale = nullptr) {
   std::string name = Text(v);
   size_t colon = name.find(':');
   if (colon != std::string::npos) {
-    if (scale) *scale = static_cast<uint8_t>(std::clamp(std::atoi(name.c_str() + colon + 1), 0, 38));
+    if (scale)
+      *scale = static_cast<uint8_t>(std::clamp(std::atoi(name.c_str() + colon + 1), 0, 38));
     name.resize(colon);
   }
   return ParseTypeName(name);
@@ -244,7 +248,8 @@ void FnFit(sqlite3_context* ctx, int, sqlite3_value** argv) {
   try {
     const std::string name = Text(argv[1]);
     Value r = FitToColumn(raw, to, sqlite3_value_int64(argv[3]) != 0,
-                          State(ctx).Settings().stringRtruncation, name == "unichar" || name == "univarchar");
+                          State(ctx).Settings().stringRtruncation,
+                          name == "unichar" || name == "univarchar");
     if (auto str = std::get_if<std::string>(&r))
       return (void)sqlite3_result_text64(ctx, str->data(), str->size(), SQLITE_TRANSIENT,
                                          SQLITE_UTF8);
@@ -361,7 +366,8 @@ void FnSubstring(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   int64_t n = static_cast<int64_t>(chars.size());
   if (start > n || end <= start) return sqlite3_result_null(ctx);
   int64_t stop = std::min(end - 1, n);
-  ResultText(ctx, Join(chars, static_cast<size_t>(start - 1), static_cast<size_t>(stop - start + 1)));
+  ResultText(ctx,
+             Join(chars, static_cast<size_t>(start - 1), static_cast<size_t>(stop - start + 1)));
 }
 
 void FnStuff(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -662,8 +668,10 @@ void FnRound(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 void FnStr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  int64_t length = argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL ? sqlite3_value_int64(argv[1]) : 10;
-  int64_t decimals = argc > 2 && sqlite3_value_type(argv[2]) != SQLITE_NULL ? sqlite3_value_int64(argv[2]) : 0;
+  int64_t length =
+      argc > 1 && sqlite3_value_type(argv[1]) != SQLITE_NULL ? sqlite3_value_int64(argv[1]) : 10;
+  int64_t decimals =
+      argc > 2 && sqlite3_value_type(argv[2]) != SQLITE_NULL ? sqlite3_value_int64(argv[2]) : 0;
   if (length <= 0 || length > 1024 || decimals < 0) return sqlite3_result_null(ctx);
   decimals = std::min<int64_t>(decimals, 16);
   double x = sqlite3_value_double(argv[0]);
@@ -677,8 +685,10 @@ void FnStr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     s = buf;
     if (static_cast<int64_t>(s.size()) <= length) break;
   }
-  if (static_cast<int64_t>(s.size()) > length) s = std::string(static_cast<size_t>(length), '*');
-  else s.insert(0, static_cast<size_t>(length) - s.size(), ' ');
+  if (static_cast<int64_t>(s.size()) > length)
+    s = std::string(static_cast<size_t>(length), '*');
+  else
+    s.insert(0, static_cast<size_t>(length) - s.size(), ' ');
   ResultText(ctx, s);
 }
 
@@ -757,7 +767,8 @@ void FnPi(sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_double(ct
 
 void FnAtn2(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv)) return sqlite3_result_null(ctx);
-  sqlite3_result_double(ctx, std::atan2(sqlite3_value_double(argv[0]), sqlite3_value_double(argv[1])));
+  sqlite3_result_double(ctx,
+                        std::atan2(sqlite3_value_double(argv[0]), sqlite3_value_double(argv[1])));
 }
 
 void FnRand(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -827,8 +838,8 @@ void FnModulo(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 using Fn = void (*)(sqlite3_context*, int, sqlite3_value**);
 
 struct FunctionDef {
-  const char* sybase;   // the Transact-SQL name
-  const char* sqlite;   // the registered name
+  const char* sybase;  // the Transact-SQL name
+  const char* sqlite;  // the registered name
   int nargMin, nargMax;
   Fn fn;
   bool deterministic = true;
@@ -905,7 +916,8 @@ void DestroyState(void* p) { delete static_cast<FunctionState*>(p); }
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }

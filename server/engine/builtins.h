@@ -18,9 +18,9 @@ namespace sampleserver {
 // datefirst; convert() and the date functions parse strings with dateformat). The session owns
 // it and must keep it alive as long as the connection; it may change it at any time.
 struct BuiltinSettings {
-  int datefirst = 7;                      // 1 = Monday ... 7 = Sunday
+  int datefirst = 7;  // 1 = Monday ... 7 = Sunday
   DateFormat dateFormat = DateFormat::Mdy;
-  bool stringRtruncation = false;         // set string_rtruncation: refuse cut strings
+  bool stringRtruncation = false;  // set string_rtruncation: refuse cut strings
 };
 
 // Registers every function below and the collation SYB, once per connection (the functions'

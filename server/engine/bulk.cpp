@@ -91,7 +91,8 @@ class BulkInserter final : public BulkInsert {
           sqlite3_bind_int64(st, index, std::get<int64_t>(n));
         } else {
           const auto& c = table_.columns[i];
-          // Bulk rows are cut to their columns silently; string_rtruncation governs insert and update.
+          // Bulk rows are cut to their columns silently; string_rtruncation governs insert and
+          // update.
           Value fitted = FitToColumn(*v, MakeType(c.type.type, c.type.length), !c.nullable, false,
                                      c.type.usertype == 34 || c.type.usertype == 35);
           BindStorage(st, index, fitted, types_[i]);
@@ -111,7 +112,8 @@ class BulkInserter final : public BulkInsert {
       try {
         storage::Exec(session_.Db(), "RELEASE syb_bulk");
         open_ = false;
-        if (identity_ && rows_ > 0) session_.lastIdentity_ = sqlite3_last_insert_rowid(session_.Db());
+        if (identity_ && rows_ > 0)
+          session_.lastIdentity_ = sqlite3_last_insert_rowid(session_.Db());
       } catch (...) {
         failure_ = MessageOf(std::current_exception());
       }
@@ -194,7 +196,8 @@ std::unique_ptr<BulkInsert> SessionImpl::BeginBulkInsert(std::string_view table,
     if (!parsed.ok()) {
       throw StatementError{ParseErrorMessage(*parsed.error), false};
     }
-    const auto* select = parsed.statements.size() == 1 ? parsed.statements[0]->If<sql::SelectStmt>() : nullptr;
+    const auto* select =
+        parsed.statements.size() == 1 ? parsed.statements[0]->If<sql::SelectStmt>() : nullptr;
     if (!select || select->query->from.size() != 1 || !select->unions.empty() ||
         select->query->from[0]->kind != sql::TableRefKind::Named || select->query->where) {
       Fail(102, {std::string(table)});
@@ -202,8 +205,10 @@ std::unique_ptr<BulkInsert> SessionImpl::BeginBulkInsert(std::string_view table,
     auto target = RequireTable(select->query->from[0]->name);
     if (target.meta.type == "V") Fail(4405, {target.meta.name});
     TranslatedQuery q = TranslateSelect(*select);
-    bool idInsert = options_.identityInsert.count(target.meta.name) && options_.identityInsert[target.meta.name];
-    auto bulk = std::make_unique<BulkInserter>(*this, std::move(target.meta), std::move(q.columns), idInsert);
+    bool idInsert = options_.identityInsert.count(target.meta.name) &&
+                    options_.identityInsert[target.meta.name];
+    auto bulk = std::make_unique<BulkInserter>(*this, std::move(target.meta), std::move(q.columns),
+                                               idInsert);
     Done(sink, 0, 0, false);
     return bulk;
   } catch (...) {

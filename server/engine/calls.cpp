@@ -50,7 +50,8 @@ TypeDesc TypeOfParam(const ColumnInfo& c) {
     case SqlType::VarChar: return c.length > 16384 ? builtin("text") : builtin("varchar", c.length);
     case SqlType::Text: return builtin("text");
     case SqlType::Binary: return c.length > 16384 ? builtin("image") : builtin("binary", c.length);
-    case SqlType::VarBinary: return c.length > 16384 ? builtin("image") : builtin("varbinary", c.length);
+    case SqlType::VarBinary:
+      return c.length > 16384 ? builtin("image") : builtin("varbinary", c.length);
     case SqlType::Image: return builtin("image");
     case SqlType::UnsignedSmallInt: return builtin("unsigned smallint");
     case SqlType::UnsignedInt: return builtin("unsigned int");
@@ -165,11 +166,13 @@ std::string NumberPlaceholders(std::string_view text, size_t* count) {
 }  // namespace
 
 // An engine without procedures or prepared statements refuses them.
-void Session::CallProcedure(const std::string& name, const std::vector<ParamValue>&, ResultSink& sink) {
+void Session::CallProcedure(const std::string& name, const std::vector<ParamValue>&,
+                            ResultSink& sink) {
   Refuse(sink, kMsgProcNotFound, "Stored procedure '" + name + "' not found.");
   sink.Done(kDoneError, 0, false);
 }
-void Session::ExecuteWithParams(std::string_view, const std::vector<ParamValue>&, ResultSink& sink) {
+void Session::ExecuteWithParams(std::string_view, const std::vector<ParamValue>&,
+                                ResultSink& sink) {
   Refuse(sink, kMsgGeneric, "Parameters on language commands are not supported.");
   sink.Done(kDoneError, 0, false);
 }
@@ -177,7 +180,8 @@ bool Session::Prepare(const std::string&, std::string_view, PreparedInfo*, Resul
   Refuse(sink, kMsgGeneric, "Dynamic SQL is not supported by this server.");
   return false;
 }
-void Session::ExecutePrepared(const std::string&, const std::vector<ParamValue>&, ResultSink& sink) {
+void Session::ExecutePrepared(const std::string&, const std::vector<ParamValue>&,
+                              ResultSink& sink) {
   Refuse(sink, kMsgGeneric, "Dynamic SQL is not supported by this server.");
   sink.Done(kDoneError, 0, false);
 }
@@ -261,8 +265,10 @@ std::vector<std::string> FreeVariables(std::string_view sql, bool quotedIdentifi
   bool declaring = false;
   for (const auto& t : sql::Tokenize(sql, quotedIdentifier)) {
     if (t.type == sql::TokenType::Word) {
-      if (t.value == "declare") declaring = true;
-      else if (t.keyword) declaring = false;
+      if (t.value == "declare")
+        declaring = true;
+      else if (t.keyword)
+        declaring = false;
     } else if (t.type == sql::TokenType::Variable) {
       std::string name(t.text);
       auto& list = declaring ? declared : used;
@@ -280,9 +286,10 @@ std::vector<std::string> FreeVariables(std::string_view sql, bool quotedIdentifi
 void SessionImpl::ExecuteWithParams(std::string_view sql, const std::vector<ParamValue>& params,
                                     ResultSink& sink) {
   std::map<std::string, Variable> frame;
-  const bool unnamed = std::any_of(params.begin(), params.end(), [](const ParamValue& p) { return p.name.empty(); });
-  const std::vector<std::string> free = unnamed ? FreeVariables(sql, options_.quotedIdentifier)
-                                                : std::vector<std::string>{};
+  const bool unnamed =
+      std::any_of(params.begin(), params.end(), [](const ParamValue& p) { return p.name.empty(); });
+  const std::vector<std::string> free =
+      unnamed ? FreeVariables(sql, options_.quotedIdentifier) : std::vector<std::string>{};
   for (size_t i = 0; i < params.size(); ++i) {
     std::string name = !params[i].name.empty() ? params[i].name
                        : i < free.size()       ? free[i]
@@ -387,7 +394,9 @@ void SessionImpl::ExecutePrepared(const std::string& id, const std::vector<Param
       failed = failed || m.severity > 10;
       to.Message(m);
     }
-    void DatabaseChanged(const std::string& n, const std::string& o) override { to.DatabaseChanged(n, o); }
+    void DatabaseChanged(const std::string& n, const std::string& o) override {
+      to.DatabaseChanged(n, o);
+    }
     void ReturnStatus(int32_t status) override { to.ReturnStatus(status); }
     void OutputParams(const std::vector<ColumnInfo>& p, const std::vector<Value>& v) override {
       to.OutputParams(p, v);

@@ -33,6 +33,7 @@ struct SysTable {
 };
 
 const std::vector<SysTable>& SystemTables() {
+  // clang-format off
   static const std::vector<SysTable> tables = {
       {"sysobjects", 1, Home::Every,
        {{"name", "sysname", 0, false}, {"id", "int", 0, false}, {"uid", "int", 0, false},
@@ -173,6 +174,7 @@ const std::vector<SysTable>& SystemTables() {
        {{"id", "int", 0, false}, {"indid", "smallint", 0, false},
         {"keyno", "smallint", 0, false}, {"colid", "smallint", 0, false}}},
   };
+  // clang-format on
   return tables;
 }
 
@@ -196,26 +198,46 @@ struct ShippedType {
 
 // systypes rows every database carries.
 const ShippedType kShippedTypes[] = {
-    {1, "char", 47, 255, 0, 0, 28, -1, -1},       {2, "varchar", 39, 255, 1, 0, 27, -1, -1},
-    {3, "binary", 45, 255, 0, 0, 30, -1, -1},     {4, "varbinary", 37, 255, 1, 0, 29, -1, -1},
-    {5, "tinyint", 48, 1, 0, 0, 17, -1, -1},      {6, "smallint", 52, 2, 0, 0, 16, -1, -1},
-    {7, "int", 56, 4, 0, 0, 15, -1, -1},          {8, "float", 62, 8, 0, 0, 2, -1, -1},
-    {10, "numeric", 63, 17, 0, 0, 7, 18, 0},      {11, "money", 60, 8, 0, 0, 11, -1, -1},
-    {12, "datetime", 61, 8, 0, 0, 4, -1, -1},     {13, "intn", 38, 4, 0, 1, 14, -1, -1},
-    {14, "floatn", 109, 8, 0, 1, 1, -1, -1},      {15, "datetimn", 111, 8, 0, 1, 3, -1, -1},
-    {16, "bit", 50, 1, 0, 0, 23, -1, -1},         {17, "moneyn", 110, 8, 0, 1, 10, -1, -1},
-    {18, "sysname", 39, 30, 1, 0, 27, -1, -1},    {19, "text", 35, 16, 0, 1, 31, -1, -1},
-    {20, "image", 34, 16, 0, 1, 32, -1, -1},      {21, "smallmoney", 122, 4, 0, 0, 12, -1, -1},
-    {22, "smalldatetime", 58, 4, 0, 0, 13, -1, -1}, {23, "real", 59, 4, 0, 0, 5, -1, -1},
-    {24, "nchar", 47, 255, 0, 0, 28, -1, -1},     {25, "nvarchar", 39, 255, 1, 0, 27, -1, -1},
-    {26, "decimal", 55, 17, 0, 0, 9, 18, 0},      {27, "decimaln", 106, 17, 0, 1, 8, 18, 0},
-    {28, "numericn", 108, 17, 0, 1, 6, 18, 0},    {34, "unichar", 135, 255, 0, 0, 25, -1, -1},
-    {35, "univarchar", 155, 255, 1, 0, 24, -1, -1}, {36, "unitext", 174, 16, 0, 1, 26, -1, -1},
-    {37, "date", 49, 4, 0, 0, 33, -1, -1},        {38, "time", 51, 4, 0, 0, 34, -1, -1},
-    {39, "daten", 123, 4, 0, 1, 35, -1, -1},      {40, "timen", 147, 4, 0, 1, 36, -1, -1},
-    {42, "longsysname", 39, 255, 1, 0, 27, -1, -1}, {43, "bigint", 191, 8, 0, 0, 16, -1, -1},
-    {44, "usmallint", 65, 2, 0, 0, 21, -1, -1},   {45, "uint", 66, 4, 0, 0, 19, -1, -1},
-    {46, "ubigint", 67, 8, 0, 0, 17, -1, -1},     {47, "uintn", 68, 8, 0, 1, 15, -1, -1},
+    {1, "char", 47, 255, 0, 0, 28, -1, -1},
+    {2, "varchar", 39, 255, 1, 0, 27, -1, -1},
+    {3, "binary", 45, 255, 0, 0, 30, -1, -1},
+    {4, "varbinary", 37, 255, 1, 0, 29, -1, -1},
+    {5, "tinyint", 48, 1, 0, 0, 17, -1, -1},
+    {6, "smallint", 52, 2, 0, 0, 16, -1, -1},
+    {7, "int", 56, 4, 0, 0, 15, -1, -1},
+    {8, "float", 62, 8, 0, 0, 2, -1, -1},
+    {10, "numeric", 63, 17, 0, 0, 7, 18, 0},
+    {11, "money", 60, 8, 0, 0, 11, -1, -1},
+    {12, "datetime", 61, 8, 0, 0, 4, -1, -1},
+    {13, "intn", 38, 4, 0, 1, 14, -1, -1},
+    {14, "floatn", 109, 8, 0, 1, 1, -1, -1},
+    {15, "datetimn", 111, 8, 0, 1, 3, -1, -1},
+    {16, "bit", 50, 1, 0, 0, 23, -1, -1},
+    {17, "moneyn", 110, 8, 0, 1, 10, -1, -1},
+    {18, "sysname", 39, 30, 1, 0, 27, -1, -1},
+    {19, "text", 35, 16, 0, 1, 31, -1, -1},
+    {20, "image", 34, 16, 0, 1, 32, -1, -1},
+    {21, "smallmoney", 122, 4, 0, 0, 12, -1, -1},
+    {22, "smalldatetime", 58, 4, 0, 0, 13, -1, -1},
+    {23, "real", 59, 4, 0, 0, 5, -1, -1},
+    {24, "nchar", 47, 255, 0, 0, 28, -1, -1},
+    {25, "nvarchar", 39, 255, 1, 0, 27, -1, -1},
+    {26, "decimal", 55, 17, 0, 0, 9, 18, 0},
+    {27, "decimaln", 106, 17, 0, 1, 8, 18, 0},
+    {28, "numericn", 108, 17, 0, 1, 6, 18, 0},
+    {34, "unichar", 135, 255, 0, 0, 25, -1, -1},
+    {35, "univarchar", 155, 255, 1, 0, 24, -1, -1},
+    {36, "unitext", 174, 16, 0, 1, 26, -1, -1},
+    {37, "date", 49, 4, 0, 0, 33, -1, -1},
+    {38, "time", 51, 4, 0, 0, 34, -1, -1},
+    {39, "daten", 123, 4, 0, 1, 35, -1, -1},
+    {40, "timen", 147, 4, 0, 1, 36, -1, -1},
+    {42, "longsysname", 39, 255, 1, 0, 27, -1, -1},
+    {43, "bigint", 191, 8, 0, 0, 16, -1, -1},
+    {44, "usmallint", 65, 2, 0, 0, 21, -1, -1},
+    {45, "uint", 66, 4, 0, 0, 19, -1, -1},
+    {46, "ubigint", 67, 8, 0, 0, 17, -1, -1},
+    {47, "uintn", 68, 8, 0, 1, 15, -1, -1},
     {80, "timestamp", 37, 8, 1, 0, 29, -1, -1},
 };
 
@@ -233,18 +255,26 @@ struct ViewSpec {
 
 const std::vector<ViewSpec>& AnywhereViews() {
   static const std::vector<ViewSpec> views = {
-      {"SYSTABLE", 91,
+      {"SYSTABLE",
+       91,
        "SELECT o.id AS table_id, 0 AS file_id, 0 AS count, 0 AS first_page, 0 AS last_page, "
        "0 AS primary_root, o.uid AS creator, o.name AS table_name, "
        "CASE o.type WHEN 'V' THEN 'VIEW' ELSE 'BASE' END AS table_type, NULL AS view_def, "
        "NULL AS remarks, 'N' AS replicate FROM sysobjects o WHERE o.type IN ('U','S','V')",
-       {{"table_id", "int", 0, false}, {"file_id", "smallint", 0, false},
-        {"count", "int", 0, false}, {"first_page", "int", 0, false},
-        {"last_page", "int", 0, false}, {"primary_root", "int", 0, false},
-        {"creator", "int", 0, false}, {"table_name", "varchar", 128, false},
-        {"table_type", "char", 10, false}, {"view_def", "text", 0, true},
-        {"remarks", "text", 0, true}, {"replicate", "char", 1, false}}},
-      {"SYSCOLUMN", 92,
+       {{"table_id", "int", 0, false},
+        {"file_id", "smallint", 0, false},
+        {"count", "int", 0, false},
+        {"first_page", "int", 0, false},
+        {"last_page", "int", 0, false},
+        {"primary_root", "int", 0, false},
+        {"creator", "int", 0, false},
+        {"table_name", "varchar", 128, false},
+        {"table_type", "char", 10, false},
+        {"view_def", "text", 0, true},
+        {"remarks", "text", 0, true},
+        {"replicate", "char", 1, false}}},
+      {"SYSCOLUMN",
+       92,
        "SELECT c.id AS table_id, c.colid AS column_id, "
        "CASE WHEN EXISTS (SELECT 1 FROM sysindexes x JOIN sysindexkeys k ON k.id = x.id AND "
        "k.indid = x.indid WHERE x.id = c.id AND (x.status & 2048) <> 0 AND k.colid = c.colid) "
@@ -253,28 +283,42 @@ const std::vector<ViewSpec>& AnywhereViews() {
        "COALESCE(c.prec, c.length) AS width, COALESCE(c.scale, 0) AS scale, "
        "c.name AS column_name, NULL AS remarks, NULL AS \"default\", NULL AS \"check\", "
        "c.usertype AS user_type, 'R' AS column_type FROM syscolumns c",
-       {{"table_id", "int", 0, false}, {"column_id", "int", 0, false},
-        {"pkey", "char", 1, false}, {"domain_id", "smallint", 0, false},
-        {"nulls", "char", 1, false}, {"width", "smallint", 0, false},
-        {"scale", "smallint", 0, false}, {"column_name", "varchar", 128, false},
-        {"remarks", "text", 0, true}, {"default", "text", 0, true},
-        {"check", "text", 0, true}, {"user_type", "smallint", 0, true},
+       {{"table_id", "int", 0, false},
+        {"column_id", "int", 0, false},
+        {"pkey", "char", 1, false},
+        {"domain_id", "smallint", 0, false},
+        {"nulls", "char", 1, false},
+        {"width", "smallint", 0, false},
+        {"scale", "smallint", 0, false},
+        {"column_name", "varchar", 128, false},
+        {"remarks", "text", 0, true},
+        {"default", "text", 0, true},
+        {"check", "text", 0, true},
+        {"user_type", "smallint", 0, true},
         {"column_type", "char", 1, false}}},
-      {"SYSINDEX", 93,
+      {"SYSINDEX",
+       93,
        "SELECT x.id AS table_id, x.indid AS index_id, 0 AS root, 0 AS file_id, "
        "CASE WHEN (x.status2 & 2) <> 0 THEN 'U' WHEN (x.status & 2) <> 0 THEN 'Y' ELSE 'N' END "
        "AS \"unique\", o.uid AS creator, x.name AS index_name, NULL AS remarks "
        "FROM sysindexes x JOIN sysobjects o ON o.id = x.id "
        "WHERE x.indid BETWEEN 1 AND 254 AND (x.status & 2048) = 0",
-       {{"table_id", "int", 0, false}, {"index_id", "int", 0, false},
-        {"root", "int", 0, false}, {"file_id", "smallint", 0, false},
-        {"unique", "char", 1, false}, {"creator", "int", 0, false},
-        {"index_name", "varchar", 128, false}, {"remarks", "text", 0, true}}},
-      {"SYSIXCOL", 94,
+       {{"table_id", "int", 0, false},
+        {"index_id", "int", 0, false},
+        {"root", "int", 0, false},
+        {"file_id", "smallint", 0, false},
+        {"unique", "char", 1, false},
+        {"creator", "int", 0, false},
+        {"index_name", "varchar", 128, false},
+        {"remarks", "text", 0, true}}},
+      {"SYSIXCOL",
+       94,
        "SELECT k.id AS table_id, k.indid AS index_id, k.keyno - 1 AS sequence, "
        "k.colid AS column_id, 'A' AS \"order\" FROM sysindexkeys k",
-       {{"table_id", "int", 0, false}, {"index_id", "int", 0, false},
-        {"sequence", "smallint", 0, false}, {"column_id", "int", 0, false},
+       {{"table_id", "int", 0, false},
+        {"index_id", "int", 0, false},
+        {"sequence", "smallint", 0, false},
+        {"column_id", "int", 0, false},
         {"order", "char", 1, false}}},
   };
   return views;
@@ -324,9 +368,12 @@ void CreateStorage(sqlite3* db, const std::string& schema, const SysTable& t) {
       sql += QuoteId(c.name) + " " + StorageDecl(ty);
       if (!c.nullable) {
         sql += " NOT NULL";
-        if (ty.IsNumeric()) sql += " DEFAULT 0";
-        else if (ty.IsDateTime()) sql += " DEFAULT '1900-01-01 00:00:00.000'";
-        else if (ty.IsString()) sql += " DEFAULT ''";
+        if (ty.IsNumeric())
+          sql += " DEFAULT 0";
+        else if (ty.IsDateTime())
+          sql += " DEFAULT '1900-01-01 00:00:00.000'";
+        else if (ty.IsString())
+          sql += " DEFAULT ''";
       }
     }
     sql += ")";
@@ -337,27 +384,37 @@ void CreateStorage(sqlite3* db, const std::string& schema, const SysTable& t) {
 // spt_values rows by type: P the numbers 0..2047, D database status bits (sp_helpdb's option
 // names), L lock types (sp_lock), O object classes (sysobjects.sysstat's low bits).
 void FillSptValues(sqlite3* db, const std::string& schema) {
-  Statement ins(db, "INSERT INTO " + Q(schema, "spt_values") + " (name, number, type) VALUES (?, ?, ?)");
+  Statement ins(
+      db, "INSERT INTO " + Q(schema, "spt_values") + " (name, number, type) VALUES (?, ?, ?)");
   auto add = [&](const char* name, int64_t number, const char* type) {
     ins.Reset();
-    if (name) ins.Bind(1, std::string_view(name));
-    else ins.BindNull(1);
+    if (name)
+      ins.Bind(1, std::string_view(name));
+    else
+      ins.BindNull(1);
     ins.Bind(2, number).Bind(3, std::string_view(type));
     ins.Step();
   };
   for (int64_t n = 0; n <= 2047; ++n) add(nullptr, n, "P");
-  const std::pair<const char*, int> databaseBits[] = {
-      {"select into/bulkcopy/pllsort", 4}, {"trunc log on chkpt", 8}, {"no chkpt on recovery", 16},
-      {"not recovered", 256}, {"ddl in tran", 512}, {"read only", 1024}, {"dbo use only", 2048},
-      {"single user", 4096}, {"allow nulls by default", 8192}};
+  const std::pair<const char*, int> databaseBits[] = {{"select into/bulkcopy/pllsort", 4},
+                                                      {"trunc log on chkpt", 8},
+                                                      {"no chkpt on recovery", 16},
+                                                      {"not recovered", 256},
+                                                      {"ddl in tran", 512},
+                                                      {"read only", 1024},
+                                                      {"dbo use only", 2048},
+                                                      {"single user", 4096},
+                                                      {"allow nulls by default", 8192}};
   for (auto [name, bit] : databaseBits) add(name, bit, "D");
-  const char* lockTypes[] = {"Ex_table", "Sh_table", "Ex_intent", "Sh_intent", "Ex_page", "Sh_page",
-                             "Update_page", "Ex_row", "Sh_row", "Update_row", "Sh_nextkey"};
+  const char* lockTypes[] = {"Ex_table", "Sh_table",   "Ex_intent",   "Sh_intent",
+                             "Ex_page",  "Sh_page",    "Update_page", "Ex_row",
+                             "Sh_row",   "Update_row", "Sh_nextkey"};
   int64_t n = 1;
   for (const char* name : lockTypes) add(name, n++, "L");
   const std::pair<const char*, int> classes[] = {
-      {"system table", 1}, {"view", 2}, {"user table", 3}, {"stored procedure", 4}, {"default", 6},
-      {"rule", 7}, {"trigger", 8}, {"referential constraint", 9}, {"check constraint", 10}};
+      {"system table", 1},     {"view", 2}, {"user table", 3}, {"stored procedure", 4},
+      {"default", 6},          {"rule", 7}, {"trigger", 8},    {"referential constraint", 9},
+      {"check constraint", 10}};
   for (auto [name, number] : classes) add(name, number, "O");
 }
 
@@ -388,8 +445,8 @@ void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
   }
   Exec(db, "CREATE UNIQUE INDEX " + QuoteId(schema) + ".\"sysobjects.ncsysobjects\" ON " +
                QuoteId("sysobjects") + "(id)");
-  Exec(db, "CREATE INDEX " + QuoteId(schema) + ".\"sysobjects.name\" ON " +
-               QuoteId("sysobjects") + "(name)");
+  Exec(db, "CREATE INDEX " + QuoteId(schema) + ".\"sysobjects.name\" ON " + QuoteId("sysobjects") +
+               "(name)");
   Exec(db, "CREATE UNIQUE INDEX " + QuoteId(schema) + ".\"syscolumns.csyscolumns\" ON " +
                QuoteId("syscolumns") + "(id, number, colid)");
   Exec(db, "CREATE INDEX " + QuoteId(schema) + ".\"sysindexes.csysindexes\" ON " +
@@ -414,11 +471,16 @@ void CreateCatalog(sqlite3* db, const std::string& schema, bool master) {
                           " (1, ?, ?, ?, ?, ?, 0, 0, ?, ?, ?, 0, ?)");
     for (const auto& st : kShippedTypes) {
       ins.Reset();
-      ins.Bind(1, int64_t{st.usertype}).Bind(2, int64_t{st.variable})
-          .Bind(3, int64_t{st.allownulls}).Bind(4, int64_t{st.type})
-          .Bind(5, int64_t{st.length}).Bind(6, std::string_view(st.name));
-      if (st.prec >= 0) ins.Bind(7, int64_t{st.prec}).Bind(8, int64_t{st.scale});
-      else ins.BindNull(7).BindNull(8);
+      ins.Bind(1, int64_t{st.usertype})
+          .Bind(2, int64_t{st.variable})
+          .Bind(3, int64_t{st.allownulls})
+          .Bind(4, int64_t{st.type})
+          .Bind(5, int64_t{st.length})
+          .Bind(6, std::string_view(st.name));
+      if (st.prec >= 0)
+        ins.Bind(7, int64_t{st.prec}).Bind(8, int64_t{st.scale});
+      else
+        ins.BindNull(7).BindNull(8);
       ins.Bind(9, int64_t{st.hierarchy});
       ins.Step();
     }
@@ -455,9 +517,10 @@ std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,
   t.name = obj->name;
   t.id = obj->id;
   t.type = obj->type;
-  Statement c(db, "SELECT name, colid, status, type, length, usertype, prec, scale, cdefault,"
-                  " domain FROM " + Q(schema, "syscolumns") +
-                  " WHERE id = ? AND number = 0 ORDER BY colid");
+  Statement c(db,
+              "SELECT name, colid, status, type, length, usertype, prec, scale, cdefault,"
+              " domain FROM " +
+                  Q(schema, "syscolumns") + " WHERE id = ? AND number = 0 ORDER BY colid");
   c.Bind(1, t.id);
   while (c.Step()) {
     ColumnMeta m;
@@ -466,10 +529,10 @@ std::optional<TableMeta> LoadTable(sqlite3* db, const std::string& schema,
     int status = static_cast<int>(c.Int(2));
     m.nullable = (status & kColumnNullable) != 0;
     m.identity = (status & kColumnIdentity) != 0;
-    auto ty = FromPhysical(static_cast<int>(c.Int(3)), static_cast<int>(c.Int(4)),
-                           c.IsNull(6) ? 0 : static_cast<int>(c.Int(6)),
-                           c.IsNull(7) ? 0 : static_cast<int>(c.Int(7)),
-                           static_cast<int>(c.Int(5)));
+    auto ty =
+        FromPhysical(static_cast<int>(c.Int(3)), static_cast<int>(c.Int(4)),
+                     c.IsNull(6) ? 0 : static_cast<int>(c.Int(6)),
+                     c.IsNull(7) ? 0 : static_cast<int>(c.Int(7)), static_cast<int>(c.Int(5)));
     m.type = ty.value_or(TypeDesc{});
     m.cdefault = c.Int(8);
     m.domain = c.Int(9);
@@ -521,9 +584,14 @@ void AddObject(sqlite3* db, const std::string& schema, int64_t id, const std::st
                       " (name, id, uid, type, sysstat, sysstat2, crdate, expdate, deltrig,"
                       " loginame) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, NULL)");
   std::string now = NowText();
-  s.Bind(1, std::string_view(name)).Bind(2, id).Bind(3, std::string_view(type))
-      .Bind(4, int64_t{sysstat}).Bind(5, int64_t{sysstat2}).Bind(6, std::string_view(now))
-      .Bind(7, std::string_view(now)).Bind(8, deltrig);
+  s.Bind(1, std::string_view(name))
+      .Bind(2, id)
+      .Bind(3, std::string_view(type))
+      .Bind(4, int64_t{sysstat})
+      .Bind(5, int64_t{sysstat2})
+      .Bind(6, std::string_view(now))
+      .Bind(7, std::string_view(now))
+      .Bind(8, deltrig);
   s.Step();
 }
 
@@ -536,17 +604,23 @@ void AddColumns(sqlite3* db, const std::string& schema, int64_t id,
   for (const auto& c : columns) {
     s.Reset();
     int status = (c.nullable ? kColumnNullable : 0) | (c.identity ? kColumnIdentity : 0);
-    bool variable = c.nullable || c.type.type == SqlType::VarChar ||
-                    c.type.type == SqlType::VarBinary;
+    bool variable =
+        c.nullable || c.type.type == SqlType::VarChar || c.type.type == SqlType::VarBinary;
     // unichar(n)/univarchar(n) hold n UTF-16 units: 2n bytes.
-    int64_t length = c.type.usertype == 34 || c.type.usertype == 35 ? 2 * int64_t{c.type.length}
-                                                                     : c.type.length;
+    int64_t length =
+        c.type.usertype == 34 || c.type.usertype == 35 ? 2 * int64_t{c.type.length} : c.type.length;
     int off = variable ? -1 : offset;
     if (!variable) offset += static_cast<int>(length);
-    s.Bind(1, id).Bind(2, int64_t{c.colid}).Bind(3, int64_t{status})
-        .Bind(4, int64_t{PhysicalType(c.type, c.nullable)}).Bind(5, length)
-        .Bind(6, int64_t{off}).Bind(7, int64_t{c.type.usertype}).Bind(8, c.cdefault)
-        .Bind(9, c.domain).Bind(10, std::string_view(c.name));
+    s.Bind(1, id)
+        .Bind(2, int64_t{c.colid})
+        .Bind(3, int64_t{status})
+        .Bind(4, int64_t{PhysicalType(c.type, c.nullable)})
+        .Bind(5, length)
+        .Bind(6, int64_t{off})
+        .Bind(7, int64_t{c.type.usertype})
+        .Bind(8, c.cdefault)
+        .Bind(9, c.domain)
+        .Bind(10, std::string_view(c.name));
     if (c.type.IsExactNumeric()) {
       s.Bind(11, int64_t{c.type.precision}).Bind(12, int64_t{c.type.scale});
     } else {
@@ -563,16 +637,22 @@ void AddIndex(sqlite3* db, const std::string& schema, int64_t tableId, const Ind
                       " (name, id, indid, status, status2, keycnt, segment, crdate)"
                       " VALUES (?, ?, ?, ?, ?, ?, 1, ?)");
   std::string now = NowText();
-  s.Bind(1, std::string_view(index.name)).Bind(2, tableId).Bind(3, int64_t{index.indid})
-      .Bind(4, int64_t{index.status}).Bind(5, int64_t{index.status2})
-      .Bind(6, int64_t{keycnt}).Bind(7, std::string_view(now));
+  s.Bind(1, std::string_view(index.name))
+      .Bind(2, tableId)
+      .Bind(3, int64_t{index.indid})
+      .Bind(4, int64_t{index.status})
+      .Bind(5, int64_t{index.status2})
+      .Bind(6, int64_t{keycnt})
+      .Bind(7, std::string_view(now));
   s.Step();
   Statement k(db, "INSERT INTO " + Q(schema, "sysindexkeys") +
                       " (id, indid, keyno, colid) VALUES (?, ?, ?, ?)");
   int keyno = 1;
   for (int colid : index.keys) {
     k.Reset();
-    k.Bind(1, tableId).Bind(2, int64_t{index.indid}).Bind(3, int64_t{keyno++})
+    k.Bind(1, tableId)
+        .Bind(2, int64_t{index.indid})
+        .Bind(3, int64_t{keyno++})
         .Bind(4, int64_t{colid});
     k.Step();
   }
@@ -594,8 +674,11 @@ void StoreText(sqlite3* db, const std::string& schema, int64_t id, const std::st
     if (len == 0) len = std::min<size_t>(255, text.size() - pos);
     s.Reset();
     ++chunk;
-    s.Bind(1, id).Bind(2, int64_t{number}).Bind(3, chunk % 32768)
-        .Bind(4, std::string_view(text).substr(pos, len)).Bind(5, chunk / 32768);
+    s.Bind(1, id)
+        .Bind(2, int64_t{number})
+        .Bind(3, chunk % 32768)
+        .Bind(4, std::string_view(text).substr(pos, len))
+        .Bind(5, chunk / 32768);
     s.Step();
     pos += len;
   } while (pos < text.size());
@@ -608,15 +691,21 @@ void AddReference(sqlite3* db, const std::string& schema, const ReferenceMeta& r
     cols += ", fokey" + std::to_string(i + 1) + ", refkey" + std::to_string(i + 1);
     values += ", " + std::to_string(r.keys[i]) + ", " + std::to_string(r.refKeys[i]);
   }
-  Statement s(db, "INSERT INTO " + Q(schema, "sysreferences") + " (" + cols + ") VALUES (" + values + ")");
-  s.Bind(1, r.constraintId).Bind(2, r.tableId).Bind(3, r.refTableId)
-      .Bind(4, static_cast<int64_t>(std::min<size_t>(r.keys.size(), 16))).Bind(5, r.dbid).Bind(6, r.dbid);
+  Statement s(
+      db, "INSERT INTO " + Q(schema, "sysreferences") + " (" + cols + ") VALUES (" + values + ")");
+  s.Bind(1, r.constraintId)
+      .Bind(2, r.tableId)
+      .Bind(3, r.refTableId)
+      .Bind(4, static_cast<int64_t>(std::min<size_t>(r.keys.size(), 16)))
+      .Bind(5, r.dbid)
+      .Bind(6, r.dbid);
   s.Step();
 }
 
 std::vector<ReferenceMeta> LoadReferences(sqlite3* db, const std::string& schema) {
   std::string keys;
-  for (int i = 1; i <= 16; ++i) keys += ", fokey" + std::to_string(i) + ", refkey" + std::to_string(i);
+  for (int i = 1; i <= 16; ++i)
+    keys += ", fokey" + std::to_string(i) + ", refkey" + std::to_string(i);
   Statement s(db, "SELECT constrid, tableid, reftabid, pmrydbid, keycnt" + keys + " FROM " +
                       Q(schema, "sysreferences") + " ORDER BY constrid");
   std::vector<ReferenceMeta> out;
@@ -636,8 +725,8 @@ std::vector<ReferenceMeta> LoadReferences(sqlite3* db, const std::string& schema
 }
 
 void DropObject(sqlite3* db, const std::string& schema, int64_t id) {
-  for (const char* t : {"sysobjects", "syscolumns", "sysindexes", "sysindexkeys", "syscomments",
-                        "sysprotects"}) {
+  for (const char* t :
+       {"sysobjects", "syscolumns", "sysindexes", "sysindexkeys", "syscomments", "sysprotects"}) {
     Statement s(db, "DELETE FROM " + Q(schema, t) + " WHERE id = ?");
     s.Bind(1, id);
     s.Step();
@@ -661,8 +750,7 @@ std::optional<UserType> FindUserType(sqlite3* db, const std::string& schema,
   if (!s.Step()) return std::nullopt;
   auto ty = FromPhysical(static_cast<int>(s.Int(1)), static_cast<int>(s.Int(2)),
                          s.IsNull(3) ? 0 : static_cast<int>(s.Int(3)),
-                         s.IsNull(4) ? 0 : static_cast<int>(s.Int(4)),
-                         static_cast<int>(s.Int(0)));
+                         s.IsNull(4) ? 0 : static_cast<int>(s.Int(4)), static_cast<int>(s.Int(0)));
   if (!ty) return std::nullopt;
   UserType u;
   u.type = *ty;

@@ -20,8 +20,8 @@ struct ColumnMeta {
   TypeDesc type;
   bool nullable = false;
   bool identity = false;
-  int64_t cdefault = 0;  // default object id
-  int64_t domain = 0;    // rule object id
+  int64_t cdefault = 0;     // default object id
+  int64_t domain = 0;       // rule object id
   std::string defaultText;  // #temp tables only: the default's expression text
   // Computed columns: SQLite computes them (generated columns); `computedSql` is the
   // translated expression, needed only while the table is created.
@@ -43,7 +43,7 @@ struct TableMeta {
   std::string database;  // Sybase database name ("tempdb" for #temp tables)
   std::string schema;    // SQLite schema name holding it ("main", "pubs2", "temp")
   std::string name;
-  std::string sqlName;   // the SQLite table when it differs from name (a trigger's inserted)
+  std::string sqlName;  // the SQLite table when it differs from name (a trigger's inserted)
   int64_t id = 0;
   int uid = 1;
   std::string type = "U";  // U, S or V

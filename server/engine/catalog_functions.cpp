@@ -157,7 +157,8 @@ void IndexCol(sqlite3_context* ctx, int, sqlite3_value** argv) {
     return sqlite3_result_null(ctx);
   }
   Statement st(s.Db(), "SELECT c.name FROM " + QuoteId(t->schema) + ".sysindexkeys k JOIN " +
-                           QuoteId(t->schema) + ".syscolumns c ON c.id = k.id AND c.colid = k.colid"
+                           QuoteId(t->schema) +
+                           ".syscolumns c ON c.id = k.id AND c.colid = k.colid"
                            " AND c.number = 0 WHERE k.id = ? AND k.indid = ? AND k.keyno = ?");
   st.Bind(1, t->id).Bind(2, indid).Bind(3, keyno);
   if (!st.Step()) return sqlite3_result_null(ctx);
@@ -186,8 +187,8 @@ std::string CurrentSchema(SessionImpl& s) { return s.SchemaOf(s.CurrentDatabase(
 
 // The session's user in the current database: the login's sysusers row, dbo for the owner.
 std::optional<std::pair<int64_t, std::string>> CurrentUser(SessionImpl& s) {
-  Statement st(s.Db(), "SELECT uid, name FROM " + QuoteId(CurrentSchema(s)) +
-                           ".sysusers WHERE suid = ?");
+  Statement st(s.Db(),
+               "SELECT uid, name FROM " + QuoteId(CurrentSchema(s)) + ".sysusers WHERE suid = ?");
   st.Bind(1, s.Suid());
   if (st.Step()) return std::pair{st.Int(0), st.Text(1)};
   Statement g(s.Db(), "SELECT uid, name FROM " + QuoteId(CurrentSchema(s)) +
@@ -286,14 +287,18 @@ void RegisterCatalogFunctions(sqlite3* db, SessionImpl* session) {
     void (*fn)(sqlite3_context*, int, sqlite3_value**);
   };
   const Fn fns[] = {
-      {"object_id", 1, Safe<ObjectId>},   {"object_name", 1, Safe<ObjectName>}, {"object_name", 2, Safe<ObjectName>},
-      {"col_name", 2, Safe<ColName>},     {"col_name", 3, Safe<ColName>},       {"col_length", 2, Safe<ColLength>},
-      {"index_col", 3, Safe<IndexCol>},   {"index_col", 4, Safe<IndexCol>},     {"db_id", 0, Safe<DbIdFn>},
-      {"db_id", 1, Safe<DbIdFn>},         {"db_name", 0, Safe<DbNameFn>},       {"db_name", 1, Safe<DbNameFn>},
-      {"user_id", 0, Safe<UserId>},       {"user_id", 1, Safe<UserId>},         {"user_name", 0, Safe<UserName>},
-      {"user_name", 1, Safe<UserName>},   {"suser_id", 0, Safe<SuserId>},       {"suser_id", 1, Safe<SuserId>},
-      {"suser_name", 0, Safe<SuserName>}, {"suser_name", 1, Safe<SuserName>},   {"show_role", 0, Safe<ShowRole>},
-      {"host_name", 0, Safe<HostName>},   {"host_id", 0, Safe<HostId>},         {"app_name", 0, Safe<AppName>},
+      {"object_id", 1, Safe<ObjectId>},     {"object_name", 1, Safe<ObjectName>},
+      {"object_name", 2, Safe<ObjectName>}, {"col_name", 2, Safe<ColName>},
+      {"col_name", 3, Safe<ColName>},       {"col_length", 2, Safe<ColLength>},
+      {"index_col", 3, Safe<IndexCol>},     {"index_col", 4, Safe<IndexCol>},
+      {"db_id", 0, Safe<DbIdFn>},           {"db_id", 1, Safe<DbIdFn>},
+      {"db_name", 0, Safe<DbNameFn>},       {"db_name", 1, Safe<DbNameFn>},
+      {"user_id", 0, Safe<UserId>},         {"user_id", 1, Safe<UserId>},
+      {"user_name", 0, Safe<UserName>},     {"user_name", 1, Safe<UserName>},
+      {"suser_id", 0, Safe<SuserId>},       {"suser_id", 1, Safe<SuserId>},
+      {"suser_name", 0, Safe<SuserName>},   {"suser_name", 1, Safe<SuserName>},
+      {"show_role", 0, Safe<ShowRole>},     {"host_name", 0, Safe<HostName>},
+      {"host_id", 0, Safe<HostId>},         {"app_name", 0, Safe<AppName>},
   };
   for (const auto& f : fns)
     sqlite3_create_function_v2(db, f.name, f.argc, SQLITE_UTF8, session, f.fn, nullptr, nullptr,

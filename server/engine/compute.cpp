@@ -27,7 +27,8 @@ Wide WideFromDigits(const NumericValue& n) {
 NumericValue NumericFromWide(Wide w, uint8_t precision, uint8_t scale) {
   NumericValue n;
   n.negative = w < 0;
-  unsigned __int128 m = n.negative ? 0 - static_cast<unsigned __int128>(w) : static_cast<unsigned __int128>(w);
+  unsigned __int128 m =
+      n.negative ? 0 - static_cast<unsigned __int128>(w) : static_cast<unsigned __int128>(w);
   std::string digits;
   do {
     digits.push_back(static_cast<char>('0' + static_cast<int>(m % 10)));
@@ -45,9 +46,12 @@ NumericValue NumericFromWide(Wide w, uint8_t precision, uint8_t scale) {
 // A numeric column's value as a whole number of 10^-scale units.
 Wide Scaled(const Value& v, uint8_t scale) {
   NumericValue n;
-  if (const auto* p = std::get_if<NumericValue>(&v)) n = *p;
-  else if (const auto* i = std::get_if<int64_t>(&v)) n = NumericFromInt(*i);
-  else if (const auto* d = std::get_if<double>(&v)) n = NumericFromDouble(*d, 38, scale);
+  if (const auto* p = std::get_if<NumericValue>(&v))
+    n = *p;
+  else if (const auto* i = std::get_if<int64_t>(&v))
+    n = NumericFromInt(*i);
+  else if (const auto* d = std::get_if<double>(&v))
+    n = NumericFromDouble(*d, 38, scale);
   return WideFromDigits(RescaleNumeric(n, 38, scale));
 }
 
@@ -102,7 +106,8 @@ std::optional<std::size_t> SelectIndex(const sql::SelectStmt& s, const Translate
   const std::string text = sql::ToSql(e);
   std::size_t i = 0;
   for (const auto& item : s.query->items) {
-    if (item.kind == sql::SelectItemKind::Star || item.kind == sql::SelectItemKind::TableStar) break;
+    if (item.kind == sql::SelectItemKind::Star || item.kind == sql::SelectItemKind::TableStar)
+      break;
     if (item.expr && sql::ToSql(*item.expr) == text) return i;
     ++i;
   }
@@ -111,12 +116,14 @@ std::optional<std::size_t> SelectIndex(const sql::SelectStmt& s, const Translate
 
 }  // namespace
 
-std::vector<ComputePlan> SessionImpl::PlanComputes(const sql::SelectStmt& s, const TranslatedQuery& q) {
+std::vector<ComputePlan> SessionImpl::PlanComputes(const sql::SelectStmt& s,
+                                                   const TranslatedQuery& q) {
   std::vector<std::optional<std::size_t>> order;
   for (const auto& o : s.orderBy) {
     const auto* lit = o.expr->If<sql::LiteralExpr>();
     if (lit && lit->literal == sql::LiteralKind::Integer)
-      order.push_back(static_cast<std::size_t>(std::stol(lit->text) - 1));  // checked by the translator
+      order.push_back(
+          static_cast<std::size_t>(std::stol(lit->text) - 1));  // checked by the translator
     else
       order.push_back(SelectIndex(s, q, *o.expr));
   }
@@ -164,8 +171,10 @@ int CompareValues(const Value& a, const Value& b) {
   if (a.index() != b.index()) return sign(DoubleOf(a), DoubleOf(b));
   if (const auto* x = std::get_if<int64_t>(&a)) return sign(*x, std::get<int64_t>(b));
   if (const auto* x = std::get_if<double>(&a)) return sign(*x, std::get<double>(b));
-  if (const auto* x = std::get_if<NumericValue>(&a)) return CompareNumeric(*x, std::get<NumericValue>(b));
-  if (const auto* x = std::get_if<MoneyValue>(&a)) return sign(x->units, std::get<MoneyValue>(b).units);
+  if (const auto* x = std::get_if<NumericValue>(&a))
+    return CompareNumeric(*x, std::get<NumericValue>(b));
+  if (const auto* x = std::get_if<MoneyValue>(&a))
+    return sign(x->units, std::get<MoneyValue>(b).units);
   if (const auto* x = std::get_if<DateTimeValue>(&a)) {
     const auto& y = std::get<DateTimeValue>(b);
     return x->days != y.days ? sign(x->days, y.days) : sign(x->ticks, y.ticks);
@@ -221,10 +230,14 @@ void ComputeRows::Row(const std::vector<Value>& row, ResultSink& sink) {
       switch (p.funcs[k]) {
         case sql::AggregateFunc::Sum:
         case sql::AggregateFunc::Avg:
-          if (arg.IsInteger()) a.exact += IntOf(v);
-          else if (IsMoneyType(arg.type)) a.exact += MoneyUnitsOf(v);
-          else if (arg.IsExactNumeric()) a.exact += Scaled(v, arg.scale);
-          else a.approx += DoubleOf(v);
+          if (arg.IsInteger())
+            a.exact += IntOf(v);
+          else if (IsMoneyType(arg.type))
+            a.exact += MoneyUnitsOf(v);
+          else if (arg.IsExactNumeric())
+            a.exact += Scaled(v, arg.scale);
+          else
+            a.approx += DoubleOf(v);
           break;
         case sql::AggregateFunc::Min:
           if (IsNull(a.best) || CompareValues(v, a.best) < 0) a.best = v;
@@ -263,7 +276,8 @@ void ComputeRows::Emit(std::size_t clause, ResultSink& sink) {
       if (t.IsInteger()) {
         v = static_cast<int64_t>(Checked(avg ? a.exact / a.count : a.exact, t.type));
       } else if (IsMoneyType(t.type)) {
-        v = MoneyValue{static_cast<int64_t>(Checked(avg ? a.exact / a.count : a.exact, SqlType::BigInt))};
+        v = MoneyValue{
+            static_cast<int64_t>(Checked(avg ? a.exact / a.count : a.exact, SqlType::BigInt))};
       } else if (t.IsExactNumeric()) {
         // The sum is kept at the argument's scale; an average has at least six decimals.
         Wide w = a.exact;

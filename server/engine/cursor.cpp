@@ -25,8 +25,8 @@ int32_t SessionImpl::CursorId(const std::string& name) const {
   return 0;
 }
 
-int32_t SessionImpl::CursorDeclare(const std::string& name, std::string_view select,
-                                   bool forUpdate, ResultSink& sink) {
+int32_t SessionImpl::CursorDeclare(const std::string& name, std::string_view select, bool forUpdate,
+                                   ResultSink& sink) {
   sql::ParseOptions po;
   po.quotedIdentifier = options_.quotedIdentifier;
   auto parsed = sql::Parse(select, po);
@@ -147,7 +147,10 @@ void SessionImpl::RunCursorStatement(const sql::Stmt& s, ResultSink& sink) {
     ResultSink& out;
     explicit Quiet(ResultSink& o) : out(o) {}
     void Columns(const std::vector<ColumnInfo>&) override {}
-    void Row(const std::vector<Value>& v) override { last = v; ++rows; }
+    void Row(const std::vector<Value>& v) override {
+      last = v;
+      ++rows;
+    }
     void Done(uint16_t, int32_t, bool) override {}
     void Message(const ServerMessage& m) override {
       out.Message(m);

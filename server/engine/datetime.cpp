@@ -165,9 +165,9 @@ bool ExtractTime(std::vector<Token>& t, TimeOfDay* out, bool* found) {
       if (ampm == 2 && tod.hour < 12) tod.hour += 12;
       ++end;
     }
-    if (tod.hour > 23 || tod.minute > 59 || tod.second > 59 || tod.millisecond > 999)
-      return false;
-    t.erase(t.begin() + static_cast<std::ptrdiff_t>(i), t.begin() + static_cast<std::ptrdiff_t>(end));
+    if (tod.hour > 23 || tod.minute > 59 || tod.second > 59 || tod.millisecond > 999) return false;
+    t.erase(t.begin() + static_cast<std::ptrdiff_t>(i),
+            t.begin() + static_cast<std::ptrdiff_t>(end));
     *out = tod;
     *found = true;
     return true;
@@ -190,12 +190,36 @@ bool ParseNumericDate(const std::vector<Token>& t, DateFormat format, Ymd* out) 
   if (parts[0]->size() >= 3) format = format == DateFormat::Ydm ? DateFormat::Ydm : DateFormat::Ymd;
   int yi = 0, mi = 0, di = 0;
   switch (format) {
-    case DateFormat::Mdy: mi = 0; di = 1; yi = 2; break;
-    case DateFormat::Dmy: di = 0; mi = 1; yi = 2; break;
-    case DateFormat::Ymd: yi = 0; mi = 1; di = 2; break;
-    case DateFormat::Ydm: yi = 0; di = 1; mi = 2; break;
-    case DateFormat::Myd: mi = 0; yi = 1; di = 2; break;
-    case DateFormat::Dym: di = 0; yi = 1; mi = 2; break;
+    case DateFormat::Mdy:
+      mi = 0;
+      di = 1;
+      yi = 2;
+      break;
+    case DateFormat::Dmy:
+      di = 0;
+      mi = 1;
+      yi = 2;
+      break;
+    case DateFormat::Ymd:
+      yi = 0;
+      mi = 1;
+      di = 2;
+      break;
+    case DateFormat::Ydm:
+      yi = 0;
+      di = 1;
+      mi = 2;
+      break;
+    case DateFormat::Myd:
+      mi = 0;
+      yi = 1;
+      di = 2;
+      break;
+    case DateFormat::Dym:
+      di = 0;
+      yi = 1;
+      mi = 2;
+      break;
   }
   if (parts[mi]->size() > 2 || parts[di]->size() > 2 || parts[yi]->size() > 4) return false;
   out->y = ExpandYear(std::stoi(*parts[yi]), parts[yi]->size());
@@ -209,8 +233,10 @@ bool ParseAlphaDate(const std::vector<Token>& t, int month, Ymd* out) {
   // ones are day then year.
   std::vector<const Token*> numbers;
   for (const Token& tok : t) {
-    if (tok.kind == Token::Number) numbers.push_back(&tok);
-    else if (tok.kind == Token::Word && MonthFromName(tok.text) == 0) return false;
+    if (tok.kind == Token::Number)
+      numbers.push_back(&tok);
+    else if (tok.kind == Token::Word && MonthFromName(tok.text) == 0)
+      return false;
   }
   out->m = month;
   if (numbers.size() == 1) {
@@ -243,8 +269,10 @@ bool ParseDatePartTokens(std::vector<Token> t, DateFormat format, Ymd* out) {
   if (month != 0) {
     std::vector<Token> rest;
     for (const Token& tok : t)
-      if (tok.kind != Token::Sym) rest.push_back(tok);
-      else if (tok.text != "," && tok.text != "-" && tok.text != "/" && tok.text != ".") return false;
+      if (tok.kind != Token::Sym)
+        rest.push_back(tok);
+      else if (tok.text != "," && tok.text != "-" && tok.text != "/" && tok.text != ".")
+        return false;
     return ParseAlphaDate(rest, month, out);
   }
   if (t.size() == 1 && t[0].kind == Token::Number) {
@@ -317,13 +345,13 @@ int TicksToMilliseconds(uint32_t ticks) { return static_cast<int>((ticks * 1000u
 std::optional<DateTimeValue> MakeDateTime(const CivilTime& t) {
   if (t.month < 1 || t.month > 12 || t.day < 1 || t.year < 1 || t.year > 9999) return std::nullopt;
   if (t.day > DaysInMonth(t.year, t.month)) return std::nullopt;
-  if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
-      t.second > 59 || t.millisecond < 0 || t.millisecond > 999)
+  if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59 ||
+      t.millisecond < 0 || t.millisecond > 999)
     return std::nullopt;
-  int64_t total = static_cast<int64_t>(DaysFromCivil(t.year, t.month, t.day)) * kTicksPerDay +
-                  (static_cast<int64_t>(t.hour) * 3600 + t.minute * 60 + t.second) *
-                      kTicksPerSecond +
-                  MillisecondsToTicks(t.millisecond);
+  int64_t total =
+      static_cast<int64_t>(DaysFromCivil(t.year, t.month, t.day)) * kTicksPerDay +
+      (static_cast<int64_t>(t.hour) * 3600 + t.minute * 60 + t.second) * kTicksPerSecond +
+      MillisecondsToTicks(t.millisecond);
   return FromTotalTicks(total);
 }
 
@@ -343,10 +371,11 @@ DateTimeValue RoundToSmallDateTime(DateTimeValue v) {
   // 29.998 seconds round down; 29.999 is already 30.000 in ticks and rounds up.
   uint32_t minutes = v.ticks / kMinute;
   if (v.ticks % kMinute >= 30 * kTicksPerSecond) ++minutes;
-  int64_t total = static_cast<int64_t>(v.days) * kTicksPerDay +
-                  static_cast<int64_t>(minutes) * kMinute;
+  int64_t total =
+      static_cast<int64_t>(v.days) * kTicksPerDay + static_cast<int64_t>(minutes) * kMinute;
   int64_t days = FloorDiv(total, kTicksPerDay);
-  return DateTimeValue{static_cast<int32_t>(days), static_cast<uint32_t>(total - days * kTicksPerDay)};
+  return DateTimeValue{static_cast<int32_t>(days),
+                       static_cast<uint32_t>(total - days * kTicksPerDay)};
 }
 
 bool InSmallDateTimeRange(DateTimeValue v) {
@@ -363,8 +392,8 @@ std::optional<DateTimeValue> ParseDateTime(std::string_view text, DateFormat for
   Ymd ymd;
   if (!ParseDatePartTokens(*tokens, format, &ymd)) return std::nullopt;
   if (ymd.y < 1753) return std::nullopt;
-  return MakeDateTime(CivilTime{ymd.y, ymd.m, ymd.d, tod.hour, tod.minute, tod.second,
-                                tod.millisecond});
+  return MakeDateTime(
+      CivilTime{ymd.y, ymd.m, ymd.d, tod.hour, tod.minute, tod.second, tod.millisecond});
 }
 
 bool IsDateTimeStyle(int style) {
@@ -418,15 +447,11 @@ std::string FormatDateTime(DateTimeValue v, int style) {
       std::snprintf(buf, sizeof buf, "%s %2d %s %02d:%02d:%02d", mon, c.day, y4, c.hour, c.minute,
                     c.second);
       return buf;
-    case 17:
-      std::snprintf(buf, sizeof buf, "%2d:%02d%s", h12, c.minute, ampm);
-      return buf;
-    case 18:
-      std::snprintf(buf, sizeof buf, "%02d:%02d", c.hour, c.minute);
-      return buf;
+    case 17: std::snprintf(buf, sizeof buf, "%2d:%02d%s", h12, c.minute, ampm); return buf;
+    case 18: std::snprintf(buf, sizeof buf, "%02d:%02d", c.hour, c.minute); return buf;
     case 19:
-      std::snprintf(buf, sizeof buf, "%2d:%02d:%02d:%03d%s", h12, c.minute, c.second,
-                    c.millisecond, ampm);
+      std::snprintf(buf, sizeof buf, "%2d:%02d:%02d:%03d%s", h12, c.minute, c.second, c.millisecond,
+                    ampm);
       return buf;
     case 20:
       std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%03d", c.hour, c.minute, c.second,
@@ -464,8 +489,7 @@ std::string FormatDateTime(DateTimeValue v, int style) {
       std::snprintf(buf, sizeof buf, "%s-%s-%s %02d:%02d:%02d.%03d000", yy, mm.c_str(), dd.c_str(),
                     c.hour, c.minute, c.second, c.millisecond);
       return buf;
-    default:
-      return FormatDateTime(v, 0);
+    default: return FormatDateTime(v, 0);
   }
 }
 
@@ -479,8 +503,8 @@ std::string DateTimeToStorage(DateTimeValue v) {
 
 std::optional<DateTimeValue> DateTimeFromStorage(std::string_view text) {
   // The usual case is our own fixed form; read it directly before trying the general parser.
-  if (text.size() == 23 && text[4] == '-' && text[7] == '-' && text[10] == ' ' &&
-      text[13] == ':' && text[16] == ':' && text[19] == '.') {
+  if (text.size() == 23 && text[4] == '-' && text[7] == '-' && text[10] == ' ' && text[13] == ':' &&
+      text[16] == ':' && text[19] == '.') {
     auto num = [&](size_t pos, size_t len, int* out) {
       int v = 0;
       for (size_t i = pos; i < pos + len; ++i) {
@@ -501,36 +525,55 @@ std::optional<DateTimeValue> DateTimeFromStorage(std::string_view text) {
 DateTimeValue CurrentDateTime() {
   auto now = std::chrono::system_clock::now();
   std::time_t secs = std::chrono::system_clock::to_time_t(now);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-            1000;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm tm{};
   localtime_r(&secs, &tm);
-  CivilTime c{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-              tm.tm_sec > 59 ? 59 : tm.tm_sec, static_cast<int>(ms)};
+  CivilTime c{tm.tm_year + 1900,   tm.tm_mon + 1, tm.tm_mday,
+              tm.tm_hour,          tm.tm_min,     tm.tm_sec > 59 ? 59 : tm.tm_sec,
+              static_cast<int>(ms)};
   auto v = MakeDateTime(c);
   return v ? *v : DateTimeValue{};
 }
 
 std::optional<DatePart> ParseDatePart(std::string_view name) {
   static constexpr std::pair<const char*, DatePart> kNames[] = {
-      {"year", DatePart::Year},           {"yy", DatePart::Year},
-      {"yyyy", DatePart::Year},           {"quarter", DatePart::Quarter},
-      {"qq", DatePart::Quarter},          {"q", DatePart::Quarter},
-      {"month", DatePart::Month},         {"mm", DatePart::Month},
-      {"m", DatePart::Month},             {"week", DatePart::Week},
-      {"wk", DatePart::Week},             {"ww", DatePart::Week},
-      {"day", DatePart::Day},             {"dd", DatePart::Day},
-      {"d", DatePart::Day},               {"dayofyear", DatePart::DayOfYear},
-      {"dy", DatePart::DayOfYear},        {"y", DatePart::DayOfYear},
-      {"weekday", DatePart::Weekday},     {"dw", DatePart::Weekday},
-      {"hour", DatePart::Hour},           {"hh", DatePart::Hour},
-      {"minute", DatePart::Minute},       {"mi", DatePart::Minute},
-      {"n", DatePart::Minute},            {"second", DatePart::Second},
-      {"ss", DatePart::Second},           {"s", DatePart::Second},
-      {"millisecond", DatePart::Millisecond}, {"ms", DatePart::Millisecond},
-      {"calweekofyear", DatePart::CalWeekOfYear}, {"cwk", DatePart::CalWeekOfYear},
-      {"calyearofweek", DatePart::CalYearOfWeek}, {"cyr", DatePart::CalYearOfWeek},
-      {"caldayofweek", DatePart::CalDayOfWeek},   {"cdw", DatePart::CalDayOfWeek},
+      {"year", DatePart::Year},
+      {"yy", DatePart::Year},
+      {"yyyy", DatePart::Year},
+      {"quarter", DatePart::Quarter},
+      {"qq", DatePart::Quarter},
+      {"q", DatePart::Quarter},
+      {"month", DatePart::Month},
+      {"mm", DatePart::Month},
+      {"m", DatePart::Month},
+      {"week", DatePart::Week},
+      {"wk", DatePart::Week},
+      {"ww", DatePart::Week},
+      {"day", DatePart::Day},
+      {"dd", DatePart::Day},
+      {"d", DatePart::Day},
+      {"dayofyear", DatePart::DayOfYear},
+      {"dy", DatePart::DayOfYear},
+      {"y", DatePart::DayOfYear},
+      {"weekday", DatePart::Weekday},
+      {"dw", DatePart::Weekday},
+      {"hour", DatePart::Hour},
+      {"hh", DatePart::Hour},
+      {"minute", DatePart::Minute},
+      {"mi", DatePart::Minute},
+      {"n", DatePart::Minute},
+      {"second", DatePart::Second},
+      {"ss", DatePart::Second},
+      {"s", DatePart::Second},
+      {"millisecond", DatePart::Millisecond},
+      {"ms", DatePart::Millisecond},
+      {"calweekofyear", DatePart::CalWeekOfYear},
+      {"cwk", DatePart::CalWeekOfYear},
+      {"calyearofweek", DatePart::CalYearOfWeek},
+      {"cyr", DatePart::CalYearOfWeek},
+      {"caldayofweek", DatePart::CalDayOfWeek},
+      {"cdw", DatePart::CalDayOfWeek},
   };
   for (const auto& [n, p] : kNames)
     if (EqualsNoCase(name, n)) return p;

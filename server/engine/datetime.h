@@ -85,8 +85,20 @@ std::optional<DateTimeValue> DateTimeFromStorage(std::string_view text);
 DateTimeValue CurrentDateTime();
 
 enum class DatePart {
-  Year, Quarter, Month, Week, Day, DayOfYear, Weekday, Hour, Minute, Second, Millisecond,
-  CalWeekOfYear, CalYearOfWeek, CalDayOfWeek,
+  Year,
+  Quarter,
+  Month,
+  Week,
+  Day,
+  DayOfYear,
+  Weekday,
+  Hour,
+  Minute,
+  Second,
+  Millisecond,
+  CalWeekOfYear,
+  CalYearOfWeek,
+  CalDayOfWeek,
 };
 
 // Full names and the abbreviations Sybase accepts (year/yy/yyyy, quarter/qq/q, month/mm/m,

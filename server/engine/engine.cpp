@@ -51,7 +51,8 @@ void InitDatabaseFile(const std::string& path, bool master, bool guest) {
   Exec(db.get(), "PRAGMA user_version = " + std::to_string(kStorageVersion));
   Exec(db.get(), "BEGIN");
   catalog::CreateCatalog(db.get(), "main", master);
-  if (guest) Exec(db.get(), "INSERT INTO sysusers (suid, uid, gid, name) VALUES (-1, 2, 0, 'guest')");
+  if (guest)
+    Exec(db.get(), "INSERT INTO sysusers (suid, uid, gid, name) VALUES (-1, 2, 0, 'guest')");
   Exec(db.get(), "COMMIT");
 }
 
@@ -75,8 +76,9 @@ class EngineImpl : public Engine {
     std::string defaultDb = "master";
     try {
       auto db = storage::Open(state_->PathOf("master"), false);
-      Statement s(db.get(), "SELECT suid, password, dbname, status FROM syslogins"
-                            " WHERE name = ? COLLATE BINARY");
+      Statement s(db.get(),
+                  "SELECT suid, password, dbname, status FROM syslogins"
+                  " WHERE name = ? COLLATE BINARY");
       s.Bind(1, std::string_view(request.user));
       if (request.user.empty() || !s.Step()) return refuse();
       std::string stored;
@@ -123,8 +125,8 @@ class EngineImpl : public Engine {
     auto more = impl->RunScript(std::string_view(kPubs2Script ? kPubs2Script : ""));
     errors.insert(errors.end(), more.begin(), more.end());
     for (const auto& e : errors)
-      std::cerr << "sample database script: Msg " << e.number << ", Level "
-                << int(e.severity) << ", Line " << e.line << ": " << e.text << "\n";
+      std::cerr << "sample database script: Msg " << e.number << ", Level " << int(e.severity)
+                << ", Line " << e.line << ": " << e.text << "\n";
   }
 
  private:
@@ -150,9 +152,8 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
       throw std::runtime_error("cannot use the data folder " + config.dataDir);
     state->dir = config.dataDir;
   }
-  state->version =
-      "Adaptive Server Enterprise/15.0.3/EBF 0 Sample Server/P/x86_64/Linux/" +
-      config.serverName + " sample server/1/64-bit/OPT/Tue Dec  8 00:00:00 2026";
+  state->version = "Adaptive Server Enterprise/15.0.3/EBF 0 Sample Server/P/x86_64/Linux/" +
+                   config.serverName + " sample server/1/64-bit/OPT/Tue Dec  8 00:00:00 2026";
 
   bool fresh = !fs::exists(state->PathOf("master"));
   try {
@@ -173,20 +174,28 @@ std::unique_ptr<Engine> Engine::Create(const EngineConfig& config) {
       InitDatabaseFile(state->PathOf("master"), true, true);
       auto db = storage::Open(state->PathOf("master"), false);
       std::string now = catalog::NowText();
-      Statement d(db.get(), "INSERT INTO sysdatabases (name, dbid, suid, status, crdate,"
-                            " dumptrdate) VALUES (?, ?, 1, ?, ?, ?)");
+      Statement d(db.get(),
+                  "INSERT INTO sysdatabases (name, dbid, suid, status, crdate,"
+                  " dumptrdate) VALUES (?, ?, 1, ?, ?, ?)");
       for (auto [name, id] : {std::pair{"master", kMasterId}, std::pair{"tempdb", kTempdbId},
                               std::pair{"pubs2", kPubs2Id}}) {
         d.Reset();
         // tempdb and the sample database allow select into, as shipped.
         int64_t status = std::string_view(name) == "master" ? 0 : 4;
-        d.Bind(1, std::string_view(name)).Bind(2, int64_t{id}).Bind(3, status)
-            .Bind(4, std::string_view(now)).Bind(5, std::string_view(now));
+        d.Bind(1, std::string_view(name))
+            .Bind(2, int64_t{id})
+            .Bind(3, status)
+            .Bind(4, std::string_view(now))
+            .Bind(5, std::string_view(now));
         d.Step();
       }
-      Exec(db.get(), "INSERT INTO syslogins (suid, status, accdate, dbname, name, password,"
-                     " language, pwdate) VALUES (1, 0, '" + now + "', 'master', 'sa', NULL,"
-                     " 'us_english', '" + now + "')");
+      Exec(db.get(),
+           "INSERT INTO syslogins (suid, status, accdate, dbname, name, password,"
+           " language, pwdate) VALUES (1, 0, '" +
+               now +
+               "', 'master', 'sa', NULL,"
+               " 'us_english', '" +
+               now + "')");
     } else {
       // Each database under its own name, as sessions see them: views name their tables so.
       auto db = storage::Open(state->PathOf("master"), false);

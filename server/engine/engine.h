@@ -16,8 +16,8 @@
 namespace sampleserver {
 
 struct EngineConfig {
-  std::string dataDir;               // SQLite files live here; empty: a private temporary folder
-  std::string serverName = "SAMPLE"; // @@servername and the server name of every message
+  std::string dataDir;                // SQLite files live here; empty: a private temporary folder
+  std::string serverName = "SAMPLE";  // @@servername and the server name of every message
 };
 
 struct LoginRequest {
@@ -32,17 +32,41 @@ struct LoginRequest {
 
 // Option numbers of the option command, as on the wire.
 enum class Option : int {
-  DateFirst = 1, TextSize = 2, StatsTime = 3, StatsIo = 4, RowCount = 5, DateFormat = 7,
-  Isolation = 8, AuthOn = 9, ShowPlan = 13, NoExec = 14, ArithIgnore = 15, ArithAbort = 17,
-  ParseOnly = 18, GetData = 20, NoCount = 21, ForcePlan = 23, FormatOnly = 24, ChainXacts = 25,
-  CurCloseOnXact = 26, FipsFlag = 27, ResTrees = 28, AnsiNull = 34, QuotedIdent = 35,
+  DateFirst = 1,
+  TextSize = 2,
+  StatsTime = 3,
+  StatsIo = 4,
+  RowCount = 5,
+  DateFormat = 7,
+  Isolation = 8,
+  AuthOn = 9,
+  ShowPlan = 13,
+  NoExec = 14,
+  ArithIgnore = 15,
+  ArithAbort = 17,
+  ParseOnly = 18,
+  GetData = 20,
+  NoCount = 21,
+  ForcePlan = 23,
+  FormatOnly = 24,
+  ChainXacts = 25,
+  CurCloseOnXact = 26,
+  FipsFlag = 27,
+  ResTrees = 28,
+  AnsiNull = 34,
+  QuotedIdent = 35,
   StrRtrunc = 39,  // no client library sends a number for it; this server's own
 };
 
 // Cursor status bits, as on the wire.
 enum CursorStatus : uint16_t {
-  kCursorDeclared = 0x01, kCursorOpen = 0x02, kCursorClosed = 0x04, kCursorReadOnly = 0x08,
-  kCursorUpdatable = 0x10, kCursorRowCount = 0x20, kCursorDeallocated = 0x40,
+  kCursorDeclared = 0x01,
+  kCursorOpen = 0x02,
+  kCursorClosed = 0x04,
+  kCursorReadOnly = 0x08,
+  kCursorUpdatable = 0x10,
+  kCursorRowCount = 0x20,
+  kCursorDeallocated = 0x40,
 };
 
 // A parameter of an RPC, a prepared statement's execution or a language command, typed as the
@@ -85,15 +109,15 @@ class Session {
   // Cursors. A declare replaces a cursor of the same name silently. Each call reports failures
   // as messages to the sink and returns false or 0; no Done is sent.
   virtual int32_t CursorDeclare(const std::string& name, std::string_view select, bool forUpdate,
-                                ResultSink& sink) = 0;              // the new id, 0 on failure
-  virtual int32_t CursorId(const std::string& name) const = 0;      // 0 when unknown
+                                ResultSink& sink) = 0;          // the new id, 0 on failure
+  virtual int32_t CursorId(const std::string& name) const = 0;  // 0 when unknown
   virtual bool CursorSetRows(int32_t id, int32_t rows, ResultSink& sink) = 0;
   // Opens the cursor and describes its columns through sink.Columns; no rows.
   virtual bool CursorOpen(int32_t id, ResultSink& sink) = 0;
   // Sends at most the cursor's row count of rows through sink.Row; returns how many.
   virtual int32_t CursorFetch(int32_t id, ResultSink& sink) = 0;
   virtual bool CursorClose(int32_t id, bool deallocate, ResultSink& sink) = 0;
-  virtual uint16_t CursorState(int32_t id) const = 0;               // CursorStatus bits
+  virtual uint16_t CursorState(int32_t id) const = 0;  // CursorStatus bits
   virtual int32_t CursorRows(int32_t id) const = 0;
 
   // An RPC: runs the procedure with the given parameters (matched by name, else by position),
@@ -138,8 +162,7 @@ class Engine {
 
   // Checks the login against syslogins. On refusal returns null and fills `failure` with the
   // message Sybase sends (4002, "Login failed.").
-  virtual std::unique_ptr<Session> Login(const LoginRequest& request,
-                                         ServerMessage* failure) = 0;
+  virtual std::unique_ptr<Session> Login(const LoginRequest& request, ServerMessage* failure) = 0;
 };
 
 }  // namespace sampleserver

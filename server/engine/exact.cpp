@@ -78,8 +78,7 @@ std::string SubMag(const std::string& a, const std::string& b) {
 std::string MulMag(const std::string& a, const std::string& b) {
   std::vector<int> acc(a.size() + b.size(), 0);
   for (size_t i = 0; i < a.size(); ++i)
-    for (size_t j = 0; j < b.size(); ++j)
-      acc[i + j + 1] += (a[i] - '0') * (b[j] - '0');
+    for (size_t j = 0; j < b.size(); ++j) acc[i + j + 1] += (a[i] - '0') * (b[j] - '0');
   for (size_t k = acc.size() - 1; k > 0; --k) {
     acc[k - 1] += acc[k] / 10;
     acc[k] %= 10;
@@ -243,11 +242,13 @@ std::optional<NumericValue> Fit(const NumericValue& n, int code) {
   if (code < 0) {
     auto m = ToMoney(n);
     if (!m) return std::nullopt;
-    if (code == kSmallMoneyCode && (m->units > kSmallMoneyMaxUnits || m->units < -kSmallMoneyMaxUnits - 1))
+    if (code == kSmallMoneyCode &&
+        (m->units > kSmallMoneyMaxUnits || m->units < -kSmallMoneyMaxUnits - 1))
       return std::nullopt;
     return FromMoney(*m);
   }
-  NumericValue r = RescaleNumeric(n, static_cast<uint8_t>(code / 100), static_cast<uint8_t>(code % 100));
+  NumericValue r =
+      RescaleNumeric(n, static_cast<uint8_t>(code / 100), static_cast<uint8_t>(code % 100));
   if (!FitsPrecision(r)) return std::nullopt;
   return r;
 }
@@ -345,7 +346,9 @@ void FnOp(sqlite3_context* ctx, int, sqlite3_value** argv) {
     case 0: r = Add(*a, *b); break;
     case 1: r = Subtract(*a, *b); break;
     case 2: r = Multiply(*a, *b); break;
-    case 3: r = Divide(*a, *b, ScaleOf(code, std::max<int>(6, std::max(a->scale, b->scale)))); break;
+    case 3:
+      r = Divide(*a, *b, ScaleOf(code, std::max<int>(6, std::max(a->scale, b->scale))));
+      break;
     default: r = Modulo(*a, *b); break;
   }
   if (!r) return ignore ? sqlite3_result_null(ctx) : Fail(ctx, 3607);
@@ -400,7 +403,8 @@ void FnCeilFloor(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::optional<NumericValue> v;
   if (!Arg(ctx, argv[0], v)) return;
   if (!v) return sqlite3_result_null(ctx);
-  std::string whole = v->digits.size() > v->scale ? v->digits.substr(0, v->digits.size() - v->scale) : "0";
+  std::string whole =
+      v->digits.size() > v->scale ? v->digits.substr(0, v->digits.size() - v->scale) : "0";
   bool fraction = At(Make(false, whole, 0), v->scale) != v->digits;
   NumericValue r = Make(v->negative, whole, 0);
   if (fraction && kUp != v->negative) r = Add(r, NumericFromInt(kUp ? 1 : -1, 38, 0));
@@ -414,7 +418,8 @@ struct Accumulator {
 };
 
 Accumulator** AccumulatorOf(sqlite3_context* ctx, bool create) {
-  return static_cast<Accumulator**>(sqlite3_aggregate_context(ctx, create ? sizeof(Accumulator*) : 0));
+  return static_cast<Accumulator**>(
+      sqlite3_aggregate_context(ctx, create ? sizeof(Accumulator*) : 0));
 }
 
 void AggStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -447,11 +452,16 @@ void RegisterFunctions(sqlite3* db) {
     void (*fn)(sqlite3_context*, int, sqlite3_value**);
   };
   static const Scalar kScalars[] = {
-      {"syb_exact", 1, FnExact},     {"syb_exact", 2, FnExact},
-      {"syb_xfloat", 1, FnFloat},    {"syb_xop", 4, FnOp},
-      {"syb_xneg", 2, FnNeg},        {"syb_xround", 3, FnRound},
-      {"syb_xabs", 2, FnAbs},        {"syb_xsign", 1, FnSign},
-      {"syb_xceiling", 2, FnCeilFloor<true>}, {"syb_xfloor", 2, FnCeilFloor<false>},
+      {"syb_exact", 1, FnExact},
+      {"syb_exact", 2, FnExact},
+      {"syb_xfloat", 1, FnFloat},
+      {"syb_xop", 4, FnOp},
+      {"syb_xneg", 2, FnNeg},
+      {"syb_xround", 3, FnRound},
+      {"syb_xabs", 2, FnAbs},
+      {"syb_xsign", 1, FnSign},
+      {"syb_xceiling", 2, FnCeilFloor<true>},
+      {"syb_xfloor", 2, FnCeilFloor<false>},
   };
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   for (const auto& s : kScalars)

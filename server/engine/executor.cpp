@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <set>
@@ -104,8 +104,10 @@ std::string SessionImpl::LiteralSql(const Value& v, const TypeDesc& t) {
   return std::visit(
       [](const auto& x) -> std::string {
         using T = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<T, std::monostate>) return "NULL";
-        else if constexpr (std::is_same_v<T, int64_t>) return std::to_string(x);
+        if constexpr (std::is_same_v<T, std::monostate>)
+          return "NULL";
+        else if constexpr (std::is_same_v<T, int64_t>)
+          return std::to_string(x);
         else if constexpr (std::is_same_v<T, double>) {
           char buf[40];
           std::snprintf(buf, sizeof buf, "%.17g", x);
@@ -342,7 +344,8 @@ ServerMessage SessionImpl::MapSqliteError(const storage::SqliteError& e) {
     size_t pos = 0;
     while (pos < cols.size()) {
       size_t comma = cols.find(", ", pos);
-      std::string part = cols.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+      std::string part =
+          cols.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
       auto dot = part.find('.');
       names.push_back(dot == std::string::npos ? part : part.substr(dot + 1));
       if (comma == std::string::npos) break;
@@ -417,7 +420,9 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
       case K::CreateProcedure:
         RunCreateStored(stmt, stmt.As<sql::CreateProcedureStmt>().name, "P", sink);
         break;
-      case K::CreateRule: RunCreateStored(stmt, stmt.As<sql::CreateRuleStmt>().name, "R", sink); break;
+      case K::CreateRule:
+        RunCreateStored(stmt, stmt.As<sql::CreateRuleStmt>().name, "R", sink);
+        break;
       case K::CreateDefault:
         RunCreateStored(stmt, stmt.As<sql::CreateDefaultStmt>().name, "D", sink);
         break;
@@ -433,16 +438,18 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
       case K::SetOption: RunSetOption(stmt.As<sql::SetOptionStmt>(), sink); break;
       case K::Print: RunPrint(stmt.As<sql::PrintStmt>(), sink); break;
       case K::Raiserror: RunRaiserror(stmt.As<sql::RaiserrorStmt>(), sink); break;
-      case K::BeginTran: case K::CommitTran: case K::RollbackTran: case K::SaveTran:
-        RunTran(stmt, sink);
-        break;
+      case K::BeginTran:
+      case K::CommitTran:
+      case K::RollbackTran:
+      case K::SaveTran: RunTran(stmt, sink); break;
       case K::Use: RunUse(stmt.As<sql::UseStmt>(), sink); break;
       case K::Exec: RunExec(stmt.As<sql::ExecStmt>(), sink); break;
       case K::Grant: RunGrant(stmt.As<sql::GrantStmt>(), sink); break;
-      case K::DeclareCursor: case K::OpenCursor: case K::FetchCursor: case K::CloseCursor:
-      case K::DeallocateCursor:
-        RunCursorStatement(stmt, sink);
-        break;
+      case K::DeclareCursor:
+      case K::OpenCursor:
+      case K::FetchCursor:
+      case K::CloseCursor:
+      case K::DeallocateCursor: RunCursorStatement(stmt, sink); break;
       case K::Writetext: RunWritetext(stmt.As<sql::WritetextStmt>(), sink); break;
       case K::Readtext: RunReadtext(stmt.As<sql::ReadtextStmt>(), sink); break;
       case K::Goto: Fail(2812, {"goto"}); break;
@@ -532,8 +539,8 @@ std::string SessionImpl::ColumnSql(const catalog::ColumnMeta& c) {
   // The identity column is SQLite's row id: values come from its sequence.
   if (c.identity) return QuoteId(c.name) + " INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
   if (c.computed)
-    return QuoteId(c.name) + " " + StorageDecl(c.type) + " GENERATED ALWAYS AS (" + c.computedSql + ")" +
-           (c.materialized ? " STORED" : " VIRTUAL");
+    return QuoteId(c.name) + " " + StorageDecl(c.type) + " GENERATED ALWAYS AS (" + c.computedSql +
+           ")" + (c.materialized ? " STORED" : " VIRTUAL");
   return QuoteId(c.name) + " " + StorageDecl(c.type) + (c.nullable ? "" : " NOT NULL");
 }
 
@@ -594,7 +601,8 @@ void SessionImpl::RunSelectInto(const sql::SelectStmt& s, ResultSink& sink) {
   auto t = MakeTable(s.query->into, cols, {});
   if (t.schema != "temp") catalog::AddColumns(db_.get(), t.schema, t.id, t.columns);
   std::string list;
-  for (size_t i = 0; i < t.columns.size(); ++i) list += (i ? ", " : "") + QuoteId(t.columns[i].name);
+  for (size_t i = 0; i < t.columns.size(); ++i)
+    list += (i ? ", " : "") + QuoteId(t.columns[i].name);
   // Character and binary values are fitted to their new columns: a computed char(n) that lands
   // in a nullable column stores as varchar, without its padding.
   std::string cte = "WITH syb_src(", sel = "SELECT ";
@@ -610,11 +618,14 @@ void SessionImpl::RunSelectInto(const sql::SelectStmt& s, ResultSink& sink) {
     sel += (i ? ", " : "") +
            (fits ? "syb_fit(" + name + ", " + QuoteText(TypeName(c.type)) + ", " +
                        std::to_string(c.type.length) + ", " +
-                       (!c.nullable && (ty == SqlType::Char || ty == SqlType::Binary) ? "1" : "0") + ")"
+                       (!c.nullable && (ty == SqlType::Char || ty == SqlType::Binary) ? "1" : "0") +
+                       ")"
                  : name);
   }
-  std::string insert = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list + ") ";
-  Exec(db_.get(), fit ? cte + ") AS (" + q.sql + ") " + insert + sel + " FROM syb_src" : insert + q.sql);
+  std::string insert =
+      "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " (" + list + ") ";
+  Exec(db_.get(),
+       fit ? cte + ") AS (" + q.sql + ") " + insert + sel + " FROM syb_src" : insert + q.sql);
   FinishChange(sqlite3_changes64(db_.get()), sink);
 }
 
@@ -646,9 +657,10 @@ std::optional<std::string> SessionImpl::DefaultSql(const catalog::TableMeta& t,
     auto& mut = const_cast<sql::CreateDefaultStmt&>(*d);
     expr = std::move(mut.value);
   }
-  Value v = FitToColumn(EvaluateAs(*expr, c.type), SpecOf(c.type),
-                        !c.nullable && (c.type.type == SqlType::Char || c.type.type == SqlType::Binary),
-                        false, c.type.usertype == 34 || c.type.usertype == 35);
+  Value v =
+      FitToColumn(EvaluateAs(*expr, c.type), SpecOf(c.type),
+                  !c.nullable && (c.type.type == SqlType::Char || c.type.type == SqlType::Binary),
+                  false, c.type.usertype == 34 || c.type.usertype == 35);
   return LiteralSql(v, c.type);
 }
 
@@ -695,7 +707,8 @@ void SessionImpl::CheckRule(const catalog::TableMeta& t, const catalog::ColumnMe
   const auto* var = RuleVariable(rule->condition.get());
   if (!var) return;
   auto saved = variables_.find(var->name) != variables_.end()
-                   ? std::optional<Variable>(variables_[var->name]) : std::nullopt;
+                   ? std::optional<Variable>(variables_[var->name])
+                   : std::nullopt;
   variables_[var->name] = Variable{type, value};
   bool ok = true;
   try {
@@ -703,10 +716,16 @@ void SessionImpl::CheckRule(const catalog::TableMeta& t, const catalog::ColumnMe
     Statement check(db_.get(), "SELECT CASE WHEN " + cond.sql + " THEN 1 ELSE 0 END");
     ok = check.Step() && check.Int(0) == 1;
   } catch (...) {
-    if (saved) variables_[var->name] = *saved; else variables_.erase(var->name);
+    if (saved)
+      variables_[var->name] = *saved;
+    else
+      variables_.erase(var->name);
     throw;
   }
-  if (saved) variables_[var->name] = *saved; else variables_.erase(var->name);
+  if (saved)
+    variables_[var->name] = *saved;
+  else
+    variables_.erase(var->name);
   if (!ok) Fail(552, {t.database, t.name, c.name});
 }
 
@@ -726,7 +745,8 @@ bool IsTimestamp(const catalog::ColumnMeta& c) { return c.type.usertype == 80; }
 
 // NULL for a NOT NULL column: 233 when the statement itself says NULL, 515 when the value
 // only turns out NULL (a variable, an expression).
-void SessionImpl::FailNull(const sql::Expr& value, const std::string& column, const std::string& table) {
+void SessionImpl::FailNull(const sql::Expr& value, const std::string& column,
+                           const std::string& table) {
   const auto* lit = value.kind == sql::ExprKind::Literal ? &value.As<sql::LiteralExpr>() : nullptr;
   if (lit && lit->literal == sql::LiteralKind::Null) ThrowWithState(Msg(233, {column, table}), 1);
   Fail(515, {column, table});
@@ -747,7 +767,8 @@ void SessionImpl::RunWaitfor(const sql::WaitforStmt& s, ResultSink& sink) {
       std::time_t now = std::time(nullptr);
       std::tm local{};
       localtime_r(&now, &local);
-      auto sinceMidnight = std::chrono::seconds(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+      auto sinceMidnight =
+          std::chrono::seconds(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
       auto until = ofDay - std::chrono::duration_cast<std::chrono::milliseconds>(sinceMidnight);
       if (until < std::chrono::milliseconds(0)) until += std::chrono::hours(24);
       wait = until;
@@ -756,7 +777,8 @@ void SessionImpl::RunWaitfor(const sql::WaitforStmt& s, ResultSink& sink) {
   // A cancel from the client ends the wait.
   const auto end = Clock::now() + wait;
   while (Clock::now() < end && !sink.Cancelled())
-    std::this_thread::sleep_for(std::min<Clock::duration>(end - Clock::now(), std::chrono::milliseconds(20)));
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(end - Clock::now(), std::chrono::milliseconds(20)));
   Done(sink, 0, 0, false);
 }
 
@@ -817,7 +839,8 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
       Typed v;
       v.sql = QuoteId("c" + std::to_string(i));
       v.type = q.types[i];
-      sel += (i ? ", " : "") + (IsTimestamp(*cols[i]) ? std::string(kNextTimestamp) : store(v, *cols[i]));
+      sel += (i ? ", " : "") +
+             (IsTimestamp(*cols[i]) ? std::string(kNextTimestamp) : store(v, *cols[i]));
     }
     for (const auto& e : extraVals) sel += (cols.empty() ? "" : ", ") + e;
     sql = cte + ") AS (" + q.sql + ") " + sql + sel + " FROM syb_src";
@@ -841,7 +864,8 @@ void SessionImpl::RunInsert(const sql::InsertStmt& s, ResultSink& sink) {
     for (const auto& e : extraVals) sql += (cols.empty() ? "" : ", ") + e;
     sql += ")";
   }
-  if (list.empty()) sql = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " DEFAULT VALUES";
+  if (list.empty())
+    sql = "INSERT INTO " + QuoteId(t.schema) + "." + QuoteId(t.name) + " DEFAULT VALUES";
   std::set<std::string> all;
   for (const auto& c : t.columns) all.insert(c.name);
   ExecChange(sql, sink, t, TriggerAction::Insert, std::move(all));
@@ -916,17 +940,19 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
     if (c->computed) Fail(271, {c->name});
     Typed v = tr.Expr(*set.value, &scope);
     if (v.isNull && !c->nullable) FailNull(*set.value, c->name, t.name);
-    if (c->domain != 0 && (set.value->kind == sql::ExprKind::Literal ||
-                           set.value->kind == sql::ExprKind::Variable)) {
+    if (c->domain != 0 &&
+        (set.value->kind == sql::ExprKind::Literal || set.value->kind == sql::ExprKind::Variable)) {
       // A rule judges a constant new value; values computed from rows are not checked.
       CheckRule(t, *c, EvaluateAs(*set.value, c->type), c->type);
     }
     if (IsTimestamp(*c)) continue;  // stamped below
-    sets += (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type, !c->nullable);
+    sets +=
+        (sets.empty() ? "" : ", ") + QuoteId(c->name) + " = " + tr.Coerce(v, c->type, !c->nullable);
     setColumns.insert(c->name);
   }
   for (const auto& c : t.columns)
-    if (IsTimestamp(c)) sets += (sets.empty() ? "" : ", ") + QuoteId(c.name) + " = " + kNextTimestamp;
+    if (IsTimestamp(c))
+      sets += (sets.empty() ? "" : ", ") + QuoteId(c.name) + " = " + kNextTimestamp;
   std::string where = s.where ? tr.Expr(*s.where, &scope).sql : "";
   std::string tableSql = QuoteId(t.schema) + "." + QuoteId(t.name);
   std::string sql = "UPDATE " + tableSql + " AS " + QuoteId(alias) + " SET " + sets;
@@ -942,8 +968,8 @@ void SessionImpl::RunUpdate(const sql::UpdateStmt& s, ResultSink& sink) {
       if (options_.rowcount > 0)
         sql += std::string(where.empty() ? " WHERE " : " AND ") + QuoteId(alias) +
                ".rowid IN (SELECT " + QuoteId(alias) + ".rowid FROM " + tableSql + " AS " +
-               QuoteId(alias) + ", " + from + (where.empty() ? "" : " WHERE " + where) +
-               " LIMIT " + std::to_string(options_.rowcount) + ")";
+               QuoteId(alias) + ", " + from + (where.empty() ? "" : " WHERE " + where) + " LIMIT " +
+               std::to_string(options_.rowcount) + ")";
     }
   } else if (!where.empty()) {
     sql += " WHERE " + where;
@@ -1056,7 +1082,8 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
     std::string name = c.name.empty()
                            ? s.table.object.substr(0, 10) + "_" + std::to_string(++ckn) + "_ck"
                            : c.name;
-    checks.push_back("CONSTRAINT " + QuoteId(name) + " CHECK (" + tr.Expr(*c.check, &scope).sql + ")");
+    checks.push_back("CONSTRAINT " + QuoteId(name) + " CHECK (" + tr.Expr(*c.check, &scope).sql +
+                     ")");
     checkTexts.push_back({name, "CHECK (" + c.checkText + ")"});
   };
   for (const auto& [col, c] : columnConstraints)
@@ -1071,7 +1098,8 @@ void SessionImpl::RunCreateTable(const sql::CreateTableStmt& s, ResultSink& sink
     for (auto& c : t.columns) {
       if (c.defaultText.empty()) continue;
       int64_t did = catalog::NextObjectId(db_.get(), t.schema);
-      std::string dname = t.name.substr(0, 10) + "_" + c.name.substr(0, 10) + "_" + std::to_string(did);
+      std::string dname =
+          t.name.substr(0, 10) + "_" + c.name.substr(0, 10) + "_" + std::to_string(did);
       catalog::AddObject(db_.get(), t.schema, did, dname, "D", 6, 0, t.id);
       catalog::StoreText(db_.get(), t.schema, did, c.defaultText);
       c.cdefault = did;
@@ -1111,8 +1139,8 @@ void SessionImpl::AddKeyIndex(catalog::TableMeta& t, const sql::Constraint& c,
   bool pk = c.kind == sql::ConstraintKind::PrimaryKey;
   bool clustered = c.clustering == sql::IndexClustering::Clustered ||
                    (pk && c.clustering == sql::IndexClustering::Unspecified);
-  if (clustered && std::any_of(t.indexes.begin(), t.indexes.end(),
-                               [](const auto& i) { return i.indid == 1; }))
+  if (clustered &&
+      std::any_of(t.indexes.begin(), t.indexes.end(), [](const auto& i) { return i.indid == 1; }))
     clustered = false;
   catalog::IndexMeta im;
   im.name = c.name.empty() ? t.name.substr(0, 10) + "_" +
@@ -1130,13 +1158,15 @@ void SessionImpl::AddKeyIndex(catalog::TableMeta& t, const sql::Constraint& c,
     im.keys.push_back(cm->colid);
     cl += (cl.empty() ? "" : ", ") + QuoteId(k);
   }
-  Exec(db_.get(), "CREATE UNIQUE INDEX " + IndexSqlName(t, im.name) + " ON " +
-                      QuoteId(t.name) + " (" + cl + ")");
+  Exec(db_.get(), "CREATE UNIQUE INDEX " + IndexSqlName(t, im.name) + " ON " + QuoteId(t.name) +
+                      " (" + cl + ")");
   if (!temp) catalog::AddIndex(db_.get(), t.schema, t.id, im);
   t.indexes.push_back(im);
   if (!temp && pk)
-    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) + ".sysobjects SET sysstat2 = sysstat2 | 8"
-                    " WHERE id = " + std::to_string(t.id));
+    Exec(db_.get(), "UPDATE " + QuoteId(t.schema) +
+                        ".sysobjects SET sysstat2 = sysstat2 | 8"
+                        " WHERE id = " +
+                        std::to_string(t.id));
 }
 
 void SessionImpl::RunCreateIndex(const sql::CreateIndexStmt& s, ResultSink& sink) {
@@ -1146,8 +1176,8 @@ void SessionImpl::RunCreateIndex(const sql::CreateIndexStmt& s, ResultSink& sink
   for (const auto& ix : t.indexes)
     if (ix.name == s.name) Fail(1913, {t.name, s.name});
   bool clustered = s.clustering == sql::IndexClustering::Clustered;
-  if (clustered && std::any_of(t.indexes.begin(), t.indexes.end(),
-                               [](const auto& i) { return i.indid == 1; }))
+  if (clustered &&
+      std::any_of(t.indexes.begin(), t.indexes.end(), [](const auto& i) { return i.indid == 1; }))
     Fail(1902, {t.name});
   catalog::IndexMeta im;
   im.name = s.name;
@@ -1159,7 +1189,8 @@ void SessionImpl::RunCreateIndex(const sql::CreateIndexStmt& s, ResultSink& sink
     im.keys.push_back(cm->colid);
     cl += (cl.empty() ? "" : ", ") + QuoteId(c.name) + (c.descending ? " DESC" : "");
   }
-  if (clustered) im.indid = 1;
+  if (clustered)
+    im.indid = 1;
   else {
     im.indid = 2;
     for (const auto& ix : t.indexes) im.indid = std::max(im.indid, ix.indid + 1);
@@ -1223,8 +1254,8 @@ void SessionImpl::RunCreateView(const sql::CreateViewStmt& s, ResultSink& sink) 
   Done(sink, 0, 0, false);
 }
 
-void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& name,
-                                  const char* type, ResultSink& sink, int64_t tableId) {
+void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& name, const char* type,
+                                  ResultSink& sink, int64_t tableId) {
   std::string db = DatabaseFor(name);
   std::string schema = SchemaOf(db);
   if (schema.empty()) Fail(911, {db});
@@ -1237,9 +1268,10 @@ void SessionImpl::RunCreateStored(const sql::Stmt& s, const sql::ObjectName& nam
   int number = t == "P" ? s.As<sql::CreateProcedureStmt>().number : 0;
   if (auto existing = catalog::FindObject(db_.get(), schema, name.object)) {
     if (t != "P" || existing->type != "P" ||
-        storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(schema) + ".syscomments WHERE id = " +
-                                         std::to_string(existing->id) + " AND number = " +
-                                         std::to_string(number)).value_or(0) > 0)
+        storage::QueryInt(db_.get(), "SELECT count(*) FROM " + QuoteId(schema) +
+                                         ".syscomments WHERE id = " + std::to_string(existing->id) +
+                                         " AND number = " + std::to_string(number))
+                .value_or(0) > 0)
       Fail(2714, {name.object});
     BeginStatement();
     catalog::StoreText(db_.get(), schema, existing->id, StatementText(s), number);
@@ -1293,14 +1325,14 @@ void SessionImpl::RunDrop(const sql::DropStmt& s, ResultSink& sink) {
     }
     std::string db = DatabaseFor(name);
     std::string schema = SchemaOf(db);
-    const char* kind = s.what == sql::DropKind::Table     ? "table"
+    const char* kind = s.what == sql::DropKind::Table       ? "table"
                        : s.what == sql::DropKind::View      ? "view"
                        : s.what == sql::DropKind::Procedure ? "procedure"
                        : s.what == sql::DropKind::Rule      ? "rule"
                        : s.what == sql::DropKind::Default   ? "default"
                                                             : "trigger";
     auto obj = schema.empty() ? std::nullopt : catalog::FindObject(db_.get(), schema, name.object);
-    std::string want = s.what == sql::DropKind::Table     ? "U"
+    std::string want = s.what == sql::DropKind::Table       ? "U"
                        : s.what == sql::DropKind::View      ? "V"
                        : s.what == sql::DropKind::Procedure ? "P"
                        : s.what == sql::DropKind::Rule      ? "R"
@@ -1374,29 +1406,39 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     }
     return std::atoll(s.value.c_str());
   };
-  if (o == "rowcount") options_.rowcount = static_cast<int32_t>(std::max<int64_t>(0, number()));
+  if (o == "rowcount")
+    options_.rowcount = static_cast<int32_t>(std::max<int64_t>(0, number()));
   else if (o == "textsize") {
     int64_t n = number();
     options_.textsize = n > 0 ? static_cast<int32_t>(n) : 32768;
-  } else if (o == "nocount") options_.nocount = on;
-  else if (o == "fmtonly") options_.fmtonly = on;
-  else if (o == "ansinull") options_.ansinull = on;
-  else if (o == "quoted_identifier") options_.quotedIdentifier = on;
+  } else if (o == "nocount")
+    options_.nocount = on;
+  else if (o == "fmtonly")
+    options_.fmtonly = on;
+  else if (o == "ansinull")
+    options_.ansinull = on;
+  else if (o == "quoted_identifier")
+    options_.quotedIdentifier = on;
   else if (o == "chained") {
     if (trancount_ > 0 && on != options_.chained) Fail(226, {"SET CHAINED"});
     options_.chained = on;
   } else if (o == "transaction isolation level") {
     std::string v = s.value;
-    int level = v == "read uncommitted" ? 0 : v == "read committed" ? 1
-                : v == "repeatable read" ? 2 : v == "serializable" ? 3 : static_cast<int>(number());
+    int level = v == "read uncommitted"  ? 0
+                : v == "read committed"  ? 1
+                : v == "repeatable read" ? 2
+                : v == "serializable"    ? 3
+                                         : static_cast<int>(number());
     if (level < 0 || level > 3) Fail(155, {v, "SET"});
     options_.isolation = level;
   } else if (o == "arithabort") {
     options_.arithabort = s.value != "off";
   } else if (o == "arithignore") {
     options_.arithignore = s.value != "off";
-  } else if (o == "noexec") options_.noexec = on;
-  else if (o == "parseonly") options_.parseonly = on;
+  } else if (o == "noexec")
+    options_.noexec = on;
+  else if (o == "parseonly")
+    options_.parseonly = on;
   else if (o == "identity_insert") {
     if (s.args.empty()) Fail(102, {"identity_insert"});
     auto t = RequireTable(sql::ObjectName{"", "", "", s.args[0]});
@@ -1415,9 +1457,12 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
   } else if (o == "statistics io" || o == "statistics time") {
     options_.statsIo = o == "statistics io" ? on : options_.statsIo;
     options_.statsTime = o == "statistics time" ? on : options_.statsTime;
-  } else if (o == "showplan") options_.showplan = on;
-  else if (o == "self_recursion") options_.selfRecursion = on;
-  else if (o == "string_rtruncation") builtinSettings_.stringRtruncation = on;
+  } else if (o == "showplan")
+    options_.showplan = on;
+  else if (o == "self_recursion")
+    options_.selfRecursion = on;
+  else if (o == "string_rtruncation")
+    builtinSettings_.stringRtruncation = on;
   // Others (forceplan, close on endtran, char_convert, language, ...) are accepted.
   Done(sink, 0, 0, false);
 }

@@ -49,8 +49,7 @@ constexpr MessageEntry kCatalog[] = {
     {229, 14, 1, "%s permission denied on object %.*s, database %.*s, owner %.*s"},
     {233, 16, 1, "The column %.*s in table %.*s does not allow null values.%S_EED"},
     {245, 16, 1, "Syntax error during implicit conversion of %s value '%.*s' to a %s field."},
-    {247, 16, 1,
-     "Arithmetic overflow during %S_MSG conversion of %s value '%.*s' to a %s field ."},
+    {247, 16, 1, "Arithmetic overflow during %S_MSG conversion of %s value '%.*s' to a %s field ."},
     {249, 16, 1, "Syntax error during %S_MSG conversion of %s value '%.*s' to a %s field."},
     {257, 16, 1,
      "Implicit conversion from datatype '%s' to '%s' is not allowed.  Use the CONVERT function "
@@ -60,8 +59,7 @@ constexpr MessageEntry kCatalog[] = {
      "Previous count = %ld, Current count = %ld."},
     {268, 16, 1,
      "You can't run SELECT INTO in this database.  Please check with the Database Owner."},
-    {409, 16, 1,
-     "The %.*s aggregate operation cannot take a %s datatype as an argument."},
+    {409, 16, 1, "The %.*s aggregate operation cannot take a %s datatype as an argument."},
     {515, 16, 3,
      "Attempt to insert NULL value into column '%.*s', table '%.*s'; column does not allow "
      "nulls. Update fails.%S_EED"},
@@ -79,8 +77,9 @@ constexpr MessageEntry kCatalog[] = {
     {911, 11, 2,
      "Attempt to locate entry in sysdatabases for database '%.*s' by name failed - no entry "
      "found under that name. Make sure that name is entered properly."},
-    {913, 16, 1, "Could not find row in sysdatabases with database id %d. Run DBCC CHECKTABLE on "
-                 "sysdatabases."},
+    {913, 16, 1,
+     "Could not find row in sysdatabases with database id %d. Run DBCC CHECKTABLE on "
+     "sysdatabases."},
     {1801, 16, 1, "Database '%.*s' already exists."},
     {1913, 16, 1, "There is already an index on table '%.*s' named '%.*s'."},
     {2601, 14, 1,
@@ -124,9 +123,7 @@ const MessageEntry* FindMessage(int number) {
 std::string FormatTemplate(std::string_view text, const std::vector<std::string>& args) {
   std::string out;
   size_t next = 0;
-  auto take = [&]() -> std::string {
-    return next < args.size() ? args[next++] : std::string();
-  };
+  auto take = [&]() -> std::string { return next < args.size() ? args[next++] : std::string(); };
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c != '%' || i + 1 >= text.size()) {

@@ -89,8 +89,9 @@ void SessionImpl::RunProcedure(const std::string& schema, const catalog::ObjectR
   if (!s.returnVariable.empty()) {
     auto it = variables_.find(s.returnVariable);
     if (it == variables_.end()) Fail(137, {s.returnVariable});
-    it->second.value = ToValue(Value{int64_t{status}}, *BuiltinType("int", std::nullopt, std::nullopt),
-                               it->second.type, true);
+    it->second.value =
+        ToValue(Value{int64_t{status}}, *BuiltinType("int", std::nullopt, std::nullopt),
+                it->second.type, true);
   }
   // Only the client's own call reports a status and outputs; nested calls return them to
   // their caller alone, as a server does.
@@ -119,8 +120,7 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
   sql::ParseOptions po;
   po.quotedIdentifier = options_.quotedIdentifier;
   auto parsed = sql::Parse(text, po);
-  if (!parsed.ok() || parsed.statements.empty())
-    Fail(2812, {proc.name});
+  if (!parsed.ok() || parsed.statements.empty()) Fail(2812, {proc.name});
   const auto* def = parsed.statements[0]->If<sql::CreateProcedureStmt>();
   if (!def) Fail(2812, {proc.name});
 

@@ -9,10 +9,41 @@ namespace {
 
 // The columns in sysprocesses' catalog order (catalog.cpp lists their types).
 enum Col {
-  kSpid, kKpid, kEnginenum, kStatus, kSuid, kHostname, kProgramName, kHostprocess, kCmd, kCpu,
-  kPhysicalIo, kMemusage, kBlocked, kDbid, kUid, kGid, kTranName, kTimeBlocked, kNetworkPktsz,
-  kFid, kExeclass, kPriority, kAffinity, kId, kStmtnum, kLinenum, kOrigsuid, kBlockXloid,
-  kClientname, kClienthostname, kClientapplname, kSysId, kSesId, kLoggedin, kIpaddr,
+  kSpid,
+  kKpid,
+  kEnginenum,
+  kStatus,
+  kSuid,
+  kHostname,
+  kProgramName,
+  kHostprocess,
+  kCmd,
+  kCpu,
+  kPhysicalIo,
+  kMemusage,
+  kBlocked,
+  kDbid,
+  kUid,
+  kGid,
+  kTranName,
+  kTimeBlocked,
+  kNetworkPktsz,
+  kFid,
+  kExeclass,
+  kPriority,
+  kAffinity,
+  kId,
+  kStmtnum,
+  kLinenum,
+  kOrigsuid,
+  kBlockXloid,
+  kClientname,
+  kClienthostname,
+  kClientapplname,
+  kSysId,
+  kSesId,
+  kLoggedin,
+  kIpaddr,
 };
 constexpr const char* kDeclaration =
     "CREATE TABLE x(spid, kpid, enginenum, status, suid, hostname, program_name, hostprocess, cmd,"
@@ -89,7 +120,8 @@ int Column(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
   auto* c = reinterpret_cast<Cursor*>(cur);
   const auto& [spid, p] = c->rows[c->at];
   switch (col) {
-    case kSpid: case kKpid: sqlite3_result_int64(ctx, spid); break;
+    case kSpid:
+    case kKpid: sqlite3_result_int64(ctx, spid); break;
     case kStatus: Text(ctx, p.status); break;
     case kSuid: sqlite3_result_int64(ctx, p.suid); break;
     case kHostname: Text(ctx, p.host); break;
@@ -105,10 +137,13 @@ int Column(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
     case kOrigsuid: sqlite3_result_int64(ctx, p.suid); break;
     case kLoggedin: Text(ctx, p.loggedIn); break;
     case kIpaddr: Text(ctx, "127.0.0.1"); break;
-    case kHostprocess: case kTimeBlocked: case kClientname: case kClienthostname:
-    case kClientapplname: case kSysId: case kSesId:
-      sqlite3_result_null(ctx);
-      break;
+    case kHostprocess:
+    case kTimeBlocked:
+    case kClientname:
+    case kClienthostname:
+    case kClientapplname:
+    case kSysId:
+    case kSesId: sqlite3_result_null(ctx); break;
     default: sqlite3_result_int64(ctx, 0); break;  // counters, engine, blocking: none here
   }
   return SQLITE_OK;

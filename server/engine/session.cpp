@@ -28,9 +28,12 @@ using storage::Exec;
 using storage::QuoteId;
 using storage::Statement;
 
-SessionImpl::SessionImpl(std::shared_ptr<EngineState> engine, int spid,
-                         const LoginRequest& login, int64_t suid, std::string database)
-    : engine_(std::move(engine)), spid_(spid), login_(login), suid_(suid),
+SessionImpl::SessionImpl(std::shared_ptr<EngineState> engine, int spid, const LoginRequest& login,
+                         int64_t suid, std::string database)
+    : engine_(std::move(engine)),
+      spid_(spid),
+      login_(login),
+      suid_(suid),
       database_(std::move(database)) {
   OpenConnection();
 }
@@ -134,37 +137,68 @@ struct LocalEntry {
   const char* text;
 };
 const LocalEntry kLocalMessages[] = {
-    {108, 15, "The ORDER BY position number %s is out of range of the number of items in the select list."},
-    {116, 16, "Only one expression can be specified in the select list when the subquery is not introduced with EXISTS."},
-    {205, 16, "All queries in a SQL statement containing set operators must have an equal number of expressions in their target lists."},
+    {108, 15,
+     "The ORDER BY position number %s is out of range of the number of items in the select list."},
+    {116, 16,
+     "Only one expression can be specified in the select list when the subquery is not introduced "
+     "with EXISTS."},
+    {205, 16,
+     "All queries in a SQL statement containing set operators must have an equal number of "
+     "expressions in their target lists."},
     {226, 16, "%s command not allowed within multi-statement transaction."},
     {263, 16, "Must specify table to select from."},
-    {546, 16, "Foreign key constraint violation occurred, dbname = '%.*s', table name = '%.*s', constraint name = '%.*s'."},
-    {547, 16, "Dependent foreign key constraint violation in a referential integrity constraint. dbname = '%.*s', table name = '%.*s', constraint name = '%.*s'."},
-    {548, 16, "Check constraint violation occurred, dbname = '%.*s',table name = '%.*s', constraint name = '%.*s'."},
-    {552, 16, "A column insert or update conflicts with a rule imposed by a previous CREATE RULE command. The statement was terminated. The conflict occured in database '%.*s', table '%.*s', column '%.*s'."},
-    {562, 16, "The number of parameters/variables in the FETCH INTO clause does not match the number of columns in cursor '%.*s' result set."},
-    {584, 16, "Explicit value specified for identity field in table '%.*s' when IDENTITY_INSERT is set to OFF."},
-    {592, 16, "Attempt to use cursor '%.*s' which is not open.  Use the system stored procedure sp_cursorinfo for more information."},
+    {546, 16,
+     "Foreign key constraint violation occurred, dbname = '%.*s', table name = '%.*s', constraint "
+     "name = '%.*s'."},
+    {547, 16,
+     "Dependent foreign key constraint violation in a referential integrity constraint. dbname = "
+     "'%.*s', table name = '%.*s', constraint name = '%.*s'."},
+    {548, 16,
+     "Check constraint violation occurred, dbname = '%.*s',table name = '%.*s', constraint name = "
+     "'%.*s'."},
+    {552, 16,
+     "A column insert or update conflicts with a rule imposed by a previous CREATE RULE command. "
+     "The statement was terminated. The conflict occured in database '%.*s', table '%.*s', column "
+     "'%.*s'."},
+    {562, 16,
+     "The number of parameters/variables in the FETCH INTO clause does not match the number of "
+     "columns in cursor '%.*s' result set."},
+    {584, 16,
+     "Explicit value specified for identity field in table '%.*s' when IDENTITY_INSERT is set to "
+     "OFF."},
+    {592, 16,
+     "Attempt to use cursor '%.*s' which is not open.  Use the system stored procedure "
+     "sp_cursorinfo for more information."},
     {628, 16, "Can't issue SAVE TRANSACTION when there is no active transaction."},
     {1205, 13, "Your server command encountered a deadlock situation. Please re-run your command."},
     {1505, 14, "Create unique index aborted on duplicate key. Primary key is '%.*s'"},
-    {1902, 16, "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered index before creating another."},
+    {1902, 16,
+     "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered "
+     "index before creating another."},
     {1921, 16, "Cannot create an index on '%.*s' because it is not a user table."},
-    {3723, 16, "An explicit DROP INDEX is not allowed on index '%.*s'. It is being used for PRIMARY KEY or UNIQUE constraint enforcement."},
-    {3712, 16, "Cannot drop table '%.*s' because it is still referenced by the foreign key constraint '%.*s' of table '%.*s'."},
+    {3723, 16,
+     "An explicit DROP INDEX is not allowed on index '%.*s'. It is being used for PRIMARY KEY or "
+     "UNIQUE constraint enforcement."},
+    {3712, 16,
+     "Cannot drop table '%.*s' because it is still referenced by the foreign key constraint '%.*s' "
+     "of table '%.*s'."},
     {4404, 16, "Column '%.*s' is an IDENTITY column and cannot be updated."},
     {4405, 16, "View '%.*s' is not updatable."},
-    {4997, 16, "ALTER TABLE '%.*s' failed. Default clause is required in order to add non-NULL column '%.*s'."},
+    {4997, 16,
+     "ALTER TABLE '%.*s' failed. Default clause is required in order to add non-NULL column "
+     "'%.*s'."},
     {4501, 16, "SELECT INTO requires a name for every column of the select list."},
     {4506, 16, "Column names in each view must be unique and named: view '%.*s'."},
     {4708, 16, "Could not truncate table '%.*s' because it is not a user table."},
     {7, 16, "%s"},
     {8107, 16, "Table '%.*s' does not have the identity property. Cannot perform SET operation."},
     {8158, 16, "'%.*s' has more or fewer columns than were specified in the column list."},
-    {14216, 16, "Function '%.*s' not found. If this is a SQLJ function or SQL function, use sp_help to check whether the object exists (sp_help may produce lots of output)."},
+    {14216, 16,
+     "Function '%.*s' not found. If this is a SQLJ function or SQL function, use sp_help to check "
+     "whether the object exists (sp_help may produce lots of output)."},
     {15008, 16, "No user with the specified name '%s' exists in the current database."},
-    {15009, 16, "The object '%s' does not exist in database '%s' or is invalid for this operation."},
+    {15009, 16,
+     "The object '%s' does not exist in database '%s' or is invalid for this operation."},
     {15013, 16, "No group with the specified name '%s' exists."},
     {15016, 16, "The object '%s' doesn't exist or is not of the right type."},
     {15023, 16, "User or group '%s' already exists in the current database."},
@@ -278,12 +312,14 @@ std::vector<ServerMessage> SessionImpl::RunScript(std::string_view script) {
   };
   while (pos <= script.size()) {
     size_t nl = script.find('\n', pos);
-    std::string_view line = script.substr(pos, nl == std::string_view::npos ? script.npos : nl - pos);
+    std::string_view line =
+        script.substr(pos, nl == std::string_view::npos ? script.npos : nl - pos);
     std::string trimmed;
     for (char c : line)
       if (!std::isspace(static_cast<unsigned char>(c)))
         trimmed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (trimmed == "go") flush();
+    if (trimmed == "go")
+      flush();
     else {
       batch.append(line);
       batch += '\n';
@@ -319,9 +355,7 @@ void SessionImpl::SetOption(int option, std::optional<std::vector<uint8_t>> valu
   int32_t n = set ? ReadInt(*value) : 0;
   bool on = set && n != 0;
   switch (static_cast<Option>(option)) {
-    case Option::TextSize:
-      options_.textsize = set && n > 0 ? n : defaults.textsize;
-      break;
+    case Option::TextSize: options_.textsize = set && n > 0 ? n : defaults.textsize; break;
     case Option::RowCount: options_.rowcount = set && n > 0 ? n : 0; break;
     case Option::NoCount: options_.nocount = on; break;
     case Option::FormatOnly: options_.fmtonly = on; break;
@@ -349,8 +383,10 @@ void SessionImpl::SetOption(int option, std::optional<std::vector<uint8_t>> valu
       break;
     }
     default:  // accepted without effect
-      if (set) options_.others[option] = *value;
-      else options_.others.erase(option);
+      if (set)
+        options_.others[option] = *value;
+      else
+        options_.others.erase(option);
       break;
   }
 }
@@ -378,7 +414,8 @@ std::optional<std::vector<uint8_t>> SessionImpl::GetOption(int option) const {
     case Option::DateFormat: {
       static constexpr std::string_view kOrders[] = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
       for (size_t i = 0; i < std::size(kOrders); ++i)
-        if (options_.dateformat == kOrders[i]) return std::vector<uint8_t>{static_cast<uint8_t>(i + 1)};
+        if (options_.dateformat == kOrders[i])
+          return std::vector<uint8_t>{static_cast<uint8_t>(i + 1)};
       return std::vector<uint8_t>{1};
     }
     default: {

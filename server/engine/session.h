@@ -38,10 +38,10 @@ struct ProcessInfo {
 
 struct EngineState {
   EngineConfig config;
-  std::string dir;        // where the database files live
-  bool ownsDir = false;   // a private temporary folder, removed with the engine
+  std::string dir;       // where the database files live
+  bool ownsDir = false;  // a private temporary folder, removed with the engine
   std::string version;
-  std::mutex mutex;       // spids, the live sessions and the creation of databases
+  std::mutex mutex;  // spids, the live sessions and the creation of databases
   int nextSpid = 11;
   std::map<int, ProcessInfo> processes;  // by spid
 
@@ -79,10 +79,10 @@ struct Typed {
   std::string sql;
   TypeDesc type;
   bool nullable = true;
-  bool isNull = false;       // the NULL literal or a NULL-valued variable
+  bool isNull = false;  // the NULL literal or a NULL-valued variable
   bool isStringLiteral = false;
-  std::string literal;       // the literal's text when isStringLiteral
-  bool intStorage = false;   // an exact-typed identity column: stored as SQLite INTEGER
+  std::string literal;      // the literal's text when isStringLiteral
+  bool intStorage = false;  // an exact-typed identity column: stored as SQLite INTEGER
 };
 
 // A translated select: SQLite text and the description of its columns.
@@ -137,14 +137,14 @@ struct Prepared {
 
 // One argument of a procedure call, evaluated in the caller's context.
 struct ProcArg {
-  std::string name;          // "@param" as written or sent; empty when positional
-  bool useDefault = false;   // `default` written, or nothing given
+  std::string name;         // "@param" as written or sent; empty when positional
+  bool useDefault = false;  // `default` written, or nothing given
   Value value;
   TypeDesc type;
-  bool output = false;       // the caller asked for the value back
-  std::string variable;      // language exec: the caller's variable an output goes to
-  bool returned = false;     // set by the call: value and type now hold the output
-  std::string paramName;     // set by the call: the procedure's name for the parameter
+  bool output = false;    // the caller asked for the value back
+  std::string variable;   // language exec: the caller's variable an output goes to
+  bool returned = false;  // set by the call: value and type now hold the output
+  std::string paramName;  // set by the call: the procedure's name for the parameter
 };
 
 struct Cursor {
@@ -181,7 +181,7 @@ struct ArmedTrigger {
   catalog::TableMeta deleted;
   std::set<std::string> columns;  // what update(col) is true for
   std::vector<std::string> captures;
-  bool outermost = false;         // fired by a statement outside any trigger
+  bool outermost = false;  // fired by a statement outside any trigger
 
   ArmedTrigger() = default;
   ArmedTrigger(const ArmedTrigger&) = delete;
@@ -216,8 +216,7 @@ class SessionImpl : public Session {
   std::string User() const override { return login_.user; }
 
   void Execute(std::string_view sql, ResultSink& sink) override;
-  void SetOption(int option, std::optional<std::vector<uint8_t>> value,
-                 ResultSink& sink) override;
+  void SetOption(int option, std::optional<std::vector<uint8_t>> value, ResultSink& sink) override;
   std::optional<std::vector<uint8_t>> GetOption(int option) const override;
 
   int32_t CursorDeclare(const std::string& name, std::string_view select, bool forUpdate,
@@ -285,7 +284,8 @@ class SessionImpl : public Session {
   ServerMessage Msg(int number, std::vector<std::string> args = {}) const;
   void Send(ResultSink& sink, ServerMessage m) const;
   [[noreturn]] void Fail(int number, std::vector<std::string> args = {}, bool abortBatch = false);
-  [[noreturn]] void FailNull(const sql::Expr& value, const std::string& column, const std::string& table);
+  [[noreturn]] void FailNull(const sql::Expr& value, const std::string& column,
+                             const std::string& table);
 
   // `params` become the batch's first variables.
   void ExecuteBatch(std::string_view text, ResultSink& sink,
@@ -383,8 +383,9 @@ class SessionImpl : public Session {
   // Runs a procedure with evaluated arguments; outputs come back in `args` (value and the
   // parameter's type). Returns the procedure's return status.
   // `number` picks the member of a procedure group (proc;n).
-  int CallProc(const std::string& schema, const catalog::ObjectRef& proc, std::vector<ProcArg>& args,
-               ResultSink& sink, bool* failed = nullptr, int number = 1);
+  int CallProc(const std::string& schema, const catalog::ObjectRef& proc,
+               std::vector<ProcArg>& args, ResultSink& sink, bool* failed = nullptr,
+               int number = 1);
   // The outputs a call sends to the client (only the outermost call sends any).
   void SendOutputs(const std::vector<ProcArg>& args, ResultSink& sink);
 
@@ -442,11 +443,13 @@ class SessionImpl : public Session {
   std::vector<TableConstraint> TableConstraints(const catalog::TableMeta& t);
   std::string ObjectText(const std::string& schema, int64_t id);  // its syscomments text
   // A stored check clause as SQLite's CHECK over the columns of `t`.
-  std::string CheckSql(const catalog::TableMeta& t, const std::string& name, const std::string& text);
+  std::string CheckSql(const catalog::TableMeta& t, const std::string& name,
+                       const std::string& text);
   // Replaces the SQLite table of `old` by one shaped as `next`, filled from `sources` (one SQL
   // expression over the old table per column of `next`); the catalog follows.
   void RebuildTable(const catalog::TableMeta& old, const catalog::TableMeta& next,
-                    const std::vector<std::string>& sources, const std::vector<std::string>& checks);
+                    const std::vector<std::string>& sources,
+                    const std::vector<std::string>& checks);
   ForeignKey ForeignKeyOf(const std::string& text);
   // `columns`: the referencing columns (a column constraint names none of its own).
   void AddForeignKey(catalog::TableMeta& t, const sql::Constraint& c,
@@ -516,7 +519,7 @@ class SessionImpl : public Session {
   int sqlstatus_ = 0;
   std::vector<TriggerFrame> triggerFrames_;
   int triggerSeq_ = 0;
-  int rollbacks_ = 0;  // whole-transaction rollbacks, so a trigger can tell it ended one
+  int rollbacks_ = 0;            // whole-transaction rollbacks, so a trigger can tell it ended one
   bool triggerAborted_ = false;  // a trigger ended the transaction: the batch ends too
   // A call or trigger went past the nesting limit: every caller ends with it, or a recursive
   // procedure would go on calling at the deepest level.

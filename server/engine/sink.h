@@ -13,10 +13,10 @@ namespace sampleserver {
 // DONE status bits, as on the wire.
 enum DoneStatus : uint16_t {
   kDoneFinal = 0x0000,
-  kDoneMore = 0x0001,    // set by the protocol layer, never by the engine
+  kDoneMore = 0x0001,  // set by the protocol layer, never by the engine
   kDoneError = 0x0002,
   kDoneInXact = 0x0004,
-  kDoneProc = 0x0008,    // ends a procedure's reply: sent as DONEPROC
+  kDoneProc = 0x0008,  // ends a procedure's reply: sent as DONEPROC
   kDoneCount = 0x0010,
   kDoneAttn = 0x0020,
 };
@@ -61,7 +61,8 @@ class ResultSink {
   // A row whose text and image values were read from a table: `pointers` holds each such
   // value's text pointer (empty for the other columns and for NULLs). Sinks that do not send
   // text pointers take the row alone.
-  virtual void RowWithTextPointers(const std::vector<Value>& values, const std::vector<Bytes>& pointers) {
+  virtual void RowWithTextPointers(const std::vector<Value>& values,
+                                   const std::vector<Bytes>& pointers) {
     (void)pointers;
     Row(values);
   }
@@ -74,7 +75,8 @@ class ResultSink {
   virtual void ReturnStatus(int32_t status) = 0;
   // A procedure's output parameters, after its return status and before its Done. Each
   // description's name is the parameter's name as the client knows it.
-  virtual void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) {
+  virtual void OutputParams(const std::vector<ColumnInfo>& params,
+                            const std::vector<Value>& values) {
     (void)params;
     (void)values;
   }

@@ -52,10 +52,9 @@ bool TypeDesc::IsDateTime() const {
 bool TypeDesc::IsLob() const { return type == SqlType::Text || type == SqlType::Image; }
 
 int NumericBytes(int precision) {
-  static constexpr std::array<int, 38> kBytes = {2,  2,  3,  3,  4,  4,  4,  5,  5,  6,
-                                                 6,  6,  7,  7,  8,  8,  9,  9,  9,  10,
-                                                 10, 11, 11, 11, 12, 12, 13, 13, 14, 14,
-                                                 14, 15, 15, 16, 16, 16, 17, 17};
+  static constexpr std::array<int, 38> kBytes = {2,  2,  3,  3,  4,  4,  4,  5,  5,  6,  6,  6,  7,
+                                                 7,  8,  8,  9,  9,  9,  10, 10, 11, 11, 11, 12, 12,
+                                                 13, 13, 14, 14, 14, 15, 15, 16, 16, 16, 17, 17};
   precision = std::clamp(precision, 1, 38);
   return kBytes[static_cast<size_t>(precision - 1)];
 }
@@ -145,8 +144,7 @@ uint8_t PhysicalType(const TypeDesc& t, bool nullable) {
   return 56;
 }
 
-std::optional<TypeDesc> FromPhysical(int type, int length, int precision, int scale,
-                                     int usertype) {
+std::optional<TypeDesc> FromPhysical(int type, int length, int precision, int scale, int usertype) {
   TypeDesc t;
   auto p8 = static_cast<uint8_t>(std::clamp(precision, 0, 38));
   auto s8 = static_cast<uint8_t>(std::clamp(scale, 0, 38));
@@ -156,19 +154,24 @@ std::optional<TypeDesc> FromPhysical(int type, int length, int precision, int sc
     case 56: t = Make(SqlType::Int, 4, 7); break;
     case 191: t = Make(SqlType::BigInt, 8, 43); break;
     case 38:
-      t = length == 1 ? Make(SqlType::TinyInt, 1, 5)
+      t = length == 1   ? Make(SqlType::TinyInt, 1, 5)
           : length == 2 ? Make(SqlType::SmallInt, 2, 6)
-          : length == 8 ? Make(SqlType::BigInt, 8, 43) : Make(SqlType::Int, 4, 7);
+          : length == 8 ? Make(SqlType::BigInt, 8, 43)
+                        : Make(SqlType::Int, 4, 7);
       break;
     case 50: t = Make(SqlType::Bit, 1, 16); break;
-    case 63: case 108: t = Make(SqlType::Numeric, length, 10, p8, s8); break;
-    case 55: case 106: t = Make(SqlType::Decimal, length, 26, p8, s8); break;
+    case 63:
+    case 108: t = Make(SqlType::Numeric, length, 10, p8, s8); break;
+    case 55:
+    case 106: t = Make(SqlType::Decimal, length, 26, p8, s8); break;
     case 62: t = Make(SqlType::Float, 8, 8); break;
     case 59: t = Make(SqlType::Real, 4, 23); break;
     case 109: t = length == 4 ? Make(SqlType::Real, 4, 23) : Make(SqlType::Float, 8, 8); break;
     case 60: t = Make(SqlType::Money, 8, 11); break;
     case 122: t = Make(SqlType::SmallMoney, 4, 21); break;
-    case 110: t = length == 4 ? Make(SqlType::SmallMoney, 4, 21) : Make(SqlType::Money, 8, 11); break;
+    case 110:
+      t = length == 4 ? Make(SqlType::SmallMoney, 4, 21) : Make(SqlType::Money, 8, 11);
+      break;
     case 61: t = Make(SqlType::DateTime, 8, 12); break;
     case 58: t = Make(SqlType::SmallDateTime, 4, 22); break;
     case 111:
@@ -184,12 +187,14 @@ std::optional<TypeDesc> FromPhysical(int type, int length, int precision, int sc
     case 66: t = Make(SqlType::UnsignedInt, 4, 45); break;
     case 67: t = Make(SqlType::UnsignedBigInt, 8, 46); break;
     case 68:
-      t = length == 2 ? Make(SqlType::UnsignedSmallInt, 2, 44)
+      t = length == 2   ? Make(SqlType::UnsignedSmallInt, 2, 44)
           : length == 8 ? Make(SqlType::UnsignedBigInt, 8, 46)
                         : Make(SqlType::UnsignedInt, 4, 45);
       break;
-    case 49: case 123: t = Make(SqlType::Date, 4, 37); break;
-    case 51: case 147: t = Make(SqlType::Time, 4, 38); break;
+    case 49:
+    case 123: t = Make(SqlType::Date, 4, 37); break;
+    case 51:
+    case 147: t = Make(SqlType::Time, 4, 38); break;
     case 135: t = Make(SqlType::Char, std::max(1, length / 2), 34); break;
     case 155: t = Make(SqlType::VarChar, std::max(1, length / 2), 35); break;
     case 174: t = Make(SqlType::Text, 16, 36); break;

@@ -13,10 +13,10 @@ namespace sampleserver {
 
 struct TypeDesc {
   SqlType type = SqlType::Int;
-  int32_t length = 4;      // syscolumns.length: bytes (char(n): n; text/image: 16)
-  uint8_t precision = 0;   // numeric/decimal only
+  int32_t length = 4;     // syscolumns.length: bytes (char(n): n; text/image: 16)
+  uint8_t precision = 0;  // numeric/decimal only
   uint8_t scale = 0;
-  int32_t usertype = 7;    // systypes.usertype (a user type's own number when declared with one)
+  int32_t usertype = 7;  // systypes.usertype (a user type's own number when declared with one)
 
   bool IsString() const;   // char, varchar, text
   bool IsBinary() const;   // binary, varbinary, image
@@ -24,7 +24,7 @@ struct TypeDesc {
   bool IsExactNumeric() const;
   bool IsNumeric() const;  // every number, money included
   bool IsDateTime() const;
-  bool IsLob() const;      // text, image
+  bool IsLob() const;  // text, image
 };
 
 // A built-in type by its Transact-SQL name ("int", "varchar", "numeric", "sysname"...), with

@@ -14,7 +14,9 @@ using storage::Statement;
 
 namespace {
 
-std::string TableSql(const catalog::TableMeta& t) { return QuoteId(t.schema) + "." + QuoteId(t.name); }
+std::string TableSql(const catalog::TableMeta& t) {
+  return QuoteId(t.schema) + "." + QuoteId(t.name);
+}
 
 // A text or image value as its column stores it; an empty one as Sybase stores it.
 void BindLob(Statement& st, int index, const catalog::ColumnMeta& column, const Value& v) {
@@ -24,7 +26,8 @@ void BindLob(Statement& st, int index, const catalog::ColumnMeta& column, const 
     if (b.empty()) b.push_back(0);
     st.BindBlob(index, b);
   } else {
-    std::string s = std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : std::string();
+    std::string s =
+        std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : std::string();
     if (const auto* b = std::get_if<Bytes>(&v)) s.assign(b->begin(), b->end());
     if (s.empty()) s = " ";
     st.Bind(index, std::string_view(s));
@@ -34,15 +37,16 @@ void BindLob(Statement& st, int index, const catalog::ColumnMeta& column, const 
 }  // namespace
 
 SessionImpl::TextTarget SessionImpl::ResolveTextTarget(const sql::ObjectName& table,
-                                                      const std::string& column,
-                                                      const sql::Expr& pointer) {
+                                                       const std::string& column,
+                                                       const sql::Expr& pointer) {
   TextTarget target;
   target.table = RequireTable(table).meta;
   currentTable_ = target.table.name;
   const catalog::ColumnMeta* c = target.table.Find(column);
   if (!c) Fail(207, {column});
   if (!c->type.IsLob())
-    Fail(7, {"Column '" + column + "' is not a text or image column; only those have text pointers."});
+    Fail(7,
+         {"Column '" + column + "' is not a text or image column; only those have text pointers."});
   target.column = *c;
   Value v = Evaluate(pointer);
   Bytes bytes;
@@ -103,8 +107,9 @@ void SessionImpl::RunReadtext(const sql::ReadtextStmt& s, ResultSink& sink) {
     Fail(7, {"readtext needs an offset and a size of zero or more."});
   ColumnInfo column = MakeColumnInfo(target.column.name, target.column.type, true);
   column.table = target.table.name;
-  Statement st(db_.get(), "SELECT substr(CAST(" + QuoteId(target.column.name) + " AS BLOB), ?, ?) FROM " +
-                              TableSql(target.table) + " WHERE rowid = ?");
+  Statement st(db_.get(), "SELECT substr(CAST(" + QuoteId(target.column.name) +
+                              " AS BLOB), ?, ?) FROM " + TableSql(target.table) +
+                              " WHERE rowid = ?");
   // Offsets count bytes (image values are blobs, text values are read as bytes too). A size of
   // zero reads to the end; textsize caps what goes out.
   st.Bind(1, *offset + 1);
@@ -114,11 +119,14 @@ void SessionImpl::RunReadtext(const sql::ReadtextStmt& s, ResultSink& sink) {
   Value v;
   if (st.Step()) {
     Bytes b = st.Blob(0);
-    if (target.column.type.type == SqlType::Image) v = std::move(b);
-    else v = std::string(b.begin(), b.end());
+    if (target.column.type.type == SqlType::Image)
+      v = std::move(b);
+    else
+      v = std::string(b.begin(), b.end());
   }
   sink.Columns({column});
-  std::vector<Bytes> pointers{EncodeTextPointer({target.table.id, target.column.colid, target.row})};
+  std::vector<Bytes> pointers{
+      EncodeTextPointer({target.table.id, target.column.colid, target.row})};
   sink.RowWithTextPointers({v}, pointers);
   lastRowcount_ = 1;
   Done(sink, 0, 1, true);
@@ -134,11 +142,14 @@ class TextWriter final : public TextWrite {
     try {
       session_.currentTable_ = target_.table.name;
       session_.AutoBeginChained();
-      session_.CheckTextTarget(target_, EncodeTextPointer({target_.table.id, target_.column.colid, target_.row}));
+      session_.CheckTextTarget(
+          target_, EncodeTextPointer({target_.table.id, target_.column.colid, target_.row}));
       session_.BeginStatement();
       Value v;
-      if (target_.column.type.type == SqlType::Image) v = data;
-      else v = std::string(data.begin(), data.end());
+      if (target_.column.type.type == SqlType::Image)
+        v = data;
+      else
+        v = std::string(data.begin(), data.end());
       session_.StoreText(target_, std::move(v));
       session_.EndStatement(true);
       session_.Done(sink, 0, 0, false);

@@ -29,13 +29,14 @@ void MakePointer(sqlite3_context* ctx, int, sqlite3_value** argv) {
       return;
     }
   }
-  Bytes b = EncodeTextPointer({sqlite3_value_int64(argv[0]), sqlite3_value_int(argv[1]),
-                               sqlite3_value_int64(argv[2])});
+  Bytes b = EncodeTextPointer(
+      {sqlite3_value_int64(argv[0]), sqlite3_value_int(argv[1]), sqlite3_value_int64(argv[2])});
   sqlite3_result_blob(ctx, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
 }
 
 void PointerRow(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  auto p = sqlite3_value_type(argv[0]) == SQLITE_BLOB ? DecodeTextPointer(Blob(argv[0])) : std::nullopt;
+  auto p =
+      sqlite3_value_type(argv[0]) == SQLITE_BLOB ? DecodeTextPointer(Blob(argv[0])) : std::nullopt;
   if (!p || p->table != sqlite3_value_int64(argv[1]) || p->column != sqlite3_value_int(argv[2])) {
     sqlite3_result_null(ctx);
     return;
@@ -79,8 +80,10 @@ std::optional<TextPointer> DecodeTextPointer(const Bytes& b) {
 
 void RegisterTextPointerFunctions(sqlite3* db) {
   int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  sqlite3_create_function_v2(db, "syb_textptr", 3, flags, nullptr, MakePointer, nullptr, nullptr, nullptr);
-  sqlite3_create_function_v2(db, "syb_textptr_row", 3, flags, nullptr, PointerRow, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(db, "syb_textptr", 3, flags, nullptr, MakePointer, nullptr, nullptr,
+                             nullptr);
+  sqlite3_create_function_v2(db, "syb_textptr_row", 3, flags, nullptr, PointerRow, nullptr, nullptr,
+                             nullptr);
   sqlite3_create_function_v2(db, "syb_lob", 2, flags, nullptr, LobValue, nullptr, nullptr, nullptr);
 }
 

@@ -14,9 +14,10 @@ namespace sampleserver {
 namespace {
 
 std::atomic<uint64_t>& Counter() {
-  static std::atomic<uint64_t> counter{static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::microseconds>(
-          std::chrono::system_clock::now().time_since_epoch()).count())};
+  static std::atomic<uint64_t> counter{
+      static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count())};
   return counter;
 }
 
@@ -51,7 +52,8 @@ void TsEqual(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int(ctx, 1);
     return;
   }
-  std::string text = EncodeFunctionError(MakeMessage(532, {FormatValue(Value{row}, SqlType::VarBinary)}));
+  std::string text =
+      EncodeFunctionError(MakeMessage(532, {FormatValue(Value{row}, SqlType::VarBinary)}));
   sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -61,8 +63,10 @@ Bytes NextTimestamp() { return ToBytes(Counter().fetch_add(1) + 1); }
 Bytes CurrentTimestamp() { return ToBytes(Counter().load()); }
 
 void RegisterTimestampFunctions(sqlite3* db) {
-  sqlite3_create_function_v2(db, "syb_next_ts", 0, SQLITE_UTF8, nullptr, NextTs, nullptr, nullptr, nullptr);
-  sqlite3_create_function_v2(db, "tsequal", 2, SQLITE_UTF8, nullptr, TsEqual, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(db, "syb_next_ts", 0, SQLITE_UTF8, nullptr, NextTs, nullptr, nullptr,
+                             nullptr);
+  sqlite3_create_function_v2(db, "tsequal", 2, SQLITE_UTF8, nullptr, TsEqual, nullptr, nullptr,
+                             nullptr);
 }
 
 }  // namespace sampleserver

@@ -71,7 +71,8 @@ std::string ExactSql(const Typed& v) {
 }
 // Unsigned bigints beyond 2^63-1 are held in the exact form too.
 std::string FloatSql(const Typed& v) {
-  return InExactForm(v) || v.type.type == SqlType::UnsignedBigInt ? "syb_xfloat(" + v.sql + ")" : v.sql;
+  return InExactForm(v) || v.type.type == SqlType::UnsignedBigInt ? "syb_xfloat(" + v.sql + ")"
+                                                                  : v.sql;
 }
 
 // A conversion's source type for syb_convert; exact numerics carry their scale.
@@ -101,10 +102,12 @@ void AlignNumbers(const std::vector<Typed*>& items) {
 TypeDesc AsExactType(const TypeDesc& t) {
   if (t.type == SqlType::Money) return *BuiltinType("numeric", 19, 4);
   if (t.type == SqlType::SmallMoney) return *BuiltinType("numeric", 10, 4);
-  int digits = t.type == SqlType::UnsignedBigInt ? 20 : t.type == SqlType::BigInt ? 19
-               : t.type == SqlType::Int || t.type == SqlType::UnsignedInt ? 10
+  int digits = t.type == SqlType::UnsignedBigInt                                    ? 20
+               : t.type == SqlType::BigInt                                          ? 19
+               : t.type == SqlType::Int || t.type == SqlType::UnsignedInt           ? 10
                : t.type == SqlType::SmallInt || t.type == SqlType::UnsignedSmallInt ? 5
-               : t.type == SqlType::TinyInt ? 3 : 1;
+               : t.type == SqlType::TinyInt                                         ? 3
+                                                                                    : 1;
   return *BuiltinType("numeric", digits, 0);
 }
 
@@ -114,7 +117,8 @@ TypeDesc AsExactType(const TypeDesc& t) {
 std::string RangeChecked(const std::string& sql, const TypeDesc& t) {
   switch (t.type) {
     case SqlType::Int: return "syb_intrange(" + sql + ", -2147483648, 2147483647)";
-    case SqlType::BigInt: return "syb_intrange(" + sql + ", -9223372036854775808, 9223372036854775807)";
+    case SqlType::BigInt:
+      return "syb_intrange(" + sql + ", -9223372036854775808, 9223372036854775807)";
     case SqlType::UnsignedInt: return "syb_intrange(" + sql + ", 0, 4294967295)";
     default: return sql;
   }
@@ -125,8 +129,10 @@ std::vector<int> FormsOf(const TranslatedQuery& q) {
   std::vector<int> forms;
   for (size_t i = 0; i < q.types.size(); ++i) {
     const TypeDesc& t = q.types[i];
-    forms.push_back(IsExact(t) ? (q.columns[i].identity ? 1 : 3) : IsApprox(t) ? 2
-                    : t.IsInteger() ? 1 : 0);
+    forms.push_back(IsExact(t)      ? (q.columns[i].identity ? 1 : 3)
+                    : IsApprox(t)   ? 2
+                    : t.IsInteger() ? 1
+                                    : 0);
   }
   return forms;
 }
@@ -181,8 +187,10 @@ TranslatedQuery Translator::Select(const sql::SelectStmt& stmt, const Scope* out
         // The widest column of the parts describes the union's column.
         auto& a = out.types[i];
         const auto& b = part.types[i];
-        if (a.IsString() && b.IsString()) a.length = std::max(a.length, b.length);
-        else if (a.IsNumeric() && b.IsNumeric()) a = Promote(a, b);
+        if (a.IsString() && b.IsString())
+          a.length = std::max(a.length, b.length);
+        else if (a.IsNumeric() && b.IsNumeric())
+          a = Promote(a, b);
         out.columns[i].nullable = out.columns[i].nullable || part.columns[i].nullable;
         bool nl = out.columns[i].nullable;
         std::string name = out.columns[i].name;
@@ -271,11 +279,13 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
       v.type = t;
       v.intStorage = identity && IsExact(t);
       const TypeDesc& to = unionTypes_[items.size()];
-      if (IsExact(to) && t.IsNumeric()) expr = ExactSql(v);
-      else if (IsApprox(to)) expr = FloatSql(v);
+      if (IsExact(to) && t.IsNumeric())
+        expr = ExactSql(v);
+      else if (IsApprox(to))
+        expr = FloatSql(v);
     }
-    items.push_back(expr + " AS " + QuoteId(label.empty() ? "_c" + std::to_string(items.size())
-                                                          : label));
+    items.push_back(expr + " AS " +
+                    QuoteId(label.empty() ? "_c" + std::to_string(items.size()) : label));
     ColumnInfo ci = MakeColumnInfo(label, t, nullable);
     ci.identity = identity;
     BrowseColumn origin;
@@ -293,8 +303,8 @@ std::string Translator::QuerySpecSql(const sql::QuerySpec& q, const Scope* outer
   };
   auto addSource = [&](const Source& src) {
     for (const auto& c : src.columns) {
-      std::string ref = src.sqlAlias.empty() ? QuoteId(c.name)
-                                             : QuoteId(src.sqlAlias) + "." + QuoteId(c.name);
+      std::string ref =
+          src.sqlAlias.empty() ? QuoteId(c.name) : QuoteId(src.sqlAlias) + "." + QuoteId(c.name);
       addColumn(ref, c.name, c.type, c.nullable, c.identity, src.table, &src, c.colid);
     }
   };
@@ -469,8 +479,8 @@ Typed Translator::Column(const sql::ColumnExpr& c, const Scope* scope) {
     }
   }
   // An ORDER BY may name a select-list label.
-  if (c.Bare() && std::find(selectAliases.begin(), selectAliases.end(), c.column) !=
-                      selectAliases.end()) {
+  if (c.Bare() &&
+      std::find(selectAliases.begin(), selectAliases.end(), c.column) != selectAliases.end()) {
     Typed t;
     t.sql = QuoteId(c.column);
     t.type = VarcharOf(30);
@@ -480,8 +490,7 @@ Typed Translator::Column(const sql::ColumnExpr& c, const Scope* scope) {
     bool anySource = false;
     for (const Scope* sc = scope; sc; sc = sc->outer)
       for (const auto& s : sc->sources)
-        if (s.name == c.table.object || (!s.aliased && s.table == c.table.object))
-          anySource = true;
+        if (s.name == c.table.object || (!s.aliased && s.table == c.table.object)) anySource = true;
     if (!anySource) Throw(s_, s_.Msg(107, {c.table.object}));
   }
   Throw(s_, s_.Msg(207, {c.column}));
@@ -492,8 +501,7 @@ void Translator::AlignLiteral(Typed& lit, const Typed& other) {
   DateFormat fmt = ParseDateFormat(s_.options_.dateformat).value_or(DateFormat::Mdy);
   auto d = ParseDateTime(lit.literal, fmt);
   if (!d) {
-    throw StatementError{
-        s_.Msg(249, {"implicit", "VARCHAR", lit.literal, "DATETIME"})};
+    throw StatementError{s_.Msg(249, {"implicit", "VARCHAR", lit.literal, "DATETIME"})};
   }
   lit.sql = QuoteText(DateTimeToStorage(*d));
   lit.type = other.type;
@@ -528,8 +536,8 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
   // operands become floats.
   auto arith = [&](int op, const char* sqlOp) {
     if (IsExact(t.type)) {
-      t.sql = "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " +
-              Code(t.type) + ")";
+      t.sql =
+          "syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", " + Code(t.type) + ")";
     } else if (t.type.type == SqlType::UnsignedBigInt) {
       t.sql = "syb_ubig(syb_xop(" + std::to_string(op) + ", " + l.sql + ", " + r.sql + ", 0))";
     } else {
@@ -562,9 +570,7 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
       }
       t.type = Promote(l.type, r.type);
       return arith(0, "+");
-    case Op::Subtract:
-      t.type = Promote(l.type, r.type);
-      return arith(1, "-");
+    case Op::Subtract: t.type = Promote(l.type, r.type); return arith(1, "-");
     case Op::Multiply: {
       t.type = Promote(l.type, r.type);
       if (t.type.IsExactNumeric() && l.type.IsNumeric() && r.type.IsNumeric()) {
@@ -599,8 +605,14 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
       }
       return t;
     }
-    case Op::BitAnd: t.sql = "(" + l.sql + " & " + r.sql + ")"; t.type = Promote(l.type, r.type); return t;
-    case Op::BitOr: t.sql = "(" + l.sql + " | " + r.sql + ")"; t.type = Promote(l.type, r.type); return t;
+    case Op::BitAnd:
+      t.sql = "(" + l.sql + " & " + r.sql + ")";
+      t.type = Promote(l.type, r.type);
+      return t;
+    case Op::BitOr:
+      t.sql = "(" + l.sql + " | " + r.sql + ")";
+      t.type = Promote(l.type, r.type);
+      return t;
     case Op::BitXor:
       t.sql = "((" + l.sql + " | " + r.sql + ") - (" + l.sql + " & " + r.sql + "))";
       t.type = Promote(l.type, r.type);
@@ -609,10 +621,13 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
     case Op::NotEqual: return cmp("<>");
     case Op::Less: return cmp("<");
     case Op::Greater: return cmp(">");
-    case Op::LessEqual: case Op::NotGreater: return cmp("<=");
-    case Op::GreaterEqual: case Op::NotLess: return cmp(">=");
+    case Op::LessEqual:
+    case Op::NotGreater: return cmp("<=");
+    case Op::GreaterEqual:
+    case Op::NotLess: return cmp(">=");
     // Old-style outer joins are read as inner joins.
-    case Op::OuterLeft: case Op::OuterRight: return cmp("=");
+    case Op::OuterLeft:
+    case Op::OuterRight: return cmp("=");
     case Op::And:
     case Op::Or: {
       // A chain (a or b or c ...) stays one flat parenthesis: SQLite's parser refuses a few
@@ -621,7 +636,8 @@ Typed Translator::Binary(const sql::BinaryExpr& b, const Scope* scope) {
       const auto* left = b.left->If<sql::BinaryExpr>();
       if (left && left->op == b.op && l.sql.starts_with('(') && l.sql.ends_with(')'))
         l.sql.pop_back();
-      else l.sql.insert(0, "(");
+      else
+        l.sql.insert(0, "(");
       t.sql = l.sql + word + r.sql + ")";
       t.type = IntType();
       return t;
@@ -686,8 +702,8 @@ Typed Translator::Convert(const sql::ConvertExpr& c, const Scope* scope) {
   TypeDesc to = *target;
   // convert(varchar, x) without a length is 30 long.
   if ((to.type == SqlType::Char || to.type == SqlType::VarChar || to.type == SqlType::Binary ||
-       to.type == SqlType::VarBinary) && !c.type.length && to.usertype < 100 &&
-      to.usertype != 18 && to.usertype != 80)
+       to.type == SqlType::VarBinary) &&
+      !c.type.length && to.usertype < 100 && to.usertype != 18 && to.usertype != 80)
     to.length = 30;
   Typed t;
   t.type = to;
@@ -709,8 +725,10 @@ Typed Translator::Aggregate(const sql::AggregateExpr& a, const Scope* scope) {
   if (a.func == sql::AggregateFunc::Count || a.func == sql::AggregateFunc::CountBig) {
     t.nullable = false;
     t.type = a.func == sql::AggregateFunc::Count ? IntType() : Builtin("bigint");
-    if (a.star) t.sql = "count(*)";
-    else t.sql = "count(" + std::string(distinct) + Expr(*a.arg, scope).sql + ")";
+    if (a.star)
+      t.sql = "count(*)";
+    else
+      t.sql = "count(" + std::string(distinct) + Expr(*a.arg, scope).sql + ")";
     return t;
   }
   Typed v = Expr(*a.arg, scope);
@@ -778,7 +796,8 @@ Typed Translator::TextPointerOf(const sql::FunctionExpr& f, const Scope* scope) 
   // The column's own table: the first source, innermost scope first, that has it.
   for (const Scope* sc = scope; sc; sc = sc->outer) {
     for (const auto& src : sc->sources) {
-      if (!c->Bare() && src.name != c->table.object && (src.aliased || src.table != c->table.object))
+      if (!c->Bare() && src.name != c->table.object &&
+          (src.aliased || src.table != c->table.object))
         continue;
       for (const auto& m : src.columns) {
         if (m.name != c->column) continue;
@@ -864,15 +883,13 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   Typed t;
   t.nullable = true;
   // Result types as the server describes them.
-  static const char* kIntFns[] = {"object_id", "col_length", "db_id", "user_id", "suser_id",
-                                  "datediff", "datepart", "char_length", "datalength", "len",
-                                  "charindex", "patindex", "ascii", "difference", "hextoint",
-                                  "host_id", "is_sec_service_on", "tsequal", "proc_role",
-                                  "valid_name", "valid_user", "textvalid", "isnumeric",
-                                  "isdate"};
-  static const char* kNameFns[] = {"object_name", "col_name", "index_col", "db_name",
-                                   "user_name", "suser_name", "host_name", "datename",
-                                   "app_name"};
+  static const char* kIntFns[] = {
+      "object_id", "col_length",  "db_id",      "user_id",   "suser_id",          "datediff",
+      "datepart",  "char_length", "datalength", "len",       "charindex",         "patindex",
+      "ascii",     "difference",  "hextoint",   "host_id",   "is_sec_service_on", "tsequal",
+      "proc_role", "valid_name",  "valid_user", "textvalid", "isnumeric",         "isdate"};
+  static const char* kNameFns[] = {"object_name", "col_name",  "index_col", "db_name", "user_name",
+                                   "suser_name",  "host_name", "datename",  "app_name"};
   if (n == "getdate") {
     t.sql = "getdate()";
     t.type = Builtin("datetime");
@@ -889,10 +906,23 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   }
   std::string sqliteName = n;
   bool mine = false;
-  for (const char* k : kIntFns) if (n == k) { t.type = IntType(); mine = true; }
-  for (const char* k : kNameFns) if (n == k) { t.type = VarcharOf(n == "index_col" ? 30 : 30); mine = true; }
-  if (n == "show_role") { t.type = VarcharOf(255); mine = true; }
-  if (n == "app_name") { t.type = VarcharOf(30); }
+  for (const char* k : kIntFns)
+    if (n == k) {
+      t.type = IntType();
+      mine = true;
+    }
+  for (const char* k : kNameFns)
+    if (n == k) {
+      t.type = VarcharOf(n == "index_col" ? 30 : 30);
+      mine = true;
+    }
+  if (n == "show_role") {
+    t.type = VarcharOf(255);
+    mine = true;
+  }
+  if (n == "app_name") {
+    t.type = VarcharOf(30);
+  }
   std::string registered;
   bool builtin = IsBuiltin(n, &registered);
   // SQL Anywhere's trim, which the toolkit's Anywhere catalog queries call.
@@ -903,11 +933,10 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
     mine = true;
   }
   if (builtin) sqliteName = registered;
-  bool catalogFn = n == "object_id" || n == "object_name" || n == "col_name" ||
-                   n == "col_length" || n == "index_col" || n == "db_id" || n == "db_name" ||
-                   n == "user_id" || n == "user_name" || n == "suser_id" ||
-                   n == "suser_name" || n == "show_role" || n == "host_name" ||
-                   n == "host_id" || n == "app_name" || n == "tempdb_id" ||
+  bool catalogFn = n == "object_id" || n == "object_name" || n == "col_name" || n == "col_length" ||
+                   n == "index_col" || n == "db_id" || n == "db_name" || n == "user_id" ||
+                   n == "user_name" || n == "suser_id" || n == "suser_name" || n == "show_role" ||
+                   n == "host_name" || n == "host_id" || n == "app_name" || n == "tempdb_id" ||
                    n == "is_sec_service_on" || n == "proc_role" || n == "valid_name" ||
                    n == "valid_user" || n == "tsequal";
   if (!builtin && !catalogFn && n != "avg") {
@@ -918,11 +947,10 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
       t.type = args.empty() ? IntType() : args[0].type;
       if (!args.empty() && args[0].isNull && args.size() > 1) t.type = args[1].type;
       if (n == "isnull" && args.size() > 1) t.nullable = args[1].nullable;
-    } else if (n == "substring" || n == "upper" || n == "lower" || n == "ltrim" ||
-               n == "rtrim" || n == "reverse" || n == "left" || n == "right" ||
-               n == "replace" || n == "soundex") {
-      t.type = VarcharOf(n == "soundex" ? 4 : (args.empty() || !args[0].type.IsString()
-                                                  ? 255 : len0(255)));
+    } else if (n == "substring" || n == "upper" || n == "lower" || n == "ltrim" || n == "rtrim" ||
+               n == "reverse" || n == "left" || n == "right" || n == "replace" || n == "soundex") {
+      t.type = VarcharOf(
+          n == "soundex" ? 4 : (args.empty() || !args[0].type.IsString() ? 255 : len0(255)));
       if (n == "replace") t.type = VarcharOf(255);
     } else if (n == "stuff" || n == "replicate" || n == "space") {
       t.type = VarcharOf(255);
@@ -951,8 +979,10 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   if (n == "isnull" || n == "coalesce" || n == "nullif") {
     // Every argument converts to the result's type.
     for (auto& a : args) {
-      if (IsExact(t.type)) a.sql = a.isNull ? a.sql : "syb_exact(" + a.sql + ", " + code + ")";
-      else if (IsApprox(t.type)) a.sql = FloatSql(a);
+      if (IsExact(t.type))
+        a.sql = a.isNull ? a.sql : "syb_exact(" + a.sql + ", " + code + ")";
+      else if (IsApprox(t.type))
+        a.sql = FloatSql(a);
     }
     t.sql = argList(sqliteName);
     return t;
@@ -960,10 +990,12 @@ Typed Translator::Function(const sql::FunctionExpr& f, const Scope* scope) {
   if (!args.empty() && InExactForm(args[0]) &&
       (n == "abs" || n == "ceiling" || n == "floor" || n == "round" || n == "sign")) {
     const std::string& x = args[0].sql;
-    if (n == "sign") t.sql = "syb_xsign(" + x + ")";
+    if (n == "sign")
+      t.sql = "syb_xsign(" + x + ")";
     else if (n == "round")
       t.sql = "syb_xround(" + x + ", " + (args.size() > 1 ? args[1].sql : "0") + ", " + code + ")";
-    else t.sql = "syb_x" + n + "(" + x + ", " + code + ")";
+    else
+      t.sql = "syb_x" + n + "(" + x + ", " + code + ")";
     return t;
   }
   // Other functions take exact arguments as floats, as they compute in float.
@@ -1002,7 +1034,8 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
           size_t dot = l.text.find('.');
           int scale = dot == std::string::npos ? 0 : static_cast<int>(l.text.size() - dot - 1);
           int digits = 0;
-          for (char c : l.text) if (std::isdigit(static_cast<unsigned char>(c))) ++digits;
+          for (char c : l.text)
+            if (std::isdigit(static_cast<unsigned char>(c))) ++digits;
           t.type = Builtin("numeric", std::clamp(std::max(digits, scale), 1, 38), scale);
           if (auto n = ParseNumeric(t.sql, 38, static_cast<uint8_t>(std::min(scale, 38))))
             t.sql = ExactLiteral(*n);
@@ -1074,9 +1107,15 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
                                  : RangeChecked("(- " + o.sql + ")", o.type);  // never "--"
           t.intStorage = o.intStorage;
           break;
-        case sql::UnaryOp::Plus: t.sql = o.sql; t.intStorage = o.intStorage; break;
+        case sql::UnaryOp::Plus:
+          t.sql = o.sql;
+          t.intStorage = o.intStorage;
+          break;
         case sql::UnaryOp::BitNot: t.sql = "(~" + o.sql + ")"; break;
-        case sql::UnaryOp::Not: t.sql = "(NOT " + o.sql + ")"; t.type = IntType(); break;
+        case sql::UnaryOp::Not:
+          t.sql = "(NOT " + o.sql + ")";
+          t.type = IntType();
+          break;
       }
       return t;
     }
@@ -1092,11 +1131,16 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
         // Character classes: GLOB knows them; % and _ become * and ?.
         std::string g;
         for (char c : p.literal) {
-          if (c == '%') g += '*';
-          else if (c == '_') g += '?';
-          else if (c == '*') g += "[*]";
-          else if (c == '?') g += "[?]";
-          else g += c;
+          if (c == '%')
+            g += '*';
+          else if (c == '_')
+            g += '?';
+          else if (c == '*')
+            g += "[*]";
+          else if (c == '?')
+            g += "[?]";
+          else
+            g += c;
         }
         t.sql = "(" + o.sql + " " + neg + "GLOB " + QuoteText(g) + ")";
       } else {
@@ -1115,7 +1159,8 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
       AlignLiteral(hi, o);
       AlignNumbers({&o, &lo, &hi});
       t.type = IntType();
-      t.sql = "(" + o.sql + (b.negated ? " NOT" : "") + " BETWEEN " + lo.sql + " AND " + hi.sql + ")";
+      t.sql =
+          "(" + o.sql + (b.negated ? " NOT" : "") + " BETWEEN " + lo.sql + " AND " + hi.sql + ")";
       return t;
     }
     case K::In: {
@@ -1188,10 +1233,12 @@ Typed Translator::Expr(const sql::Expr& e, const Scope* scope) {
         thens.push_back(Expr(*w.then, scope));
         const Typed& tv = thens.back();
         if (!tv.isNull) {
-          if (!typed) t.type = tv.type;
+          if (!typed)
+            t.type = tv.type;
           else if (t.type.IsString() && tv.type.IsString())
             t.type.length = std::max(t.type.length, tv.type.length);
-          else if (t.type.IsNumeric() && tv.type.IsNumeric()) t.type = Promote(t.type, tv.type);
+          else if (t.type.IsNumeric() && tv.type.IsNumeric())
+            t.type = Promote(t.type, tv.type);
           typed = true;
         }
       }
@@ -1263,11 +1310,11 @@ std::string Translator::Coerce(const Typed& v0, const TypeDesc& to, bool notNull
        from.IsExactNumeric()))
     return "CAST(" + FloatSql(v) + " AS REAL)";
   // The exact form does not depend on the scale: a value that fits is stored as it is.
-  if (to.IsExactNumeric() && from.IsExactNumeric() && InExactForm(v) &&
-      from.scale <= to.scale && (from.precision - from.scale) <= (to.precision - to.scale))
+  if (to.IsExactNumeric() && from.IsExactNumeric() && InExactForm(v) && from.scale <= to.scale &&
+      (from.precision - from.scale) <= (to.precision - to.scale))
     return v.sql;
-  if (to.type == SqlType::Money && (from.type == SqlType::Money || from.type == SqlType::SmallMoney) &&
-      InExactForm(v))
+  if (to.type == SqlType::Money &&
+      (from.type == SqlType::Money || from.type == SqlType::SmallMoney) && InExactForm(v))
     return v.sql;
   if (to.IsDateTime() && from.type == SqlType::DateTime && to.type == SqlType::DateTime)
     return v.sql;

@@ -11,13 +11,13 @@ namespace sampleserver {
 
 // One table of a FROM clause as the translator sees it.
 struct Source {
-  std::string name;      // the name a qualifier matches: the alias, else the table's name
-  std::string table;     // the table's own name (also matches when no alias was given)
+  std::string name;   // the name a qualifier matches: the alias, else the table's name
+  std::string table;  // the table's own name (also matches when no alias was given)
   bool aliased = false;
   std::string sqlAlias;  // how SQLite knows it; empty: columns are written bare
   std::string database;
   std::vector<catalog::ColumnMeta> columns;
-  int64_t tableId = 0;   // a user table's id (its rows have text pointers); 0 otherwise
+  int64_t tableId = 0;  // a user table's id (its rows have text pointers); 0 otherwise
 };
 
 struct Scope {

@@ -247,9 +247,9 @@ void SessionImpl::ReplaceTriggers(const std::string& schema, int64_t tableId, in
   for (int64_t old : before) {
     if (old == triggerId) continue;
     auto used = storage::QueryInt(
-        db_.get(), "SELECT count(*) FROM " + QuoteId(schema) + ".sysobjects WHERE id = " +
-                       std::to_string(tableId) + " AND " + std::to_string(old) +
-                       " IN (instrig, updtrig, deltrig)");
+        db_.get(), "SELECT count(*) FROM " + QuoteId(schema) +
+                       ".sysobjects WHERE id = " + std::to_string(tableId) + " AND " +
+                       std::to_string(old) + " IN (instrig, updtrig, deltrig)");
     if (used.value_or(0) == 0) catalog::DropObject(db_.get(), schema, old);
   }
 }

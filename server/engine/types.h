@@ -11,29 +11,44 @@
 namespace sampleserver {
 
 enum class SqlType {
-  TinyInt, SmallInt, Int, BigInt, Bit,
-  Numeric, Decimal,
-  Float, Real,
-  Money, SmallMoney,
-  DateTime, SmallDateTime,
-  Char, VarChar, Text,
-  Binary, VarBinary, Image,
-  UnsignedSmallInt, UnsignedInt, UnsignedBigInt,
-  Date, Time,  // DateTimeValue with no ticks / no days
+  TinyInt,
+  SmallInt,
+  Int,
+  BigInt,
+  Bit,
+  Numeric,
+  Decimal,
+  Float,
+  Real,
+  Money,
+  SmallMoney,
+  DateTime,
+  SmallDateTime,
+  Char,
+  VarChar,
+  Text,
+  Binary,
+  VarBinary,
+  Image,
+  UnsignedSmallInt,
+  UnsignedInt,
+  UnsignedBigInt,
+  Date,
+  Time,  // DateTimeValue with no ticks / no days
 };
 
 struct ColumnInfo {
-  std::string name;        // the label sent to the client (may be empty)
+  std::string name;  // the label sent to the client (may be empty)
   SqlType type = SqlType::Int;
-  int32_t length = 4;      // declared maximum bytes (char(n): n; text/image: 0x7FFFFFFF)
-  uint8_t precision = 0;   // numeric/decimal
+  int32_t length = 4;     // declared maximum bytes (char(n): n; text/image: 0x7FFFFFFF)
+  uint8_t precision = 0;  // numeric/decimal
   uint8_t scale = 0;
   bool nullable = true;
   bool identity = false;
   bool timestamp = false;
   bool updatable = false;
-  int32_t usertype = 0;    // systypes.usertype of the column's type (user types included)
-  std::string table;       // source table for text/image columns, empty otherwise
+  int32_t usertype = 0;  // systypes.usertype of the column's type (user types included)
+  std::string table;     // source table for text/image columns, empty otherwise
 };
 
 // Exact decimal: value = digits (base 10, no sign, no leading zeros except "0") / 10^scale.
@@ -58,8 +73,8 @@ struct MoneyValue {
 using Bytes = std::vector<uint8_t>;
 
 // One value of a row; std::monostate is NULL. Text (char, varchar, text) is UTF-8.
-using Value = std::variant<std::monostate, int64_t, double, NumericValue, MoneyValue,
-                           DateTimeValue, std::string, Bytes>;
+using Value = std::variant<std::monostate, int64_t, double, NumericValue, MoneyValue, DateTimeValue,
+                           std::string, Bytes>;
 
 inline bool IsNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
 
@@ -67,10 +82,10 @@ inline bool IsNull(const Value& v) { return std::holds_alternative<std::monostat
 struct ServerMessage {
   int32_t number = 0;
   uint8_t state = 1;
-  uint8_t severity = 10;      // above 10: an error
+  uint8_t severity = 10;  // above 10: an error
   std::string text;
-  std::string server;         // filled by the engine with its server name
-  std::string procedure;      // empty outside procedures
+  std::string server;     // filled by the engine with its server name
+  std::string procedure;  // empty outside procedures
   int32_t line = 1;
 };
 

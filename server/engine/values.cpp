@@ -31,8 +31,10 @@ std::string Lower(std::string_view s) {
 
 void StripLeadingZeros(std::string* digits) {
   size_t nz = digits->find_first_not_of('0');
-  if (nz == std::string::npos) *digits = "0";
-  else if (nz > 0) digits->erase(0, nz);
+  if (nz == std::string::npos)
+    *digits = "0";
+  else if (nz > 0)
+    digits->erase(0, nz);
 }
 
 // Adds one to a decimal digit string.
@@ -215,7 +217,8 @@ Value ToUnsignedBigInt(const Value& v, SqlType from, bool implicit) {
   }
   if (auto d = std::get_if<double>(&v)) {
     double t = std::trunc(*d);
-    if (!std::isfinite(t) || t < 0 || t >= 18446744073709551616.0) ThrowOverflow(v, from, to, implicit);
+    if (!std::isfinite(t) || t < 0 || t >= 18446744073709551616.0)
+      ThrowOverflow(v, from, to, implicit);
     return UnsignedBigIntFromDigits(std::to_string(static_cast<uint64_t>(t)), v, from, implicit);
   }
   if (auto n = std::get_if<NumericValue>(&v)) {
@@ -274,10 +277,10 @@ Value ToInteger(const Value& v, SqlType from, SqlType to, bool implicit) {
     out = *r;
   } else if (auto b = std::get_if<Bytes>(&v)) {
     // Big-endian bytes, the rightmost ones when there are more than the type holds.
-    size_t width = to == SqlType::TinyInt                                         ? 1
-                   : to == SqlType::SmallInt || to == SqlType::UnsignedSmallInt     ? 2
-                   : to == SqlType::BigInt || to == SqlType::UnsignedBigInt         ? 8
-                                                                                    : 4;
+    size_t width = to == SqlType::TinyInt                                       ? 1
+                   : to == SqlType::SmallInt || to == SqlType::UnsignedSmallInt ? 2
+                   : to == SqlType::BigInt || to == SqlType::UnsignedBigInt     ? 8
+                                                                                : 4;
     size_t start = b->size() > width ? b->size() - width : 0;
     uint64_t u = 0;
     for (size_t i = start; i < b->size(); ++i) u = (u << 8) | (*b)[i];
@@ -298,10 +301,14 @@ Value ToInteger(const Value& v, SqlType from, SqlType to, bool implicit) {
 
 Value ToApprox(const Value& v, SqlType from, SqlType to, bool implicit) {
   double d = 0;
-  if (auto i = std::get_if<int64_t>(&v)) d = static_cast<double>(*i);
-  else if (auto f = std::get_if<double>(&v)) d = *f;
-  else if (auto n = std::get_if<NumericValue>(&v)) d = NumericToDouble(*n);
-  else if (auto m = std::get_if<MoneyValue>(&v)) d = MoneyToDouble(*m);
+  if (auto i = std::get_if<int64_t>(&v))
+    d = static_cast<double>(*i);
+  else if (auto f = std::get_if<double>(&v))
+    d = *f;
+  else if (auto n = std::get_if<NumericValue>(&v))
+    d = NumericToDouble(*n);
+  else if (auto m = std::get_if<MoneyValue>(&v))
+    d = MoneyToDouble(*m);
   else if (auto s = std::get_if<std::string>(&v)) {
     auto r = ParseDouble(*s);
     if (!r) ThrowSyntax(v, from, to, implicit);
@@ -321,15 +328,18 @@ Value ToExact(const Value& v, SqlType from, const TypeSpec& to, bool implicit) {
   uint8_t p = to.precision == 0 ? 18 : to.precision;
   uint8_t s = std::min(to.scale, p);
   NumericValue n;
-  if (auto i = std::get_if<int64_t>(&v)) n = NumericFromInt(*i, p, s);
+  if (auto i = std::get_if<int64_t>(&v))
+    n = NumericFromInt(*i, p, s);
   else if (auto d = std::get_if<double>(&v)) {
     if (!std::isfinite(*d) || std::fabs(*d) >= 1e38) ThrowOverflow(v, from, to.type, implicit);
     n = NumericFromDouble(*d, p, s);
-  } else if (auto nv = std::get_if<NumericValue>(&v)) n = RescaleNumeric(*nv, p, s);
+  } else if (auto nv = std::get_if<NumericValue>(&v))
+    n = RescaleNumeric(*nv, p, s);
   else if (auto m = std::get_if<MoneyValue>(&v)) {
     NumericValue mv;
     mv.negative = m->units < 0;
-    uint64_t mag = m->units < 0 ? 0 - static_cast<uint64_t>(m->units) : static_cast<uint64_t>(m->units);
+    uint64_t mag =
+        m->units < 0 ? 0 - static_cast<uint64_t>(m->units) : static_cast<uint64_t>(m->units);
     mv.digits = std::to_string(mag);
     mv.scale = 4;
     mv.precision = 38;
@@ -381,7 +391,8 @@ Value ToMoney(const Value& v, SqlType from, SqlType to, bool implicit) {
   } else if (std::holds_alternative<Bytes>(v) || std::holds_alternative<DateTimeValue>(v)) {
     throw SqlError(529, {TypeNameUpper(from), TypeNameUpper(to)});
   }
-  if (to == SqlType::SmallMoney && (m.units > kSmallMoneyMaxUnits || m.units < -kSmallMoneyMaxUnits - 1))
+  if (to == SqlType::SmallMoney &&
+      (m.units > kSmallMoneyMaxUnits || m.units < -kSmallMoneyMaxUnits - 1))
     ThrowOverflow(v, from, to, implicit);
   return m;
 }
@@ -424,20 +435,23 @@ Value ToBinary(const Value& v, SqlType from, const TypeSpec& to, bool implicit) 
     // Character data converts byte for byte (strtobin reads hex digits).
     b.assign(s->begin(), s->end());
   } else if (auto i = std::get_if<int64_t>(&v)) {
-    size_t width = from == SqlType::TinyInt || from == SqlType::Bit ? 1
+    size_t width = from == SqlType::TinyInt || from == SqlType::Bit                 ? 1
                    : from == SqlType::SmallInt || from == SqlType::UnsignedSmallInt ? 2
-                   : from == SqlType::UnsignedInt ? 4
-                   : from == SqlType::BigInt || from == SqlType::UnsignedBigInt ||
-                           *i > INT32_MAX || *i < INT32_MIN ? 8
-                                                            : 4;
-    for (size_t k = width; k-- > 0;) b.push_back(static_cast<uint8_t>(static_cast<uint64_t>(*i) >> (8 * k)));
+                   : from == SqlType::UnsignedInt                                   ? 4
+                   : from == SqlType::BigInt || from == SqlType::UnsignedBigInt || *i > INT32_MAX ||
+                           *i < INT32_MIN
+                       ? 8
+                       : 4;
+    for (size_t k = width; k-- > 0;)
+      b.push_back(static_cast<uint8_t>(static_cast<uint64_t>(*i) >> (8 * k)));
   } else {
     (void)implicit;
     throw SqlError(529, {TypeNameUpper(from), TypeNameUpper(to.type)});
   }
   if (to.type != SqlType::Image && to.length > 0) {
     if (b.size() > static_cast<size_t>(to.length)) b.resize(static_cast<size_t>(to.length));
-    if (to.type == SqlType::Binary && b.size() < static_cast<size_t>(to.length) && to.length <= 65536)
+    if (to.type == SqlType::Binary && b.size() < static_cast<size_t>(to.length) &&
+        to.length <= 65536)
       b.resize(static_cast<size_t>(to.length), 0);
   }
   return b;
@@ -495,28 +509,49 @@ TypeSpec MakeType(SqlType type, std::optional<int32_t> length, std::optional<uin
 
 std::optional<SqlType> ParseTypeName(std::string_view name) {
   static constexpr std::pair<const char*, SqlType> kNames[] = {
-      {"tinyint", SqlType::TinyInt},     {"smallint", SqlType::SmallInt},
-      {"int", SqlType::Int},             {"integer", SqlType::Int},
-      {"bigint", SqlType::BigInt},       {"bit", SqlType::Bit},
-      {"numeric", SqlType::Numeric},     {"decimal", SqlType::Decimal},
-      {"dec", SqlType::Decimal},         {"float", SqlType::Float},
-      {"double precision", SqlType::Float}, {"double", SqlType::Float},
-      {"real", SqlType::Real},           {"money", SqlType::Money},
-      {"smallmoney", SqlType::SmallMoney}, {"datetime", SqlType::DateTime},
-      {"smalldatetime", SqlType::SmallDateTime}, {"char", SqlType::Char},
-      {"character", SqlType::Char},      {"nchar", SqlType::Char},
-      {"varchar", SqlType::VarChar},     {"nvarchar", SqlType::VarChar},
-      {"char varying", SqlType::VarChar}, {"character varying", SqlType::VarChar},
-      {"sysname", SqlType::VarChar},     {"longsysname", SqlType::VarChar},
-      {"text", SqlType::Text},           {"binary", SqlType::Binary},
-      {"varbinary", SqlType::VarBinary}, {"timestamp", SqlType::VarBinary},
+      {"tinyint", SqlType::TinyInt},
+      {"smallint", SqlType::SmallInt},
+      {"int", SqlType::Int},
+      {"integer", SqlType::Int},
+      {"bigint", SqlType::BigInt},
+      {"bit", SqlType::Bit},
+      {"numeric", SqlType::Numeric},
+      {"decimal", SqlType::Decimal},
+      {"dec", SqlType::Decimal},
+      {"float", SqlType::Float},
+      {"double precision", SqlType::Float},
+      {"double", SqlType::Float},
+      {"real", SqlType::Real},
+      {"money", SqlType::Money},
+      {"smallmoney", SqlType::SmallMoney},
+      {"datetime", SqlType::DateTime},
+      {"smalldatetime", SqlType::SmallDateTime},
+      {"char", SqlType::Char},
+      {"character", SqlType::Char},
+      {"nchar", SqlType::Char},
+      {"varchar", SqlType::VarChar},
+      {"nvarchar", SqlType::VarChar},
+      {"char varying", SqlType::VarChar},
+      {"character varying", SqlType::VarChar},
+      {"sysname", SqlType::VarChar},
+      {"longsysname", SqlType::VarChar},
+      {"text", SqlType::Text},
+      {"binary", SqlType::Binary},
+      {"varbinary", SqlType::VarBinary},
+      {"timestamp", SqlType::VarBinary},
       {"image", SqlType::Image},
-      {"unsigned smallint", SqlType::UnsignedSmallInt}, {"usmallint", SqlType::UnsignedSmallInt},
-      {"unsigned int", SqlType::UnsignedInt}, {"unsigned integer", SqlType::UnsignedInt},
-      {"uint", SqlType::UnsignedInt},    {"unsigned bigint", SqlType::UnsignedBigInt},
-      {"ubigint", SqlType::UnsignedBigInt}, {"date", SqlType::Date},
-      {"time", SqlType::Time},           {"unichar", SqlType::Char},
-      {"univarchar", SqlType::VarChar},  {"unitext", SqlType::Text},
+      {"unsigned smallint", SqlType::UnsignedSmallInt},
+      {"usmallint", SqlType::UnsignedSmallInt},
+      {"unsigned int", SqlType::UnsignedInt},
+      {"unsigned integer", SqlType::UnsignedInt},
+      {"uint", SqlType::UnsignedInt},
+      {"unsigned bigint", SqlType::UnsignedBigInt},
+      {"ubigint", SqlType::UnsignedBigInt},
+      {"date", SqlType::Date},
+      {"time", SqlType::Time},
+      {"unichar", SqlType::Char},
+      {"univarchar", SqlType::VarChar},
+      {"unitext", SqlType::Text},
   };
   std::string n = Lower(Trim(name));
   // Collapse inner runs of blanks ("double   precision").
@@ -599,7 +634,9 @@ int32_t UserTypeOf(SqlType type) {
   return 0;
 }
 
-bool IsCharType(SqlType t) { return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::Text; }
+bool IsCharType(SqlType t) {
+  return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::Text;
+}
 bool IsBinaryType(SqlType t) {
   return t == SqlType::Binary || t == SqlType::VarBinary || t == SqlType::Image;
 }
@@ -637,7 +674,8 @@ SqlType NaturalType(const Value& v) {
 Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict, bool characters) {
   if (to.length <= 0 || to.length > 65536) return v;
   const auto length = static_cast<size_t>(to.length);
-  if (auto s = std::get_if<std::string>(&v); s && (to.type == SqlType::Char || to.type == SqlType::VarChar)) {
+  if (auto s = std::get_if<std::string>(&v);
+      s && (to.type == SqlType::Char || to.type == SqlType::VarChar)) {
     std::string out = *s;
     // unichar(n) and univarchar(n) hold n characters, char(n) and varchar(n) n bytes.
     size_t have = out.size();
@@ -667,7 +705,8 @@ Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict, b
     }
     return out;
   }
-  if (auto b = std::get_if<Bytes>(&v); b && (to.type == SqlType::Binary || to.type == SqlType::VarBinary)) {
+  if (auto b = std::get_if<Bytes>(&v);
+      b && (to.type == SqlType::Binary || to.type == SqlType::VarBinary)) {
     Bytes out = *b;
     if (out.size() > length) out.resize(length);
     if (fixed) out.resize(length, 0);
@@ -926,7 +965,8 @@ std::string BytesToHex(const Bytes& b, bool upper) {
 
 std::optional<Bytes> HexToBytes(std::string_view text) {
   text = Trim(text);
-  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   std::string digits(text);
   if (digits.size() % 2 == 1) digits.insert(0, "0");
   Bytes out;
@@ -1048,8 +1088,7 @@ Value FromStorage(sqlite3_value* stored, const ColumnInfo& column) {
       case SqlType::Image:
         if (auto b = std::get_if<Bytes>(&raw)) {
           if (column.type == SqlType::Binary && !column.nullable && column.length > 0 &&
-              column.length <= 65536 &&
-              b->size() < static_cast<size_t>(column.length))
+              column.length <= 65536 && b->size() < static_cast<size_t>(column.length))
             b->resize(static_cast<size_t>(column.length), 0);
           return raw;
         }

@@ -7,7 +7,8 @@
 //   numeric/decimal/money/smallmoney BLOB in the exact, order-preserving form of exact.h
 //                                    (numeric shown with its column's scale, money with 4)
 //   datetime/smalldatetime/date/time TEXT "YYYY-MM-DD HH:MM:SS.mmm" (a date at midnight, a
-//                                    time on 1900-01-01: they compare with datetimes as Sybase does)
+//                                    time on 1900-01-01: they compare with datetimes as Sybase
+//                                    does)
 //   char/varchar/text                TEXT (UTF-8)
 //   binary/varbinary/image           BLOB
 #pragma once
@@ -32,8 +33,8 @@ namespace sampleserver {
 // A datatype with its length, precision and scale as a column or a convert() target has it.
 struct TypeSpec {
   SqlType type = SqlType::Int;
-  int32_t length = 4;      // bytes; char/varchar/binary/varbinary: n; text/image 0x7FFFFFFF
-  uint8_t precision = 0;   // numeric/decimal
+  int32_t length = 4;     // bytes; char/varchar/binary/varbinary: n; text/image 0x7FFFFFFF
+  uint8_t precision = 0;  // numeric/decimal
   uint8_t scale = 0;
 };
 
@@ -56,15 +57,15 @@ std::string TypeName(SqlType type);
 std::string TypeNameUpper(SqlType type);
 // systypes.usertype of a base type (char 1, varchar 2, ..., image 20, bigint 43).
 int32_t UserTypeOf(SqlType type);
-bool IsCharType(SqlType type);      // char, varchar, text
-bool IsBinaryType(SqlType type);    // binary, varbinary, image
-bool IsIntegerType(SqlType type);   // tinyint, smallint, int, bigint, bit, the unsigned ones
-bool IsUnsignedType(SqlType type);  // unsigned smallint, int, bigint
+bool IsCharType(SqlType type);          // char, varchar, text
+bool IsBinaryType(SqlType type);        // binary, varbinary, image
+bool IsIntegerType(SqlType type);       // tinyint, smallint, int, bigint, bit, the unsigned ones
+bool IsUnsignedType(SqlType type);      // unsigned smallint, int, bigint
 bool IsExactNumericType(SqlType type);  // numeric, decimal
 bool IsMoneyType(SqlType type);
 bool IsDateTimeType(SqlType type);
-bool IsApproxType(SqlType type);    // float, real
-bool IsNumericFamily(SqlType type); // any of integer, exact, approximate, money
+bool IsApproxType(SqlType type);     // float, real
+bool IsNumericFamily(SqlType type);  // any of integer, exact, approximate, money
 
 // The type a Value's alternative stands for when nothing else is known: int64 → int (bigint
 // beyond int range), double → float, NumericValue → numeric, money → money, datetime →
@@ -74,8 +75,8 @@ SqlType NaturalType(const Value& v);
 // A conversion or arithmetic failure, carrying the Sybase message to send:
 //   249  Syntax error during explicit/implicit conversion of TYPE value '...' to a TYPE field.
 //   257  Implicit conversion from datatype 'X' to 'Y' is not allowed.
-//   247  Arithmetic overflow during explicit/implicit conversion of TYPE value '...' to a TYPE field.
-//   529  Explicit conversion from datatype 'X' to 'Y' is not allowed. (datetime <-> numbers)
+//   247  Arithmetic overflow during explicit/implicit conversion of TYPE value '...' to a TYPE
+//   field. 529  Explicit conversion from datatype 'X' to 'Y' is not allowed. (datetime <-> numbers)
 //   3606 Arithmetic overflow occurred.   3607 Divide by zero occurred.
 class SqlError : public std::runtime_error {
  public:
@@ -89,9 +90,9 @@ class SqlError : public std::runtime_error {
 };
 
 struct ConvertOptions {
-  int style = -1;                 // convert()'s style; -1 = none given (default formats)
-  bool implicit = false;          // implicit conversions refuse what Sybase refuses (257)
-  std::optional<SqlType> from;    // the source's declared type; NaturalType(v) when absent
+  int style = -1;               // convert()'s style; -1 = none given (default formats)
+  bool implicit = false;        // implicit conversions refuse what Sybase refuses (257)
+  std::optional<SqlType> from;  // the source's declared type; NaturalType(v) when absent
   DateFormat dateFormat = DateFormat::Mdy;
 };
 
@@ -113,7 +114,8 @@ Value Convert(const Value& v, const TypeSpec& to, const ConvertOptions& options 
 // nullable char store as varchar). `strict` (set string_rtruncation on) refuses, with
 // kMsgStringTruncation, a character cut that would drop anything but blanks. Other values and
 // NULL are returned unchanged.
-Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict, bool characters = false);
+Value FitToColumn(const Value& v, const TypeSpec& to, bool fixed, bool strict,
+                  bool characters = false);
 constexpr int kMsgStringTruncation = 9502;
 
 // Whether `from` converts to `to` without convert() (assignment, comparison, insert). Character
@@ -144,7 +146,7 @@ NumericValue NumericFromDouble(double d, uint8_t precision, uint8_t scale);
 double NumericToDouble(const NumericValue& n);
 // Rescales (rounding half away from zero) and sets the precision; does not check the fit.
 NumericValue RescaleNumeric(const NumericValue& n, uint8_t precision, uint8_t scale);
-bool FitsPrecision(const NumericValue& n);  // integer digits <= precision - scale
+bool FitsPrecision(const NumericValue& n);         // integer digits <= precision - scale
 std::string FormatNumeric(const NumericValue& n);  // "-12.340" with exactly n.scale decimals
 // -1, 0, 1.
 int CompareNumeric(const NumericValue& a, const NumericValue& b);
@@ -153,8 +155,8 @@ int CompareNumeric(const NumericValue& a, const NumericValue& b);
 MoneyValue MoneyFromDouble(double units);  // rounds to 4 decimals; no range check
 double MoneyToDouble(MoneyValue m);
 std::optional<MoneyValue> ParseMoney(std::string_view text);  // "12.5", "$12.50", "-1,234.5"
-std::string FormatMoney(MoneyValue m, int style = 0);         // 0: "1234.50" 1: "1,234.50" 2: "1234.5000"
-constexpr int64_t kSmallMoneyMaxUnits = 2147483647LL;          // ±214,748.3647
+std::string FormatMoney(MoneyValue m, int style = 0);  // 0: "1234.50" 1: "1,234.50" 2: "1234.5000"
+constexpr int64_t kSmallMoneyMaxUnits = 2147483647LL;  // ±214,748.3647
 
 // Hex.
 std::string BytesToHex(const Bytes& b, bool upper = false);

@@ -26,11 +26,12 @@ class CountingSink final : public ResultSink {
 };
 
 ColumnInfo Column(uint8_t pick) {
-  static const SqlType kTypes[] = {SqlType::TinyInt, SqlType::SmallInt, SqlType::Int, SqlType::BigInt,
-                                   SqlType::Bit, SqlType::Numeric, SqlType::Float, SqlType::Real,
-                                   SqlType::Money, SqlType::SmallMoney, SqlType::DateTime,
-                                   SqlType::SmallDateTime, SqlType::Char, SqlType::VarChar, SqlType::Text,
-                                   SqlType::Binary, SqlType::VarBinary, SqlType::Image};
+  static const SqlType kTypes[] = {SqlType::TinyInt,    SqlType::SmallInt,  SqlType::Int,
+                                   SqlType::BigInt,     SqlType::Bit,       SqlType::Numeric,
+                                   SqlType::Float,      SqlType::Real,      SqlType::Money,
+                                   SqlType::SmallMoney, SqlType::DateTime,  SqlType::SmallDateTime,
+                                   SqlType::Char,       SqlType::VarChar,   SqlType::Text,
+                                   SqlType::Binary,     SqlType::VarBinary, SqlType::Image};
   ColumnInfo c;
   c.type = kTypes[pick % 18];
   c.nullable = (pick & 0x80) != 0;
@@ -96,7 +97,8 @@ void ThroughSession(const uint8_t* data, size_t size) {
   size_t chunk = size > 0 ? data[0] % 200 + 1 : 1;
   for (size_t pos = 1; pos < size; pos += chunk) {
     size_t len = pos + chunk <= size ? chunk : size - pos;
-    tds::Message m{tds::kPacketBulk, std::vector<uint8_t>(data + pos, data + pos + len), pos + len < size};
+    tds::Message m{tds::kPacketBulk, std::vector<uint8_t>(data + pos, data + pos + len),
+                   pos + len < size};
     copy.Piece(m, sink);
   }
   if (size <= 1) copy.Piece(tds::Message{tds::kPacketBulk, {}, false}, sink);
@@ -109,7 +111,9 @@ void ThroughSession(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  if (data[0] & 1) Decoder(data + 1, size - 1);
-  else ThroughSession(data + 1, size - 1);
+  if (data[0] & 1)
+    Decoder(data + 1, size - 1);
+  else
+    ThroughSession(data + 1, size - 1);
   return 0;
 }

@@ -39,9 +39,7 @@ class CheckingSink final : public ResultSink {
     last_ = inProc ? Event::Other : Event::Done;
     (void)count;
   }
-  void Message(const ServerMessage&) override {
-    last_ = Event::Other;
-  }
+  void Message(const ServerMessage&) override { last_ = Event::Other; }
   void DatabaseChanged(const std::string&, const std::string&) override { last_ = Event::Other; }
   void ReturnStatus(int32_t) override { last_ = Event::Other; }
   void ComputeFormats(const std::vector<ComputeFormat>& formats) override {
@@ -77,7 +75,9 @@ class Choices {
   bool Flip() { return Pick(2) == 1; }
   bool AtEnd() const { return pos_ >= size_; }
   template <size_t N>
-  const char* From(const char* const (&list)[N]) { return list[Pick(N)]; }
+  const char* From(const char* const (&list)[N]) {
+    return list[Pick(N)];
+  }
 
  private:
   const uint8_t* data_;
@@ -85,6 +85,7 @@ class Choices {
   size_t pos_ = 0;
 };
 
+// clang-format off
 const char* const kIntegers[] = {
     "0", "1", "-1", "2", "10", "255", "256", "-32768", "32767", "32768", "65535", "2147483647",
     "-2147483648", "2147483648", "-2147483649", "4294967295", "9223372036854775807",
@@ -102,27 +103,32 @@ const char* const kStrings[] = {
     "'\xc3\xa9t\xc3\xa9'", "'yes'", "'1'", "'00:00:00.01'", "'mdy'", "'Feb 29 2000 11:59PM'"};
 const char* const kBinaries[] = {"0x", "0x00", "0xff", "0x00ff", "0x414243", "0x0123456789abcdef",
                                  "0xffffffffffffffff"};
+// clang-format on
 const char* const kColumns[] = {"a", "b", "c", "d", "e", "f", "[a]", "t1.a", "x.b", "t2.k"};
 const char* const kVariables[] = {"@i", "@s", "@d", "@n", "@i", "@s"};
 const char* const kGlobals[] = {
-    "@@error", "@@rowcount", "@@trancount", "@@identity", "@@spid", "@@version", "@@servername",
-    "@@nestlevel", "@@textsize", "@@sqlstatus", "@@transtate", "@@tranchained", "@@datefirst",
-    "@@isolation", "@@langid", "@@language", "@@maxcharlen", "@@ncharsize", "@@char_convert",
-    "@@client_csname", "@@dbts", "@@procid", "@@max_connections"};
+    "@@error",     "@@rowcount",    "@@trancount",      "@@identity",     "@@spid",
+    "@@version",   "@@servername",  "@@nestlevel",      "@@textsize",     "@@sqlstatus",
+    "@@transtate", "@@tranchained", "@@datefirst",      "@@isolation",    "@@langid",
+    "@@language",  "@@maxcharlen",  "@@ncharsize",      "@@char_convert", "@@client_csname",
+    "@@dbts",      "@@procid",      "@@max_connections"};
 const char* const kTypes[] = {
-    "int", "smallint", "tinyint", "bigint", "ubigint", "uint", "usmallint", "bit", "numeric(10,2)",
-    "decimal(38,10)", "numeric(1,0)", "dec(5)", "float", "real", "double precision", "float(4)",
-    "money", "smallmoney", "char(5)", "varchar(20)", "varchar(255)", "nchar(4)", "nvarchar(30)",
-    "unichar(3)", "univarchar(10)", "binary(4)", "varbinary(8)", "datetime", "smalldatetime",
-    "date", "time", "sysname", "longsysname", "character(2)", "integer", "char", "varchar(1)"};
+    "int",          "smallint",     "tinyint",      "bigint",        "ubigint",
+    "uint",         "usmallint",    "bit",          "numeric(10,2)", "decimal(38,10)",
+    "numeric(1,0)", "dec(5)",       "float",        "real",          "double precision",
+    "float(4)",     "money",        "smallmoney",   "char(5)",       "varchar(20)",
+    "varchar(255)", "nchar(4)",     "nvarchar(30)", "unichar(3)",    "univarchar(10)",
+    "binary(4)",    "varbinary(8)", "datetime",     "smalldatetime", "date",
+    "time",         "sysname",      "longsysname",  "character(2)",  "integer",
+    "char",         "varchar(1)"};
 const char* const kColumnTypes[] = {"text", "image", "unitext", "timestamp"};
-const char* const kTables[] = {"t1", "t2", "[t1]", "dbo.t1", "#tmp", "v1", "sysobjects",
-                               "no_such"};
+const char* const kTables[] = {"t1", "t2", "[t1]", "dbo.t1", "#tmp", "v1", "sysobjects", "no_such"};
 const char* const kCompare[] = {"=", "<>", "<", ">", "<=", ">=", "!=", "!<", "!>", "*=", "=*"};
 const char* const kArith[] = {"+", "-", "*", "/", "%", "&", "|", "^", "+", "+"};
-const char* const kDateParts[] = {"year", "yy", "quarter", "month", "mm", "dayofyear", "day", "dd",
-                                  "week", "weekday", "dw", "hour", "minute", "second", "millisecond",
-                                  "ms", "calweekofyear", "bogus"};
+const char* const kDateParts[] = {
+    "year",        "yy",   "quarter",       "month", "mm",   "dayofyear", "day",
+    "dd",          "week", "weekday",       "dw",    "hour", "minute",    "second",
+    "millisecond", "ms",   "calweekofyear", "bogus"};
 const char* const kAggregates[] = {"count", "sum", "avg", "min", "max"};
 
 // name and argument count of the built-in functions (ranges stretched: wrong counts are errors
@@ -132,6 +138,7 @@ struct Function {
   int minArgs;
   int maxArgs;
 };
+// clang-format off
 const Function kFunctions[] = {
     {"abs", 1, 1}, {"acos", 1, 1}, {"ascii", 1, 1}, {"asin", 1, 1}, {"atan", 1, 1},
     {"atn2", 2, 2}, {"bintostr", 1, 1}, {"ceiling", 1, 1}, {"char", 1, 1},
@@ -152,6 +159,7 @@ const Function kFunctions[] = {
     {"valid_user", 1, 1}, {"show_role", 0, 0}, {"proc_role", 1, 1}, {"tempdb_id", 0, 0},
     {"is_sec_service_on", 1, 1}, {"textptr", 1, 1}, {"textvalid", 2, 2}, {"tsequal", 2, 2},
     {"datetime", 1, 2}, {"format", 2, 3}};
+// clang-format on
 
 class Generator {
  public:
@@ -222,7 +230,8 @@ class Generator {
       case 1: return Expr(depth - 1) + (c_.Flip() ? " not" : "") + " like " + c_.From(kStrings);
       case 2: return Expr(depth - 1) + " between " + Expr(depth - 1) + " and " + Expr(depth - 1);
       case 3: return Expr(depth - 1) + " in (" + Expr(depth - 1) + ", " + Expr(depth - 1) + ")";
-      case 4: return "exists (select 1 from " + std::string(c_.From(kTables)) + Where(depth - 1) + ")";
+      case 4:
+        return "exists (select 1 from " + std::string(c_.From(kTables)) + Where(depth - 1) + ")";
       case 5: return "not " + Cond(depth - 1);
       case 6: return Cond(depth - 1) + (c_.Flip() ? " and " : " or ") + Cond(depth - 1);
       case 7: return "(" + Cond(depth - 1) + ")";
@@ -237,8 +246,9 @@ class Generator {
     switch (c_.Pick(6)) {
       case 0: return "*";
       case 1: return "count(*)";
-      case 2: return std::string(c_.From(kAggregates)) + "(" + (c_.Pick(4) == 0 ? "distinct " : "") +
-                     Expr(depth) + ")";
+      case 2:
+        return std::string(c_.From(kAggregates)) + "(" + (c_.Pick(4) == 0 ? "distinct " : "") +
+               Expr(depth) + ")";
       case 3: return Expr(depth) + " as " + (c_.Flip() ? "x" : "[y z]");
       case 4: return "x = " + Expr(depth);
       default: return Expr(depth);
@@ -269,7 +279,8 @@ class Generator {
       if (c_.Flip()) s += " having " + Cond(depth);
     }
     if (!allowTail) return s;
-    if (c_.Pick(4) == 0) s += " union " + std::string(c_.Flip() ? "all " : "") + Select(depth, false);
+    if (c_.Pick(4) == 0)
+      s += " union " + std::string(c_.Flip() ? "all " : "") + Select(depth, false);
     if (c_.Pick(3) == 0) {
       s += " order by " + std::string(c_.Flip() ? "1" : c_.From(kColumns));
       if (c_.Flip()) s += " desc";
@@ -300,8 +311,8 @@ class Generator {
   }
 
   std::string ObjectName() {
-    static const char* const kNames[] = {"t1", "t2", "t3", "#tmp", "v1", "p1", "tr1", "r1", "d1",
-                                         "i1", "[t3]"};
+    static const char* const kNames[] = {"t1",  "t2", "t3", "#tmp", "v1",  "p1",
+                                         "tr1", "r1", "d1", "i1",   "[t3]"};
     return c_.From(kNames);
   }
 
@@ -331,8 +342,8 @@ class Generator {
         return s + ")";
       }
       case 7: {
-        static const char* const kDrop[] = {"table", "view", "procedure", "trigger", "rule",
-                                            "default", "index"};
+        static const char* const kDrop[] = {"table", "view",    "procedure", "trigger",
+                                            "rule",  "default", "index"};
         std::string kind = c_.From(kDrop);
         return "drop " + kind + " " + (kind == "index" ? "t1.i1" : ObjectName());
       }
@@ -340,7 +351,9 @@ class Generator {
         return "create " + std::string(c_.Flip() ? "unique " : "") +
                (c_.Flip() ? "clustered " : "nonclustered ") + "index i1 on " + c_.From(kTables) +
                " (" + c_.From(kColumns) + (c_.Flip() ? ", b desc" : "") + ")";
-      case 9: return "create view v1" + std::string(c_.Flip() ? " (p, q)" : "") + " as " + Select(depth, false);
+      case 9:
+        return "create view v1" + std::string(c_.Flip() ? " (p, q)" : "") + " as " +
+               Select(depth, false);
       case 10:
         return "create procedure p1 @p int = " + Literal() + ", @q varchar(20) = null output as " +
                Body(depth) + (c_.Flip() ? " return @p" : "");
@@ -374,23 +387,31 @@ class Generator {
       case 20: return c_.Flip() ? "return" : "return " + Expr(0);
       case 21: return Exec(depth);
       case 22: {
-        static const char* const kTran[] = {
-            "begin tran", "begin transaction x", "commit", "commit tran", "rollback",
-            "rollback tran x", "save tran s1", "rollback tran s1", "set chained on",
-            "set chained off", "set transaction isolation level 0",
-            "set transaction isolation level 3"};
+        static const char* const kTran[] = {"begin tran",
+                                            "begin transaction x",
+                                            "commit",
+                                            "commit tran",
+                                            "rollback",
+                                            "rollback tran x",
+                                            "save tran s1",
+                                            "rollback tran s1",
+                                            "set chained on",
+                                            "set chained off",
+                                            "set transaction isolation level 0",
+                                            "set transaction isolation level 3"};
         return c_.From(kTran);
       }
       case 23: return Cursor(depth);
-      case 24: return "print " + std::string(c_.Flip() ? "'%1! and %2!', " + Expr(0) + ", " + Expr(0) : Literal());
+      case 24:
+        return "print " +
+               std::string(c_.Flip() ? "'%1! and %2!', " + Expr(0) + ", " + Expr(0) : Literal());
       case 25:
         return "raiserror " + std::string(c_.From({"20001", "17000", "50000", "1"})) + " " +
                c_.From(kStrings) + (c_.Flip() ? ", " + Expr(0) : "");
       case 26: return "waitfor delay '00:00:00.0" + std::to_string(c_.Pick(2)) + "'";
       case 27: return Text();
       case 28: return SetOption();
-      case 29:
-        return "select " + Call(depth) + ", " + Call(depth);
+      case 29: return "select " + Call(depth) + ", " + Call(depth);
       case 30: return "use " + std::string(c_.From({"master", "tempdb", "pubs2", "nodb"}));
       case 31: return "truncate table " + std::string(c_.From(kTables));
       case 32: return "dump tran master with truncate_only";
@@ -407,14 +428,43 @@ class Generator {
   }
 
   std::string Exec(int depth) {
-    static const char* const kProcs[] = {
-        "sp_help", "sp_columns", "sp_tables", "sp_helpindex", "sp_helptext", "sp_who",
-        "sp_helpdb", "sp_databases", "sp_pkeys", "sp_fkeys", "sp_depends", "sp_spaceused",
-        "sp_server_info", "sp_datatype_info", "sp_stored_procedures", "sp_helpconstraint",
-        "sp_helpuser", "sp_helpgroup", "sp_helprotect", "sp_lock", "sp_version", "sp_configure",
-        "sp_bindrule", "sp_unbindrule", "sp_bindefault", "sp_unbindefault", "sp_addtype",
-        "sp_droptype", "sp_rename", "sp_procxmode", "sp_dboption", "sp_placeobject",
-        "sp_adduser", "p1", "p1", "p1", "no_such_proc"};
+    static const char* const kProcs[] = {"sp_help",
+                                         "sp_columns",
+                                         "sp_tables",
+                                         "sp_helpindex",
+                                         "sp_helptext",
+                                         "sp_who",
+                                         "sp_helpdb",
+                                         "sp_databases",
+                                         "sp_pkeys",
+                                         "sp_fkeys",
+                                         "sp_depends",
+                                         "sp_spaceused",
+                                         "sp_server_info",
+                                         "sp_datatype_info",
+                                         "sp_stored_procedures",
+                                         "sp_helpconstraint",
+                                         "sp_helpuser",
+                                         "sp_helpgroup",
+                                         "sp_helprotect",
+                                         "sp_lock",
+                                         "sp_version",
+                                         "sp_configure",
+                                         "sp_bindrule",
+                                         "sp_unbindrule",
+                                         "sp_bindefault",
+                                         "sp_unbindefault",
+                                         "sp_addtype",
+                                         "sp_droptype",
+                                         "sp_rename",
+                                         "sp_procxmode",
+                                         "sp_dboption",
+                                         "sp_placeobject",
+                                         "sp_adduser",
+                                         "p1",
+                                         "p1",
+                                         "p1",
+                                         "no_such_proc"};
     std::string name = c_.From(kProcs);
     std::string s = c_.Flip() ? "exec " : "execute ";
     if (c_.Pick(4) == 0) s += "@r = ";
@@ -450,25 +500,45 @@ class Generator {
     switch (c_.Pick(4)) {
       case 0:
         return "declare @p varbinary(16) select @p = textptr(c) from t1 where a = 1 "
-               "writetext t1.c @p " + std::string(c_.From(kStrings));
+               "writetext t1.c @p " +
+               std::string(c_.From(kStrings));
       case 1:
         return "declare @p varbinary(16) select @p = textptr(c) from t1 where a = 1 "
-               "readtext t1.c @p " + std::to_string(c_.Pick(4)) + " " + std::to_string(c_.Pick(6));
+               "readtext t1.c @p " +
+               std::to_string(c_.Pick(4)) + " " + std::to_string(c_.Pick(6));
       case 2: return "set textsize " + std::string(c_.From(kIntegers));
       default: return "select textptr(c), textvalid('t1.c', textptr(c)) from t1";
     }
   }
 
   std::string SetOption() {
-    static const char* const kOnOff[] = {
-        "nocount", "ansinull", "arithabort", "arithignore", "quoted_identifier", "ansi_permissions",
-        "close on endtran", "string_rtruncation", "fmtonly", "forceplan", "showplan", "noexec",
-        "parseonly", "statistics io", "statistics time", "self_recursion", "flushmessage",
-        "arithabort numeric_truncation", "arithignore arith_overflow", "procid", "textptr_parameters"};
+    static const char* const kOnOff[] = {"nocount",
+                                         "ansinull",
+                                         "arithabort",
+                                         "arithignore",
+                                         "quoted_identifier",
+                                         "ansi_permissions",
+                                         "close on endtran",
+                                         "string_rtruncation",
+                                         "fmtonly",
+                                         "forceplan",
+                                         "showplan",
+                                         "noexec",
+                                         "parseonly",
+                                         "statistics io",
+                                         "statistics time",
+                                         "self_recursion",
+                                         "flushmessage",
+                                         "arithabort numeric_truncation",
+                                         "arithignore arith_overflow",
+                                         "procid",
+                                         "textptr_parameters"};
     switch (c_.Pick(5)) {
       case 0: return "set rowcount " + std::to_string(c_.Pick(5));
       case 1: return "set datefirst " + std::to_string(c_.Pick(9));
-      case 2: return "set dateformat " + std::string(c_.From({"mdy", "dmy", "ymd", "ydm", "myd", "dym", "xyz"}));
+      case 2:
+        return "set dateformat " +
+               std::string(c_.From({"mdy", "dmy", "ymd", "ydm", "myd", "dym", "xyz"}));
       case 3: return "set language " + std::string(c_.From({"us_english", "french"}));
       default: return "set " + std::string(c_.From(kOnOff)) + (c_.Flip() ? " on" : " off");
     }

@@ -26,7 +26,9 @@ class TokenSink final : public ResultSink, public TokenOutput {
     for (const auto& c : columns) formats_.push_back(FormatOf(c));
     WriteRowFormat(out_, columns);
   }
-  void Row(const std::vector<Value>& values) override { WriteRow(out_, columns_, formats_, values); }
+  void Row(const std::vector<Value>& values) override {
+    WriteRow(out_, columns_, formats_, values);
+  }
   void Done(uint16_t status, int32_t count, bool) override {
     ++dones;
     WriteDone(out_, kTokDone, status, count);
@@ -34,7 +36,8 @@ class TokenSink final : public ResultSink, public TokenOutput {
   void Message(const ServerMessage& m) override { WriteEed(out_, m, "ZZZZZ"); }
   void DatabaseChanged(const std::string&, const std::string&) override {}
   void ReturnStatus(int32_t status) override { WriteReturnStatus(out_, status); }
-  void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) override {
+  void OutputParams(const std::vector<ColumnInfo>& params,
+                    const std::vector<Value>& values) override {
     // What the server sends must read back as the same parameters.
     ByteWriter w;
     WriteOutputParams(w, params, values);
@@ -82,10 +85,12 @@ World& TheWorld() {
     TokenSink sink;
     w.session->Execute(
         "create procedure fz_all @i int = null output, @s smallint = 0, @b bigint = 0 output,\n"
-        " @f float = 0 output, @m money = 0 output, @d datetime = null output, @n numeric(12,3) = 0 output,\n"
+        " @f float = 0 output, @m money = 0 output, @d datetime = null output, @n numeric(12,3) = "
+        "0 output,\n"
         " @c char(10) = '' output, @v varchar(300) = null output, @x varbinary(20) = null output,\n"
         " @t text = null, @bit bit = 0 output as\n"
-        "select @i = @i + 1, @f = @f * 2, @n = @n + 1, @c = upper(@c), @v = @v + 'x', @x = @x + 0x01\n"
+        "select @i = @i + 1, @f = @f * 2, @n = @n + 1, @c = upper(@c), @v = @v + 'x', @x = @x + "
+        "0x01\n"
         "if @bit = 1 exec fz_all @i, @s\n"
         "return @s",
         sink);
@@ -106,7 +111,8 @@ const char* const kStatements[] = {
     "create proc x as select ? where ? is null",
     "select '?' + ?, ?",
 };
-const char* const kProcedures[] = {"fz_all", "master..fz_all", "sp_help", "sp_who", "no_such_proc", "@x"};
+const char* const kProcedures[] = {"fz_all", "master..fz_all", "sp_help",
+                                   "sp_who", "no_such_proc",   "@x"};
 
 }  // namespace
 

@@ -15,10 +15,14 @@ int LevelOf(BinaryOp op) {
   switch (op) {
     case BinaryOp::Or: return kOr;
     case BinaryOp::And: return kAnd;
-    case BinaryOp::Add: case BinaryOp::Subtract: case BinaryOp::BitAnd: case BinaryOp::BitOr:
-    case BinaryOp::BitXor:
-      return kAdd;
-    case BinaryOp::Multiply: case BinaryOp::Divide: case BinaryOp::Modulo: return kMul;
+    case BinaryOp::Add:
+    case BinaryOp::Subtract:
+    case BinaryOp::BitAnd:
+    case BinaryOp::BitOr:
+    case BinaryOp::BitXor: return kAdd;
+    case BinaryOp::Multiply:
+    case BinaryOp::Divide:
+    case BinaryOp::Modulo: return kMul;
     default: return kCompare;
   }
 }
@@ -26,11 +30,12 @@ int LevelOf(BinaryOp op) {
 int LevelOf(const Expr& e) {
   switch (e.kind) {
     case ExprKind::Binary: return LevelOf(e.As<BinaryExpr>().op);
-    case ExprKind::Unary:
-      return e.As<UnaryExpr>().op == UnaryOp::Not ? kNot : kUnary;
-    case ExprKind::Like: case ExprKind::Between: case ExprKind::In: case ExprKind::IsNull:
-    case ExprKind::Exists:
-      return kCompare;
+    case ExprKind::Unary: return e.As<UnaryExpr>().op == UnaryOp::Not ? kNot : kUnary;
+    case ExprKind::Like:
+    case ExprKind::Between:
+    case ExprKind::In:
+    case ExprKind::IsNull:
+    case ExprKind::Exists: return kCompare;
     case ExprKind::Literal: {
       // A folded negative number behaves like a unary minus.
       const auto& l = e.As<LiteralExpr>();
@@ -184,8 +189,10 @@ class Printer {
         const auto& in = e.As<InExpr>();
         Child(*in.operand, kAdd);
         out += in.negated ? " not in (" : " in (";
-        if (in.subquery) out += ToSql(*in.subquery);
-        else List(in.list);
+        if (in.subquery)
+          out += ToSql(*in.subquery);
+        else
+          List(in.list);
         out += ')';
         break;
       }
@@ -195,12 +202,8 @@ class Printer {
         out += n.negated ? " is not null" : " is null";
         break;
       }
-      case ExprKind::Exists:
-        out += "exists (" + ToSql(*e.As<ExistsExpr>().subquery) + ")";
-        break;
-      case ExprKind::Subquery:
-        out += "(" + ToSql(*e.As<SubqueryExpr>().subquery) + ")";
-        break;
+      case ExprKind::Exists: out += "exists (" + ToSql(*e.As<ExistsExpr>().subquery) + ")"; break;
+      case ExprKind::Subquery: out += "(" + ToSql(*e.As<SubqueryExpr>().subquery) + ")"; break;
       case ExprKind::Case: {
         const auto& c = e.As<CaseExpr>();
         out += "case";
@@ -271,9 +274,11 @@ class Printer {
 
   static bool IsCondition(const Expr& e) {
     switch (e.kind) {
-      case ExprKind::Like: case ExprKind::Between: case ExprKind::In: case ExprKind::IsNull:
-      case ExprKind::Exists:
-        return true;
+      case ExprKind::Like:
+      case ExprKind::Between:
+      case ExprKind::In:
+      case ExprKind::IsNull:
+      case ExprKind::Exists: return true;
       case ExprKind::Unary: return e.As<UnaryExpr>().op == UnaryOp::Not;
       case ExprKind::Binary: {
         const BinaryOp op = e.As<BinaryExpr>().op;
@@ -419,9 +424,7 @@ std::string ToSql(const TableRef& t) {
           out += " (" + h + ")";
       }
       break;
-    case TableRefKind::Derived:
-      out = "(" + ToSql(*t.derived) + ") " + Delimited(t.alias);
-      break;
+    case TableRefKind::Derived: out = "(" + ToSql(*t.derived) + ") " + Delimited(t.alias); break;
     case TableRefKind::Join: {
       out = ToSql(*t.left);
       switch (t.join) {
@@ -430,8 +433,10 @@ std::string ToSql(const TableRef& t) {
         case JoinType::Right: out += " right join "; break;
         case JoinType::Cross: out += " cross join "; break;
       }
-      if (t.right->kind == TableRefKind::Join) out += "(" + ToSql(*t.right) + ")";
-      else out += ToSql(*t.right);
+      if (t.right->kind == TableRefKind::Join)
+        out += "(" + ToSql(*t.right) + ")";
+      else
+        out += ToSql(*t.right);
       if (t.on) out += " on " + ToSql(*t.on);
       break;
     }

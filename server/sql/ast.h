@@ -65,12 +65,12 @@ enum class ExprKind {
   In,
   IsNull,
   Exists,
-  Subquery,        // a scalar subquery: (select ...)
+  Subquery,  // a scalar subquery: (select ...)
   Case,
-  Function,        // any function call other than the forms below
-  Aggregate,       // count(*), count([distinct] x), sum, avg, min, max
-  Convert,         // convert(type, expr[, style]) and cast(expr as type)
-  Parameter,       // ? in a prepared (dynamic) statement
+  Function,   // any function call other than the forms below
+  Aggregate,  // count(*), count([distinct] x), sum, avg, min, max
+  Convert,    // convert(type, expr[, style]) and cast(expr as type)
+  Parameter,  // ? in a prepared (dynamic) statement
 };
 
 struct Expr {
@@ -79,12 +79,18 @@ struct Expr {
   Expr(const Expr&) = delete;
   Expr& operator=(const Expr&) = delete;
 
-  template <class T> T& As() { assert(kind == T::kKind); return static_cast<T&>(*this); }
-  template <class T> const T& As() const {
+  template <class T>
+  T& As() {
+    assert(kind == T::kKind);
+    return static_cast<T&>(*this);
+  }
+  template <class T>
+  const T& As() const {
     assert(kind == T::kKind);
     return static_cast<const T&>(*this);
   }
-  template <class T> const T* If() const {
+  template <class T>
+  const T* If() const {
     return kind == T::kKind ? static_cast<const T*>(this) : nullptr;
   }
 
@@ -148,14 +154,26 @@ struct UnaryExpr : Expr {
 };
 
 enum class BinaryOp {
-  Add, Subtract, Multiply, Divide, Modulo,  // '+' is also string concatenation
-  BitAnd, BitOr, BitXor,
-  Equal, NotEqual,                           // NotEqual: both <> and !=
-  Less, Greater, LessEqual, GreaterEqual,
-  NotLess, NotGreater,                       // !<  !>
-  And, Or,
-  OuterLeft,                                 // *=  (old outer join: all rows of the left side)
-  OuterRight,                                // =*
+  Add,
+  Subtract,
+  Multiply,
+  Divide,
+  Modulo,  // '+' is also string concatenation
+  BitAnd,
+  BitOr,
+  BitXor,
+  Equal,
+  NotEqual,  // NotEqual: both <> and !=
+  Less,
+  Greater,
+  LessEqual,
+  GreaterEqual,
+  NotLess,
+  NotGreater,  // !<  !>
+  And,
+  Or,
+  OuterLeft,   // *=  (old outer join: all rows of the left side)
+  OuterRight,  // =*
 };
 
 struct BinaryExpr : Expr {
@@ -302,9 +320,9 @@ struct SelectItem {
   SelectItemKind kind = SelectItemKind::Expr;
   int line = 1;
   ExprPtr expr;
-  std::string alias;       // empty: none written ("alias = expr" and "expr 'alias'" fill it)
-  ObjectName table;        // TableStar
-  std::string variable;    // Assign, with '@'
+  std::string alias;     // empty: none written ("alias = expr" and "expr 'alias'" fill it)
+  ObjectName table;      // TableStar
+  std::string variable;  // Assign, with '@'
   // The expression's source text as written (trimmed): Sybase labels unaliased columns with
   // nothing, but the engine may need the text for messages.
   std::string text;
@@ -321,7 +339,7 @@ struct QuerySpec {
   bool distinct = false;
   ExprPtr top;  // top n; null when absent
   std::vector<SelectItem> items;
-  ObjectName into;  // select ... into t; empty when absent
+  ObjectName into;                // select ... into t; empty when absent
   std::vector<TableRefPtr> from;  // comma list; each entry may be a join tree
   ExprPtr where;
   bool groupByAll = false;
@@ -337,6 +355,7 @@ struct UnionPart {
 // ---------------------------------------------------------------------------------------------
 // Statements
 
+// clang-format off
 enum class StmtKind {
   Select, Insert, Update, Delete, Truncate,
   CreateTable, AlterTable, CreateIndex, CreateView, CreateProcedure, CreateRule, CreateDefault,
@@ -350,6 +369,7 @@ enum class StmtKind {
   Waitfor, Readtext, Writetext, Grant,
   Other,  // accepted and not executed: dump, load, checkpoint, dbcc, setuser, ...
 };
+// clang-format on
 
 struct Stmt {
   explicit Stmt(StmtKind k, int ln) : kind(k), line(ln) {}
@@ -357,12 +377,18 @@ struct Stmt {
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
 
-  template <class T> T& As() { assert(kind == T::kKind); return static_cast<T&>(*this); }
-  template <class T> const T& As() const {
+  template <class T>
+  T& As() {
+    assert(kind == T::kKind);
+    return static_cast<T&>(*this);
+  }
+  template <class T>
+  const T& As() const {
     assert(kind == T::kKind);
     return static_cast<const T&>(*this);
   }
-  template <class T> const T* If() const {
+  template <class T>
+  const T* If() const {
     return kind == T::kKind ? static_cast<const T*>(this) : nullptr;
   }
 
@@ -404,18 +430,18 @@ struct InsertStmt : Stmt {
   static constexpr StmtKind kKind = StmtKind::Insert;
   explicit InsertStmt(int ln) : Stmt(kKind, ln) {}
   ObjectName table;
-  std::vector<std::string> columns;       // empty: all columns in order
-  std::vector<ExprPtr> values;            // insert ... values (...)
-  std::unique_ptr<SelectStmt> select;     // insert ... select ...
-  std::unique_ptr<ExecStmt> exec;         // insert ... exec proc (accepted; engine may reject)
+  std::vector<std::string> columns;    // empty: all columns in order
+  std::vector<ExprPtr> values;         // insert ... values (...)
+  std::unique_ptr<SelectStmt> select;  // insert ... select ...
+  std::unique_ptr<ExecStmt> exec;      // insert ... exec proc (accepted; engine may reject)
 };
 
 // One assignment of update's set list: a column (possibly qualified) or a variable.
 struct SetClause {
   int line = 1;
-  ObjectName table;       // qualifier of the column, usually empty
-  std::string column;     // empty for a variable
-  std::string variable;   // @v = expr, with '@'
+  ObjectName table;      // qualifier of the column, usually empty
+  std::string column;    // empty for a variable
+  std::string variable;  // @v = expr, with '@'
   ExprPtr value;
 };
 
@@ -644,10 +670,10 @@ struct SetVariableStmt : Stmt {
 struct SetOptionStmt : Stmt {
   static constexpr StmtKind kKind = StmtKind::SetOption;
   explicit SetOptionStmt(int ln) : Stmt(kKind, ln) {}
-  std::string option;              // lower-case words joined by one space
-  std::vector<std::string> args;   // as written
-  std::string value;               // on/off and words lower-cased; numbers/strings as written
-  ExprPtr valueExpr;               // numbers, strings and variables; null for words
+  std::string option;             // lower-case words joined by one space
+  std::vector<std::string> args;  // as written
+  std::string value;              // on/off and words lower-cased; numbers/strings as written
+  ExprPtr valueExpr;              // numbers, strings and variables; null for words
 };
 
 struct IfStmt : Stmt {
@@ -767,8 +793,8 @@ struct ExecStmt : Stmt {
   ObjectName procedure;        // may name a variable holding the name: object "@p"
   int number = 0;              // proc;n, 0 when not written
   std::vector<ExecArg> args;
-  bool recompile = false;      // with recompile
-  bool implicit = false;       // written without exec
+  bool recompile = false;  // with recompile
+  bool implicit = false;   // written without exec
 };
 
 // exec ('string' [+ ...]): dynamic SQL.
@@ -820,9 +846,9 @@ struct GrantStmt : Stmt {
   bool revoke = false;
   std::vector<std::string> privileges;  // lower-case: "select", "all", "create table", ...
   ObjectName object;
-  std::vector<std::string> columns;     // empty: every column
-  std::vector<std::string> grantees;    // as written; "public" lower-cased
-  bool withGrantOption = false;         // grant ... with grant option; revoke grant option for
+  std::vector<std::string> columns;   // empty: every column
+  std::vector<std::string> grantees;  // as written; "public" lower-cased
+  bool withGrantOption = false;       // grant ... with grant option; revoke grant option for
   bool cascade = false;
 };
 
@@ -843,7 +869,7 @@ std::string ToSql(const DataType& type);
 std::string ToSql(const SelectStmt& select);
 std::string ToSql(const TableRef& table);
 
-const char* BinaryOpText(BinaryOp op);   // "+", "<>", "and", "*=", ...
+const char* BinaryOpText(BinaryOp op);          // "+", "<>", "and", "*=", ...
 const char* AggregateName(AggregateFunc func);  // "count", "sum", ...
 
 }  // namespace sampleserver::sql

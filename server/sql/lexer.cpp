@@ -9,6 +9,7 @@ namespace {
 
 // Sybase's reserved words, sorted for binary search. Words that are only special in one
 // statement (level, isolation, output, ...) are left out when the server accepts them as names.
+// clang-format off
 constexpr std::string_view kReserved[] = {
     "add", "all", "alter", "and", "any", "arith_overflow", "as", "asc", "at", "authorization",
     "avg", "begin", "between", "break", "browse", "bulk", "by", "cascade", "case", "char_convert",
@@ -34,6 +35,7 @@ constexpr std::string_view kReserved[] = {
     "tsequal", "union", "unique", "unpartition", "update", "use", "user", "user_option", "using",
     "values", "varying", "view", "waitfor", "when", "where", "while", "with", "work", "writetext",
 };
+// clang-format on
 
 bool IsSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
@@ -245,7 +247,9 @@ class Lexer {
         while (IsDigit(At(pos_))) Advance(1);
       }
     }
-    Token t = Make(exponent ? TokenType::Float : fraction ? TokenType::Decimal : TokenType::Integer,
+    Token t = Make(exponent   ? TokenType::Float
+                   : fraction ? TokenType::Decimal
+                              : TokenType::Integer,
                    begin, line);
     t.value = std::string(t.text);
     return t;
@@ -315,8 +319,10 @@ class Lexer {
     }
     Token t = Make(TokenType::QuotedIdent, begin, line);
     if (value.size() > kMaxIdentifierLength) return TooLong(t);
-    if (value.empty()) t.type = TokenType::Punct;  // [] is not a name
-    else t.value = std::move(value);
+    if (value.empty())
+      t.type = TokenType::Punct;  // [] is not a name
+    else
+      t.value = std::move(value);
     return t;
   }
 

@@ -19,11 +19,13 @@ struct SyntaxError {
 bool StartsStatement(const Token& t) {
   if (t.type != TokenType::Word) return false;
   static constexpr std::string_view kStarts[] = {
-      "alter", "begin", "break", "checkpoint", "close", "commit", "continue", "create", "dbcc",
-      "deallocate", "declare", "delete", "drop", "dump", "else", "end", "exec", "execute",
-      "fetch", "goto", "grant", "if", "insert", "kill", "load", "open", "print", "raiserror",
-      "readtext", "reconfigure", "return", "revoke", "rollback", "save", "select", "set",
-      "setuser", "shutdown", "truncate", "update", "use", "waitfor", "while", "writetext",
+      "alter",    "begin",       "break",      "checkpoint", "close",    "commit", "continue",
+      "create",   "dbcc",        "deallocate", "declare",    "delete",   "drop",   "dump",
+      "else",     "end",         "exec",       "execute",    "fetch",    "goto",   "grant",
+      "if",       "insert",      "kill",       "load",       "open",     "print",  "raiserror",
+      "readtext", "reconfigure", "return",     "revoke",     "rollback", "save",   "select",
+      "set",      "setuser",     "shutdown",   "truncate",   "update",   "use",    "waitfor",
+      "while",    "writetext",
   };
   return std::find(std::begin(kStarts), std::end(kStarts), t.value) != std::end(kStarts);
 }
@@ -36,15 +38,39 @@ bool IsNumberToken(const Token& t) {
 // Built-in type names, mapped to their short spelling.
 std::string_view BuiltinType(std::string_view lower) {
   static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
-      {"int", "int"}, {"integer", "int"}, {"smallint", "smallint"}, {"tinyint", "tinyint"},
-      {"bigint", "bigint"}, {"bit", "bit"}, {"numeric", "numeric"}, {"decimal", "decimal"},
-      {"dec", "decimal"}, {"float", "float"}, {"real", "real"}, {"money", "money"},
-      {"smallmoney", "smallmoney"}, {"datetime", "datetime"}, {"smalldatetime", "smalldatetime"},
-      {"date", "date"}, {"time", "time"}, {"bigdatetime", "bigdatetime"}, {"bigtime", "bigtime"},
-      {"char", "char"}, {"character", "char"}, {"varchar", "varchar"}, {"nchar", "nchar"},
-      {"nvarchar", "nvarchar"}, {"unichar", "unichar"}, {"univarchar", "univarchar"},
-      {"text", "text"}, {"unitext", "unitext"}, {"image", "image"}, {"binary", "binary"},
-      {"varbinary", "varbinary"}, {"timestamp", "timestamp"}, {"sysname", "sysname"},
+      {"int", "int"},
+      {"integer", "int"},
+      {"smallint", "smallint"},
+      {"tinyint", "tinyint"},
+      {"bigint", "bigint"},
+      {"bit", "bit"},
+      {"numeric", "numeric"},
+      {"decimal", "decimal"},
+      {"dec", "decimal"},
+      {"float", "float"},
+      {"real", "real"},
+      {"money", "money"},
+      {"smallmoney", "smallmoney"},
+      {"datetime", "datetime"},
+      {"smalldatetime", "smalldatetime"},
+      {"date", "date"},
+      {"time", "time"},
+      {"bigdatetime", "bigdatetime"},
+      {"bigtime", "bigtime"},
+      {"char", "char"},
+      {"character", "char"},
+      {"varchar", "varchar"},
+      {"nchar", "nchar"},
+      {"nvarchar", "nvarchar"},
+      {"unichar", "unichar"},
+      {"univarchar", "univarchar"},
+      {"text", "text"},
+      {"unitext", "unitext"},
+      {"image", "image"},
+      {"binary", "binary"},
+      {"varbinary", "varbinary"},
+      {"timestamp", "timestamp"},
+      {"sysname", "sysname"},
       {"longsysname", "longsysname"},
   };
   for (const auto& [name, canonical] : kTypes)
@@ -91,9 +117,7 @@ class Parser {
   }
 
   bool AtWord(std::string_view w, std::size_t ahead = 0) const { return Peek(ahead).IsWord(w); }
-  bool AtPunct(std::string_view p, std::size_t ahead = 0) const {
-    return Peek(ahead).IsPunct(p);
-  }
+  bool AtPunct(std::string_view p, std::size_t ahead = 0) const { return Peek(ahead).IsPunct(p); }
   bool AcceptWord(std::string_view w) {
     if (!AtWord(w)) return false;
     Advance();
@@ -147,8 +171,9 @@ class Parser {
   [[noreturn]] void TooDeep() const {
     ParseError e;
     e.number = 191;
-    e.text = "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
-             "it up into smaller queries.";
+    e.text =
+        "Some part of your SQL statement is nested too deeply. Rewrite the query or break "
+        "it up into smaller queries.";
     e.line = Peek().line;
     throw SyntaxError{std::move(e)};
   }
@@ -389,8 +414,10 @@ class Parser {
       do {
         OrderItem item;
         item.expr = Expression();
-        if (AcceptWord("desc")) item.descending = true;
-        else AcceptWord("asc");
+        if (AcceptWord("desc"))
+          item.descending = true;
+        else
+          AcceptWord("asc");
         s->orderBy.push_back(std::move(item));
       } while (AcceptPunct(","));
     }
@@ -475,8 +502,10 @@ class Parser {
     auto q = std::make_unique<QuerySpec>();
     q->line = Peek().line;
     ExpectWord("select");
-    if (AcceptWord("distinct")) q->distinct = true;
-    else AcceptWord("all");
+    if (AcceptWord("distinct"))
+      q->distinct = true;
+    else
+      AcceptWord("all");
     // `top` is not reserved: it is the clause only when a number follows.
     if (AtWord("top") && Peek(1).type == TokenType::Integer) {
       Advance();
@@ -941,8 +970,7 @@ class Parser {
         out.push_back(std::move(opt));
       } while (AcceptPunct(","));
     }
-    if (AtWord("on") &&
-        (AtName(1) || AtWord("default", 1) || Peek(1).type == TokenType::String)) {
+    if (AtWord("on") && (AtName(1) || AtWord("default", 1) || Peek(1).type == TokenType::String)) {
       Advance();
       const Token& t = Advance();
       std::string seg = t.type == TokenType::String ? t.value : std::string(t.text);
@@ -994,8 +1022,10 @@ class Parser {
     s->table = ObjName();
     ExpectPunct("(");
     do {
-      if (AtConstraint()) s->constraints.push_back(ConstraintDef(false));
-      else s->columns.push_back(ColumnDefinition());
+      if (AtConstraint())
+        s->constraints.push_back(ConstraintDef(false));
+      else
+        s->columns.push_back(ColumnDefinition());
     } while (AcceptPunct(","));
     ExpectPunct(")");
     TableOptions(s->segment);
@@ -1030,8 +1060,10 @@ class Parser {
     do {
       IndexColumn c;
       c.name = Name();
-      if (AcceptWord("desc")) c.descending = true;
-      else AcceptWord("asc");
+      if (AcceptWord("desc"))
+        c.descending = true;
+      else
+        AcceptWord("asc");
       s->columns.push_back(std::move(c));
     } while (AcceptPunct(","));
     ExpectPunct(")");
@@ -1115,10 +1147,14 @@ class Parser {
     s->table = ObjName();
     ExpectWord("for");
     do {
-      if (AcceptWord("insert")) s->onInsert = true;
-      else if (AcceptWord("update")) s->onUpdate = true;
-      else if (AcceptWord("delete")) s->onDelete = true;
-      else Fail(Peek());
+      if (AcceptWord("insert"))
+        s->onInsert = true;
+      else if (AcceptWord("update"))
+        s->onUpdate = true;
+      else if (AcceptWord("delete"))
+        s->onDelete = true;
+      else
+        Fail(Peek());
     } while (AcceptPunct(","));
     ExpectWord("as");
     s->body = BodyToEnd();
@@ -1128,15 +1164,24 @@ class Parser {
   StmtPtr Drop() {
     auto s = std::make_unique<DropStmt>(Advance().line);
     const Token& t = Peek();
-    if (AcceptWord("table")) s->what = DropKind::Table;
-    else if (AcceptWord("view")) s->what = DropKind::View;
-    else if (AcceptWord("proc") || AcceptWord("procedure")) s->what = DropKind::Procedure;
-    else if (AcceptWord("index")) s->what = DropKind::Index;
-    else if (AcceptWord("rule")) s->what = DropKind::Rule;
-    else if (AcceptWord("default")) s->what = DropKind::Default;
-    else if (AcceptWord("trigger")) s->what = DropKind::Trigger;
-    else if (AcceptWord("database")) s->what = DropKind::Database;
-    else Fail(t);
+    if (AcceptWord("table"))
+      s->what = DropKind::Table;
+    else if (AcceptWord("view"))
+      s->what = DropKind::View;
+    else if (AcceptWord("proc") || AcceptWord("procedure"))
+      s->what = DropKind::Procedure;
+    else if (AcceptWord("index"))
+      s->what = DropKind::Index;
+    else if (AcceptWord("rule"))
+      s->what = DropKind::Rule;
+    else if (AcceptWord("default"))
+      s->what = DropKind::Default;
+    else if (AcceptWord("trigger"))
+      s->what = DropKind::Trigger;
+    else if (AcceptWord("database"))
+      s->what = DropKind::Database;
+    else
+      Fail(t);
     do {
       if (s->what == DropKind::Index) {
         std::vector<std::string> parts = DottedName(4);
@@ -1214,9 +1259,12 @@ class Parser {
   StmtPtr Cursor() {
     const Token& verb = Advance();
     std::unique_ptr<CursorStmt> s;
-    if (verb.value == "open") s = std::make_unique<OpenCursorStmt>(verb.line);
-    else if (verb.value == "close") s = std::make_unique<CloseCursorStmt>(verb.line);
-    else if (verb.value == "fetch") s = std::make_unique<FetchCursorStmt>(verb.line);
+    if (verb.value == "open")
+      s = std::make_unique<OpenCursorStmt>(verb.line);
+    else if (verb.value == "close")
+      s = std::make_unique<CloseCursorStmt>(verb.line);
+    else if (verb.value == "fetch")
+      s = std::make_unique<FetchCursorStmt>(verb.line);
     else {
       s = std::make_unique<DeallocateCursorStmt>(verb.line);
       AcceptWord("cursor");
@@ -1284,8 +1332,10 @@ class Parser {
     }
     if (s->option == "statistics" || s->option == "offsets") {
       if (Peek().type != TokenType::Word) Fail(Peek());
-      if (s->option == "statistics") s->option += " " + Advance().value;
-      else s->args.push_back(Advance().value);
+      if (s->option == "statistics")
+        s->option += " " + Advance().value;
+      else
+        s->args.push_back(Advance().value);
       while (AcceptPunct(",")) {
         if (Peek().type != TokenType::Word) Fail(Peek());
         s->args.push_back(Advance().value);
@@ -1315,9 +1365,9 @@ class Parser {
     }
     if (AtStatementEnd()) Fail(Peek());
     valueToken();
-    while (!AtStatementEnd() && (Peek().type == TokenType::Word || IsNumberToken(Peek()) ||
-                                 Peek().type == TokenType::String ||
-                                 Peek().type == TokenType::Variable)) {
+    while (!AtStatementEnd() &&
+           (Peek().type == TokenType::Word || IsNumberToken(Peek()) ||
+            Peek().type == TokenType::String || Peek().type == TokenType::Variable)) {
       // More words: the earlier ones were arguments (set foo arg value).
       middle.push_back(s->value);
       s->valueExpr.reset();
@@ -1376,9 +1426,12 @@ class Parser {
   StmtPtr EndTran() {
     const Token& verb = Advance();
     std::unique_ptr<TranStmt> s;
-    if (verb.value == "commit") s = std::make_unique<CommitTranStmt>(verb.line);
-    else if (verb.value == "rollback") s = std::make_unique<RollbackTranStmt>(verb.line);
-    else s = std::make_unique<SaveTranStmt>(verb.line);
+    if (verb.value == "commit")
+      s = std::make_unique<CommitTranStmt>(verb.line);
+    else if (verb.value == "rollback")
+      s = std::make_unique<RollbackTranStmt>(verb.line);
+    else
+      s = std::make_unique<SaveTranStmt>(verb.line);
     if (s->kind == StmtKind::RollbackTran && AcceptWord("trigger")) {
       auto& r = static_cast<RollbackTranStmt&>(*s);
       r.trigger = true;
@@ -1403,18 +1456,21 @@ class Parser {
   bool AtExpressionStart() const {
     const Token& t = Peek();
     switch (t.type) {
-      case TokenType::Integer: case TokenType::Decimal: case TokenType::Float:
-      case TokenType::Money: case TokenType::String: case TokenType::Binary:
-      case TokenType::Variable: case TokenType::GlobalVariable:
-        return true;
+      case TokenType::Integer:
+      case TokenType::Decimal:
+      case TokenType::Float:
+      case TokenType::Money:
+      case TokenType::String:
+      case TokenType::Binary:
+      case TokenType::Variable:
+      case TokenType::GlobalVariable: return true;
       case TokenType::Punct:
         return t.text == "(" || t.text == "-" || t.text == "+" || t.text == "~" || t.text == "?";
       case TokenType::Word:
         if (t.value == "null" || t.value == "case" || t.value == "convert") return true;
         if (t.value == "tsequal") return AtPunct("(", 1);
         return !t.keyword && AtPunct("(", 1);
-      default:
-        return false;
+      default: return false;
     }
   }
 
@@ -1557,8 +1613,7 @@ class Parser {
     for (;;) {
       if (AcceptWord("holdlock") || AcceptWord("readpast") || AcceptWord("shared")) continue;
       if (AcceptWord("using")) {
-        if (!AcceptWord("bytes") && !AcceptWord("chars") && !AcceptWord("characters"))
-          Fail(Peek());
+        if (!AcceptWord("bytes") && !AcceptWord("chars") && !AcceptWord("characters")) Fail(Peek());
         continue;
       }
       if (AtWord("at") && AtWord("isolation", 1)) {
@@ -1737,12 +1792,18 @@ class Parser {
     for (;;) {
       const Token& t = Peek();
       BinaryOp op;
-      if (t.IsPunct("+")) op = BinaryOp::Add;
-      else if (t.IsPunct("-")) op = BinaryOp::Subtract;
-      else if (t.IsPunct("&")) op = BinaryOp::BitAnd;
-      else if (t.IsPunct("|")) op = BinaryOp::BitOr;
-      else if (t.IsPunct("^")) op = BinaryOp::BitXor;
-      else break;
+      if (t.IsPunct("+"))
+        op = BinaryOp::Add;
+      else if (t.IsPunct("-"))
+        op = BinaryOp::Subtract;
+      else if (t.IsPunct("&"))
+        op = BinaryOp::BitAnd;
+      else if (t.IsPunct("|"))
+        op = BinaryOp::BitOr;
+      else if (t.IsPunct("^"))
+        op = BinaryOp::BitXor;
+      else
+        break;
       chain.Next();
       auto b = std::make_unique<BinaryExpr>(Advance().line);
       b->op = op;
@@ -1759,10 +1820,14 @@ class Parser {
     for (;;) {
       const Token& t = Peek();
       BinaryOp op;
-      if (t.IsPunct("*") && !(AtPunct("=", 1) && Adjacent(0))) op = BinaryOp::Multiply;
-      else if (t.IsPunct("/")) op = BinaryOp::Divide;
-      else if (t.IsPunct("%")) op = BinaryOp::Modulo;
-      else break;
+      if (t.IsPunct("*") && !(AtPunct("=", 1) && Adjacent(0)))
+        op = BinaryOp::Multiply;
+      else if (t.IsPunct("/"))
+        op = BinaryOp::Divide;
+      else if (t.IsPunct("%"))
+        op = BinaryOp::Modulo;
+      else
+        break;
       chain.Next();
       auto b = std::make_unique<BinaryExpr>(Advance().line);
       b->op = op;
@@ -1864,7 +1929,8 @@ class Parser {
     if (w == "convert" && AtPunct("(", 1)) return Convert();
     if (w == "cast" && AtPunct("(", 1)) return Cast();
     if ((w == "count" || w == "count_big" || w == "sum" || w == "avg" || w == "min" ||
-         w == "max") && AtPunct("(", 1))
+         w == "max") &&
+        AtPunct("(", 1))
       return Aggregate();
     if (t.keyword) {
       // Reserved words that are also functions.
@@ -1932,13 +1998,14 @@ class Parser {
               : w == "min"       ? AggregateFunc::Min
                                  : AggregateFunc::Max;
     ExpectPunct("(");
-    if ((a->func == AggregateFunc::Count || a->func == AggregateFunc::CountBig) &&
-        AtPunct("*")) {
+    if ((a->func == AggregateFunc::Count || a->func == AggregateFunc::CountBig) && AtPunct("*")) {
       Advance();
       a->star = true;
     } else {
-      if (AcceptWord("distinct")) a->distinct = true;
-      else AcceptWord("all");
+      if (AcceptWord("distinct"))
+        a->distinct = true;
+      else
+        AcceptWord("all");
       a->arg = Expression();
     }
     ExpectPunct(")");

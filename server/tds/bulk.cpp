@@ -19,11 +19,22 @@ constexpr int32_t kMsgUnexpectedBulk = 16004;
 // Wire types that carry their own length, which FreeTDS therefore always sends as variable.
 bool HasLength(uint8_t type) {
   switch (type) {
-    case 0x26: case 0x6D: case 0x6E: case 0x6F: case 0x7B: case 0x93: case 0x44:  // the "n" types
-    case 0x27: case 0x25: case 0xAF: case 0xE1: case 0x23: case 0x22: case 0xBB: case 0xBC:
-      return true;
-    default:
-      return false;
+    case 0x26:
+    case 0x6D:
+    case 0x6E:
+    case 0x6F:
+    case 0x7B:
+    case 0x93:
+    case 0x44:  // the "n" types
+    case 0x27:
+    case 0x25:
+    case 0xAF:
+    case 0xE1:
+    case 0x23:
+    case 0x22:
+    case 0xBB:
+    case 0xBC: return true;
+    default: return false;
   }
 }
 
@@ -199,9 +210,7 @@ Value BulkRowDecoder::Variable(const ColumnInfo& c, const uint8_t* p, size_t len
       throw ProtocolError("bad length for column " + c.name);
   };
   switch (c.type) {
-    case SqlType::Bit:
-      need({1});
-      return int64_t{p[0] != 0 ? 1 : 0};
+    case SqlType::Bit: need({1}); return int64_t{p[0] != 0 ? 1 : 0};
     case SqlType::TinyInt:
     case SqlType::SmallInt:
     case SqlType::Int:
@@ -209,30 +218,20 @@ Value BulkRowDecoder::Variable(const ColumnInfo& c, const uint8_t* p, size_t len
       need({1, 2, 4, 8});
       return len == 1 ? static_cast<int64_t>(p[0]) : SignedLE(p, len);
     case SqlType::Float:
-    case SqlType::Real:
-      need({4, 8});
-      return len == 8 ? Float8(p) : Float4(p);
+    case SqlType::Real: need({4, 8}); return len == 8 ? Float8(p) : Float4(p);
     case SqlType::Money:
     case SqlType::SmallMoney:
       need({4, 8});
       return len == 8 ? Money8(p) : MoneyValue{SignedLE(p, 4)};
     case SqlType::DateTime:
-    case SqlType::SmallDateTime:
-      need({4, 8});
-      return len == 8 ? DateTime8(p) : DateTime4(p);
+    case SqlType::SmallDateTime: need({4, 8}); return len == 8 ? DateTime8(p) : DateTime4(p);
     case SqlType::Numeric:
     case SqlType::Decimal: return Numeric(c, p, len);
     case SqlType::UnsignedSmallInt:
     case SqlType::UnsignedInt:
-    case SqlType::UnsignedBigInt:
-      need({1, 2, 4, 8});
-      return Unsigned(p, len);
-    case SqlType::Date:
-      need({4});
-      return Date4(p);
-    case SqlType::Time:
-      need({4});
-      return Time4(p);
+    case SqlType::UnsignedBigInt: need({1, 2, 4, 8}); return Unsigned(p, len);
+    case SqlType::Date: need({4}); return Date4(p);
+    case SqlType::Time: need({4}); return Time4(p);
     default: return Text(c, p, len);
   }
 }
@@ -256,7 +255,10 @@ size_t BulkRowDecoder::Decode(const uint8_t* data, size_t size, std::vector<Valu
     uint32_t len = static_cast<uint32_t>(LE(t + 6, 4));
     if (len > 0x7FFFFFFF) throw ProtocolError("bad blob length");
     Trailer tr{end + 10, len};
-    if (b < 64) trailers[b] = tr; else more.push_back(tr);
+    if (b < 64)
+      trailers[b] = tr;
+    else
+      more.push_back(tr);
     end += 10 + len;
     if (size < end) return 0;
   }
@@ -288,7 +290,8 @@ size_t BulkRowDecoder::Decode(const uint8_t* data, size_t size, std::vector<Valu
       }
     }
     if (!found) throw ProtocolError("bad offset table");
-    if (fixedEnd_ + 2 > e || LE(rec + fixedEnd_, 2) != rl) throw ProtocolError("bad row length field");
+    if (fixedEnd_ + 2 > e || LE(rec + fixedEnd_, 2) != rl)
+      throw ProtocolError("bad row length field");
     for (size_t i = 0; i <= present; ++i) {
       size_t off = rec[rl - 1 - i];
       for (size_t page = 1; page <= adjust; ++page) {
@@ -297,7 +300,8 @@ size_t BulkRowDecoder::Decode(const uint8_t* data, size_t size, std::vector<Valu
       }
       offsets[i] = off;
     }
-    if (offsets[0] != fixedEnd_ + 2 || offsets[present] != e) throw ProtocolError("bad offset table");
+    if (offsets[0] != fixedEnd_ + 2 || offsets[present] != e)
+      throw ProtocolError("bad offset table");
     for (size_t i = 0; i < present; ++i)
       if (offsets[i + 1] < offsets[i]) throw ProtocolError("bad offset table");
   }
@@ -414,7 +418,8 @@ void BulkCopy::Piece(const Message& m, ResultSink& sink) {
     orphan_ = true;
   } else if (!failed_) {
     try {
-      stream_->Feed(m.payload.data(), m.payload.size(), [&](std::vector<Value>& row) { insert_->Add(row); });
+      stream_->Feed(m.payload.data(), m.payload.size(),
+                    [&](std::vector<Value>& row) { insert_->Add(row); });
     } catch (const ProtocolError& e) {
       failed_ = true;
       ServerMessage msg;
@@ -465,7 +470,8 @@ void BulkText::Piece(const Message& m, ResultSink& sink) {
     return;
   }
   // Bytes beyond the announced length are not part of the value.
-  write->Write(Bytes(data.begin() + 4, data.begin() + 4 + static_cast<std::ptrdiff_t>(length)), sink);
+  write->Write(Bytes(data.begin() + 4, data.begin() + 4 + static_cast<std::ptrdiff_t>(length)),
+               sink);
 }
 
 void BulkText::Abandon() {
@@ -477,7 +483,9 @@ ServerMessage BulkCopy::PrematureEnd() {
   ServerMessage msg;
   msg.number = kMsgPrematureEnd;
   msg.severity = 16;
-  msg.text = "Premature end-of-message while reading current row from host. Host program may have terminated.";
+  msg.text =
+      "Premature end-of-message while reading current row from host. Host program may have "
+      "terminated.";
   return msg;
 }
 

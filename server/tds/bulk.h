@@ -35,9 +35,9 @@ class BulkRowDecoder {
   struct Column {
     WireFormat format;
     bool fixed = false;
-    size_t offset = 0;    // fixed: position in the row image
-    uint8_t bit = 0;      // fixed bit: the mask in its byte
-    int variable = -1;    // variable: index among the variable columns
+    size_t offset = 0;  // fixed: position in the row image
+    uint8_t bit = 0;    // fixed bit: the mask in its byte
+    int variable = -1;  // variable: index among the variable columns
     bool blob = false;
   };
 
@@ -46,7 +46,7 @@ class BulkRowDecoder {
 
   std::vector<ColumnInfo> columns_;
   std::vector<Column> layout_;
-  size_t fixedEnd_ = 2;       // where the fixed columns end in the row image
+  size_t fixedEnd_ = 2;  // where the fixed columns end in the row image
   size_t variableCount_ = 0;
   size_t blobCount_ = 0;
 };

@@ -64,7 +64,8 @@ class ReplySink final : public ResultSink, public TokenOutput {
 
   void Row(const std::vector<Value>& values) override { RowWithTextPointers(values, {}); }
 
-  void RowWithTextPointers(const std::vector<Value>& values, const std::vector<Bytes>& pointers) override {
+  void RowWithTextPointers(const std::vector<Value>& values,
+                           const std::vector<Bytes>& pointers) override {
     if (cancelled_) return;
     if (rowLimit_ >= 0 && rowsSent_ >= rowLimit_) return;
     Before();
@@ -102,7 +103,7 @@ class ReplySink final : public ResultSink, public TokenOutput {
   void Done(uint16_t status, int32_t count, bool inProc) override {
     if (cancelled_) return;
     Before();
-    uint8_t token = inProc                                ? kTokDoneInProc
+    uint8_t token = inProc                                 ? kTokDoneInProc
                     : afterStatus_ || (status & kDoneProc) ? kTokDoneProc
                                                            : kTokDone;
     status &= static_cast<uint16_t>(~(kDoneMore | kDoneAttn | kDoneProc));
@@ -134,7 +135,8 @@ class ReplySink final : public ResultSink, public TokenOutput {
     After();
   }
 
-  void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) override {
+  void OutputParams(const std::vector<ColumnInfo>& params,
+                    const std::vector<Value>& values) override {
     if (cancelled_) return;
     Framed("output parameter description",
            [&](ByteWriter& w) { WriteOutputParams(w, params, values); });
@@ -248,7 +250,8 @@ class ReplySink final : public ResultSink, public TokenOutput {
   }
   void Before() {
     if (pending_) {
-      WriteDone(out_, pending_->token, static_cast<uint16_t>(pending_->status | kDoneMore), pending_->count);
+      WriteDone(out_, pending_->token, static_cast<uint16_t>(pending_->status | kDoneMore),
+                pending_->count);
       pending_.reset();
     }
   }
@@ -453,8 +456,9 @@ bool Connection::Serve(const Message& m) {
       } catch (const ProtocolError& e) {
         malformed = e.what();
       }
-      if (abandoned && (!malformed.empty() ||
-                        (!requests.empty() && std::holds_alternative<UnknownReq>(requests.front())))) {
+      if (abandoned &&
+          (!malformed.empty() ||
+           (!requests.empty() && std::holds_alternative<UnknownReq>(requests.front())))) {
         sink.Message(BulkCopy::PrematureEnd());
         sink.Done(kDoneError, 0, false);
         sink.Finish();
@@ -467,8 +471,9 @@ bool Connection::Serve(const Message& m) {
       }
       HandleRequests(requests, sink);
       sink.Finish();
-      bool logout = std::any_of(requests.begin(), requests.end(),
-                                [](const Request& r) { return std::holds_alternative<LogoutReq>(r); });
+      bool logout = std::any_of(requests.begin(), requests.end(), [](const Request& r) {
+        return std::holds_alternative<LogoutReq>(r);
+      });
       return !logout;
     }
     case kPacketQuery: {
@@ -490,8 +495,7 @@ bool Connection::Serve(const Message& m) {
       if (!m.partial) sink.Finish();
       return true;
     case kPacketPrelogin:
-    case kPacketLogin:
-      return false;
+    case kPacketLogin: return false;
     default:
       Unsupported(sink, "Unknown packet type " + std::to_string(m.type) + ".");
       sink.Finish();
@@ -567,10 +571,11 @@ void Connection::HandleRequests(const std::vector<Request>& requests, ReplySink&
 int32_t Connection::ResolveCursor(int32_t id, const std::string& name, ReplySink& sink) {
   if (id == 0) id = session_->CursorId(name);
   if (id == 0) {
-    sink.Error(kMsgCursorNotFound,
-               "The cursor '" + name +
-                   "' can not be used as it could not be found. It is possible that either it was not "
-                   "declared or it is not available in the current context.");
+    sink.Error(
+        kMsgCursorNotFound,
+        "The cursor '" + name +
+            "' can not be used as it could not be found. It is possible that either it was not "
+            "declared or it is not available in the current context.");
   }
   return id;
 }

@@ -40,7 +40,8 @@ class Connection {
   bool Login(const Message& first);
   bool Serve(const Message& m);  // false: close the connection
   void HandleRequests(const std::vector<Request>& requests, ReplySink& sink);
-  void HandleCursor(const Request& r, ReplySink& sink, bool& failed, std::optional<int32_t>& fetched);
+  void HandleCursor(const Request& r, ReplySink& sink, bool& failed,
+                    std::optional<int32_t>& fetched);
   int32_t ResolveCursor(int32_t id, const std::string& name, ReplySink& sink);
   void Unsupported(ReplySink& sink, const std::string& text);
 

@@ -82,9 +82,14 @@ void AppendPackets(uint8_t type, const uint8_t* payload, size_t size, size_t pac
     size_t n = std::min(room, size - pos);
     bool final = last && pos + n == size;
     size_t total = n + kHeaderSize;
-    uint8_t header[kHeaderSize] = {type, static_cast<uint8_t>(final ? kStatusEom : 0),
-                                   static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total),
-                                   0, 0, 0, 0};
+    uint8_t header[kHeaderSize] = {type,
+                                   static_cast<uint8_t>(final ? kStatusEom : 0),
+                                   static_cast<uint8_t>(total >> 8),
+                                   static_cast<uint8_t>(total),
+                                   0,
+                                   0,
+                                   0,
+                                   0};
     out.insert(out.end(), header, header + kHeaderSize);
     out.insert(out.end(), payload + pos, payload + pos + n);
     pos += n;

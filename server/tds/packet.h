@@ -10,7 +10,7 @@
 namespace sampleserver::tds {
 
 enum PacketType : uint8_t {
-  kPacketQuery = 0x01,      // plain SQL text (emulated prepared statements)
+  kPacketQuery = 0x01,  // plain SQL text (emulated prepared statements)
   kPacketLogin = 0x02,
   kPacketReply = 0x04,
   kPacketAttention = 0x06,

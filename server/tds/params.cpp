@@ -61,9 +61,10 @@ ParamShape ReadTypeInfo(ByteReader& r, ColumnInfo& c) {
     case 0x33: fixed(SqlType::Time, 4); break;
     case 0x44:
       sized({1, 2, 4, 8});
-      c.type = s.size == 1 ? SqlType::TinyInt
+      c.type = s.size == 1   ? SqlType::TinyInt
                : s.size == 2 ? SqlType::UnsignedSmallInt
-               : s.size == 4 ? SqlType::UnsignedInt : SqlType::UnsignedBigInt;
+               : s.size == 4 ? SqlType::UnsignedInt
+                             : SqlType::UnsignedBigInt;
       c.length = static_cast<int32_t>(s.size);
       break;
     case 0x7B:
@@ -131,8 +132,7 @@ ParamShape ReadTypeInfo(ByteReader& r, ColumnInfo& c) {
       c.type = s.code == 0x23 ? SqlType::Text : SqlType::Image;
       c.length = 0x7FFFFFFF;
       break;
-    default:
-      throw ProtocolError("unsupported parameter type " + std::to_string(s.code));
+    default: throw ProtocolError("unsupported parameter type " + std::to_string(s.code));
   }
   return s;
 }
@@ -303,7 +303,8 @@ std::vector<ParamValue> ReadParams(ByteReader& r) {
     params.push_back(std::move(p));
   }
   if (peek.AtEnd() || peek.U8() != kTokParamsOut) throw ProtocolError("parameter values missing");
-  for (size_t i = 0; i < params.size(); ++i) params[i].value = ReadValue(peek, shapes[i], params[i].type);
+  for (size_t i = 0; i < params.size(); ++i)
+    params[i].value = ReadValue(peek, shapes[i], params[i].type);
   r = peek;
   return params;
 }
@@ -322,7 +323,8 @@ void WriteParamFormat(ByteWriter& w, const std::vector<ColumnInfo>& params, bool
   w.PatchU16(at);
 }
 
-void WriteOutputParams(ByteWriter& w, const std::vector<ColumnInfo>& params, const std::vector<Value>& values) {
+void WriteOutputParams(ByteWriter& w, const std::vector<ColumnInfo>& params,
+                       const std::vector<Value>& values) {
   WriteParamFormat(w, params, true);
   std::vector<WireFormat> formats;
   for (const ColumnInfo& c : params) formats.push_back(FormatOf(c));

@@ -21,6 +21,7 @@ std::vector<ParamValue> ReadParams(ByteReader& r);
 // PARAMFMT describing `params`; the status byte marks each as an output when `output`.
 void WriteParamFormat(ByteWriter& w, const std::vector<ColumnInfo>& params, bool output);
 // PARAMFMT and PARAMS: a procedure's output parameters.
-void WriteOutputParams(ByteWriter& w, const std::vector<ColumnInfo>& params, const std::vector<Value>& values);
+void WriteOutputParams(ByteWriter& w, const std::vector<ColumnInfo>& params,
+                       const std::vector<Value>& values);
 
 }  // namespace sampleserver::tds

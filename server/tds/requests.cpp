@@ -167,9 +167,7 @@ std::vector<Request> ParseRequests(const std::vector<uint8_t>& payload) {
         out.emplace_back(std::move(req));
         break;
       }
-      default:
-        out.emplace_back(UnknownReq{token});
-        return out;
+      default: out.emplace_back(UnknownReq{token}); return out;
     }
   }
   return out;

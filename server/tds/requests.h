@@ -22,11 +22,11 @@ struct LoginRecord {
   std::string library;
   std::string language;
   std::string charset;
-  int packetSize = 512;   // clamped to 512..65535; 512 when the field is absent or not a number
+  int packetSize = 512;  // clamped to 512..65535; 512 when the field is absent or not a number
   bool packetSizeRequested = false;  // the client named a size other than 512
-  bool bulkCopy = true;   // the "dump/load disallowed" byte is clear
+  bool bulkCopy = true;              // the "dump/load disallowed" byte is clear
   bool secureLogin = false;
-  std::vector<uint8_t> requestCaps;   // capability mask blocks as sent (may be empty)
+  std::vector<uint8_t> requestCaps;  // capability mask blocks as sent (may be empty)
   std::vector<uint8_t> responseCaps;
 };
 
@@ -34,9 +34,18 @@ struct LoginRecord {
 LoginRecord ParseLogin(const std::vector<uint8_t>& payload);
 
 enum Token : uint8_t {
-  kTokCurClose = 0x80, kTokCurDelete = 0x81, kTokCurFetch = 0x82, kTokCurInfo = 0x83,
-  kTokCurOpen = 0x84, kTokCurDeclare = 0x86, kTokLanguage = 0x21, kTokLogout = 0x71,
-  kTokOptionCmd = 0xA6, kTokDbRpc = 0xE6, kTokDynamic = 0xE7, kTokParamFmt = 0xEC,
+  kTokCurClose = 0x80,
+  kTokCurDelete = 0x81,
+  kTokCurFetch = 0x82,
+  kTokCurInfo = 0x83,
+  kTokCurOpen = 0x84,
+  kTokCurDeclare = 0x86,
+  kTokLanguage = 0x21,
+  kTokLogout = 0x71,
+  kTokOptionCmd = 0xA6,
+  kTokDbRpc = 0xE6,
+  kTokDynamic = 0xE7,
+  kTokParamFmt = 0xEC,
   kTokParams = 0xD7,
 };
 
@@ -99,7 +108,8 @@ using Request = std::variant<LanguageReq, OptionReq, CurDeclareReq, CurInfoReq, 
 
 // Parses the tokens of a normal message. Parameters that follow a LANGUAGE, DBRPC or DYNAMIC
 // token belong to it. Parsing stops after a token whose trailing data the server cannot decode
-// (cursor parameters, unknown tokens): that token is the last entry. Throws ProtocolError on a token that runs past the end of the message.
+// (cursor parameters, unknown tokens): that token is the last entry. Throws ProtocolError on a
+// token that runs past the end of the message.
 std::vector<Request> ParseRequests(const std::vector<uint8_t>& payload);
 
 }  // namespace sampleserver::tds

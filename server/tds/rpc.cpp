@@ -33,7 +33,8 @@ void HandleRpc(Session& session, const RpcReq& request, ResultSink& sink) {
   session.CallProcedure(request.name, request.params, sink);
 }
 
-void HandleDynamic(Session& session, const DynamicReq& request, ResultSink& sink, TokenOutput& out) {
+void HandleDynamic(Session& session, const DynamicReq& request, ResultSink& sink,
+                   TokenOutput& out) {
   switch (request.type) {
     case kDynPrepare: {
       PreparedInfo info;
@@ -61,9 +62,7 @@ void HandleDynamic(Session& session, const DynamicReq& request, ResultSink& sink
       sink.Done(kDoneFinal, 0, false);
       return;
     }
-    case kDynExecute:
-      session.ExecutePrepared(request.id, request.params, sink);
-      return;
+    case kDynExecute: session.ExecutePrepared(request.id, request.params, sink); return;
     case kDynDeallocate:
       if (!session.Deallocate(request.id, sink)) {
         sink.Done(kDoneError, 0, false);

@@ -17,7 +17,11 @@ class TokenOutput {
 };
 
 enum DynamicType : uint8_t {
-  kDynPrepare = 0x01, kDynExecute = 0x02, kDynDeallocate = 0x04, kDynExecImmediate = 0x08, kDynAck = 0x20,
+  kDynPrepare = 0x01,
+  kDynExecute = 0x02,
+  kDynDeallocate = 0x04,
+  kDynExecImmediate = 0x08,
+  kDynAck = 0x20,
 };
 
 // Runs the procedure; the reply ends in its return status, output parameters and DONEPROC.

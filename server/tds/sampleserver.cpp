@@ -126,8 +126,9 @@ std::unique_ptr<SampleServer> SampleServer::Start(const ServerOptions& options) 
   sockaddr_storage bound{};
   socklen_t len = sizeof bound;
   ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&bound), &len);
-  impl->port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                 : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  impl->port =
+      ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                        : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   impl->host = options.host;
   impl->listener = std::move(fd);
 

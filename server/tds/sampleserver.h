@@ -12,7 +12,7 @@ namespace sampleserver {
 
 struct ServerOptions {
   std::string host = "127.0.0.1";
-  uint16_t port = 0;             // 0: any free port
+  uint16_t port = 0;  // 0: any free port
   std::string dataDir;
   std::shared_ptr<Engine> engine;  // null: Engine::Create({dataDir})
   int maxConnections = 64;

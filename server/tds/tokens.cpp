@@ -11,9 +11,13 @@ namespace sampleserver::tds {
 
 namespace {
 
-bool IsTextType(SqlType t) { return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::Text; }
+bool IsTextType(SqlType t) {
+  return t == SqlType::Char || t == SqlType::VarChar || t == SqlType::Text;
+}
 
-WireFormat Fixed(uint8_t type, uint32_t size) { return {type, WireFormat::Fixed, size, 0, 0, false}; }
+WireFormat Fixed(uint8_t type, uint32_t size) {
+  return {type, WireFormat::Fixed, size, 0, 0, false};
+}
 WireFormat Len1(uint8_t type, uint32_t size) { return {type, WireFormat::Len1, size, 0, 0, false}; }
 
 // Values arrive in the engine's representation; a column may still get a neighbouring kind (an
@@ -186,16 +190,15 @@ void WriteFixed(ByteWriter& w, const WireFormat& f, SqlType type, const Value& v
     case SqlType::SmallDateTime: {
       DateTimeValue d;
       if (auto p = std::get_if<DateTimeValue>(&v)) d = *p;
-      uint32_t minutes = static_cast<uint32_t>(std::lround(std::min<uint32_t>(d.ticks, 25919999) / 18000.0));
+      uint32_t minutes =
+          static_cast<uint32_t>(std::lround(std::min<uint32_t>(d.ticks, 25919999) / 18000.0));
       uint16_t days = static_cast<uint16_t>(std::clamp<int32_t>(d.days, 0, 65535));
       if (minutes >= 1440) minutes = 1439;
       w.U16(days);
       w.U16(static_cast<uint16_t>(minutes));
       return;
     }
-    case SqlType::Bit:
-      w.U8(AsInt(v) != 0 ? 1 : 0);
-      return;
+    case SqlType::Bit: w.U8(AsInt(v) != 0 ? 1 : 0); return;
     case SqlType::Date: {
       DateTimeValue d;
       if (auto p = std::get_if<DateTimeValue>(&v)) d = *p;
@@ -216,9 +219,7 @@ void WriteFixed(ByteWriter& w, const WireFormat& f, SqlType type, const Value& v
       }
       WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size);
       return;
-    default:
-      WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size);
-      return;
+    default: WriteLE(w, static_cast<uint64_t>(AsInt(v)), f.size); return;
   }
 }
 
@@ -243,12 +244,14 @@ NumericValue AsNumeric(const Value& v) {
   NumericValue n;
   if (auto p = std::get_if<int64_t>(&v)) {
     n.negative = *p < 0;
-    n.digits = std::to_string(n.negative ? 0 - static_cast<uint64_t>(*p) : static_cast<uint64_t>(*p));
+    n.digits =
+        std::to_string(n.negative ? 0 - static_cast<uint64_t>(*p) : static_cast<uint64_t>(*p));
     return n;
   }
   if (auto p = std::get_if<MoneyValue>(&v)) {
     n.negative = p->units < 0;
-    n.digits = std::to_string(n.negative ? 0 - static_cast<uint64_t>(p->units) : static_cast<uint64_t>(p->units));
+    n.digits = std::to_string(n.negative ? 0 - static_cast<uint64_t>(p->units)
+                                         : static_cast<uint64_t>(p->units));
     n.scale = 4;
     return n;
   }
@@ -282,7 +285,10 @@ void WriteNumeric(ByteWriter& w, const WireFormat& f, const Value& v) {
     if (roundUp) {
       size_t i = d.size();
       while (i > 0 && d[i - 1] == '9') d[--i] = '0';
-      if (i == 0) d.insert(0, "1"); else ++d[i - 1];
+      if (i == 0)
+        d.insert(0, "1");
+      else
+        ++d[i - 1];
     }
   }
   size_t first = d.find_first_not_of('0');
@@ -328,8 +334,12 @@ WireFormat FormatOf(const ColumnInfo& c) {
     case SqlType::SmallDateTime: return n ? Len1(0x6F, 4) : Fixed(0x3A, 4);
     case SqlType::Numeric:
     case SqlType::Decimal: {
-      WireFormat f{static_cast<uint8_t>(c.type == SqlType::Numeric ? 0x6C : 0x6A), WireFormat::Numeric,
-                   0, 0, 0, false};
+      WireFormat f{static_cast<uint8_t>(c.type == SqlType::Numeric ? 0x6C : 0x6A),
+                   WireFormat::Numeric,
+                   0,
+                   0,
+                   0,
+                   false};
       f.precision = std::clamp<uint8_t>(c.precision, 1, 38);
       f.scale = std::min(c.scale, f.precision);
       f.size = NumericBytes(f.precision);
@@ -346,10 +356,8 @@ WireFormat FormatOf(const ColumnInfo& c) {
     case SqlType::VarBinary:
       return len <= 255 ? Len1(c.type == SqlType::Binary ? 0x2D : 0x25, len)
                         : WireFormat{0xE1, WireFormat::Long4, len, 0, 0, false};
-    case SqlType::Text:
-      return {0x23, WireFormat::Blob, len, 0, 0, true};
-    case SqlType::Image:
-      return {0x22, WireFormat::Blob, len, 0, 0, false};
+    case SqlType::Text: return {0x23, WireFormat::Blob, len, 0, 0, true};
+    case SqlType::Image: return {0x22, WireFormat::Blob, len, 0, 0, false};
     case SqlType::UnsignedSmallInt: return n ? Len1(0x44, 2) : Fixed(0x41, 2);
     case SqlType::UnsignedInt: return n ? Len1(0x44, 4) : Fixed(0x42, 4);
     case SqlType::UnsignedBigInt: return n ? Len1(0x44, 8) : Fixed(0x43, 8);
@@ -388,7 +396,8 @@ void WriteLoginAck(ByteWriter& w, bool ok, std::string_view product, const uint8
   w.Raw(version, 4);
 }
 
-void WriteEnvChange(ByteWriter& w, uint8_t type, std::string_view newValue, std::string_view oldValue) {
+void WriteEnvChange(ByteWriter& w, uint8_t type, std::string_view newValue,
+                    std::string_view oldValue) {
   w.U8(kTokEnvChange);
   size_t at = w.LengthU16();
   w.U8(type);
@@ -496,7 +505,8 @@ void WriteBrowseInfo(ByteWriter& w, const std::vector<ColumnInfo>& columns,
   std::vector<std::string> tables;
   for (size_t i = 0; i < count; ++i)
     if (!origins[i].table.empty() &&
-        std::find(tables.begin(), tables.end(), origins[i].table) == tables.end() && tables.size() < 255)
+        std::find(tables.begin(), tables.end(), origins[i].table) == tables.end() &&
+        tables.size() < 255)
       tables.push_back(origins[i].table);
   if (tables.empty()) return;
   ByteWriter names;
@@ -523,8 +533,9 @@ void WriteBrowseInfo(ByteWriter& w, const std::vector<ColumnInfo>& columns,
 namespace {
 // ROW and ALTROW share the encoding of their values.
 // `pointers`: the text pointers of a row's text and image values, where it has them.
-void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-                  const std::vector<Value>& values, const std::vector<Bytes>* pointers = nullptr);
+void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns,
+                  const std::vector<WireFormat>& formats, const std::vector<Value>& values,
+                  const std::vector<Bytes>* pointers = nullptr);
 }  // namespace
 
 void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format) {
@@ -547,7 +558,8 @@ void WriteComputeFormat(ByteWriter& w, const ComputeFormat& format) {
   }
   size_t by = std::min<size_t>(format.by.size(), 255);
   body.U8(static_cast<uint8_t>(by));
-  for (size_t i = 0; i < by; ++i) body.U8(static_cast<uint8_t>(std::min<uint16_t>(format.by[i], 255)));
+  for (size_t i = 0; i < by; ++i)
+    body.U8(static_cast<uint8_t>(std::min<uint16_t>(format.by[i], 255)));
   w.U8(kTokAltFmt);
   w.FramedU16(body);
 }
@@ -559,15 +571,17 @@ void WriteComputeRow(ByteWriter& w, uint16_t id, const std::vector<ColumnInfo>& 
   WriteRowData(w, columns, formats, values);
 }
 
-void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-              const std::vector<Value>& values, const std::vector<Bytes>* pointers) {
+void WriteRow(ByteWriter& w, const std::vector<ColumnInfo>& columns,
+              const std::vector<WireFormat>& formats, const std::vector<Value>& values,
+              const std::vector<Bytes>* pointers) {
   w.U8(kTokRow);
   WriteRowData(w, columns, formats, values, pointers);
 }
 
 namespace {
-void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const std::vector<WireFormat>& formats,
-                  const std::vector<Value>& values, const std::vector<Bytes>* pointers) {
+void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns,
+                  const std::vector<WireFormat>& formats, const std::vector<Value>& values,
+                  const std::vector<Bytes>* pointers) {
   static const Value kNull;
   size_t count = std::min(columns.size(), formats.size());
   for (size_t i = 0; i < count; ++i) {
@@ -576,11 +590,12 @@ void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const s
     const Value& v = i < values.size() ? values[i] : kNull;
     bool null = IsNull(v);
     switch (f.shape) {
-      case WireFormat::Fixed:
-        WriteFixed(w, f, c.type, v);
-        break;
+      case WireFormat::Fixed: WriteFixed(w, f, c.type, v); break;
       case WireFormat::Numeric:
-        if (null) w.U8(0); else WriteNumeric(w, f, v);
+        if (null)
+          w.U8(0);
+        else
+          WriteNumeric(w, f, v);
         break;
       case WireFormat::Len1:
         if (null) {
@@ -590,7 +605,8 @@ void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const s
           ClampText(s, f.size);
           if (s.empty()) s = " ";  // zero length would read as NULL
           w.BVarChar(s);
-        } else if (IsTextType(c.type) || c.type == SqlType::Binary || c.type == SqlType::VarBinary) {
+        } else if (IsTextType(c.type) || c.type == SqlType::Binary ||
+                   c.type == SqlType::VarBinary) {
           Bytes b = AsBytes(v);
           if (b.size() > f.size) b.resize(f.size);
           if (b.empty()) b.push_back(0);
@@ -634,7 +650,8 @@ void WriteRowData(ByteWriter& w, const std::vector<ColumnInfo>& columns, const s
         if (b.size() > f.size) b.resize(f.size);
         // A value read from a table has its row's pointer, which writetext takes back. Other
         // values get one no row has, so that ct_data_info still has a descriptor to give.
-        static const uint8_t kPointer[16] = {0x54, 0x58, 0x54, 0x50, 0x54, 0x52, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        static const uint8_t kPointer[16] = {0x54, 0x58, 0x54, 0x50, 0x54, 0x52, 0, 0,
+                                             0,    0,    0,    0,    0,    0,    0, 0};
         static const uint8_t kStamp[8] = {0, 0, 0, 0, 0, 0, 0, 1};
         w.U8(16);
         if (pointers && i < pointers->size() && (*pointers)[i].size() == 16)
@@ -656,7 +673,8 @@ void WriteReturnStatus(ByteWriter& w, int32_t status) {
   w.I32(status);
 }
 
-void WriteCurInfo(ByteWriter& w, int32_t id, uint8_t command, uint16_t status, std::optional<int32_t> rows) {
+void WriteCurInfo(ByteWriter& w, int32_t id, uint8_t command, uint16_t status,
+                  std::optional<int32_t> rows) {
   w.U8(kTokCurInfoReply);
   size_t at = w.LengthU16();
   w.I32(id);

@@ -155,7 +155,8 @@ class ByteWriter {
   }
   void PatchU32(size_t at) {
     uint32_t n = static_cast<uint32_t>(buf_.size() - at - 4);
-    for (int i = 0; i < 4; ++i) buf_[at + static_cast<size_t>(i)] = static_cast<uint8_t>(n >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      buf_[at + static_cast<size_t>(i)] = static_cast<uint8_t>(n >> (8 * i));
   }
 
  private:

@@ -106,9 +106,7 @@ TEST(NorvContext, LocaleNamesAreReadFromTheLibraryAndValidated) {
 // The context-wide handlers serve connections that do not collect their messages inline.
 class ContextHandlers : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(oc::ct_con_alloc(context_.Handle(), con_), CS_SUCCEED);
-  }
+  void SetUp() override { ASSERT_EQ(oc::ct_con_alloc(context_.Handle(), con_), CS_SUCCEED); }
   void Server(CS_INT number, CS_INT severity, const char* text, CS_INT line = 5) {
     CS_SERVERMSG msg{};
     msg.msgnumber = number;

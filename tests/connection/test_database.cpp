@@ -8,12 +8,12 @@
 #include "recording_presenter.h"
 #include "server_fixture.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUuid>
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
@@ -105,7 +105,8 @@ std::vector<int> OptionsSet(const QString& traceFile, qint64 from = 0) {
   return options;
 }
 
-// ---- Login and logout ----------------------------------------------------------------------------
+// ---- Login and logout
+// ----------------------------------------------------------------------------
 
 TEST_F(DatabaseTest, ConnectsAndDisconnectsAsSa) {
   auto db = MakeDb();
@@ -234,7 +235,8 @@ TEST_F(DatabaseTest, DestructionDisconnectsAndLeavesTheRegistry) {
   EXPECT_EQ(FindDatabase("leaving"), nullptr);
 }
 
-// ---- Naming and construction ---------------------------------------------------------------------
+// ---- Naming and construction
+// ---------------------------------------------------------------------
 
 TEST_F(DatabaseTest, DuplicateNameIsRefusedAndTheNameStays) {
   auto first = MakeDb("db");
@@ -439,13 +441,12 @@ TEST_F(DatabaseTest, ProcOptionsForSybaseGoInTableOrderAndTakeEffect) {
   db->Connect();
   ASSERT_TRUE(db->Connected());
   EXPECT_EQ(OptionsSet(trace),
-            (std::vector<int>{CS_OPT_ANSINULL, CS_OPT_ANSIPERM, CS_OPT_ARITHIGNORE,
-                              CS_OPT_FORMATONLY, CS_OPT_ARITHABORT, CS_OPT_FIPSFLAG,
-                              CS_OPT_CHAINXACTS, CS_OPT_FORCEPLAN, CS_OPT_NOCOUNT,
-                              CS_OPT_PARSEONLY, CS_OPT_STATS_IO, CS_OPT_STATS_TIME,
-                              CS_OPT_TRUNCIGNORE, CS_OPT_NOEXEC, CS_OPT_SHOWPLAN,
-                              CS_OPT_QUOTED_IDENT, CS_OPT_STR_RTRUNC, CS_OPT_TEXTSIZE,
-                              CS_OPT_ISOLATION, CS_OPT_ROWCOUNT}));
+            (std::vector<int>{
+                CS_OPT_ANSINULL,    CS_OPT_ANSIPERM,  CS_OPT_ARITHIGNORE, CS_OPT_FORMATONLY,
+                CS_OPT_ARITHABORT,  CS_OPT_FIPSFLAG,  CS_OPT_CHAINXACTS,  CS_OPT_FORCEPLAN,
+                CS_OPT_NOCOUNT,     CS_OPT_PARSEONLY, CS_OPT_STATS_IO,    CS_OPT_STATS_TIME,
+                CS_OPT_TRUNCIGNORE, CS_OPT_NOEXEC,    CS_OPT_SHOWPLAN,    CS_OPT_QUOTED_IDENT,
+                CS_OPT_STR_RTRUNC,  CS_OPT_TEXTSIZE,  CS_OPT_ISOLATION,   CS_OPT_ROWCOUNT}));
   db->SetDebugOptions({});
   EXPECT_EQ(OptionReadBack(*db, CS_OPT_NOCOUNT), CS_TRUE);
   EXPECT_EQ(OptionReadBack(*db, CS_OPT_FORMATONLY), CS_FALSE);
@@ -499,9 +500,9 @@ TEST_F(DatabaseTest, MonitorGetsTheConnectAndDisconnectLines) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   qunsetenv("NORV_MONITOR_SOCKET");
   EXPECT_EQ(lines,
-            (std::vector<QString>{"SQL Connect: UserName = sa, ServerName = SAMPLE, DbName = master",
-                                  "Connected",
-                                  "SQL DisConnect: UserName = sa, ServerName = SAMPLE, DbName = master"}));
+            (std::vector<QString>{
+                "SQL Connect: UserName = sa, ServerName = SAMPLE, DbName = master", "Connected",
+                "SQL DisConnect: UserName = sa, ServerName = SAMPLE, DbName = master"}));
 }
 
 // ---- The login prompt ---------------------------------------------------------------------------
@@ -557,12 +558,14 @@ TEST_F(DatabaseTest, ConfirmedLoginPromptCopiesTheAnswersBack) {
   EXPECT_EQ(Scalar("db", "select suser_name()"), "sa");
 }
 
-// ---- The INI reader ------------------------------------------------------------------------------
+// ---- The INI reader
+// ------------------------------------------------------------------------------
 
 TEST(SqlIni, SectionsKeysAndAddresses) {
   TSqlIni ini;
-  ini.Parse(" [One] \r\nQuery = TCP, host1 ,100\r\n#x=1\nstray\n[]\nlost=1\n[Two]\nmaster=h2,200\n"
-            "query=\n[one]\nextra=3\n[broken\nkey=4\n");
+  ini.Parse(
+      " [One] \r\nQuery = TCP, host1 ,100\r\n#x=1\nstray\n[]\nlost=1\n[Two]\nmaster=h2,200\n"
+      "query=\n[one]\nextra=3\n[broken\nkey=4\n");
   EXPECT_EQ(ini.SectionNames(), (QStringList{"One", "Two"}));
   EXPECT_EQ(ini.Value("ONE", "query"), "TCP, host1 ,100");
   EXPECT_EQ(ini.Value("one", "extra"), "3");

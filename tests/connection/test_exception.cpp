@@ -1,7 +1,7 @@
 #include "connection/norvexception.h"
 
-#include <QStringList>
 #include <gtest/gtest.h>
+#include <QStringList>
 
 #include <optional>
 #include <utility>

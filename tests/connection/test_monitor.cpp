@@ -1,11 +1,11 @@
 #include "connection/monitor.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QUuid>
-#include <gtest/gtest.h>
 
 #include <thread>
 #include <utility>
@@ -19,10 +19,9 @@ class MonitorTest : public ::testing::Test {
     // Our own socket, so parallel test runs and a real monitor are left alone.
     name_ = "norv-test-monitor-" + QUuid::createUuid().toString(QUuid::Id128);
     qputenv("NORV_MONITOR_SOCKET", name_.toUtf8());
-    QObject::connect(&listener_, &MonitorListener::LineReceived,
-                     [this](quintptr window, const QString& line) {
-                       received_.emplace_back(window, line);
-                     });
+    QObject::connect(
+        &listener_, &MonitorListener::LineReceived,
+        [this](quintptr window, const QString& line) { received_.emplace_back(window, line); });
   }
   void TearDown() override { qunsetenv("NORV_MONITOR_SOCKET"); }
 

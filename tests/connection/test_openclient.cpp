@@ -78,7 +78,8 @@ std::string temp_path(const char* stem) {
 TEST(OpenClientConfig, VersionStringWithoutOutlenAndTruncated) {
   Env env;
   char buf[256] = {};
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_VER_STRING, buf, sizeof buf, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_VER_STRING, buf, sizeof buf, nullptr),
+            CS_SUCCEED);
   EXPECT_NE(std::string(buf).find("freetds"), std::string::npos) << buf;
 
   char small[8];
@@ -104,23 +105,29 @@ TEST(OpenClientConfig, IfileMaxConnectTimeoutReadBack) {
   EXPECT_EQ(len, static_cast<CS_INT>(sizeof path));
 
   CS_INT value = 0;
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, 25);
   value = 0;
-  EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr), CS_FAIL);
+  EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr),
+            CS_FAIL);
   value = 7;
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   value = 0;
   EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_MAX_CONNECT, &value, CS_UNUSED, nullptr),
             CS_SUCCEED);
   EXPECT_EQ(value, 7);
 
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, CS_NO_LIMIT);
   value = 30;
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_TIMEOUT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_TIMEOUT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   value = 5;
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_LOGIN_TIMEOUT, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_LOGIN_TIMEOUT, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(oc::ct_config(env.ctx.get(), CS_GET, CS_TIMEOUT, &value, CS_UNUSED, nullptr),
             CS_SUCCEED);
   EXPECT_EQ(value, 30);
@@ -132,7 +139,8 @@ TEST(OpenClientConfig, IfileMaxConnectTimeoutReadBack) {
 TEST(OpenClientConfig, MaxConnectLimitsLiveConnections) {
   Env env;
   CS_INT limit = 2;
-  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &limit, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_config(env.ctx.get(), CS_SET, CS_MAX_CONNECT, &limit, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   auto a = env.connection();
   auto b = env.connection();
   oc::ConnectionHandle c;
@@ -150,9 +158,11 @@ TEST(OpenClientConfig, ConnectionOutlivesItsContextHandle) {
   EXPECT_FALSE(env.ctx);
   // The FreeTDS context is still there underneath: the connection keeps working.
   char name[] = "app";
-  EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_APPNAME, name, CS_NULLTERM, nullptr), CS_SUCCEED);
+  EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_APPNAME, name, CS_NULLTERM, nullptr),
+            CS_SUCCEED);
   char back[16] = {};
-  EXPECT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_APPNAME, back, sizeof back, nullptr), CS_SUCCEED);
+  EXPECT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_APPNAME, back, sizeof back, nullptr),
+            CS_SUCCEED);
   EXPECT_STREQ(back, "app");
 }
 
@@ -166,14 +176,17 @@ TEST(OpenClientLocale, DefaultsSetReadBackAndInvalid) {
   const std::pair<CS_INT, const char*> defaults[] = {
       {CS_SYB_CHARSET, "utf8"}, {CS_SYB_LANG, "us_english"}, {CS_SYB_SORTORDER, "binary"}};
   for (auto [type, value] : defaults) {
-    ASSERT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), type, buf, sizeof buf, &len), CS_SUCCEED);
+    ASSERT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), type, buf, sizeof buf, &len),
+              CS_SUCCEED);
     EXPECT_STREQ(buf, value);
   }
   const std::pair<CS_INT, const char*> sets[] = {
       {CS_SYB_CHARSET, "ISO_1"}, {CS_SYB_LANG, "french"}, {CS_SYB_SORTORDER, "nocase"}};
   for (auto [type, value] : sets) {
     std::string v = value;
-    EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_SET, loc.get(), type, v.data(), CS_NULLTERM, nullptr), CS_SUCCEED) << value;
+    EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_SET, loc.get(), type, v.data(), CS_NULLTERM, nullptr),
+              CS_SUCCEED)
+        << value;
   }
   EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_CHARSET, buf, sizeof buf, &len),
             CS_SUCCEED);
@@ -185,7 +198,8 @@ TEST(OpenClientLocale, DefaultsSetReadBackAndInvalid) {
 
   for (CS_INT type : std::initializer_list<CS_INT>{CS_SYB_CHARSET, CS_SYB_LANG, CS_SYB_SORTORDER}) {
     char bogus[] = "klingon";
-    EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_SET, loc.get(), type, bogus, CS_NULLTERM, nullptr), CS_FAIL);
+    EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_SET, loc.get(), type, bogus, CS_NULLTERM, nullptr),
+              CS_FAIL);
   }
   EXPECT_EQ(oc::cs_locale(env.ctx.get(), CS_GET, loc.get(), CS_SYB_LANG, buf, sizeof buf, &len),
             CS_SUCCEED);
@@ -252,24 +266,35 @@ TEST(OpenClientDiag, HandlerPrecedenceAndIsolation) {
   g_calls.clear();
   auto a = env.connection();
   auto b = env.connection();
-  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_SET, CS_SERVERMSG_CB, reinterpret_cast<CS_VOID*>(&ctx_server)), CS_SUCCEED);
-  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_SET, CS_CLIENTMSG_CB, reinterpret_cast<CS_VOID*>(&ctx_client)), CS_SUCCEED);
-  ASSERT_EQ(oc::ct_callback(nullptr, a.get(), CS_SET, CS_SERVERMSG_CB, reinterpret_cast<CS_VOID*>(&con_server)), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_SET, CS_SERVERMSG_CB,
+                            reinterpret_cast<CS_VOID*>(&ctx_server)),
+            CS_SUCCEED);
+  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_SET, CS_CLIENTMSG_CB,
+                            reinterpret_cast<CS_VOID*>(&ctx_client)),
+            CS_SUCCEED);
+  ASSERT_EQ(oc::ct_callback(nullptr, a.get(), CS_SET, CS_SERVERMSG_CB,
+                            reinterpret_cast<CS_VOID*>(&con_server)),
+            CS_SUCCEED);
 
   oc::ServerMessageFunc got = nullptr;
   ASSERT_EQ(oc::ct_callback(nullptr, a.get(), CS_GET, CS_SERVERMSG_CB, &got), CS_SUCCEED);
   EXPECT_EQ(got, &con_server);
   ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_GET, CS_SERVERMSG_CB, &got), CS_SUCCEED);
   EXPECT_EQ(got, &ctx_server);
-  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_SET, CS_COMPLETION_CB, reinterpret_cast<CS_VOID*>(&completion)), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_SET, CS_COMPLETION_CB,
+                            reinterpret_cast<CS_VOID*>(&completion)),
+            CS_SUCCEED);
   oc::CompletionFunc completion_back = nullptr;
-  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_GET, CS_COMPLETION_CB, &completion_back), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_callback(env.ctx.get(), nullptr, CS_GET, CS_COMPLETION_CB, &completion_back),
+            CS_SUCCEED);
   EXPECT_EQ(completion_back, &completion);
 
   EXPECT_EQ(oc::detail::deliver_server_message(env.ctx.get(), a.get(), server_msg(1, "")), CS_FAIL);
-  EXPECT_EQ(oc::detail::deliver_server_message(env.ctx.get(), b.get(), server_msg(2, "")), CS_SUCCEED);
+  EXPECT_EQ(oc::detail::deliver_server_message(env.ctx.get(), b.get(), server_msg(2, "")),
+            CS_SUCCEED);
   EXPECT_EQ(oc::detail::deliver_client_message(env.ctx.get(), a.get(), client_msg(3)), CS_SUCCEED);
-  EXPECT_EQ(oc::detail::deliver_server_message(env.ctx.get(), nullptr, server_msg(4, "")), CS_SUCCEED);
+  EXPECT_EQ(oc::detail::deliver_server_message(env.ctx.get(), nullptr, server_msg(4, "")),
+            CS_SUCCEED);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"con:1", "ctx:2", "cctx:3", "ctx:4"}));
 
   // Inline collection on `a` takes its messages away from every handler; `b` is unaffected.
@@ -321,18 +346,23 @@ TEST(OpenClientConnection, PropertiesBeforeConnect) {
   Env env;
   auto con = env.connection();
   CS_INT value = -1;
-  ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_TDS_VERSION, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_TDS_VERSION, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, CS_TDS_50);
-  ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(value, CS_FALSE);
 
   for (CS_INT setting : {CS_FALSE, CS_TRUE}) {
-    ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_BULK_LOGIN, &setting, CS_UNUSED, nullptr), CS_SUCCEED);
-    ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_BULK_LOGIN, &value, CS_UNUSED, nullptr), CS_SUCCEED);
+    ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_BULK_LOGIN, &setting, CS_UNUSED, nullptr),
+              CS_SUCCEED);
+    ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_BULK_LOGIN, &value, CS_UNUSED, nullptr),
+              CS_SUCCEED);
     EXPECT_EQ(value, setting);
   }
-  for (CS_INT prop : std::initializer_list<CS_INT>{CS_ASYNC_NOTIFS, CS_DIAG_TIMEOUT, CS_EXTRA_INF, CS_HIDDEN_KEYS,
-                      CS_SEC_ENCRYPTION, CS_SEC_NEGOTIATE}) {
+  for (CS_INT prop :
+       std::initializer_list<CS_INT>{CS_ASYNC_NOTIFS, CS_DIAG_TIMEOUT, CS_EXTRA_INF, CS_HIDDEN_KEYS,
+                                     CS_SEC_ENCRYPTION, CS_SEC_NEGOTIATE}) {
     CS_INT on = CS_TRUE;
     ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, prop, &on, CS_UNUSED, nullptr), CS_SUCCEED);
     value = CS_FALSE;
@@ -340,16 +370,21 @@ TEST(OpenClientConnection, PropertiesBeforeConnect) {
     EXPECT_EQ(value, CS_TRUE) << prop;
   }
   long mine = 0x1234567;
-  ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_USERDATA, &mine, sizeof mine, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_USERDATA, &mine, sizeof mine, nullptr),
+            CS_SUCCEED);
   long back = 0;
-  ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_USERDATA, &back, sizeof back, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_USERDATA, &back, sizeof back, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(back, mine);
 
   char bad[] = "127.0.0.1";
   EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, bad, CS_NULLTERM, nullptr), CS_FAIL);
-  for (const char* form : {"127.0.0.1 4100", "tcp 127.0.0.1 4100", "127.0.0.1:4100", "TCP,127.0.0.1,4100"}) {
+  for (const char* form :
+       {"127.0.0.1 4100", "tcp 127.0.0.1 4100", "127.0.0.1:4100", "TCP,127.0.0.1,4100"}) {
     std::string f = form;
-    EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, f.data(), CS_NULLTERM, nullptr), CS_SUCCEED) << form;
+    EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, f.data(), CS_NULLTERM, nullptr),
+              CS_SUCCEED)
+        << form;
     char addr[64] = {};
     EXPECT_EQ(oc::ct_con_props(con.get(), CS_GET, CS_SERVERADDR, addr, sizeof addr, nullptr),
               CS_SUCCEED);
@@ -362,7 +397,8 @@ TEST(OpenClientConnection, ConnectToClosedPortFailsWithoutConfigMessage) {
   auto con = env.connection();
   ASSERT_EQ(oc::ct_diag(con.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr), CS_SUCCEED);
   char addr[] = "127.0.0.1 1";
-  ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, addr, CS_NULLTERM, nullptr), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_SERVERADDR, addr, CS_NULLTERM, nullptr),
+            CS_SUCCEED);
   char user[] = "sa";
   EXPECT_EQ(oc::ct_con_props(con.get(), CS_SET, CS_USERNAME, user, CS_NULLTERM, nullptr),
             CS_SUCCEED);
@@ -423,15 +459,18 @@ TEST(OpenClientDebug, TraceLinesWhileFlagsSet) {
   auto con = env.connection();
   const std::string path = temp_path("oc-debug-");
   std::filesystem::remove(path);
-  ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_SET_DBG_FILE, CS_UNUSED, path.c_str(), CS_NULLTERM), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_SET_DBG_FILE, CS_UNUSED, path.c_str(), CS_NULLTERM),
+            CS_SUCCEED);
   CS_INT value = 0;
   oc::IgnoreStatus(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr),
                    "only the trace of the call matters");  // no flags yet
-  ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
+            CS_SUCCEED);
   oc::IgnoreStatus(oc::ct_con_props(con.get(), CS_GET, CS_BULK_LOGIN, &value, CS_UNUSED, nullptr),
                    "as above");
   oc::IgnoreStatus(oc::ct_diag(con.get(), CS_INIT, CS_UNUSED, CS_UNUSED, nullptr), "as above");
-  ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(oc::ct_debug(nullptr, con.get(), CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
+            CS_SUCCEED);
   oc::IgnoreStatus(oc::ct_con_props(con.get(), CS_GET, CS_LOGIN_STATUS, &value, CS_UNUSED, nullptr),
                    "as above");
 
@@ -482,7 +521,8 @@ CS_DATETIME from_text(oc::Context* ctx, const std::string& text) {
   dst.maxlength = sizeof(CS_DATETIME);
   CS_DATETIME dt{-1, 0};
   CS_INT len = 0;
-  EXPECT_EQ(oc::cs_convert(ctx, &src, const_cast<char*>(text.c_str()), &dst, &dt, &len), CS_SUCCEED) << text;
+  EXPECT_EQ(oc::cs_convert(ctx, &src, const_cast<char*>(text.c_str()), &dst, &dt, &len), CS_SUCCEED)
+      << text;
   return dt;
 }
 }  // namespace

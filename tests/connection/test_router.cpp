@@ -7,8 +7,8 @@
 #include "connection/openclient.h"
 #include "recording_presenter.h"
 
-#include <QObject>
 #include <gtest/gtest.h>
+#include <QObject>
 
 #include <cstring>
 #include <optional>
@@ -163,9 +163,9 @@ TEST_F(RouterTest, QualifyingRulesForInformationalMessages) {
   Feed(ServerMsg(999, 2, "low number, low severity"));  // skipped
   Feed(ServerMsg(2401, 16, "skipped by number"));
   Feed(ServerMsg(2409, 16, "skipped by number"));
-  Feed(ServerMsg(12, 5, "   "));                        // severity fine, nothing visible
-  Feed(ServerMsg(1000, 0, "A"));                        // number qualifies on its own
-  Feed(ServerMsg(50, 4, "B"));                          // severity above 3 with text
+  Feed(ServerMsg(12, 5, "   "));  // severity fine, nothing visible
+  Feed(ServerMsg(1000, 0, "A"));  // number qualifies on its own
+  Feed(ServerMsg(50, 4, "B"));    // severity above 3 with text
   Route(&owner, true, false, false, false, true);
   EXPECT_EQ(owner.DbMessageText(), "Server   : SAMPLE\r\nAB");
 }
@@ -174,8 +174,10 @@ TEST_F(RouterTest, AnErrorEndsTheStepBeforeAnyInformationalTextIsReported) {
   TNorvDsQuery owner;
   Watch(owner);
   Feed(ServerMsg(0, 10, "informational"));
-  Feed(ServerMsg(208, 16, "#t not found. Specify owner.objectname or use sp_help to check whether "
-                          "the object exists (sp_help may produce lots of output).", 3));
+  Feed(ServerMsg(208, 16,
+                 "#t not found. Specify owner.objectname or use sp_help to check whether "
+                 "the object exists (sp_help may produce lots of output).",
+                 3));
   Feed(ServerMsg(0, 10, "never looked at"));
   EXPECT_EQ(Route(&owner, false, false, false, true, true), "return");
   EXPECT_EQ(events_, (std::vector<std::string>{"OnDbError@0", "AfterDbError@1"}));
@@ -235,9 +237,9 @@ TEST_F(RouterTest, LineLineIsLeftOutFor4002AndForOwnersWithoutLines) {
 // Every combination of the three switches that decide how an error ends.
 struct ErrorCase {
   bool raise, enhErr, showErr;
-  std::string outcome;             // what the router raised, or "return"
-  std::vector<Kind> shown;         // what was shown, in order
-  std::vector<std::string> events; // with the number of showings that preceded each
+  std::string outcome;              // what the router raised, or "return"
+  std::vector<Kind> shown;          // what was shown, in order
+  std::vector<std::string> events;  // with the number of showings that preceded each
 };
 
 class RouterErrorSwitches : public RouterTest, public ::testing::WithParamInterface<ErrorCase> {};
@@ -293,8 +295,10 @@ TEST_F(RouterTest, UnrecognisedOwnersGetTextsShownButNothingStoredOrFired) {
   Watch(derived);
   Feed(ServerMsg(0, 10, "note"));
   Route(&derived, false, false, false, true, true);
-  Feed(ServerMsg(911, 16, "Attempt to locate entry in sysdatabases for database 'nope' by name "
-                          "failed.", 4));
+  Feed(ServerMsg(911, 16,
+                 "Attempt to locate entry in sysdatabases for database 'nope' by name "
+                 "failed.",
+                 4));
   Route(&derived, false, false, false, true, true);
   EXPECT_TRUE(events_.empty());
   EXPECT_TRUE(derived.DbMessageText().isEmpty());
@@ -345,12 +349,12 @@ TEST(ComponentKind, RulesFollowTheOwnerTables) {
     bool stores, line, texts, serverMsg;
   };
   const Row rows[] = {
-      {K::Unknown, false, true, false, false},     {K::Table, true, false, false, false},
-      {K::DsQuery, true, true, false, false},      {K::StoredProc, true, true, false, false},
-      {K::Query, true, true, false, false},        {K::Database, true, false, true, true},
-      {K::Bulk, true, false, false, false},        {K::Grid, false, true, true, true},
-      {K::ListBox, false, true, true, true},       {K::ComboBox, false, true, true, true},
-      {K::ChkListBox, false, true, true, true},    {K::ObjInfo, false, true, true, true},
+      {K::Unknown, false, true, false, false},  {K::Table, true, false, false, false},
+      {K::DsQuery, true, true, false, false},   {K::StoredProc, true, true, false, false},
+      {K::Query, true, true, false, false},     {K::Database, true, false, true, true},
+      {K::Bulk, true, false, false, false},     {K::Grid, false, true, true, true},
+      {K::ListBox, false, true, true, true},    {K::ComboBox, false, true, true, true},
+      {K::ChkListBox, false, true, true, true}, {K::ObjInfo, false, true, true, true},
       {K::Functions, false, true, true, false},
   };
   for (const Row& r : rows) {

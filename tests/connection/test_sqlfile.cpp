@@ -2,9 +2,9 @@
 #include "connection/norvexception.h"
 #include "connection/sqlfile.h"
 
-#include <QTemporaryDir>
-#include <QFile>
 #include <gtest/gtest.h>
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "connection/qtpresenter.h"
 #include "recording_presenter.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QCursor>
 #include <QDeadlineTimer>
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
@@ -65,7 +65,9 @@ void RunOnWorker(const std::function<void()>& work) {
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   QTimer guard;  // against a quit that raced ahead of exec()
-  QObject::connect(&guard, &QTimer::timeout, [&] { if (done) loop.quit(); });
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    if (done) loop.quit();
+  });
   guard.start(50);
   loop.exec();
   worker.join();

@@ -2,6 +2,7 @@
 #include "connection/norvlogin.h"
 #include "connection/qtpresenter.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -11,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "widget_helpers.h"
 
@@ -51,13 +51,13 @@ TEST(LoginDialog, ControlsCaptionsAndGeometry) {
     const char* name;
     QRect rect;
   };
-  for (const Place& p : {Place{dlg.Bevel1, "Bevel1", {1, 0, 220, 116}},
-                         Place{dlg.server, "server", {74, 10, 137, 21}},
-                         Place{dlg.username, "username", {74, 36, 137, 21}},
-                         Place{dlg.Password, "Password", {74, 62, 137, 21}},
-                         Place{dlg.rdbms, "rdbms", {74, 88, 137, 21}},
-                         Place{dlg.OKBtn, "OKBtn", {28, 124, 71, 25}},
-                         Place{dlg.CancelBtn, "CancelBtn", {124, 124, 71, 25}}}) {
+  for (const Place& p :
+       {Place{dlg.Bevel1, "Bevel1", {1, 0, 220, 116}},
+        Place{dlg.server, "server", {74, 10, 137, 21}},
+        Place{dlg.username, "username", {74, 36, 137, 21}},
+        Place{dlg.Password, "Password", {74, 62, 137, 21}},
+        Place{dlg.rdbms, "rdbms", {74, 88, 137, 21}}, Place{dlg.OKBtn, "OKBtn", {28, 124, 71, 25}},
+        Place{dlg.CancelBtn, "CancelBtn", {124, 124, 71, 25}}}) {
     EXPECT_EQ(p.widget->objectName(), p.name);
     EXPECT_EQ(p.widget->geometry(), p.rect) << p.name;
     EXPECT_EQ(dlg.findChild<QWidget*>(p.name), p.widget) << p.name;
@@ -141,8 +141,8 @@ TEST(LoginDialog, PreparationFillsTheDialog) {
 }
 
 TEST(LoginDialog, SybaseIsSelectedForAnyKindButSQLAnywhere) {
-  for (const QString& kind : {QString(), QString("Sybase SQL Server"), QString("sqlanywhere"),
-                              QString("Oracle")}) {
+  for (const QString& kind :
+       {QString(), QString("Sybase SQL Server"), QString("sqlanywhere"), QString("Oracle")}) {
     TNorvPasswordDlg dlg;
     norv::TLoginRequest r = Request();
     r.Rdbms = kind;
@@ -169,8 +169,8 @@ TEST(LoginDialog, WithoutTheServerRowEverythingMovesUp) {
     EXPECT_EQ((full.*member)->y() - (dlg.*member)->y(), 26);
   }
   EXPECT_EQ(full.rdbms->y() - dlg.rdbms->y(), 26);
-  for (auto member : {&TNorvPasswordDlg::Label1, &TNorvPasswordDlg::Label2,
-                      &TNorvPasswordDlg::Label4}) {
+  for (auto member :
+       {&TNorvPasswordDlg::Label1, &TNorvPasswordDlg::Label2, &TNorvPasswordDlg::Label4}) {
     EXPECT_EQ((full.*member)->y() - (dlg.*member)->y(), 26);
   }
   EXPECT_EQ(dlg.username->y(), 10);

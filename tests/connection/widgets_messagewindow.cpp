@@ -1,6 +1,7 @@
 // The message window, rendered off screen.
 #include "connection/norvmessage.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
@@ -20,7 +21,6 @@
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 #include "widget_helpers.h"
 
@@ -116,7 +116,8 @@ TEST_F(MessageWindowTest, TextBoxIsMonospacedUnwrappedAndReadOnly) {
   EXPECT_FALSE(text->focusPolicy() & Qt::TabFocus);
   EXPECT_EQ(text->viewport()->cursor().shape(), Qt::ArrowCursor);
   EXPECT_EQ(text->font().family(), "Courier New");
-  EXPECT_TRUE(QFontInfo(text->font()).fixedPitch()) << QFontInfo(text->font()).family().toStdString();
+  EXPECT_TRUE(QFontInfo(text->font()).fixedPitch())
+      << QFontInfo(text->font()).family().toStdString();
   EXPECT_EQ(text->font().pointSize(), 9);
 
   // Rich text is shown as typed, and a long line scrolls instead of wrapping.

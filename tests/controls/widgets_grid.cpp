@@ -9,12 +9,12 @@
 #include "server_fixture.h"
 #include "widget_helpers.h"
 
+#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QThread>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -73,7 +73,8 @@ class GridTest : public ::testing::Test {
 
 TNorvDatabase* GridTest::db_ = nullptr;
 
-// ---- Splitting -----------------------------------------------------------------------------------
+// ---- Splitting
+// -----------------------------------------------------------------------------------
 
 TEST_F(GridTest, SplitsAtGoLinesOfEitherCaseAndInsideWordsEndingInGo) {
   grid_->SetSql(QStringLiteral("select 1\r\ngo\r\nselect 2\r\n"));
@@ -89,7 +90,8 @@ TEST_F(GridTest, SplitsAtGoLinesOfEitherCaseAndInsideWordsEndingInGo) {
   // A word ending in "go" at a line end splits there, and loses the letter before it.
   grid_->SetSql(QStringLiteral("select * from cargo\nselect 2"));
   grid_->SplitBatch();
-  EXPECT_EQ(grid_->Statements(), QStringList({"select * from ca", "ROWCOUNT", "select 2\r", "ROWCOUNT"}));
+  EXPECT_EQ(grid_->Statements(),
+            QStringList({"select * from ca", "ROWCOUNT", "select 2\r", "ROWCOUNT"}));
 
   // No separator: the whole script; a trailing go line adds nothing after it.
   grid_->SetSql(QStringLiteral("select 1"));
@@ -119,7 +121,8 @@ TEST_F(GridTest, ScriptFromFileIsOneStatementBecauseItsLineBreaksAreGone) {
   EXPECT_EQ(grid_->Statements(), QStringList({grid_->Sql() + "\r", "ROWCOUNT"}));
 }
 
-// ---- The listing ---------------------------------------------------------------------------------
+// ---- The listing
+// ---------------------------------------------------------------------------------
 
 TEST_F(GridTest, TwoStatementsListHeadersRowsAndCountLines) {
   int before = 0, after = 0;
@@ -147,7 +150,8 @@ TEST_F(GridTest, TwoStatementsListHeadersRowsAndCountLines) {
 TEST_F(GridTest, SecondResultSetOfOneStatementGetsItsOwnHeader) {
   grid_->SetSql(QStringLiteral("select x = 1 union all select 2 select y = 'a', z = 'b'"));
   grid_->Execute();
-  EXPECT_EQ(Listing(), QStringList({" |x", "1|1", "2|2", " |y|z", "1|a|b", "|(1 rows affected)", "", ""}));
+  EXPECT_EQ(Listing(),
+            QStringList({" |x", "1|1", "2|2", " |y|z", "1|a|b", "|(1 rows affected)", "", ""}));
   EXPECT_EQ(grid_->ColCount(), 3);
 }
 
@@ -165,9 +169,10 @@ TEST_F(GridTest, SelectWithoutRowsListsItsHeaderOnlyWhenAsked) {
 }
 
 TEST_F(GridTest, InsertListsOnlyItsCountLine) {
-  grid_->SetSql(QStringLiteral(
-      "create table #grid_ins (a int)\ngo\ninsert #grid_ins values (1)\ninsert #grid_ins values (2)\n"
-      "go\nselect count(*) from #grid_ins"));
+  grid_->SetSql(
+      QStringLiteral("create table #grid_ins (a int)\ngo\ninsert #grid_ins values (1)\ninsert "
+                     "#grid_ins values (2)\n"
+                     "go\nselect count(*) from #grid_ins"));
   grid_->Execute();
   const QStringList lines = Listing();
   // create table: no rows, no columns: an empty header line and its count line.
@@ -196,7 +201,8 @@ TEST_F(GridTest, FailingStatementEndsTheRunWithItsCountLineAndRaises) {
   grid_->AfterExec = [&](QObject*) { ++after; };
   grid_->SetSql(QStringLiteral("select a = 1\ngo\nselect * from no_such_table\ngo\nselect b = 2"));
   EXPECT_THROW(grid_->Execute(), Exception);
-  EXPECT_EQ(Listing(), QStringList({" |a", "1|1", "|(1 rows affected)", "", "|(0 rows affected)", ""}));
+  EXPECT_EQ(Listing(),
+            QStringList({" |a", "1|1", "|(1 rows affected)", "", "|(0 rows affected)", ""}));
   EXPECT_EQ(after, 0);
   EXPECT_FALSE(grid_->Busy());
   EXPECT_TRUE(grid_->DbErrorText().contains(QStringLiteral("no_such_table")));
@@ -224,12 +230,13 @@ TEST_F(GridTest, BlankStatementsBetweenSeparatorsAreSkipped) {
                                     "|(1 rows affected)", "", ""}));
 }
 
-// ---- Background ----------------------------------------------------------------------------------
+// ---- Background
+// ----------------------------------------------------------------------------------
 
 TEST_F(GridTest, BackgroundRunListsTheSameAsTheForegroundAndThenEnds) {
-  const QString script =
-      QStringLiteral("select a = 1\ngo\nselect au_lname from authors order by au_id\ngo\n"
-                     "select x = 1 select y = 2");
+  const QString script = QStringLiteral(
+      "select a = 1\ngo\nselect au_lname from authors order by au_id\ngo\n"
+      "select x = 1 select y = 2");
   grid_->SetSql(script);
   grid_->Execute();
   const QStringList foreground = Listing();
@@ -259,7 +266,8 @@ TEST_F(GridTest, StoppedBackgroundRunWritesNothingMoreAndLeavesTheGridUsable) {
   int after = 0;
   grid_->AfterExec = [&](QObject*) { ++after; };
   grid_->SetBackground(true);
-  grid_->SetSql(QStringLiteral("select a.name, b.name from sysobjects a, sysobjects b, sysobjects c"));
+  grid_->SetSql(
+      QStringLiteral("select a.name, b.name from sysobjects a, sysobjects b, sysobjects c"));
   grid_->Execute();
   ASSERT_NE(grid_->Worker(), nullptr);
   EXPECT_FALSE(grid_->Terminated());
@@ -298,7 +306,8 @@ TEST_F(GridTest, FailingStatementInTheBackgroundEndsTheRunQuietly) {
   grid_->SetSql(QStringLiteral("select a = 1\ngo\nselect * from no_such_table\ngo\nselect b = 2"));
   EXPECT_NO_THROW(grid_->Execute());
   ASSERT_TRUE(WaitIdle());
-  EXPECT_EQ(Listing(), QStringList({" |a", "1|1", "|(1 rows affected)", "", "|(0 rows affected)", ""}));
+  EXPECT_EQ(Listing(),
+            QStringList({" |a", "1|1", "|(1 rows affected)", "", "|(0 rows affected)", ""}));
   EXPECT_EQ(after, 0);
   EXPECT_EQ(errors, 1);
   EXPECT_TRUE(shown->Taken().empty());
@@ -350,8 +359,9 @@ TEST_F(GridTest, FailureAfterAResultSetIsReportedInTheBackgroundAsInTheForegroun
     grid_->SetShowDbMessages(show);
     grid_->SetBackground(background);
     grid_->OnDbError = [&](QObject*) { out.errorsSeen << grid_->DbErrorText(); };
-    grid_->SetSql(QStringLiteral("select a = 1\ngo\nselect b = 2 select * from no_such_table\n"
-                                 "go\nselect c = 3"));
+    grid_->SetSql(
+        QStringLiteral("select a = 1\ngo\nselect b = 2 select * from no_such_table\n"
+                       "go\nselect c = 3"));
     try {
       grid_->Execute();
     } catch (const std::exception& e) {
@@ -425,7 +435,8 @@ TEST_F(GridTest, DisconnectsAtTheEndWhenAsked) {
   EXPECT_FALSE(db_->Connected());
 }
 
-// ---- Drawing -------------------------------------------------------------------------------------
+// ---- Drawing
+// -------------------------------------------------------------------------------------
 
 // The cells' packed storage: rows rewritten out of order (their old records left as garbage and
 // compacted away), texts beyond Latin-1, a row longer than 64K characters, and rows dropped by

@@ -11,9 +11,9 @@
 #include "server_fixture.h"
 #include "widget_helpers.h"
 
+#include <gtest/gtest.h>
 #include <QFontMetrics>
 #include <QScrollBar>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -32,9 +32,15 @@ struct EventLog {
 
   template <typename Control>
   void Watch(Control& c) {
-    c.BeforeExec = [this](QObject* s) { ++before; sender = s; };
+    c.BeforeExec = [this](QObject* s) {
+      ++before;
+      sender = s;
+    };
     c.OnItemAdd = [this](QObject*) { ++added; };
-    c.AfterExec = [this](QObject* s) { ++after; sender = s; };
+    c.AfterExec = [this](QObject* s) {
+      ++after;
+      sender = s;
+    };
   }
 };
 
@@ -80,7 +86,8 @@ class ListsTest : public ::testing::Test {
   static inline std::unique_ptr<TNorvDatabase> db_;
 };
 
-// ---- List box ------------------------------------------------------------------------------------
+// ---- List box
+// ------------------------------------------------------------------------------------
 
 TEST_F(ListsTest, ListBoxBuildsSqlFromTableAndFieldAndFiresEventsPerRow) {
   TNorvListBox lb;
@@ -123,7 +130,7 @@ TEST_F(ListsTest, ListBoxHeaderAndRowsJoinColumnsWithTabs) {
   EXPECT_EQ(items[0], QStringLiteral("pub_id\tcity"));
   EXPECT_EQ(items[1], QStringLiteral("1001\tOakland"));
   EXPECT_EQ(items[6], QStringLiteral("9902\t"));  // a NULL city is empty text
-  EXPECT_EQ(log.added, 6);                         // the header is no data item
+  EXPECT_EQ(log.added, 6);                        // the header is no data item
   EXPECT_EQ(lb.LastItem(), items[6]);
 
   // Without rows: the header alone, and nothing of the previous fill is left to read.
@@ -202,7 +209,8 @@ TEST_F(ListsTest, AutoSizeWidensToTheLongestTrimmedFirstColumn) {
   EXPECT_EQ(lb.width(), 400);
 }
 
-// ---- Combo box -----------------------------------------------------------------------------------
+// ---- Combo box
+// -----------------------------------------------------------------------------------
 
 TEST_F(ListsTest, ComboTakesTheFirstColumnAndKeepsTheLastRowsValue) {
   TNorvComboBox cb;
@@ -231,7 +239,8 @@ TEST_F(ListsTest, ComboTakesTheFirstColumnAndKeepsTheLastRowsValue) {
   EXPECT_TRUE(cb.Value().isEmpty());
 }
 
-// ---- Check list box ------------------------------------------------------------------------------
+// ---- Check list box
+// ------------------------------------------------------------------------------
 
 TEST_F(ListsTest, CheckListBoxChecksRowsOfTheBuiltCheckColumn) {
   TNorvChkListBox cl;
@@ -274,7 +283,8 @@ TEST_F(ListsTest, CheckListBoxFindsAGivenCheckColumnByNameInAnyCase) {
   for (int i = 0; i < cl.count(); ++i) EXPECT_FALSE(cl.Checked(i)) << i;
 }
 
-// ---- Failures, for all three ---------------------------------------------------------------------
+// ---- Failures, for all three
+// ---------------------------------------------------------------------
 
 TEST_F(ListsTest, LookupErrorsLeaveTheControlsAlone) {
   TNorvListBox lb;
@@ -344,8 +354,9 @@ TEST_F(ListsTest, DisconnectedConnectionIsNeitherUsedNorConnected) {
 
 TEST_F(ListsTest, FailingStatementReportsThroughTheQueryAndSkipsAfterExec) {
   TNorvListBox lb;
-  Prepare(lb, "select au_lname, 10 / (case when au_lname = 'Montague' then 0 else 1 end) "
-              "from authors");
+  Prepare(lb,
+          "select au_lname, 10 / (case when au_lname = 'Montague' then 0 else 1 end) "
+          "from authors");
   lb.addItem(QStringLiteral("old"));
   EventLog log;
   log.Watch(lb);
@@ -391,7 +402,8 @@ TEST_F(ListsTest, FailingStatementReportsThroughTheQueryAndSkipsAfterExec) {
   EXPECT_EQ(log.after, 1);
 }
 
-// ---- A server lost in the middle of a fill -------------------------------------------------------
+// ---- A server lost in the middle of a fill
+// -------------------------------------------------------
 
 // Runs last and alone: it stops the shared sample server (the next user starts a fresh one).
 TEST(ListsServerLossTest, RowsReadBeforeTheLossStayAndTheLossIsReported) {

@@ -11,6 +11,7 @@
 #include "u_main.h"
 #include "widget_helpers.h"
 
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -21,7 +22,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
@@ -98,16 +98,17 @@ TEST_F(MainWindowTest, StartsWithTheFormsMenuControlsAndTexts) {
 
   QStringList menu;
   for (QAction* a : w->menuBar()->actions()) menu << a->objectName() + u'=' + a->text();
-  EXPECT_EQ(menu, QStringList({"Close1=Close", "Connect1=&Connect/DisConnect", "Execute1=E&xecute",
-                               "BulkCopy1=NorvBulk", "NorvTable1=NorvTable",
-                               "ObjectInfo1=Object Info", "NorvFunctions1=NorvFunctions",
-                               "N7About1=&About"}));
+  EXPECT_EQ(menu,
+            QStringList({"Close1=Close", "Connect1=&Connect/DisConnect", "Execute1=E&xecute",
+                         "BulkCopy1=NorvBulk", "NorvTable1=NorvTable", "ObjectInfo1=Object Info",
+                         "NorvFunctions1=NorvFunctions", "N7About1=&About"}));
 
   // Every control is found by its form name, in the window.
-  for (const char* name : {"Panel1", "Label3", "cb_servers", "Label1", "e_username", "Label2",
-                           "e_password", "btn_connect", "btn_execute", "btn_close", "btn_about",
-                           "Label4", "lb_databases", "lb", "norv_lb", "norv_cb", "norv_clb",
-                           "grid", "Splitter1", "m_sql", "query", "db"})
+  for (const char* name :
+       {"Panel1",       "Label3",      "cb_servers",  "Label1",    "e_username", "Label2",
+        "e_password",   "btn_connect", "btn_execute", "btn_close", "btn_about",  "Label4",
+        "lb_databases", "lb",          "norv_lb",     "norv_cb",   "norv_clb",   "grid",
+        "Splitter1",    "m_sql",       "query",       "db"})
     EXPECT_NE(w->findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
 
   EXPECT_EQ(w->Label3->text(), "ServerName");
@@ -135,12 +136,25 @@ TEST_F(MainWindowTest, StartsWithTheFormsMenuControlsAndTexts) {
   EXPECT_EQ(w->norv_clb->count(), 0);
 
   EXPECT_EQ(w->m_sql->toPlainText().split(u'\n'),
-            QStringList({"select db=db_name()", "go", "",
+            QStringList({"select db=db_name()",
+                         "go",
+                         "",
                          "create table #mytable(f1 int, f2 varchar(10))",
-                         "insert #mytable(f1, f2)", "  values (1,'One')",
-                         "insert #mytable(f1, f2)", "  values (2,'Two')", "select *",
-                         "from #mytable", "go", "", "declare @i int", "select @i = 99",
-                         "select i = @i", "go", "", "select name,id,type", "from sysobjects",
+                         "insert #mytable(f1, f2)",
+                         "  values (1,'One')",
+                         "insert #mytable(f1, f2)",
+                         "  values (2,'Two')",
+                         "select *",
+                         "from #mytable",
+                         "go",
+                         "",
+                         "declare @i int",
+                         "select @i = 99",
+                         "select i = @i",
+                         "go",
+                         "",
+                         "select name,id,type",
+                         "from sysobjects",
                          "order by name"}));
   EXPECT_EQ(w->m_sql->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(w->m_sql->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -162,8 +176,8 @@ TEST_F(MainWindowTest, ComponentsCarryTheFormsSettings) {
 
   EXPECT_EQ(w->lb_databases->Sql(), "select name\r\nfrom master..sysdatabases\r\norder by name");
   EXPECT_TRUE(w->lb_databases->ShowDbMessages().Empty());
-  for (TNorvListSource* list : std::initializer_list<TNorvListSource*>{
-           w->norv_lb, w->norv_cb, w->norv_clb}) {
+  for (TNorvListSource* list :
+       std::initializer_list<TNorvListSource*>{w->norv_lb, w->norv_cb, w->norv_clb}) {
     EXPECT_EQ(list->DbName(), "db");
     EXPECT_EQ(list->Sql() + list->TableName() + u'.' + list->FieldName(), "sysobjects.name");
     EXPECT_TRUE(list->ShowDbMessages().Empty());
@@ -219,7 +233,8 @@ TEST_F(MainWindowTest, FailedLoginIsShownByTheApplicationAndLeavesTheWindowDisco
 
   ASSERT_EQ(recorder->LoginRequests().size(), 1u);
   ASSERT_EQ(Boxes().size(), 1);
-  EXPECT_TRUE(Boxes().front().endsWith("|Could not login to Server")) << Boxes().front().toStdString();
+  EXPECT_TRUE(Boxes().front().endsWith("|Could not login to Server"))
+      << Boxes().front().toStdString();
   EXPECT_FALSE(w->db->Connected());
   EXPECT_EQ(w->btn_connect->text(), "Connect");
   EXPECT_EQ(w->windowTitle(), "Norv Demo - NOT Connected");

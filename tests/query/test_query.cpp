@@ -12,17 +12,17 @@
 
 #include "connection/monitor.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QUuid>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTime>
-#include <gtest/gtest.h>
+#include <QUuid>
 
 #include <atomic>
 #include <memory>
@@ -148,8 +148,9 @@ TEST_F(QueryTest, InsertThenSelectDeliversTheSelectAndCountsBoth) {
   auto q = Query(QStringLiteral("create table #t (id int, name varchar(10))"));
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   EXPECT_EQ(q->Fetch(), 0);
-  q->SetSql(QStringLiteral("insert #t values (7, 'seven') insert #t values (8, 'eight')\n"
-                           "select id, name from #t order by id"));
+  q->SetSql(
+      QStringLiteral("insert #t values (7, 'seven') insert #t values (8, 'eight')\n"
+                     "select id, name from #t order by id"));
   std::vector<QString> atCommand;
   q->BeforeCommand = [&](QObject* sender) {
     atCommand.push_back(static_cast<TNorvQuery*>(sender)->FieldValue(2));
@@ -170,10 +171,13 @@ TEST_F(QueryTest, InsertThenSelectDeliversTheSelectAndCountsBoth) {
 }
 
 TEST_F(QueryTest, TwoSelectsRaiseBeforeCommandAtEachFirstRow) {
-  auto q = Query(QStringLiteral("select n from qt_five where n <= 3 order by n\n"
-                                "select s from qt_five where n >= 4 order by n"));
+  auto q =
+      Query(QStringLiteral("select n from qt_five where n <= 3 order by n\n"
+                           "select s from qt_five where n >= 4 order by n"));
   std::vector<std::pair<int, QString>> fired;
-  q->BeforeCommand = [&](QObject*) { fired.emplace_back(q->LastCommandNumber(), q->FieldValue(1)); };
+  q->BeforeCommand = [&](QObject*) {
+    fired.emplace_back(q->LastCommandNumber(), q->FieldValue(1));
+  };
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   QStringList rows;
   std::vector<int> rowInCommand;
@@ -347,7 +351,8 @@ TEST_F(QueryTest, CursorNamesComeFromTheClockAndThePreviousCursorIsDeallocated) 
   // In call order: declare, close with deallocation of the first, declare of the second.
   QStringList kinds;
   for (const QString& line : trace.Calls(QStringLiteral("ct_cursor"))) {
-    const QStringList args = line.section(QLatin1Char('('), 1).section(QLatin1Char(')'), 0, 0)
+    const QStringList args = line.section(QLatin1Char('('), 1)
+                                 .section(QLatin1Char(')'), 0, 0)
                                  .split(QStringLiteral(", "));
     ASSERT_GE(args.size(), 4) << line.toStdString();
     if (args[1] == QLatin1String("700")) kinds << QStringLiteral("declare ") + args[2];
@@ -423,11 +428,10 @@ TEST_P(CloseResultsTest, CancelFollowsTheServerKind) {
   EXPECT_EQ(Rows(*q), QStringList{"again"});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rdbms, CloseResultsTest,
-    ::testing::Values(std::make_pair("Sybase SQL Server", CS_CANCEL_ALL),
-                      std::make_pair("SQLAnywhere", CS_CANCEL_CURRENT),
-                      std::make_pair("Other", 0)));
+INSTANTIATE_TEST_SUITE_P(Rdbms, CloseResultsTest,
+                         ::testing::Values(std::make_pair("Sybase SQL Server", CS_CANCEL_ALL),
+                                           std::make_pair("SQLAnywhere", CS_CANCEL_CURRENT),
+                                           std::make_pair("Other", 0)));
 
 // ---- Columns -----------------------------------------------------------------------------------
 
@@ -448,7 +452,8 @@ TEST_F(QueryTest, DisplayWidthsFollowTypeAndName) {
   EXPECT_EQ(q->FieldTypeName(1), QStringLiteral("int"));
   EXPECT_EQ(q->FieldTypeName(3), QStringLiteral("binary"));
   ASSERT_EQ(q->Fetch(), 1);
-  EXPECT_TRUE(q->FieldValue(3).toLower().endsWith(QStringLiteral("0102"))) << q->FieldValue(3).toStdString();
+  EXPECT_TRUE(q->FieldValue(3).toLower().endsWith(QStringLiteral("0102")))
+      << q->FieldValue(3).toStdString();
   EXPECT_EQ(q->FieldValue(5), QStringLiteral("abc       "));
   EXPECT_EQ(q->FieldValue(9), QString());  // outside the set
   EXPECT_EQ(q->FieldName(0), QString());
@@ -468,9 +473,10 @@ TEST_F(QueryTest, WideBinaryValueArrivesWhole) {
 
 TEST_F(QueryTest, NullsAreEmptyTextAlsoAfterAValue) {
   for (bool textImage : {false, true}) {
-    auto q = Query(QStringLiteral("select n, s = case when n % 2 = 0 then null else s end, "
-                                  "d = case when n = 1 then getdate() else null end "
-                                  "from qt_five order by n"));
+    auto q =
+        Query(QStringLiteral("select n, s = case when n % 2 = 0 then null else s end, "
+                             "d = case when n = 1 then getdate() else null end "
+                             "from qt_five order by n"));
     q->SetTextImage(textImage);
     ASSERT_EQ(q->Execute(), CS_SUCCEED);
     const QStringList rows = Rows(*q);
@@ -541,9 +547,10 @@ TEST_F(QueryTest, NativeDatesUseTheDesktopForm) {
 }
 
 TEST_F(QueryTest, TextReadInPiecesArrivesWhole) {
-  auto q = Query(QStringLiteral("create table #blob (id int, t text null)\n"
-                                "insert #blob values (1, replicate('x', 1000) + replicate('y', 1000) "
-                                "+ replicate('z', 1000))"));
+  auto q =
+      Query(QStringLiteral("create table #blob (id int, t text null)\n"
+                           "insert #blob values (1, replicate('x', 1000) + replicate('y', 1000) "
+                           "+ replicate('z', 1000))"));
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   Rows(*q);
   q->SetTextImage(true);

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     }
     for (const fs::path& file : files) {
       std::ifstream in(file, std::ios::binary);
-      std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
       std::fprintf(stderr, "%s\n", file.c_str());
       LLVMFuzzerTestOneInput(data.data(), data.size());
       ++replayed;

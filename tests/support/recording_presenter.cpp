@@ -2,8 +2,7 @@
 
 namespace norv {
 
-void RecordingPresenter::ShowMessageBox(const QString& caption, const QString& text,
-                                        MsgIcon icon) {
+void RecordingPresenter::ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) {
   Record({Kind::MessageBox, caption, text, icon, PanelColour::ButtonFace});
 }
 

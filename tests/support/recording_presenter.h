@@ -36,7 +36,7 @@ class RecordingPresenter : public Presenter {
   using LoginReply = std::function<bool(TLoginRequest&)>;
   void QueueLoginReply(LoginReply reply);
 
-  std::vector<Shown> Taken() const;  // a copy of everything recorded so far
+  std::vector<Shown> Taken() const;                  // a copy of everything recorded so far
   std::vector<TLoginRequest> LoginRequests() const;  // every login request, as it came
   void Clear();
 

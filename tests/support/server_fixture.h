@@ -13,7 +13,7 @@ struct SampleServerInfo {
   QString serverName;  // the SQL.INI section naming it: "SAMPLE"
   QString host;
   uint16_t port = 0;
-  QString sybaseDir;   // what SYBASE points at
+  QString sybaseDir;  // what SYBASE points at
 };
 
 // Starts the server if needed, writes $SYBASE/INI/SQL.INI naming it and sets SYBASE.

@@ -1,10 +1,10 @@
 // Helpers for widget tests that run offscreen under the test program's application object.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 #include <functional>
 

@@ -36,14 +36,19 @@ const SysProcEntry* FindSystemProcedure(std::string_view name) {
 
 SysProcCall::SysProcCall(SessionImpl& session, ResultSink& sink, std::string name,
                          std::vector<std::optional<std::string>> args)
-    : session_(session), sink_(sink), name_(std::move(name)), args_(std::move(args)),
+    : session_(session),
+      sink_(sink),
+      name_(std::move(name)),
+      args_(std::move(args)),
       schema_(session.SchemaOf(session.database_)) {}
 
 std::string SysProcCall::Arg(size_t i) const {
   return i < args_.size() && args_[i] ? *args_[i] : std::string();
 }
 
-void SysProcCall::Print(std::string text) { session_.Send(sink_, MakePrintMessage(std::move(text))); }
+void SysProcCall::Print(std::string text) {
+  session_.Send(sink_, MakePrintMessage(std::move(text)));
+}
 
 int SysProcCall::Error(int number, std::vector<std::string> args) {
   session_.Send(sink_, session_.Msg(number, std::move(args)));
@@ -83,8 +88,8 @@ std::string OwnerName(SysProcCall& c, int64_t uid) {
   return st.Step() ? st.Text(0) : std::string("dbo");
 }
 
-std::vector<std::optional<std::string>> SessionImpl::ExecArgs(const sql::ExecStmt& s,
-                                                              const std::vector<const char*>& params) {
+std::vector<std::optional<std::string>> SessionImpl::ExecArgs(
+    const sql::ExecStmt& s, const std::vector<const char*>& params) {
   std::vector<std::optional<std::string>> out(std::max(params.size(), s.args.size()));
   for (size_t i = 0; i < s.args.size(); ++i) {
     const auto& a = s.args[i];
@@ -103,8 +108,10 @@ std::vector<std::optional<std::string>> SessionImpl::ExecArgs(const sql::ExecStm
     } else {
       TypeDesc t;
       Value v = Evaluate(*a.value, &t);
-      if (const auto* str = std::get_if<std::string>(&v)) text = *str;
-      else if (!IsNull(v)) text = FormatValue(v, t.type, -1, t.scale);
+      if (const auto* str = std::get_if<std::string>(&v))
+        text = *str;
+      else if (!IsNull(v))
+        text = FormatValue(v, t.type, -1, t.scale);
     }
     out[slot] = std::move(text);
   }
@@ -121,8 +128,9 @@ bool SessionImpl::RunSystemProcedure(const std::string& name, const sql::ExecStm
   if (!s.returnVariable.empty()) {
     auto it = variables_.find(s.returnVariable);
     if (it != variables_.end())
-      it->second.value = ToValue(Value{int64_t{status}}, *BuiltinType("int", std::nullopt, std::nullopt),
-                                 it->second.type, true);
+      it->second.value =
+          ToValue(Value{int64_t{status}}, *BuiltinType("int", std::nullopt, std::nullopt),
+                  it->second.type, true);
   }
   Done(sink, 0, 0, false);
   return true;

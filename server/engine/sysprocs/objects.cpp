@@ -44,14 +44,20 @@ int AddType(SysProcCall& c) {
   c.BeginStatement();
   auto next = storage::QueryInt(c.Db(), "SELECT max(usertype) FROM " + c.Q() + "systypes");
   int64_t ut = std::max<int64_t>(100, next.value_or(0)) + 1;
-  Statement st(c.Db(), "INSERT INTO " + c.Q() + "systypes (uid, usertype, variable, allownulls,"
-                       " type, length, tdefault, domain, name, prec, scale, ident, hierarchy)"
-                       " VALUES (1, ?, ?, ?, ?, ?, 0, 0, ?, ?, ?, ?, 0)");
-  st.Bind(1, ut).Bind(2, int64_t{ty->type == SqlType::VarChar || ty->type == SqlType::VarBinary})
-      .Bind(3, int64_t{allow}).Bind(4, int64_t{PhysicalType(*ty, allow)})
-      .Bind(5, int64_t{ty->length}).Bind(6, std::string_view(c.Arg(0)));
-  if (ty->IsExactNumeric()) st.Bind(7, int64_t{ty->precision}).Bind(8, int64_t{ty->scale});
-  else st.BindNull(7).BindNull(8);
+  Statement st(c.Db(), "INSERT INTO " + c.Q() +
+                           "systypes (uid, usertype, variable, allownulls,"
+                           " type, length, tdefault, domain, name, prec, scale, ident, hierarchy)"
+                           " VALUES (1, ?, ?, ?, ?, ?, 0, 0, ?, ?, ?, ?, 0)");
+  st.Bind(1, ut)
+      .Bind(2, int64_t{ty->type == SqlType::VarChar || ty->type == SqlType::VarBinary})
+      .Bind(3, int64_t{allow})
+      .Bind(4, int64_t{PhysicalType(*ty, allow)})
+      .Bind(5, int64_t{ty->length})
+      .Bind(6, std::string_view(c.Arg(0)));
+  if (ty->IsExactNumeric())
+    st.Bind(7, int64_t{ty->precision}).Bind(8, int64_t{ty->scale});
+  else
+    st.BindNull(7).BindNull(8);
   st.Bind(9, int64_t{nulls == "identity"});
   st.Step();
   c.EndStatement(true);
@@ -61,7 +67,8 @@ int AddType(SysProcCall& c) {
 
 int DropType(SysProcCall& c) {
   if (!catalog::FindUserType(c.Db(), c.Schema(), c.Arg(0))) return c.Error(17000, {c.Arg(0)});
-  Statement st(c.Db(), "DELETE FROM " + c.Q() + "systypes WHERE name = ? COLLATE BINARY AND usertype >= 100");
+  Statement st(c.Db(), "DELETE FROM " + c.Q() +
+                           "systypes WHERE name = ? COLLATE BINARY AND usertype >= 100");
   st.Bind(1, std::string_view(c.Arg(0)));
   st.Step();
   c.Print("Type has been dropped.");
@@ -98,8 +105,10 @@ int Bind(SysProcCall& c, bool bind, bool rule) {
     st.Step();
     if (sqlite3_changes(c.Db()) == 0) return c.Error(15104, {target});
     // Columns of that type follow their type.
-    Statement u(c.Db(), "UPDATE " + c.Q() + "syscolumns SET " + col + " = ? WHERE usertype ="
-                            " (SELECT usertype FROM " + c.Q() + "systypes WHERE name = ? COLLATE BINARY)");
+    Statement u(c.Db(), "UPDATE " + c.Q() + "syscolumns SET " + col +
+                            " = ? WHERE usertype ="
+                            " (SELECT usertype FROM " +
+                            c.Q() + "systypes WHERE name = ? COLLATE BINARY)");
     u.Bind(1, objId).Bind(2, std::string_view(target));
     u.Step();
   }
@@ -119,7 +128,8 @@ int HelpText(SysProcCall& c) {
   std::string where = " FROM " + c.Q() + "syscomments WHERE id = " + std::to_string(obj->id);
   auto n = storage::QueryInt(c.Db(), "SELECT count(*)" + where);
   c.Rows({IntColumn("# Lines of Text")}, {{Value{n.value_or(0)}}});
-  c.Query("SELECT text" + where + " ORDER BY number, colid2, colid", {VarcharColumn("text", 255, true)});
+  c.Query("SELECT text" + where + " ORDER BY number, colid2, colid",
+          {VarcharColumn("text", 255, true)});
   return 0;
 }
 
@@ -140,8 +150,9 @@ int HelpIndex(SysProcCall& c) {
   }
   std::vector<std::vector<Value>> rows;
   for (const auto& ix : t->meta.indexes) {
-    std::string desc = std::string((ix.status & catalog::kIndexClustered) ? "clustered" : "nonclustered") +
-                       ((ix.status & catalog::kIndexUnique) ? ", unique" : "") + " located on default";
+    std::string desc =
+        std::string((ix.status & catalog::kIndexClustered) ? "clustered" : "nonclustered") +
+        ((ix.status & catalog::kIndexUnique) ? ", unique" : "") + " located on default";
     rows.push_back({Value{ix.name}, Value{KeyList(t->meta, ix)}, Value{desc}, Value{int64_t{0}},
                     Value{int64_t{0}}, Value{int64_t{0}}});
   }
@@ -154,12 +165,15 @@ int HelpIndex(SysProcCall& c) {
 
 int Help(SysProcCall& c) {
   if (!c.Given(0)) {
-    c.Query("SELECT o.name, u.name, CASE trim(o.type) WHEN 'U' THEN 'user table' WHEN 'S'"
-            " THEN 'system table' WHEN 'V' THEN 'view' WHEN 'P' THEN 'stored procedure'"
-            " WHEN 'TR' THEN 'trigger' WHEN 'D' THEN 'default' WHEN 'R' THEN 'rule'"
-            " ELSE 'other' END FROM " + c.Q() + "sysobjects o LEFT JOIN " + c.Q() +
-                "sysusers u ON u.uid = o.uid ORDER BY o.name",
-            {VarcharColumn("Name", 30), VarcharColumn("Owner", 30, true), VarcharColumn("Object_type", 22)});
+    c.Query(
+        "SELECT o.name, u.name, CASE trim(o.type) WHEN 'U' THEN 'user table' WHEN 'S'"
+        " THEN 'system table' WHEN 'V' THEN 'view' WHEN 'P' THEN 'stored procedure'"
+        " WHEN 'TR' THEN 'trigger' WHEN 'D' THEN 'default' WHEN 'R' THEN 'rule'"
+        " ELSE 'other' END FROM " +
+            c.Q() + "sysobjects o LEFT JOIN " + c.Q() +
+            "sysusers u ON u.uid = o.uid ORDER BY o.name",
+        {VarcharColumn("Name", 30), VarcharColumn("Owner", 30, true),
+         VarcharColumn("Object_type", 22)});
     return 0;
   }
   auto obj = c.Object(c.Arg(0));
@@ -179,12 +193,12 @@ int Help(SysProcCall& c) {
       // The names of the default and rule bound to the column, as sysobjects holds them.
       auto objectName = [&](int64_t id) -> Value {
         if (id == 0) return std::monostate{};
-        auto n = storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
-                                                std::to_string(id));
+        auto n = storage::QueryText(
+            c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " + std::to_string(id));
         return n ? Value{*n} : Value{std::monostate{}};
       };
-      rows.push_back({Value{col.name}, Value{TypeName(col.type)}, Value{int64_t{col.type.length}}, prec,
-                      scale, Value{int64_t{col.nullable}}, objectName(col.cdefault),
+      rows.push_back({Value{col.name}, Value{TypeName(col.type)}, Value{int64_t{col.type.length}},
+                      prec, scale, Value{int64_t{col.nullable}}, objectName(col.cdefault),
                       objectName(col.domain), Value{int64_t{col.identity}}});
     }
     c.Rows({VarcharColumn("Column_name", 30), VarcharColumn("Type", 30), IntColumn("Length"),
@@ -220,7 +234,8 @@ std::map<std::string, bool> NamesInText(const std::string& text) {
 
 std::string ObjectText(SysProcCall& c, int64_t id) {
   std::string text;
-  Statement st(c.Db(), "SELECT text FROM " + c.Q() + "syscomments WHERE id = ? ORDER BY number, colid2, colid");
+  Statement st(c.Db(), "SELECT text FROM " + c.Q() +
+                           "syscomments WHERE id = ? ORDER BY number, colid2, colid");
   st.Bind(1, id);
   while (st.Step()) text += st.Text(0);
   return text;
@@ -301,10 +316,12 @@ int RenameObject(SysProcCall& c, const catalog::ObjectRef& obj, const std::strin
     auto t = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), obj.name);
     Exec(c.Db(), "ALTER TABLE " + S + QuoteId(obj.name) + " RENAME TO " + QuoteId(to));
     // The table's indexes carry its name in SQLite.
-    for (const auto& ix : t->indexes) RenameSqliteIndex(c.Db(), c.Schema(), to, obj.name + "." + ix.name, to + "." + ix.name);
+    for (const auto& ix : t->indexes)
+      RenameSqliteIndex(c.Db(), c.Schema(), to, obj.name + "." + ix.name, to + "." + ix.name);
   } else if (obj.type == "V") {
-    auto sql = storage::QueryText(c.Db(), "SELECT sql FROM " + S + "sqlite_master WHERE type = 'view' AND name = " +
-                                              QuoteText(obj.name));
+    auto sql = storage::QueryText(
+        c.Db(), "SELECT sql FROM " + S +
+                    "sqlite_master WHERE type = 'view' AND name = " + QuoteText(obj.name));
     std::string head = "CREATE VIEW " + QuoteId(obj.name);
     if (!sql || sql->rfind(head, 0) != 0) return c.Error(17461);
     Exec(c.Db(), "DROP VIEW " + S + QuoteId(obj.name));
@@ -317,10 +334,12 @@ int RenameObject(SysProcCall& c, const catalog::ObjectRef& obj, const std::strin
   return 0;
 }
 
-// sp_rename object, newname | 'table.column', newname [, 'column'] | 'table.index', newname [, 'index']
+// sp_rename object, newname | 'table.column', newname [, 'column'] | 'table.index', newname [,
+// 'index']
 int Rename(SysProcCall& c) {
   std::string from = c.Arg(0), to = c.Arg(1), kind = Lower(c.Arg(2));
-  if (from.empty() || to.empty()) return c.Error(17000, {"sp_rename objname, newname [, 'index' | 'column']"});
+  if (from.empty() || to.empty())
+    return c.Error(17000, {"sp_rename objname, newname [, 'index' | 'column']"});
   auto dot = from.find('.');
   if (dot == std::string::npos) {
     auto obj = c.Object(from);
@@ -336,7 +355,8 @@ int Rename(SysProcCall& c) {
   if (!t || t->type != "U") return c.Error(17461);
   const std::string S = QuoteId(c.Schema()) + ".";
   bool isColumn = t->Find(sub) && kind != "index";
-  auto ix = std::find_if(t->indexes.begin(), t->indexes.end(), [&](const auto& x) { return x.name == sub; });
+  auto ix = std::find_if(t->indexes.begin(), t->indexes.end(),
+                         [&](const auto& x) { return x.name == sub; });
   bool isIndex = !isColumn && ix != t->indexes.end() && kind != "column";
   if (!isColumn && !isIndex) return c.Error(17461);
   c.BeginStatement();
@@ -345,15 +365,18 @@ int Rename(SysProcCall& c) {
       c.EndStatement(false);
       return c.Error(2705, {to, table});
     }
-    Exec(c.Db(), "ALTER TABLE " + S + QuoteId(table) + " RENAME COLUMN " + QuoteId(sub) + " TO " + QuoteId(to));
-    Statement st(c.Db(), "UPDATE " + c.Q() + "syscolumns SET name = ? WHERE id = ? AND name = ? COLLATE BINARY");
+    Exec(c.Db(), "ALTER TABLE " + S + QuoteId(table) + " RENAME COLUMN " + QuoteId(sub) + " TO " +
+                     QuoteId(to));
+    Statement st(c.Db(), "UPDATE " + c.Q() +
+                             "syscolumns SET name = ? WHERE id = ? AND name = ? COLLATE BINARY");
     st.Bind(1, std::string_view(to)).Bind(2, t->id).Bind(3, std::string_view(sub));
     st.Step();
     c.EndStatement(true);
     c.Print("Column name has been changed.");
     return 0;
   }
-  if (std::any_of(t->indexes.begin(), t->indexes.end(), [&](const auto& x) { return x.name == to; })) {
+  if (std::any_of(t->indexes.begin(), t->indexes.end(),
+                  [&](const auto& x) { return x.name == to; })) {
     c.EndStatement(false);
     return c.Error(1913, {table, to});
   }
@@ -381,9 +404,10 @@ int HelpConstraint(SysProcCall& c) {
     Statement st(c.Db(), "SELECT crdate FROM " + c.Q() + "sysindexes WHERE id = ? AND indid = ?");
     st.Bind(1, t->id).Bind(2, int64_t{ix.indid});
     std::string created = st.Step() ? st.Text(0) : "";
-    std::string def = std::string((ix.status & catalog::kIndexPrimaryKey) ? "PRIMARY KEY" : "UNIQUE") +
-                      " INDEX ( " + KeyList(*t, ix) + ") : " +
-                      ((ix.status & catalog::kIndexClustered) ? "CLUSTERED" : "NONCLUSTERED");
+    std::string def =
+        std::string((ix.status & catalog::kIndexPrimaryKey) ? "PRIMARY KEY" : "UNIQUE") +
+        " INDEX ( " + KeyList(*t, ix) +
+        ") : " + ((ix.status & catalog::kIndexClustered) ? "CLUSTERED" : "NONCLUSTERED");
     rows.push_back({Value{ix.name}, Value{def}, CreatedAt(created)});
   }
   {
@@ -399,8 +423,9 @@ int HelpConstraint(SysProcCall& c) {
     if (r.tableId != t->id && r.refTableId != t->id) continue;
     ++references;
     auto nameOf = [&](int64_t id) {
-      return storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() + "sysobjects WHERE id = " +
-                                            std::to_string(id)).value_or("");
+      return storage::QueryText(c.Db(), "SELECT name FROM " + c.Q() +
+                                            "sysobjects WHERE id = " + std::to_string(id))
+          .value_or("");
     };
     auto from = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), nameOf(r.tableId));
     auto to = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), nameOf(r.refTableId));
@@ -416,8 +441,8 @@ int HelpConstraint(SysProcCall& c) {
     Statement cr(c.Db(), "SELECT crdate FROM " + c.Q() + "sysobjects WHERE id = ?");
     cr.Bind(1, r.constraintId);
     rows.push_back({Value{name},
-                    Value{from->name + " FOREIGN KEY (" + list(*from, r.keys) + ") REFERENCES " + to->name +
-                          "(" + list(*to, r.refKeys) + ")"},
+                    Value{from->name + " FOREIGN KEY (" + list(*from, r.keys) + ") REFERENCES " +
+                          to->name + "(" + list(*to, r.refKeys) + ")"},
                     CreatedAt(cr.Step() ? cr.Text(0) : "")});
   }
   if (rows.empty()) {
@@ -436,7 +461,8 @@ int HelpConstraint(SysProcCall& c) {
 
 // sp_placeobject segment, 'table' | 'table.index': where the object's next pages go.
 int PlaceObject(SysProcCall& c) {
-  Statement seg(c.Db(), "SELECT segment FROM " + c.Q() + "syssegments WHERE name = ? COLLATE BINARY");
+  Statement seg(c.Db(),
+                "SELECT segment FROM " + c.Q() + "syssegments WHERE name = ? COLLATE BINARY");
   seg.Bind(1, std::string_view(c.Arg(0)));
   if (!seg.Step()) return c.Error(17520, {c.Arg(0)});
   int64_t segment = seg.Int(0);
@@ -447,20 +473,25 @@ int PlaceObject(SysProcCall& c) {
   std::string where = "id = " + std::to_string(t->id);
   if (dot != std::string::npos) {
     std::string ixName = name.substr(dot + 1);
-    auto ix = std::find_if(t->indexes.begin(), t->indexes.end(), [&](const auto& x) { return x.name == ixName; });
+    auto ix = std::find_if(t->indexes.begin(), t->indexes.end(),
+                           [&](const auto& x) { return x.name == ixName; });
     if (ix == t->indexes.end()) return c.Error(17461);
     where += " AND indid = " + std::to_string(ix->indid);
   } else {
     where += " AND indid IN (0, 1)";
     // A heap's own row is where its segment is kept.
-    if (!storage::QueryInt(c.Db(), "SELECT count(*) FROM " + c.Q() + "sysindexes WHERE " + where).value_or(0)) {
-      Statement h(c.Db(), "INSERT INTO " + c.Q() + "sysindexes (name, id, indid, segment, crdate) VALUES (?, ?, 0, 1, ?)");
+    if (!storage::QueryInt(c.Db(), "SELECT count(*) FROM " + c.Q() + "sysindexes WHERE " + where)
+             .value_or(0)) {
+      Statement h(c.Db(),
+                  "INSERT INTO " + c.Q() +
+                      "sysindexes (name, id, indid, segment, crdate) VALUES (?, ?, 0, 1, ?)");
       std::string now = catalog::NowText();
       h.Bind(1, std::string_view(t->name)).Bind(2, t->id).Bind(3, std::string_view(now));
       h.Step();
     }
   }
-  Exec(c.Db(), "UPDATE " + c.Q() + "sysindexes SET segment = " + std::to_string(segment) + " WHERE " + where);
+  Exec(c.Db(), "UPDATE " + c.Q() + "sysindexes SET segment = " + std::to_string(segment) +
+                   " WHERE " + where);
   return 0;
 }
 
@@ -488,10 +519,11 @@ int ProcXMode(SysProcCall& c) {
     if (!obj || obj->type != "P") return c.Error(17461);
     where += " AND o.id = " + std::to_string(obj->id);
   }
-  c.Query("SELECT o.name, COALESCE(u.name, 'dbo'), CASE WHEN (o.sysstat2 & " + std::to_string(kProcAnyMode) +
-              ") <> 0 THEN 'Any Mode' WHEN (o.sysstat2 & " + std::to_string(kProcChained) +
-              ") <> 0 THEN 'Chained' ELSE 'Unchained' END FROM " + c.Q() + "sysobjects o LEFT JOIN " +
-              c.Q() + "sysusers u ON u.uid = o.uid WHERE " + where + " ORDER BY o.name",
+  c.Query("SELECT o.name, COALESCE(u.name, 'dbo'), CASE WHEN (o.sysstat2 & " +
+              std::to_string(kProcAnyMode) + ") <> 0 THEN 'Any Mode' WHEN (o.sysstat2 & " +
+              std::to_string(kProcChained) + ") <> 0 THEN 'Chained' ELSE 'Unchained' END FROM " +
+              c.Q() + "sysobjects o LEFT JOIN " + c.Q() + "sysusers u ON u.uid = o.uid WHERE " +
+              where + " ORDER BY o.name",
           {VarcharColumn("procedure name", 30), VarcharColumn("user name", 30),
            VarcharColumn("transaction mode", 16)});
   return 0;

@@ -18,16 +18,19 @@ int AddLogin(SysProcCall& c) {
   chk.Bind(1, std::string_view(c.Arg(0)));
   if (chk.Step()) return c.Error(17262, {c.Arg(0)});
   auto suid = storage::QueryInt(c.Db(), "SELECT max(suid) FROM main.syslogins").value_or(1) + 1;
-  Statement st(c.Db(), "INSERT INTO main.syslogins (suid, status, accdate, dbname, name,"
-                       " password, language, pwdate, fullname) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?)");
+  Statement st(c.Db(),
+               "INSERT INTO main.syslogins (suid, status, accdate, dbname, name,"
+               " password, language, pwdate, fullname) VALUES (?, 0, ?, ?, ?, ?, ?, ?, ?)");
   std::string now = catalog::NowText();
   std::string pw = c.Arg(1);
-  st.Bind(1, suid).Bind(2, std::string_view(now))
+  st.Bind(1, suid)
+      .Bind(2, std::string_view(now))
       .Bind(3, std::string_view(c.Arg(2).empty() ? "master" : c.Arg(2)))
       .Bind(4, std::string_view(c.Arg(0)))
       .BindBlob(5, std::vector<uint8_t>(pw.begin(), pw.end()))
       .Bind(6, std::string_view(c.Arg(3).empty() ? "us_english" : c.Arg(3)))
-      .Bind(7, std::string_view(now)).Bind(8, std::string_view(c.Arg(4)));
+      .Bind(7, std::string_view(now))
+      .Bind(8, std::string_view(c.Arg(4)));
   st.Step();
   c.Print("Password correctly set.");
   c.Print("Account unlocked.");
@@ -39,9 +42,11 @@ int AddGroup(SysProcCall& c) {
   Statement chk(c.Db(), "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY");
   chk.Bind(1, std::string_view(c.Arg(0)));
   if (chk.Step()) return c.Error(15023, {c.Arg(0)});
-  auto uid = storage::QueryInt(c.Db(), "SELECT max(uid) FROM " + c.Q() + "sysusers WHERE uid >= 16390");
+  auto uid =
+      storage::QueryInt(c.Db(), "SELECT max(uid) FROM " + c.Q() + "sysusers WHERE uid >= 16390");
   int64_t next = uid ? *uid + 1 : 16390;
-  Statement st(c.Db(), "INSERT INTO " + c.Q() + "sysusers (suid, uid, gid, name) VALUES (-2, ?, ?, ?)");
+  Statement st(c.Db(),
+               "INSERT INTO " + c.Q() + "sysusers (suid, uid, gid, name) VALUES (-2, ?, ?, ?)");
   st.Bind(1, next).Bind(2, next).Bind(3, std::string_view(c.Arg(0)));
   st.Step();
   c.Print("New group added.");
@@ -51,7 +56,8 @@ int AddGroup(SysProcCall& c) {
 // The uid of a group by name (public is 0); none when there is no such group.
 std::optional<int64_t> GroupId(SysProcCall& c, const std::string& name) {
   if (name == "public") return 0;
-  Statement g(c.Db(), "SELECT uid FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY AND uid = gid");
+  Statement g(c.Db(),
+              "SELECT uid FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY AND uid = gid");
   g.Bind(1, std::string_view(name));
   if (!g.Step()) return std::nullopt;
   return g.Int(0);
@@ -62,7 +68,8 @@ int AddUser(SysProcCall& c) {
   if (c.Arg(0) == "guest") {
     Statement chk(c.Db(), "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = 'guest'");
     if (chk.Step()) return c.Error(15023, {"guest"});
-    Exec(c.Db(), "INSERT INTO " + c.Q() + "sysusers (suid, uid, gid, name) VALUES (-1, 2, 0, 'guest')");
+    Exec(c.Db(),
+         "INSERT INTO " + c.Q() + "sysusers (suid, uid, gid, name) VALUES (-1, 2, 0, 'guest')");
     c.Print("New user added.");
     return 0;
   }
@@ -77,12 +84,17 @@ int AddUser(SysProcCall& c) {
     if (!g) return c.Error(15013, {c.Arg(2)});
     gid = *g;
   }
-  Statement chk(c.Db(), "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY OR suid = ?");
+  Statement chk(c.Db(),
+                "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY OR suid = ?");
   chk.Bind(1, std::string_view(uname)).Bind(2, suid);
   if (chk.Step()) return c.Error(15023, {uname});
-  auto uid = storage::QueryInt(c.Db(), "SELECT max(uid) FROM " + c.Q() + "sysusers WHERE uid < 16384");
-  Statement st(c.Db(), "INSERT INTO " + c.Q() + "sysusers (suid, uid, gid, name) VALUES (?, ?, ?, ?)");
-  st.Bind(1, suid).Bind(2, std::max<int64_t>(3, uid.value_or(2) + 1)).Bind(3, gid)
+  auto uid =
+      storage::QueryInt(c.Db(), "SELECT max(uid) FROM " + c.Q() + "sysusers WHERE uid < 16384");
+  Statement st(c.Db(),
+               "INSERT INTO " + c.Q() + "sysusers (suid, uid, gid, name) VALUES (?, ?, ?, ?)");
+  st.Bind(1, suid)
+      .Bind(2, std::max<int64_t>(3, uid.value_or(2) + 1))
+      .Bind(3, gid)
       .Bind(4, std::string_view(uname));
   st.Step();
   c.Print("New user added.");
@@ -93,7 +105,8 @@ int AddUser(SysProcCall& c) {
 int ChangeGroup(SysProcCall& c) {
   auto gid = GroupId(c, c.Arg(0));
   if (!gid) return c.Error(15013, {c.Arg(0)});
-  Statement st(c.Db(), "UPDATE " + c.Q() + "sysusers SET gid = ? WHERE name = ? COLLATE BINARY AND uid <> gid");
+  Statement st(c.Db(), "UPDATE " + c.Q() +
+                           "sysusers SET gid = ? WHERE name = ? COLLATE BINARY AND uid <> gid");
   st.Bind(1, *gid).Bind(2, std::string_view(c.Arg(1)));
   st.Step();
   if (sqlite3_changes(c.Db()) == 0) return c.Error(15008, {c.Arg(1)});
@@ -115,16 +128,19 @@ int Password(SysProcCall&) { return 0; }
 // sp_helpuser [name]: each user (not group) with its group and login.
 int HelpUser(SysProcCall& c) {
   std::string sql = "SELECT u.name, u.uid, COALESCE(g.name, 'public'), l.name FROM " + c.Q() +
-                    "sysusers u LEFT JOIN " + c.Q() + "sysusers g ON g.uid = u.gid AND g.uid = g.gid"
+                    "sysusers u LEFT JOIN " + c.Q() +
+                    "sysusers g ON g.uid = u.gid AND g.uid = g.gid"
                     " LEFT JOIN main.syslogins l ON l.suid = u.suid WHERE u.uid <> u.gid";
   if (c.Given(0)) {
-    Statement chk(c.Db(), "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY AND uid <> gid");
+    Statement chk(
+        c.Db(), "SELECT 1 FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY AND uid <> gid");
     chk.Bind(1, std::string_view(c.Arg(0)));
     if (!chk.Step()) return c.Error(15008, {c.Arg(0)});
     sql += " AND u.name = " + storage::QuoteText(c.Arg(0)) + " COLLATE BINARY";
   }
-  c.Query(sql + " ORDER BY u.name", {VarcharColumn("Users_name", 30), IntColumn("ID_in_db"),
-                                     VarcharColumn("Group_name", 30), VarcharColumn("Login_name", 30, true)});
+  c.Query(sql + " ORDER BY u.name",
+          {VarcharColumn("Users_name", 30), IntColumn("ID_in_db"), VarcharColumn("Group_name", 30),
+           VarcharColumn("Login_name", 30, true)});
   return 0;
 }
 
@@ -137,8 +153,9 @@ int HelpGroup(SysProcCall& c) {
   }
   auto gid = GroupId(c, c.Arg(0));
   if (!gid) return c.Error(15013, {c.Arg(0)});
-  auto members = storage::QueryInt(c.Db(), "SELECT count(*) FROM " + c.Q() + "sysusers WHERE gid = " +
-                                               std::to_string(*gid) + " AND uid <> gid");
+  auto members = storage::QueryInt(c.Db(), "SELECT count(*) FROM " + c.Q() +
+                                               "sysusers WHERE gid = " + std::to_string(*gid) +
+                                               " AND uid <> gid");
   if (members.value_or(0) == 0) {
     c.Print("Group has no members.");
     return 0;
@@ -146,8 +163,8 @@ int HelpGroup(SysProcCall& c) {
   c.Query("SELECT " + storage::QuoteText(c.Arg(0)) + ", " + std::to_string(*gid) +
               ", name, uid FROM " + c.Q() + "sysusers WHERE gid = " + std::to_string(*gid) +
               " AND uid <> gid ORDER BY name",
-          {VarcharColumn("Group_name", 30), IntColumn("Group_id"), VarcharColumn("Users_in_group", 30),
-           IntColumn("Userid")});
+          {VarcharColumn("Group_name", 30), IntColumn("Group_id"),
+           VarcharColumn("Users_in_group", 30), IntColumn("Userid")});
   return 0;
 }
 
@@ -159,13 +176,20 @@ struct Action {
   bool onObject;
 };
 const Action kActions[] = {
-    {"references", 151, "References", true}, {"select", 193, "Select", true},
-    {"insert", 195, "Insert", true},         {"delete", 196, "Delete", true},
-    {"update", 197, "Update", true},         {"execute", 224, "Execute", true},
-    {"exec", 224, "Execute", true},          {"create table", 198, "Create Table", false},
-    {"create database", 203, "Create Database", false}, {"create view", 207, "Create View", false},
-    {"create trigger", 221, "Create Trigger", false}, {"create procedure", 222, "Create Procedure", false},
-    {"create default", 233, "Create Default", false}, {"create rule", 236, "Create Rule", false},
+    {"references", 151, "References", true},
+    {"select", 193, "Select", true},
+    {"insert", 195, "Insert", true},
+    {"delete", 196, "Delete", true},
+    {"update", 197, "Update", true},
+    {"execute", 224, "Execute", true},
+    {"exec", 224, "Execute", true},
+    {"create table", 198, "Create Table", false},
+    {"create database", 203, "Create Database", false},
+    {"create view", 207, "Create View", false},
+    {"create trigger", 221, "Create Trigger", false},
+    {"create procedure", 222, "Create Procedure", false},
+    {"create default", 233, "Create Default", false},
+    {"create rule", 236, "Create Rule", false},
 };
 
 const char* ActionName(int64_t code) {
@@ -181,9 +205,12 @@ int HelpRotect(SysProcCall& c) {
     auto obj = c.Object(c.Arg(0));
     Statement u(c.Db(), "SELECT uid FROM " + c.Q() + "sysusers WHERE name = ? COLLATE BINARY");
     u.Bind(1, std::string_view(c.Arg(0)));
-    if (obj) where = " AND p.id = " + std::to_string(obj->id);
-    else if (u.Step()) where = " AND p.uid = " + std::to_string(u.Int(0));
-    else return c.Error(17461);
+    if (obj)
+      where = " AND p.id = " + std::to_string(obj->id);
+    else if (u.Step())
+      where = " AND p.uid = " + std::to_string(u.Int(0));
+    else
+      return c.Error(17461);
   }
   if (c.Given(1)) where += " AND g.name = " + storage::QuoteText(c.Arg(1)) + " COLLATE BINARY";
   struct Row {
@@ -194,11 +221,15 @@ int HelpRotect(SysProcCall& c) {
   };
   std::vector<Row> rows;
   {
-    Statement st(c.Db(), "SELECT COALESCE(r.name, 'dbo'), g.name, COALESCE(o.name, ''), p.action, p.protecttype,"
-                         " p.id, p.columns FROM " + c.Q() + "sysprotects p JOIN " + c.Q() +
-                         "sysusers g ON g.uid = p.uid LEFT JOIN " + c.Q() + "sysusers r ON r.uid = p.grantor"
-                         " LEFT JOIN " + c.Q() + "sysobjects o ON o.id = p.id WHERE 1 = 1" + where +
-                         " ORDER BY 3, 2, p.action");
+    Statement st(
+        c.Db(),
+        "SELECT COALESCE(r.name, 'dbo'), g.name, COALESCE(o.name, ''), p.action, p.protecttype,"
+        " p.id, p.columns FROM " +
+            c.Q() + "sysprotects p JOIN " + c.Q() + "sysusers g ON g.uid = p.uid LEFT JOIN " +
+            c.Q() +
+            "sysusers r ON r.uid = p.grantor"
+            " LEFT JOIN " +
+            c.Q() + "sysobjects o ON o.id = p.id WHERE 1 = 1" + where + " ORDER BY 3, 2, p.action");
     while (st.Step())
       rows.push_back({st.Text(0), st.Text(1), st.Text(2), st.Int(3), st.Int(4), st.Int(5),
                       st.IsNull(6) ? std::vector<uint8_t>{} : st.Blob(6), st.IsNull(6)});
@@ -213,11 +244,13 @@ int HelpRotect(SysProcCall& c) {
     } else if (auto t = catalog::LoadTable(c.Db(), c.Schema(), c.Database(), r.object)) {
       for (const auto& col : t->columns) {
         size_t byte = static_cast<size_t>(col.colid) / 8;
-        if (byte < r.columns.size() && (r.columns[byte] & (1 << (col.colid % 8)))) columns.push_back(col.name);
+        if (byte < r.columns.size() && (r.columns[byte] & (1 << (col.colid % 8))))
+          columns.push_back(col.name);
       }
     }
     for (const auto& col : columns)
-      out.push_back({Value{r.grantor}, Value{r.grantee}, Value{std::string(r.type == 2 ? "Revoke" : "Grant")},
+      out.push_back({Value{r.grantor}, Value{r.grantee},
+                     Value{std::string(r.type == 2 ? "Revoke" : "Grant")},
                      Value{std::string(ActionName(r.action))}, Value{r.object}, Value{col},
                      Value{std::string(r.type == 0 ? "TRUE" : "FALSE")}});
   }
@@ -239,7 +272,8 @@ void SessionImpl::RunGrant(const sql::GrantStmt& s, ResultSink& sink) {
   bool procedure = false;
   if (!s.object.empty()) {
     std::string objSchema = SchemaFor(s.object);
-    auto obj = objSchema.empty() ? std::nullopt : catalog::FindObject(db_.get(), objSchema, s.object.object);
+    auto obj = objSchema.empty() ? std::nullopt
+                                 : catalog::FindObject(db_.get(), objSchema, s.object.object);
     if (!obj || objSchema != schema) Fail(208, {s.object.object});
     objectId = obj->id;
     procedure = obj->type == "P";
@@ -287,33 +321,46 @@ void SessionImpl::RunGrant(const sql::GrantStmt& s, ResultSink& sink) {
   BeginStatement();
   for (int64_t uid : grantees) {
     for (int action : actions) {
-      Statement del(db_.get(), "DELETE FROM " + Q + "sysprotects WHERE id = ? AND uid = ? AND action = ?");
+      Statement del(db_.get(),
+                    "DELETE FROM " + Q + "sysprotects WHERE id = ? AND uid = ? AND action = ?");
       del.Bind(1, objectId).Bind(2, uid).Bind(3, int64_t{action});
       del.Step();
       bool hadGrant = sqlite3_changes(db_.get()) > 0;
       if (s.revoke && s.withGrantOption && hadGrant) {
         // revoke grant option for: the grant stays, without the option.
-        Statement ins(db_.get(), "INSERT INTO " + Q + "sysprotects (id, uid, action, protecttype, columns, grantor)"
-                                 " VALUES (?, ?, ?, 1, ?, ?)");
+        Statement ins(db_.get(), "INSERT INTO " + Q +
+                                     "sysprotects (id, uid, action, protecttype, columns, grantor)"
+                                     " VALUES (?, ?, ?, 1, ?, ?)");
         ins.Bind(1, objectId).Bind(2, uid).Bind(3, int64_t{action});
-        if (bitmap) ins.BindBlob(4, *bitmap);
-        else ins.BindNull(4);
+        if (bitmap)
+          ins.BindBlob(4, *bitmap);
+        else
+          ins.BindNull(4);
         ins.Bind(5, grantor).Step();
         continue;
       }
       // A revoke is kept only where it narrows a grant to public.
-      bool keepRevoke = s.revoke && uid != 0 &&
-                        storage::QueryInt(db_.get(), "SELECT count(*) FROM " + Q + "sysprotects WHERE id = " +
-                                                         std::to_string(objectId) + " AND uid = 0 AND action = " +
-                                                         std::to_string(action) + " AND protecttype < 2")
-                                .value_or(0) > 0;
+      bool keepRevoke =
+          s.revoke && uid != 0 &&
+          storage::QueryInt(db_.get(), "SELECT count(*) FROM " + Q +
+                                           "sysprotects WHERE id = " + std::to_string(objectId) +
+                                           " AND uid = 0 AND action = " + std::to_string(action) +
+                                           " AND protecttype < 2")
+                  .value_or(0) > 0;
       if (s.revoke && !keepRevoke) continue;
-      Statement ins(db_.get(), "INSERT INTO " + Q + "sysprotects (id, uid, action, protecttype, columns, grantor)"
-                               " VALUES (?, ?, ?, ?, ?, ?)");
-      ins.Bind(1, objectId).Bind(2, uid).Bind(3, int64_t{action})
-          .Bind(4, int64_t{s.revoke ? 2 : s.withGrantOption ? 0 : 1});
-      if (bitmap) ins.BindBlob(5, *bitmap);
-      else ins.BindNull(5);
+      Statement ins(db_.get(), "INSERT INTO " + Q +
+                                   "sysprotects (id, uid, action, protecttype, columns, grantor)"
+                                   " VALUES (?, ?, ?, ?, ?, ?)");
+      ins.Bind(1, objectId)
+          .Bind(2, uid)
+          .Bind(3, int64_t{action})
+          .Bind(4, int64_t{s.revoke            ? 2
+                           : s.withGrantOption ? 0
+                                               : 1});
+      if (bitmap)
+        ins.BindBlob(5, *bitmap);
+      else
+        ins.BindNull(5);
       ins.Bind(6, grantor).Step();
     }
   }

@@ -41,25 +41,28 @@ TEST_F(EngineAlter, ColumnsAddedAndDroppedKeepRowsAndCatalog) {
       {"create unique index al_ix on al_t (a)", {}},
       {"create view al_v as select a from al_t", {}},
       {"insert al_t (a, b) values (10, 'x')\ninsert al_t (a, b) values (20, 'y')\n"
-       "insert al_t (a, b) values (30, 'z')\ndelete al_t where a = 30", {}},
-      {"alter table al_t add c int", {4997}},                  // not null without a default
+       "insert al_t (a, b) values (30, 'z')\ndelete al_t where a = 30",
+       {}},
+      {"alter table al_t add c int", {4997}},  // not null without a default
       {"alter table al_t add c int default 7 not null, d varchar(5) null", {}},
-      {"alter table al_t add e numeric(5,0) identity", {7}},   // one identity per table
-      {"alter table al_t drop a", {7}},                        // al_ix uses it
+      {"alter table al_t add e numeric(5,0) identity", {7}},  // one identity per table
+      {"alter table al_t drop a", {7}},                       // al_ix uses it
       {"alter table al_t drop nosuch", {207}},
       {"alter table al_t lock datarows", {}},
-      {"alter table al_t replace a default 1", {7}},   // not made, so not claimed
+      {"alter table al_t replace a default 1", {7}},  // not made, so not claimed
   });
   EXPECT_EQ(Rows("select id, a, b, c, d from al_t order by id"), "1,10,x,7,NULL;2,20,y,7,NULL;");
   auto columns = "select name from syscolumns where id = object_id('al_t') order by colid";
   EXPECT_EQ(Rows(columns), "id;a;b;c;d;");
-  EXPECT_EQ(Rows("select count(*) from sysobjects where type = 'D' and deltrig = object_id('al_t')"),
-            "1;");
+  EXPECT_EQ(
+      Rows("select count(*) from sysobjects where type = 'D' and deltrig = object_id('al_t')"),
+      "1;");
   RunSteps({{"alter table al_t drop b, d", {}}});
   EXPECT_EQ(Rows(columns), "id;a;c;");
   EXPECT_EQ(Rows("select c.name from sysindexes i, sysindexkeys k, syscolumns c"
                  " where i.id = object_id('al_t') and i.name = 'al_ix' and k.id = i.id"
-                 " and k.indid = i.indid and c.id = k.id and c.colid = k.colid"), "a;");
+                 " and k.indid = i.indid and c.id = k.id and c.colid = k.colid"),
+            "a;");
   // The identity goes on from where it was; the index still holds.
   RunSteps({{"insert al_t (a) values (40)", {}}, {"insert al_t (a) values (40)", {2601}}});
   EXPECT_EQ(Rows("select id, a, c from al_t order by id"), "1,10,7;2,20,7;4,40,7;");
@@ -68,8 +71,9 @@ TEST_F(EngineAlter, ColumnsAddedAndDroppedKeepRowsAndCatalog) {
   ASSERT_EQ(defaults.sets[1].rows.size(), 3u);
   EXPECT_EQ(Text(defaults.sets[1].rows[2][6]).rfind("al_t_c_", 0), 0u);  // c's default
   RunSteps({{"alter table al_t drop c", {}}});
-  EXPECT_EQ(Rows("select count(*) from sysobjects where type = 'D' and deltrig = object_id('al_t')"),
-            "0;");
+  EXPECT_EQ(
+      Rows("select count(*) from sysobjects where type = 'D' and deltrig = object_id('al_t')"),
+      "0;");
   auto help = Run(*s, "exec sp_help al_t");
   ASSERT_GE(help.sets.size(), 2u);
   ASSERT_EQ(help.sets[1].rows.size(), 2u);  // id, a
@@ -129,9 +133,11 @@ TEST_F(EngineAlter, ConstraintsAreCheckedAgainstRowsAndDropped) {
   EXPECT_EQ(Rows("select object_id('al_pk'), object_id('al_ck')"), "NULL,NULL;");
   auto bits = "select sysstat2 & 3 from sysobjects where name in ('al_p', 'al_c') order by name";
   EXPECT_EQ(Rows(bits), "2;1;");  // al_c has a foreign key, al_p is referenced
-  EXPECT_EQ(Rows("select name, status2 & 2 from sysindexes where id = object_id('al_p')"), "al_u,2;");
+  EXPECT_EQ(Rows("select name, status2 & 2 from sysindexes where id = object_id('al_p')"),
+            "al_u,2;");
   EXPECT_EQ(Rows("select name, type from sysobjects where deltrig in (object_id('al_p'),"
-                 " object_id('al_c')) order by name"), "al_ck2,R ;al_fk,RI;al_xck,R ;");
+                 " object_id('al_c')) order by name"),
+            "al_ck2,R ;al_fk,RI;al_xck,R ;");
   RunSteps({
       {"alter table al_p drop constraint al_ck2", {}},
       {"alter table al_p drop constraint al_xck", {}},
@@ -142,7 +148,8 @@ TEST_F(EngineAlter, ConstraintsAreCheckedAgainstRowsAndDropped) {
       {"insert al_p (k, v) values (2, 2)", {}},
       {"alter table al_p drop constraint nosuch", {3701}},
       // create table's foreign keys are the same constraints.
-      {"create table al_t (r int null, s int null, foreign key (r, s) references al_p (k, v))", {7}},
+      {"create table al_t (r int null, s int null, foreign key (r, s) references al_p (k, v))",
+       {7}},
       {"alter table al_p add constraint al_u unique (k, v)", {1505}},
       {"delete al_p where k = 2 and v = 2", {}},
       {"alter table al_p add constraint al_u unique (k, v)", {}},

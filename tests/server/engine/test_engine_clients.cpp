@@ -9,7 +9,10 @@ namespace {
 
 class EngineClients : public EngineTest {
  protected:
-  void SetUp() override { s = Login(); ASSERT_TRUE(s); }
+  void SetUp() override {
+    s = Login();
+    ASSERT_TRUE(s);
+  }
   std::unique_ptr<Session> s;
 };
 
@@ -19,7 +22,9 @@ TEST_F(EngineClients, SquareBracketsDelimitNamesWhateverQuotedIdentifierSays) {
   Run(*s, "use master");
   for (const char* opt : {"off", "on"}) {
     Run(*s, std::string("set quoted_identifier ") + opt);
-    EXPECT_EQ(ScalarText(*s, "select [au_lname] from [pubs2]..[authors] where au_id = '201-45-7781'"), "Abernathy")
+    EXPECT_EQ(
+        ScalarText(*s, "select [au_lname] from [pubs2]..[authors] where au_id = '201-45-7781'"),
+        "Abernathy")
         << opt;
     EXPECT_EQ(ScalarText(*s, "select count(*) from [pubs2].[dbo].authors"), "25") << opt;
   }
@@ -39,8 +44,9 @@ TEST_F(EngineClients, SquareBracketsDelimitNamesWhateverQuotedIdentifierSays) {
 // a row changed since it was read.
 TEST_F(EngineClients, TimestampColumnsAreStampedAndGuardUpdates) {
   Run(*s, "create table #ts (k int, v varchar(10) null, ts timestamp)");
-  auto r = Run(*s, "insert #ts (k, v) values (1, 'a')\ninsert #ts values (2, 'b', NULL)\n"
-                   "insert #ts (k) select 3");
+  auto r = Run(*s,
+               "insert #ts (k, v) values (1, 'a')\ninsert #ts values (2, 'b', NULL)\n"
+               "insert #ts (k) select 3");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   r = Run(*s, "select ts, @@dbts from #ts order by k");
   ASSERT_EQ(r.sets.size(), 1u);

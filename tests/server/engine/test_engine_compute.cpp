@@ -10,14 +10,15 @@ class EngineCompute : public EngineTest {
   void SetUp() override {
     s = Login();
     ASSERT_TRUE(s);
-    auto r = Run(*s,
-        "create table #c (g char(1), h int, n int, m money null, d numeric(6,2) null, f float,"
-        " t datetime)\n"
-        "insert #c values ('A', 1, 1, 1.5, 1.25, 0.5, 'Jan  1 2002 10:00AM')\n"
-        "insert #c values ('A', 1, 2, 2.25, 2.50, 1.5, 'Jan  2 2002 10:00AM')\n"
-        "insert #c values ('A', 2, 3, null, 1.00, 2.5, 'Jan  3 2002 10:00AM')\n"
-        "insert #c values ('B', 1, 8, 4, null, 3.5, 'Jan  4 2002 10:00AM')\n"
-        "insert #c values ('B', 1, 9, 5, 3.00, 4.5, 'Jan  5 2002 10:00AM')");
+    auto r =
+        Run(*s,
+            "create table #c (g char(1), h int, n int, m money null, d numeric(6,2) null, f float,"
+            " t datetime)\n"
+            "insert #c values ('A', 1, 1, 1.5, 1.25, 0.5, 'Jan  1 2002 10:00AM')\n"
+            "insert #c values ('A', 1, 2, 2.25, 2.50, 1.5, 'Jan  2 2002 10:00AM')\n"
+            "insert #c values ('A', 2, 3, null, 1.00, 2.5, 'Jan  3 2002 10:00AM')\n"
+            "insert #c values ('B', 1, 8, 4, null, 3.5, 'Jan  4 2002 10:00AM')\n"
+            "insert #c values ('B', 1, 9, 5, 3.00, 4.5, 'Jan  5 2002 10:00AM')");
     ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   }
 
@@ -45,14 +46,18 @@ class EngineCompute : public EngineTest {
 };
 
 TEST_F(EngineCompute, SummaryRowsFollowTheirGroups) {
-  struct Case { const char* sql; const char* reply; };
+  struct Case {
+    const char* sql;
+    const char* reply;
+  };
   const Case cases[] = {
       {"select n, g, t from #c order by g compute sum(n) by g compute max(t)",
        "r r r 1:6 r r 1:17 2:Jan  5 2002 10:00AM "},
       // Nested groups: the inner summary comes first where both end, whatever the clause order.
       {"select g, h, n from #c order by g, h compute sum(n) by g compute count(n) by g, h",
        "r r 2:2 r 2:1 1:6 r r 2:2 1:17 "},
-      {"select g, m, d, f, n from #c compute count(m), sum(m), avg(d), min(g), max(f), avg(n), sum(d)",
+      {"select g, m, d, f, n from #c compute count(m), sum(m), avg(d), min(g), max(f), avg(n), "
+       "sum(d)",
        "r r r r r 1:4,12.75,1.937500,A,4.5,4,7.75 "},
       {"select n, g alias from #c where n > 1 order by 2 desc compute min(n) by alias",
        "r r 1:8 r r 1:2 "},
@@ -91,10 +96,10 @@ TEST_F(EngineCompute, FormatsNameOperatorsColumnsAndTypes) {
 
 TEST_F(EngineCompute, RefusedWhereNoRowsCarryIt) {
   const char* refused[] = {
-      "select n, g from #c order by n compute sum(n) by g",      // by must lead the order by
+      "select n, g from #c order by n compute sum(n) by g",  // by must lead the order by
       "select n, g from #c order by g, n compute sum(n) by n",
       "select n, g from #c compute sum(n) by g",
-      "select n from #c compute sum(h)",                           // not in the select list
+      "select n from #c compute sum(h)",  // not in the select list
       "select n into #c2 from #c compute sum(n)",
       "declare @v int select @v = n from #c compute sum(n)",
       "select * from #c where n in (select n from #c compute sum(n))",

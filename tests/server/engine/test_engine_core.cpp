@@ -1,9 +1,9 @@
 // The engine's start, logins, sessions, options and transactions.
 #include "test_engine_support.h"
 
+#include <unistd.h>
 #include <filesystem>
 #include <set>
-#include <unistd.h>
 
 namespace sampleserver::testing {
 namespace {
@@ -115,10 +115,11 @@ TEST_F(EngineCore, DemoDefaultScript) {
   EXPECT_EQ(r.sets[0].columns[0].type, SqlType::VarChar);
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "master");
 
-  r = Run(*s, "create table #mytable(f1 int, f2 varchar(10))\n"
-              "insert #mytable(f1, f2)\n  values (1,'One')\n"
-              "insert #mytable(f1, f2)\n  values (2,'Two')\n"
-              "select *\nfrom #mytable\n");
+  r = Run(*s,
+          "create table #mytable(f1 int, f2 varchar(10))\n"
+          "insert #mytable(f1, f2)\n  values (1,'One')\n"
+          "insert #mytable(f1, f2)\n  values (2,'Two')\n"
+          "select *\nfrom #mytable\n");
   EXPECT_TRUE(r.ErrorNumbers().empty());
   ASSERT_EQ(r.dones.size(), 4u);
   EXPECT_EQ(r.dones[1].status & kDoneCount, kDoneCount);
@@ -191,8 +192,9 @@ TEST_F(EngineCore, TransactionNestingAndErrors) {
   EXPECT_EQ(r.dones.back().status & kDoneInXact, kDoneInXact);
   r = Run(*s, "commit\nselect @@trancount");
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "1");
-  r = Run(*s, "insert #tx values (1)\nsave tran sp1\ninsert #tx values (2)\n"
-              "rollback tran sp1\nselect count(*) from #tx");
+  r = Run(*s,
+          "insert #tx values (1)\nsave tran sp1\ninsert #tx values (2)\n"
+          "rollback tran sp1\nselect count(*) from #tx");
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "1");
   r = Run(*s, "rollback\nselect @@trancount");
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "0");
@@ -253,8 +255,9 @@ TEST_F(EngineCore, OptionCommandAndSetStatementsAgree) {
 
 TEST_F(EngineCore, RowcountLimitsSelectsUpdatesAndDeletes) {
   auto s = Login();
-  Run(*s, "create table #r(x int)\ninsert #r values (1)\ninsert #r values (2)\n"
-          "insert #r values (3)\ninsert #r values (4)");
+  Run(*s,
+      "create table #r(x int)\ninsert #r values (1)\ninsert #r values (2)\n"
+      "insert #r values (3)\ninsert #r values (4)");
   Run(*s, "set rowcount 2");
   auto r = Run(*s, "select x from #r order by x");
   EXPECT_EQ(r.sets[0].rows.size(), 2u);

@@ -24,20 +24,26 @@ TEST_F(ExactTest, ValuesKeepEveryDigit) {
     const char* text;
   };
   const Case cases[] = {
-      {"select convert(varchar(40), convert(money, '922337203685477.5807'), 2)", "922337203685477.5807"},
-      {"select convert(varchar(40), convert(money, '-922337203685477.5808'), 2)", "-922337203685477.5808"},
-      {"select convert(varchar(40), convert(money, '12345678901234.5678'), 2)", "12345678901234.5678"},
+      {"select convert(varchar(40), convert(money, '922337203685477.5807'), 2)",
+       "922337203685477.5807"},
+      {"select convert(varchar(40), convert(money, '-922337203685477.5808'), 2)",
+       "-922337203685477.5808"},
+      {"select convert(varchar(40), convert(money, '12345678901234.5678'), 2)",
+       "12345678901234.5678"},
       {"select convert(varchar(40), 12345678901234567.89)", "12345678901234567.89"},
       {"select convert(varchar(40), convert(smallmoney, '-214748.3648'), 2)", "-214748.3648"},
-      {"select convert(varchar(50), convert(numeric(38,0), '99999999999999999999999999999999999999'))",
+      {"select convert(varchar(50), convert(numeric(38,0), "
+       "'99999999999999999999999999999999999999'))",
        "99999999999999999999999999999999999999"},
-      {"select convert(varchar(50), convert(numeric(38,37), '-9.9999999999999999999999999999999999999'))",
+      {"select convert(varchar(50), convert(numeric(38,37), "
+       "'-9.9999999999999999999999999999999999999'))",
        "-9.9999999999999999999999999999999999999"},
       // Arithmetic, mixed scales and types.
       {"select convert(varchar(40), 12345678901234567.89 + 0.01)", "12345678901234567.90"},
       {"select convert(varchar(40), 0.1 + 0.2 - 0.3)", "0.0"},
       {"select convert(varchar(40), 1.5 * -2.25)", "-3.375"},
-      {"select convert(varchar(40), convert(money, '922337203685477.5807') - $1, 2)", "922337203685476.5807"},
+      {"select convert(varchar(40), convert(money, '922337203685477.5807') - $1, 2)",
+       "922337203685476.5807"},
       {"select convert(varchar(40), $10 / 3, 2)", "3.3333"},
       {"select convert(varchar(40), 2.0 / 3)", "0.666667"},
       {"select convert(varchar(40), 7.5 % 2)", "1.5"},
@@ -46,7 +52,8 @@ TEST_F(ExactTest, ValuesKeepEveryDigit) {
       {"select convert(varchar(40), round(123.4567, 2))", "123.4600"},
       {"select convert(varchar(40), round(-155.5, -1))", "-160.0"},
       {"select convert(varchar(40), abs(-12345678901234567.89))", "12345678901234567.89"},
-      {"select convert(varchar(40), floor(-1.5)) + ' ' + convert(varchar(40), ceiling(1.25))", "-2.0 2.00"},
+      {"select convert(varchar(40), floor(-1.5)) + ' ' + convert(varchar(40), ceiling(1.25))",
+       "-2.0 2.00"},
       {"select convert(varchar(40), isnull(convert(numeric(20,2), null), 123456789012345678))",
        "123456789012345678.00"},
   };
@@ -93,49 +100,77 @@ TEST_F(ExactTest, OverflowGivesTheArithmeticError) {
     RecordingSink sink = Run(*s, c.sql);
     EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{c.number}) << c.sql;
   }
-  RecordingSink sink = Run(*s, "create table #s (m money) insert #s values ($922337203685477)"
-                               " insert #s values ($922337203685477) select sum(m) from #s");
+  RecordingSink sink = Run(*s,
+                           "create table #s (m money) insert #s values ($922337203685477)"
+                           " insert #s values ($922337203685477) select sum(m) from #s");
   EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{3606});
 }
 
 TEST_F(ExactTest, OrderingComparisonsAndIndexesFollowTheValues) {
-  Run(*s, "create table #o (id numeric(10,0) identity, n numeric(20,4), m money, f float)"
-          " create unique index ix on #o (n)");
-  const char* values[] = {"-12345678901234.5678", "-0.0001", "0", "0.5", "2", "10", "12345678901234.5678"};
-  for (const char* v : {values[4], values[0], values[6], values[2], values[5], values[1], values[3]})
-    Run(*s, std::string("insert #o (n, m, f) values (") + v + ", convert(money, '" + v + "'), " + v + ")");
+  Run(*s,
+      "create table #o (id numeric(10,0) identity, n numeric(20,4), m money, f float)"
+      " create unique index ix on #o (n)");
+  const char* values[] = {"-12345678901234.5678", "-0.0001", "0", "0.5", "2", "10",
+                          "12345678901234.5678"};
+  for (const char* v :
+       {values[4], values[0], values[6], values[2], values[5], values[1], values[3]})
+    Run(*s, std::string("insert #o (n, m, f) values (") + v + ", convert(money, '" + v + "'), " +
+                v + ")");
   RecordingSink sink = Run(*s, "select convert(varchar(30), n) from #o order by n");
   ASSERT_EQ(sink.sets.size(), 1u);
   ASSERT_EQ(sink.sets[0].rows.size(), 7u);
-  const char* sorted[] = {"-12345678901234.5678", "-0.0001", "0.0000", "0.5000", "2.0000",
-                          "10.0000", "12345678901234.5678"};
+  const char* sorted[] = {
+      "-12345678901234.5678", "-0.0001", "0.0000", "0.5000", "2.0000", "10.0000",
+      "12345678901234.5678"};
   for (size_t i = 0; i < 7; ++i) EXPECT_EQ(Text(sink.sets[0].rows[i][0]), sorted[i]);
   struct Case {
     const char* where;
     int count;
   };
   const Case cases[] = {
-      {"n = 2", 1},           {"n = 2.00", 1},         {"m = 2", 1},      {"n = m", 7},
-      {"n > 0", 4},           {"n < -0.00005", 2},     {"m > 0.5", 3},    {"f = n", 7},
-      {"n between -1 and 2", 4}, {"n in (10, 0.5, 3)", 2}, {"m in ($10, $0.50)", 2},
-      {"n = '0.5'", 1},       {"id = 3", 1},           {"id > 2.5", 5},   {"n >= 2.0E0", 3},
+      {"n = 2", 1},
+      {"n = 2.00", 1},
+      {"m = 2", 1},
+      {"n = m", 7},
+      {"n > 0", 4},
+      {"n < -0.00005", 2},
+      {"m > 0.5", 3},
+      {"f = n", 7},
+      {"n between -1 and 2", 4},
+      {"n in (10, 0.5, 3)", 2},
+      {"m in ($10, $0.50)", 2},
+      {"n = '0.5'", 1},
+      {"id = 3", 1},
+      {"id > 2.5", 5},
+      {"n >= 2.0E0", 3},
       {"n in (select m from #o where m < 0)", 2},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ScalarText(*s, std::string("select count(*) from #o where ") + c.where), std::to_string(c.count))
+    EXPECT_EQ(ScalarText(*s, std::string("select count(*) from #o where ") + c.where),
+              std::to_string(c.count))
         << c.where;
   EXPECT_EQ(ScalarText(*s, "select count(distinct m) from #o"), "7");
-  EXPECT_EQ(ScalarText(*s, "select count(*) from (select n from #o group by convert(numeric(20,1), n)) d"), "6");
+  EXPECT_EQ(ScalarText(
+                *s, "select count(*) from (select n from #o group by convert(numeric(20,1), n)) d"),
+            "6");
   sink = Run(*s, "insert #o (n, m, f) values (2.0, 1, 1)");
   EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{2601});
-  EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), max(m) - min(m), 2) from #o"), "24691357802469.1356");
-  sink = Run(*s, "set identity_insert #o on insert #o (id, n, m, f) values (100, 3, 3, 3) set identity_insert #o off");
+  EXPECT_EQ(ScalarText(*s, "select convert(varchar(30), max(m) - min(m), 2) from #o"),
+            "24691357802469.1356");
+  sink = Run(*s,
+             "set identity_insert #o on insert #o (id, n, m, f) values (100, 3, 3, 3) set "
+             "identity_insert #o off");
   EXPECT_TRUE(sink.ErrorNumbers().empty());
   EXPECT_EQ(ScalarText(*s, "select convert(varchar(10), n) from #o where id = 100"), "3.0000");
   // Union parts of integer and exact columns meet in one form.
-  EXPECT_EQ(ScalarText(*s, "select count(*) from (select 1 v union select 1.0 union select 2) d"), "2");
-  EXPECT_EQ(ScalarText(*s, "select count(*) from (select 1 v union select 1.0 union select 2.5e0) d"), "2");
-  EXPECT_EQ(ScalarText(*s, "select top 1 convert(varchar(10), v) from (select 10 v union all select 9.5) d order by v"),
+  EXPECT_EQ(ScalarText(*s, "select count(*) from (select 1 v union select 1.0 union select 2) d"),
+            "2");
+  EXPECT_EQ(
+      ScalarText(*s, "select count(*) from (select 1 v union select 1.0 union select 2.5e0) d"),
+      "2");
+  EXPECT_EQ(ScalarText(*s,
+                       "select top 1 convert(varchar(10), v) from (select 10 v union all select "
+                       "9.5) d order by v"),
             "9.5");
 }
 
@@ -169,7 +204,8 @@ TEST(ExactStorage, OlderDataFolderIsMadeAnew) {
     sqlite3_close(db);
   }
   EXPECT_EQ(run("select a from marker").ErrorNumbers(), std::vector<int>{208});
-  RecordingSink sink = run("select convert(varchar(20), price) from titles where title_id = 'BU2101'");
+  RecordingSink sink =
+      run("select convert(varchar(20), price) from titles where title_id = 'BU2101'");
   ASSERT_EQ(sink.sets.size(), 1u);
   ASSERT_EQ(sink.sets[0].rows.size(), 1u);
   EXPECT_EQ(Text(sink.sets[0].rows[0][0]), "21.95");

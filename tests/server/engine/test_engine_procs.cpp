@@ -7,14 +7,16 @@ namespace {
 class EngineProcs : public Pubs2Test {};
 
 TEST_F(EngineProcs, NestingTransactionCountAndNamesInVariables) {
-  auto r = Run(*s, "create procedure pr_rec @n int as\n"
-                   "if @n > 0 begin\n declare @m int\n select @m = @n - 1\n exec pr_rec @m\nend\n"
-                   "else select @@nestlevel\n");
+  auto r = Run(*s,
+               "create procedure pr_rec @n int as\n"
+               "if @n > 0 begin\n declare @m int\n select @m = @n - 1\n exec pr_rec @m\nend\n"
+               "else select @@nestlevel\n");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   r = Run(*s, "exec pr_rec 3");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "4");
-  EXPECT_EQ(r.statuses, std::vector<int32_t>{0});  // nested calls report their status to the caller only
+  EXPECT_EQ(r.statuses,
+            std::vector<int32_t>{0});  // nested calls report their status to the caller only
   r = Run(*s, "exec pr_rec 20");
   EXPECT_EQ(r.ErrorNumbers().front(), 217);  // nesting beyond 16 fails
 
@@ -34,14 +36,19 @@ TEST_F(EngineProcs, NestingTransactionCountAndNamesInVariables) {
 }
 
 TEST_F(EngineProcs, GroupsAndUsers) {
-  auto r = Run(*s, "exec sp_addgroup pr_grp1\nexec sp_addgroup pr_grp2\n"
-                   "exec sp_addlogin pr_login, 'pw'\nexec sp_adduser pr_login, pr_user, pr_grp1");
+  auto r = Run(*s,
+               "exec sp_addgroup pr_grp1\nexec sp_addgroup pr_grp2\n"
+               "exec sp_addlogin pr_login, 'pw'\nexec sp_adduser pr_login, pr_user, pr_grp1");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
-  EXPECT_EQ(ScalarText(*s, "select g.name from sysusers u, sysusers g where u.name = 'pr_user'"
-                           " and g.uid = u.gid"), "pr_grp1");
+  EXPECT_EQ(ScalarText(*s,
+                       "select g.name from sysusers u, sysusers g where u.name = 'pr_user'"
+                       " and g.uid = u.gid"),
+            "pr_grp1");
   Run(*s, "exec sp_changegroup pr_grp2, pr_user");
-  EXPECT_EQ(ScalarText(*s, "select g.name from sysusers u, sysusers g where u.name = 'pr_user'"
-                           " and g.uid = u.gid"), "pr_grp2");
+  EXPECT_EQ(ScalarText(*s,
+                       "select g.name from sysusers u, sysusers g where u.name = 'pr_user'"
+                       " and g.uid = u.gid"),
+            "pr_grp2");
   EXPECT_EQ(Run(*s, "exec sp_adduser no_such_login").ErrorNumbers(), std::vector<int>{17231});
   EXPECT_EQ(Run(*s, "exec sp_addgroup pr_grp1").ErrorNumbers(), std::vector<int>{15023});
   // The new login reaches pubs2 as its user.
@@ -53,9 +60,11 @@ TEST_F(EngineProcs, GroupsAndUsers) {
 }
 
 TEST_F(EngineProcs, AnywhereCatalogViewsDescribeTables) {
-  Run(*s, "create table sa_t(k int not null, v varchar(12) null, constraint sa_t_pk primary key (k))");
-  auto r = Run(*s, "select column_name, pkey, nulls, width from SYSCOLUMN c, SYSTABLE t"
-                   " where t.table_id = c.table_id and t.table_name = 'sa_t' order by column_id");
+  Run(*s,
+      "create table sa_t(k int not null, v varchar(12) null, constraint sa_t_pk primary key (k))");
+  auto r = Run(*s,
+               "select column_name, pkey, nulls, width from SYSCOLUMN c, SYSTABLE t"
+               " where t.table_id = c.table_id and t.table_name = 'sa_t' order by column_id");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   ASSERT_EQ(r.sets[0].rows.size(), 2u);
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "k");
@@ -64,8 +73,10 @@ TEST_F(EngineProcs, AnywhereCatalogViewsDescribeTables) {
   EXPECT_EQ(Text(r.sets[0].rows[1][2]), "Y");
   EXPECT_EQ(Text(r.sets[0].rows[1][3]), "12");
   // The primary key is not a SYSINDEX row in SQL Anywhere.
-  EXPECT_EQ(ScalarText(*s, "select count(*) from SYSINDEX where table_id = object_id('sa_t')"), "0");
-  EXPECT_EQ(ScalarText(*s, "select table_type from SYSTABLE where table_name = 'titleview'"), "VIEW      ");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from SYSINDEX where table_id = object_id('sa_t')"),
+            "0");
+  EXPECT_EQ(ScalarText(*s, "select table_type from SYSTABLE where table_name = 'titleview'"),
+            "VIEW      ");
   Run(*s, "drop table sa_t");
 }
 

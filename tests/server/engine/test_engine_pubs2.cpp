@@ -12,16 +12,23 @@ class EnginePubs2 : public Pubs2Test {};
 TEST_F(EnginePubs2, TableDataSetStatements) {
   // The index query of the table data set for authors.
   const std::string T = "authors";
-  auto q = Run(*s, "SELECT x.name, x.indid, x.status, INDEX_COL('" + T + "', x.indid, c.colid) "
-                   "FROM sysindexes x, syscolumns c WHERE x.id = object_id ('" + T + "') "
-                   "AND indid BETWEEN 1 AND 254 AND x.id = c.id  AND c.colid <= x.keycnt "
-                   "AND INDEX_COL('" + T + "', x.indid, c.colid)<>'' ORDER BY x.name, x.indid, c.colid ASC");
+  auto q = Run(*s, "SELECT x.name, x.indid, x.status, INDEX_COL('" + T +
+                       "', x.indid, c.colid) "
+                       "FROM sysindexes x, syscolumns c WHERE x.id = object_id ('" +
+                       T +
+                       "') "
+                       "AND indid BETWEEN 1 AND 254 AND x.id = c.id  AND c.colid <= x.keycnt "
+                       "AND INDEX_COL('" +
+                       T + "', x.indid, c.colid)<>'' ORDER BY x.name, x.indid, c.colid ASC");
   ASSERT_TRUE(q.ErrorNumbers().empty()) << q.messages[0].text;
   std::vector<std::string> got;
   for (const auto& row : q.sets[0].rows) got.push_back(Text(row[0]) + ":" + Text(row[3]));
-  EXPECT_EQ(got, (std::vector<std::string>{"auidind:au_id", "aunmind:au_lname", "aunmind:au_fname"}));
+  EXPECT_EQ(got,
+            (std::vector<std::string>{"auidind:au_id", "aunmind:au_lname", "aunmind:au_fname"}));
 
-  auto r = Run(*s, "SELECT au_id, au_lname, au_fname, phone FROM pubs2..authors ORDER BY au_lname,au_fname DESC");
+  auto r = Run(*s,
+               "SELECT au_id, au_lname, au_fname, phone FROM pubs2..authors ORDER BY "
+               "au_lname,au_fname DESC");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   ASSERT_GT(r.sets[0].rows.size(), 1u);
   std::vector<std::string> names;
@@ -33,9 +40,12 @@ TEST_F(EnginePubs2, TableDataSetStatements) {
   EXPECT_EQ(r.sets[0].columns[3].length, 12);
 
   std::string first = Text(r.sets[0].rows[0][0]);
-  EXPECT_EQ(ScalarText(*s, "SELECT COUNT(*) FROM pubs2..authors WHERE 1=1 AND au_id='" + first + "'"), "1");
+  EXPECT_EQ(
+      ScalarText(*s, "SELECT COUNT(*) FROM pubs2..authors WHERE 1=1 AND au_id='" + first + "'"),
+      "1");
   // The duplicate check's shape with a NULL snapshot value.
-  EXPECT_EQ(ScalarText(*s, "SELECT COUNT(*) FROM pubs2.dbo.authors WHERE 1=1 AND au_id IS NULL"), "0");
+  EXPECT_EQ(ScalarText(*s, "SELECT COUNT(*) FROM pubs2.dbo.authors WHERE 1=1 AND au_id IS NULL"),
+            "0");
   r = Run(*s, "SELECT * FROM authors WHERE 1=2");
   EXPECT_FALSE(r.sets[0].columns[0].nullable);
   EXPECT_TRUE(r.sets[0].rows.empty());
@@ -56,8 +66,10 @@ TEST_F(EnginePubs2, ObjectInformationAndProcedures) {
   EXPECT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   EXPECT_FALSE(r.sets[0].rows.empty());
   // The bound default fills titles.type.
-  r = Run(*s, "begin tran\ninsert titles (title_id, title, pub_id, contract) values ('ZZ9999', 'Test title', '1001', 0)\n"
-              "select type from titles where title_id = 'ZZ9999'\nrollback");
+  r = Run(*s,
+          "begin tran\ninsert titles (title_id, title, pub_id, contract) values ('ZZ9999', 'Test "
+          "title', '1001', 0)\n"
+          "select type from titles where title_id = 'ZZ9999'\nrollback");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   EXPECT_EQ(Text(r.sets[0].rows[0][0]).substr(0, 9), "UNDECIDED");
 }
@@ -78,8 +90,10 @@ TEST_F(EnginePubs2, ManySessionsAtOnce) {
       RecordingSink sink;
       me->Execute("create table #mine(n int)", sink);
       for (int i = 0; i < kRows; ++i) {
-        me->Execute("insert #mine values (" + std::to_string(i) + ")\n"
-                    "insert pubs2..conc_t values (" + std::to_string(t) + ", " + std::to_string(i) + ")",
+        me->Execute("insert #mine values (" + std::to_string(i) +
+                        ")\n"
+                        "insert pubs2..conc_t values (" +
+                        std::to_string(t) + ", " + std::to_string(i) + ")",
                     sink);
       }
       me->Execute("select count(*) from #mine", sink);

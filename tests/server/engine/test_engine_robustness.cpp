@@ -20,7 +20,8 @@ class EngineRobustness : public Pubs2Test {
   }
 };
 
-std::string Repeated(const std::string& head, const std::string& unit, int n, const std::string& tail = "") {
+std::string Repeated(const std::string& head, const std::string& unit, int n,
+                     const std::string& tail = "") {
   std::string out = head;
   for (int i = 0; i < n; ++i) out += unit;
   return out + tail;
@@ -35,11 +36,13 @@ TEST_F(EngineRobustness, DeepExpressionsAreTooComplexNotACrash) {
   EXPECT_EQ(ScalarText(*s, Repeated("select 1", "+1", 19)), "20");
   EXPECT_EQ(ScalarText(*s, Repeated("select 0.5e0", "+0.5e0", 89)), "45");
   const std::string all = ScalarText(*s, "select count(*) from authors");
-  EXPECT_EQ(ScalarText(*s, Repeated("select count(*) from authors where au_id = 'x'", " or au_id = 'x'", 150,
-                                    " or au_id <> 'x'")),
+  EXPECT_EQ(ScalarText(*s, Repeated("select count(*) from authors where au_id = 'x'",
+                                    " or au_id = 'x'", 150, " or au_id <> 'x'")),
             all);
-  EXPECT_EQ(ScalarText(*s, Repeated("select count(*) from authors where 1 = 1", " and 1 = 1", 150)), all);
-  EXPECT_EQ(ScalarText(*s, Repeated("select count(*) from authors where 1 = 1", " and 1 = 1", 150, " and 1 = 0")),
+  EXPECT_EQ(ScalarText(*s, Repeated("select count(*) from authors where 1 = 1", " and 1 = 1", 150)),
+            all);
+  EXPECT_EQ(ScalarText(*s, Repeated("select count(*) from authors where 1 = 1", " and 1 = 1", 150,
+                                    " and 1 = 0")),
             "0");
 }
 
@@ -78,8 +81,9 @@ TEST_F(EngineRobustness, NonFiniteFloatsAreRefused) {
   PreparedInfo info;
   RecordingSink prep;
   ASSERT_TRUE(s->Prepare("robust_dyn", "select ?", &info, prep));
-  for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                     -std::numeric_limits<double>::infinity()}) {
+  for (double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()}) {
     f.value = bad;
     RecordingSink call, with, prepared;
     s->CallProcedure("robust_float", {f}, call);
@@ -98,8 +102,9 @@ TEST_F(EngineRobustness, NonFiniteFloatsAreRefused) {
 
 TEST_F(EngineRobustness, ExceedingTheNestingLimitEndsTheWholeChain) {
   Run(*s, "create table robust_calls (n int)");
-  Run(*s, "create proc robust_p1 as insert robust_calls values (@@nestlevel) exec robust_p1 "
-          "exec robust_p1 exec robust_p1");
+  Run(*s,
+      "create proc robust_p1 as insert robust_calls values (@@nestlevel) exec robust_p1 "
+      "exec robust_p1 exec robust_p1");
   const auto start = std::chrono::steady_clock::now();
   RecordingSink r = Run(*s, "exec robust_p1 select 'after'");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -110,10 +115,12 @@ TEST_F(EngineRobustness, ExceedingTheNestingLimitEndsTheWholeChain) {
 
   // A trigger that fires itself through another table's trigger ends the same way.
   Run(*s, "create table robust_a (n int) create table robust_b (n int)");
-  Run(*s, "create trigger robust_ta on robust_a for insert as insert robust_calls values (@@nestlevel) "
-          "insert robust_b values (1) insert robust_b values (2)");
-  Run(*s, "create trigger robust_tb on robust_b for insert as insert robust_a values (1) "
-          "insert robust_a values (2)");
+  Run(*s,
+      "create trigger robust_ta on robust_a for insert as insert robust_calls values (@@nestlevel) "
+      "insert robust_b values (1) insert robust_b values (2)");
+  Run(*s,
+      "create trigger robust_tb on robust_b for insert as insert robust_a values (1) "
+      "insert robust_a values (2)");
   Run(*s, "delete robust_calls");
   r = Run(*s, "insert robust_a values (0) select 'after'");
   EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{217});

@@ -8,9 +8,10 @@ namespace {
 class EngineRules : public Pubs2Test {};
 
 TEST_F(EngineRules, BoundRulesJudgeInsertedValues) {
-  auto r = Run(*s, "create rule rl_code as @code like '[A-Z][0-9]' or @code = 'ZZ'\n"
-                   "create table rl_t(code char(2), n int)\n"
-                   "exec sp_bindrule rl_code, 'rl_t.code'");
+  auto r = Run(*s,
+               "create rule rl_code as @code like '[A-Z][0-9]' or @code = 'ZZ'\n"
+               "create table rl_t(code char(2), n int)\n"
+               "exec sp_bindrule rl_code, 'rl_t.code'");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   EXPECT_TRUE(Run(*s, "insert rl_t values ('A1', 1)").ErrorNumbers().empty());
   EXPECT_TRUE(Run(*s, "insert rl_t values ('ZZ', 2)").ErrorNumbers().empty());
@@ -18,7 +19,8 @@ TEST_F(EngineRules, BoundRulesJudgeInsertedValues) {
   ASSERT_EQ(r.ErrorNumbers(), std::vector<int>{552});
   EXPECT_NE(r.messages[0].text.find("column 'code'"), std::string::npos);
   EXPECT_EQ(ScalarText(*s, "select count(*) from rl_t"), "2");
-  EXPECT_EQ(Run(*s, "update rl_t set code = 'b2' where n = 1").ErrorNumbers(), std::vector<int>{552});
+  EXPECT_EQ(Run(*s, "update rl_t set code = 'b2' where n = 1").ErrorNumbers(),
+            std::vector<int>{552});
   EXPECT_TRUE(Run(*s, "update rl_t set code = 'B2' where n = 1").ErrorNumbers().empty());
   Run(*s, "exec sp_unbindrule 'rl_t.code'");
   EXPECT_TRUE(Run(*s, "insert rl_t values ('a1', 3)").ErrorNumbers().empty());
@@ -26,14 +28,16 @@ TEST_F(EngineRules, BoundRulesJudgeInsertedValues) {
 }
 
 TEST_F(EngineRules, CheckConstraintsAndIdentityInsert) {
-  auto r = Run(*s, "create table ck_t(id int identity, qty int check (qty > 0), name varchar(10) null)");
+  auto r =
+      Run(*s, "create table ck_t(id int identity, qty int check (qty > 0), name varchar(10) null)");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   EXPECT_TRUE(Run(*s, "insert ck_t (qty) values (5)").ErrorNumbers().empty());
   EXPECT_EQ(Run(*s, "insert ck_t (qty) values (0)").ErrorNumbers(), std::vector<int>{548});
   EXPECT_EQ(Run(*s, "insert ck_t (id, qty) values (10, 1)").ErrorNumbers(), std::vector<int>{584});
-  r = Run(*s, "set identity_insert ck_t on\ninsert ck_t (id, qty) values (10, 1)\n"
-              "set identity_insert ck_t off\ninsert ck_t (qty) values (2)\n"
-              "select id from ck_t order by id");
+  r = Run(*s,
+          "set identity_insert ck_t on\ninsert ck_t (id, qty) values (10, 1)\n"
+          "set identity_insert ck_t off\ninsert ck_t (qty) values (2)\n"
+          "select id from ck_t order by id");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   std::vector<std::string> ids;
   for (const auto& row : r.sets[0].rows) ids.push_back(Text(row[0]));
@@ -45,9 +49,10 @@ TEST_F(EngineRules, CheckConstraintsAndIdentityInsert) {
 }
 
 TEST_F(EngineRules, UserTypesCarryTheirNullabilityAndAreDropped) {
-  auto r = Run(*s, "exec sp_addtype ut_code, 'varchar(4)', 'null'\n"
-                   "exec sp_addtype ut_strict, 'numeric(6,2)', 'not null'\n"
-                   "create table ut_t(a ut_code, b ut_strict)\nselect a, b from ut_t");
+  auto r = Run(*s,
+               "exec sp_addtype ut_code, 'varchar(4)', 'null'\n"
+               "exec sp_addtype ut_strict, 'numeric(6,2)', 'not null'\n"
+               "create table ut_t(a ut_code, b ut_strict)\nselect a, b from ut_t");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   const auto& c = r.sets.back().columns;
   EXPECT_TRUE(c[0].nullable);

@@ -16,9 +16,10 @@ class EngineStrings : public Pubs2Test {
 };
 
 TEST_F(EngineStrings, NotNullCharIsPaddedAndNullableCharIsVarchar) {
-  auto r = Run(*s, "create table st_t(cn char(5) not null, cv char(5) null, v varchar(5) not null,"
-                   " bn binary(3) not null, bv binary(3) null)\n"
-                   "insert st_t values ('ab', 'ab  ', 'ab  ', 0x01, 0x01)");
+  auto r = Run(*s,
+               "create table st_t(cn char(5) not null, cv char(5) null, v varchar(5) not null,"
+               " bn binary(3) not null, bv binary(3) null)\n"
+               "insert st_t values ('ab', 'ab  ', 'ab  ', 0x01, 0x01)");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   Expect({
       {"select cn from st_t", "ab   "},
@@ -33,7 +34,8 @@ TEST_F(EngineStrings, NotNullCharIsPaddedAndNullableCharIsVarchar) {
       {"select count(*) from st_t where cn = 'ab' and cn = cv and cv = v", "1"},
   });
   // A computed char that may be NULL lands in a nullable, varchar-like column.
-  r = Run(*s, "select convert(char(4), cv) as x, convert(char(4), 'a') as y into #st_into from st_t");
+  r = Run(*s,
+          "select convert(char(4), cv) as x, convert(char(4), 'a') as y into #st_into from st_t");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   Expect({{"select datalength(x) + datalength(y) * 10 from #st_into", "42"}});
   ASSERT_TRUE(Run(*s, "update st_t set cn = 'xyz', cv = cn").ErrorNumbers().empty());
@@ -45,8 +47,9 @@ TEST_F(EngineStrings, NotNullCharIsPaddedAndNullableCharIsVarchar) {
 
 TEST_F(EngineStrings, LongValuesAreCutToTheDeclaredBytes) {
   // "abcé" is five bytes: the two-byte character does not fit in four and goes whole.
-  auto r = Run(*s, "create table st_t(v varchar(4) null, c char(4) not null, b varbinary(2) null)\n"
-                   "insert st_t values ('abcé', 'abcdefg', 0x010203)");
+  auto r = Run(*s,
+               "create table st_t(v varchar(4) null, c char(4) not null, b varbinary(2) null)\n"
+               "insert st_t values ('abcé', 'abcdefg', 0x010203)");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   Expect({
       {"select v + '|' from st_t", "abc|"},
@@ -60,18 +63,23 @@ TEST_F(EngineStrings, LongValuesAreCutToTheDeclaredBytes) {
   });
   ASSERT_TRUE(Run(*s, "update st_t set v = 'wxyz!', c = 'éé' + 'é'").ErrorNumbers().empty());
   Expect({{"select v + c + '|' from st_t", "wxyzéé|"}});
-  r = Run(*s, "create proc st_p @p varchar(3), @q varbinary(1) as select @p + '|' + convert(varchar, datalength(@q))");
+  r = Run(*s,
+          "create proc st_p @p varchar(3), @q varbinary(1) as select @p + '|' + convert(varchar, "
+          "datalength(@q))");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   Expect({{"exec st_p 'abé', 0x0102", "ab|1"}});
   Run(*s, "drop proc st_p");
   // unichar(n) and univarchar(n) count characters, not bytes.
-  ASSERT_TRUE(Run(*s, "create table st_u(u univarchar(2) null)\ninsert st_u values ('ééé')").ErrorNumbers().empty());
+  ASSERT_TRUE(Run(*s, "create table st_u(u univarchar(2) null)\ninsert st_u values ('ééé')")
+                  .ErrorNumbers()
+                  .empty());
   Expect({{"select u + '|' from st_u", "éé|"}});
 }
 
 TEST_F(EngineStrings, StringRtruncationRefusesCutsAndChangesNothing) {
-  auto r = Run(*s, "create table st_t(id int, v varchar(4) null)\ninsert st_t values (1, 'ab')\n"
-                   "set string_rtruncation on");
+  auto r = Run(*s,
+               "create table st_t(id int, v varchar(4) null)\ninsert st_t values (1, 'ab')\n"
+               "set string_rtruncation on");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   EXPECT_EQ(s->GetOption(static_cast<int>(Option::StrRtrunc)), std::vector<uint8_t>{1});
   for (const char* sql : {"insert st_t values (2, 'abcde')", "update st_t set v = v + 'xyz'",
@@ -95,13 +103,15 @@ TEST_F(EngineStrings, BulkRowsAreFittedToTheirColumns) {
   ServerMessage failure;
   auto b = engine_->Login(login, &failure);
   ASSERT_TRUE(b);
-  auto r = Run(*b, "use pubs2\ncreate table st_t(v varchar(4) null, c char(4) not null,"
-                   " cn char(4) null, bn binary(3) not null)\nset string_rtruncation on");
+  auto r = Run(*b,
+               "use pubs2\ncreate table st_t(v varchar(4) null, c char(4) not null,"
+               " cn char(4) null, bn binary(3) not null)\nset string_rtruncation on");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   RecordingSink sink;
   auto bulk = b->BeginBulkInsert("st_t", sink);
   ASSERT_TRUE(bulk);
-  std::vector<Value> row{std::string("abc\xC3\xA9"), std::string("ab"), std::string("ab  "), Bytes{1}};
+  std::vector<Value> row{std::string("abc\xC3\xA9"), std::string("ab"), std::string("ab  "),
+                         Bytes{1}};
   bulk->Add(row);
   bulk->Commit(sink);
   ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;

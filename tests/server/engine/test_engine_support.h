@@ -51,7 +51,8 @@ class RecordingSink : public ResultSink {
     statuses.push_back(status);
     events.push_back("status");
   }
-  void OutputParams(const std::vector<ColumnInfo>& params, const std::vector<Value>& values) override {
+  void OutputParams(const std::vector<ColumnInfo>& params,
+                    const std::vector<Value>& values) override {
     outputs.push_back({params, {values}});
     events.push_back("params");
   }
@@ -85,7 +86,7 @@ class RecordingSink : public ResultSink {
   std::vector<ServerMessage> messages;
   std::vector<std::pair<std::string, std::string>> dbChanges;
   std::vector<int32_t> statuses;
-  std::vector<ResultSet> outputs;  // output parameters: names and one row of values
+  std::vector<ResultSet> outputs;             // output parameters: names and one row of values
   std::vector<ComputeFormat> computeFormats;  // of the last select with compute clauses
   std::vector<std::pair<uint16_t, std::vector<Value>>> computeRows;
   std::vector<std::string> events;
@@ -128,8 +129,10 @@ class EngineTest : public ::testing::Test {
   // The single value of a one-row, one-column select; fails the test otherwise.
   static Value Scalar(Session& s, const std::string& sql) {
     RecordingSink sink = Run(s, sql);
-    EXPECT_TRUE(sink.ErrorNumbers().empty()) << sql << ": " << (sink.messages.empty() ? "" : sink.messages[0].text);
-    if (sink.sets.size() != 1 || sink.sets[0].rows.size() != 1 || sink.sets[0].rows[0].size() != 1) {
+    EXPECT_TRUE(sink.ErrorNumbers().empty())
+        << sql << ": " << (sink.messages.empty() ? "" : sink.messages[0].text);
+    if (sink.sets.size() != 1 || sink.sets[0].rows.size() != 1 ||
+        sink.sets[0].rows[0].size() != 1) {
       ADD_FAILURE() << "not a single value: " << sql;
       return std::monostate{};
     }

@@ -20,9 +20,10 @@ class EngineText : public EngineTest {
   void SetUp() override {
     s = Login();
     ASSERT_TRUE(s);
-    auto sink = Run(*s, "create table #doc (n int, t text null, i image null, v varchar(10) null) "
-                        "insert #doc values (1, 'first', 0x0102, 'x') "
-                        "insert #doc values (2, null, null, null)");
+    auto sink = Run(*s,
+                    "create table #doc (n int, t text null, i image null, v varchar(10) null) "
+                    "insert #doc values (1, 'first', 0x0102, 'x') "
+                    "insert #doc values (2, null, null, null)");
     ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;
   }
 
@@ -93,27 +94,30 @@ TEST_F(EngineText, WritetextReplacesTheValueAndReadtextSlicesIt) {
   EXPECT_EQ(Text(sink.sets[2].rows.at(0).at(0)), "hello world");
   EXPECT_EQ(ScalarText(*s, "select t from #doc where n = 1"), "hello world");
   // The other row is untouched.
-  EXPECT_EQ(ScalarText(*s, "select isnull(convert(varchar(10), i), 'none') from #doc where n = 2"), "none");
+  EXPECT_EQ(ScalarText(*s, "select isnull(convert(varchar(10), i), 'none') from #doc where n = 2"),
+            "none");
 }
 
 TEST_F(EngineText, WritetextRefusesAPointerThatIsNotTheColumns) {
   std::string p = Hex(Pointer("t", 1));
-  for (const std::string& sql : std::vector<std::string>{"writetext #doc.i " + p + " 0x01",
-                                                        "writetext #doc.t 0x0102 'x'",
-                                                        "readtext #doc.t 0x0102 0 1"}) {
+  for (const std::string& sql :
+       std::vector<std::string>{"writetext #doc.i " + p + " 0x01", "writetext #doc.t 0x0102 'x'",
+                                "readtext #doc.t 0x0102 0 1"}) {
     auto sink = Run(*s, sql);
     EXPECT_EQ(sink.ErrorNumbers(), std::vector<int>{7123}) << sql;
   }
-  EXPECT_EQ(Run(*s, "readtext #doc.t 0x0102 0 1").messages.at(0).text, "Invalid text pointer value 0x0102.");
+  EXPECT_EQ(Run(*s, "readtext #doc.t 0x0102 0 1").messages.at(0).text,
+            "Invalid text pointer value 0x0102.");
   EXPECT_EQ(ScalarText(*s, "select t from #doc where n = 1"), "first");
 }
 
 TEST_F(EngineText, EmptyValuesAreStoredAsOneBlankOrOneZeroByte) {
-  auto sink = Run(*s,
-                  "create table #e (n int, t text not null, i image not null, v varchar(5) not null) "
-                  "insert #e values (1, '', '', '') "
-                  "insert #e select 2, t, i, v from #e where n = 1 "
-                  "update #e set t = '', i = 0x where n = 2");
+  auto sink =
+      Run(*s,
+          "create table #e (n int, t text not null, i image not null, v varchar(5) not null) "
+          "insert #e values (1, '', '', '') "
+          "insert #e select 2, t, i, v from #e where n = 1 "
+          "update #e set t = '', i = 0x where n = 2");
   ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;
   for (int n : {1, 2}) {
     std::string where = " from #e where n = " + std::to_string(n);
@@ -122,14 +126,17 @@ TEST_F(EngineText, EmptyValuesAreStoredAsOneBlankOrOneZeroByte) {
     EXPECT_EQ(ScalarText(*s, "select datalength(t)" + where), "1") << n;
   }
   // writetext of an empty value stores the same.
-  Run(*s, "declare @p varbinary(16) select @p = textptr(t) from #doc where n = 1 writetext #doc.t @p ''");
+  Run(*s,
+      "declare @p varbinary(16) select @p = textptr(t) from #doc where n = 1 writetext #doc.t @p "
+      "''");
   EXPECT_EQ(ScalarText(*s, "select t from #doc where n = 1"), " ");
 }
 
 TEST_F(EngineText, BulkWritetextTakesItsDataAfterwards) {
   std::string p = Hex(Pointer("i", 1));
   RecordingSink sink;
-  auto write = s->BeginTextWrite("writetext bulk #doc.i " + p + " timestamp = 0x0000000000000001", sink);
+  auto write =
+      s->BeginTextWrite("writetext bulk #doc.i " + p + " timestamp = 0x0000000000000001", sink);
   ASSERT_TRUE(write) << (sink.messages.empty() ? "" : sink.messages[0].text);
   EXPECT_TRUE(sink.ErrorNumbers().empty());
   Bytes data(70000);

@@ -30,7 +30,8 @@ class EngineTriggers : public Pubs2Test {
 
 TEST_F(EngineTriggers, SeeInsertedDeletedRowcountAndUpdatedColumns) {
   Ok("create table tg_t (k int not null, v int not null)");
-  Ok("create table tg_log (n int null, ins int null, del int null, updv int null, joined int null)");
+  Ok("create table tg_log (n int null, ins int null, del int null, updv int null, joined int "
+     "null)");
   Ok("create trigger tg_trg on tg_t for insert, update, delete as\n"
      "insert tg_log select @@rowcount, (select count(*) from inserted),"
      " (select count(*) from deleted), 0,"
@@ -61,8 +62,9 @@ TEST_F(EngineTriggers, RollbackTransactionUndoesEverythingAndEndsTheBatch) {
   Ok("create trigger tg_trg on tg_t for insert as\n"
      "if exists (select 1 from inserted where v < 0)\n"
      "begin\n raiserror 20010 'negative'\n rollback transaction\nend");
-  auto r = Run(*s, "begin tran\ninsert tg_t values (1, 1)\ninsert tg_t values (2, -1)\n"
-                   "select 'still running'");
+  auto r = Run(*s,
+               "begin tran\ninsert tg_t values (1, 1)\ninsert tg_t values (2, -1)\n"
+               "select 'still running'");
   EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{20010});
   EXPECT_TRUE(r.sets.empty());
   EXPECT_EQ(Rows("select count(*), @@trancount from tg_t"), "0,0;");
@@ -81,8 +83,9 @@ TEST_F(EngineTriggers, RollbackTriggerUndoesOnlyTheStatementAndTheBatchGoesOn) {
      "insert tg_log select k from inserted\n"
      "if exists (select 1 from inserted where v < 0)\n"
      " rollback trigger with raiserror 20011 'negative %1!', 'value'");
-  auto r = Run(*s, "begin tran\ninsert tg_t values (1, 1)\ninsert tg_t values (2, -1)\n"
-                   "select count(*) from tg_t\ncommit");
+  auto r = Run(*s,
+               "begin tran\ninsert tg_t values (1, 1)\ninsert tg_t values (2, -1)\n"
+               "select count(*) from tg_t\ncommit");
   EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{20011});
   ASSERT_EQ(r.sets.size(), 1u);
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "1");
@@ -102,8 +105,8 @@ TEST_F(EngineTriggers, NestingStopsAtSixteenAndATriggerDoesNotRefireItself) {
     std::vector<int> errors;
     const char* rows;  // rows in tg_a and tg_b afterwards
   } cases[] = {
-      {25, {}, "16;"},     // the sixteenth trigger is the last and changes nothing
-      {24, {217}, "0;"},   // a seventeenth fails the whole transaction
+      {25, {}, "16;"},    // the sixteenth trigger is the last and changes nothing
+      {24, {217}, "0;"},  // a seventeenth fails the whole transaction
   };
   for (const auto& c : cases) {
     auto r = Run(*s, "insert tg_a values (" + std::to_string(c.start) + ")\nselect 'after'");
@@ -126,8 +129,9 @@ TEST_F(EngineTriggers, OnePerActionDropAndCatalog) {
   Ok("create table tg_t (k int not null, v int not null)");
   Ok("create trigger tg_iu on tg_t for insert, update as print 'iu'");
   Ok("create trigger tg_i on tg_t for insert as print 'i'");
-  auto pointers = "select object_name(instrig), object_name(updtrig), deltrig from sysobjects"
-                  " where name = 'tg_t'";
+  auto pointers =
+      "select object_name(instrig), object_name(updtrig), deltrig from sysobjects"
+      " where name = 'tg_t'";
   EXPECT_EQ(Rows(pointers), "tg_i,tg_iu,0;");
   Ok("create trigger tg_u on tg_t for update as print 'u'");
   EXPECT_EQ(Rows(pointers), "tg_i,tg_u,0;");
@@ -173,8 +177,9 @@ TEST_F(EngineTriggers, Pubs2DeltitleKeepsTitlesWithSales) {
   EXPECT_EQ(Rows("select count(*) from titles where title_id = 'BU2101'"), "1;");
   // A title without sales goes.
   EXPECT_EQ(Rows("select count(*) from salesdetail where title_id = 'UN7002'"), "0;");
-  r = Run(*s, "begin tran\ndelete titles where title_id = 'UN7002'\n"
-              "select count(*) from titles where title_id = 'UN7002'\nrollback");
+  r = Run(*s,
+          "begin tran\ndelete titles where title_id = 'UN7002'\n"
+          "select count(*) from titles where title_id = 'UN7002'\nrollback");
   EXPECT_TRUE(r.ErrorNumbers().empty());
   ASSERT_EQ(r.sets.size(), 1u);
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "0");

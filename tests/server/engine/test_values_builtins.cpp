@@ -80,19 +80,23 @@ TEST_F(ValuesBuiltins, SessionSettingsApplyAtCallTime) {
 }
 
 TEST_F(ValuesBuiltins, ConvertHelper) {
-  EXPECT_EQ(Q("select syb_convert('1999-12-29 00:00:00.000', 'datetime', 'varchar', null, null, null, null)"),
+  EXPECT_EQ(Q("select syb_convert('1999-12-29 00:00:00.000', 'datetime', 'varchar', null, null, "
+              "null, null)"),
             "Dec 29 1999 12:00AM");
-  EXPECT_EQ(Q("select syb_convert('1999-12-29 00:00:00.000', 'datetime', 'varchar', 10, null, null, 101)"),
+  EXPECT_EQ(Q("select syb_convert('1999-12-29 00:00:00.000', 'datetime', 'varchar', 10, null, "
+              "null, 101)"),
             "12/29/1999");
   EXPECT_EQ(Q("select syb_convert(12.5, 'money', 'varchar', null, null, null, null)"), "12.50");
   EXPECT_EQ(Q("select syb_convert('12', null, 'int', null, null, null, null)"), "12");
   EXPECT_EQ(Type("syb_convert('12', null, 'int', null, null, null, null)"), "integer");
-  EXPECT_EQ(Q("select syb_convert('abc', null, 'int', null, null, null, null)"),
-            "error 249: Syntax error during explicit conversion of VARCHAR value 'abc' to a INT field.");
+  EXPECT_EQ(
+      Q("select syb_convert('abc', null, 'int', null, null, null, null)"),
+      "error 249: Syntax error during explicit conversion of VARCHAR value 'abc' to a INT field.");
   EXPECT_EQ(Q("select syb_convert('ab', null, 'char', 5, null, null, null) || '|'"), "ab   |");
-  EXPECT_EQ(Q("select syb_convert(syb_convert('12.345', null, 'numeric', null, 5, 2, null), 'numeric:2',"
-              " 'varchar', null, null, null, null)"),
-            "12.35");
+  EXPECT_EQ(
+      Q("select syb_convert(syb_convert('12.345', null, 'numeric', null, 5, 2, null), 'numeric:2',"
+        " 'varchar', null, null, null, null)"),
+      "12.35");
   EXPECT_EQ(Q("select syb_convert('Dec 29 1999', null, 'datetime', null, null, null, null)"),
             "1999-12-29 00:00:00.000");
   EXPECT_EQ(Q("select syb_convert('AB', null, 'varbinary', null, null, null, null)"), "0x4142");
@@ -226,7 +230,8 @@ TEST_F(ValuesBuiltins, DivisionRaisesSybaseErrors) {
   EXPECT_EQ(Q("select syb_divide(7.0, 2)"), "3.5");
   EXPECT_EQ(Q("select syb_divide(7, 0)"), "error 3607: Divide by zero occurred.");
   EXPECT_EQ(Q("select syb_divide(7.5, 0.0)"), "error 3607: Divide by zero occurred.");
-  EXPECT_EQ(Q("select syb_divide(-9223372036854775808, -1)"), "error 3606: Arithmetic overflow occurred.");
+  EXPECT_EQ(Q("select syb_divide(-9223372036854775808, -1)"),
+            "error 3606: Arithmetic overflow occurred.");
   EXPECT_EQ(Q("select syb_modulo(7, 3)"), "1");
   EXPECT_EQ(Q("select syb_modulo(-7, 3)"), "-1");
   EXPECT_EQ(Q("select syb_modulo(7, 0)"), "error 3607: Divide by zero occurred.");

@@ -83,7 +83,7 @@ TEST(ValuesConvert, ErrorMessagesNameTypesAndValue) {
 }
 
 TEST(ValuesConvert, NumbersBetweenEachOther) {
-  EXPECT_EQ(std::get<int64_t>(Conv(2.7, SqlType::Int)), 2);     // truncates
+  EXPECT_EQ(std::get<int64_t>(Conv(2.7, SqlType::Int)), 2);  // truncates
   EXPECT_EQ(std::get<int64_t>(Conv(-2.7, SqlType::Int)), -2);
   EXPECT_EQ(ErrorOf(1e10, SqlType::Int), 247);
   EXPECT_EQ(ErrorOf(int64_t{40000}, SqlType::SmallInt), 247);
@@ -95,8 +95,10 @@ TEST(ValuesConvert, NumbersBetweenEachOther) {
   EXPECT_EQ(ErrorOf(1e20, SqlType::Money), 247);
   EXPECT_EQ(FormatNumeric(std::get<NumericValue>(Conv(2.675, SqlType::Numeric, {}, {}, 10, 2))),
             "2.68");
-  EXPECT_EQ(FormatNumeric(std::get<NumericValue>(Conv(-2.5, SqlType::Numeric, {}, {}, 10, 0))), "-3");
-  EXPECT_EQ(FormatNumeric(std::get<NumericValue>(Conv(MoneyValue{-123456}, SqlType::Numeric, {}, {}, 10, 2))),
+  EXPECT_EQ(FormatNumeric(std::get<NumericValue>(Conv(-2.5, SqlType::Numeric, {}, {}, 10, 0))),
+            "-3");
+  EXPECT_EQ(FormatNumeric(
+                std::get<NumericValue>(Conv(MoneyValue{-123456}, SqlType::Numeric, {}, {}, 10, 2))),
             "-12.35");
   EXPECT_EQ(ErrorOf(int64_t{100000}, SqlType::Numeric, {}, {}, 5, 1), 247);
   EXPECT_DOUBLE_EQ(std::get<double>(Conv(MoneyValue{125000}, SqlType::Float)), 12.5);
@@ -111,7 +113,7 @@ TEST(ValuesConvert, AnythingToCharUsesSybaseFormats) {
   EXPECT_EQ(AsText(0.1), "0.1");
   EXPECT_EQ(AsText(1e20), "1e+20");
   EXPECT_EQ(AsText(MoneyValue{125000}), "12.50");
-  EXPECT_EQ(AsText(MoneyValue{125050}), "12.51");   // 12.505 rounds half away from zero
+  EXPECT_EQ(AsText(MoneyValue{125050}), "12.51");  // 12.505 rounds half away from zero
   EXPECT_EQ(AsText(MoneyValue{-125050}), "-12.51");
   EXPECT_EQ(AsText(MoneyValue{12345678900}, SqlType::VarChar, 1), "1,234,567.89");
   EXPECT_EQ(AsText(MoneyValue{125000}, SqlType::VarChar, 2), "12.5000");
@@ -133,14 +135,16 @@ TEST(ValuesConvert, CharLengthsTruncateAndPad) {
   EXPECT_EQ(std::get<std::string>(Conv(std::string("a\xC3\xA9"), SqlType::VarChar, {}, 2)), "a");
   // convert(varchar, x) without a length is varchar(30).
   EXPECT_EQ(MakeType(SqlType::VarChar).length, 30);
-  EXPECT_EQ(std::get<std::string>(Convert(std::string(40, 'x'), MakeType(SqlType::VarChar))).size(), 30u);
+  EXPECT_EQ(std::get<std::string>(Convert(std::string(40, 'x'), MakeType(SqlType::VarChar))).size(),
+            30u);
 }
 
 TEST(ValuesConvert, BinaryConversions) {
   EXPECT_EQ(std::get<Bytes>(Conv(std::string("AB"), SqlType::VarBinary)), (Bytes{0x41, 0x42}));
   EXPECT_EQ(std::get<Bytes>(Conv(Bytes{1}, SqlType::Binary, {}, 3)), (Bytes{1, 0, 0}));
-  EXPECT_EQ(std::get<Bytes>(Conv(int64_t{256}, SqlType::VarBinary, ConvertOptions{.from = SqlType::Int})),
-            (Bytes{0, 0, 1, 0}));
+  EXPECT_EQ(
+      std::get<Bytes>(Conv(int64_t{256}, SqlType::VarBinary, ConvertOptions{.from = SqlType::Int})),
+      (Bytes{0, 0, 1, 0}));
   EXPECT_EQ(std::get<int64_t>(Conv(Bytes{0, 0, 1, 0}, SqlType::Int)), 256);
   EXPECT_EQ(std::get<int64_t>(Conv(Bytes{0xFF, 0xFF, 0xFF, 0xFF}, SqlType::Int)), -1);
   EXPECT_EQ(ErrorOf(Bytes{1}, SqlType::Float), 529);
@@ -151,7 +155,8 @@ TEST(ValuesConvert, BinaryConversions) {
 }
 
 TEST(ValuesConvert, DateTimeConversions) {
-  auto d = std::get<DateTimeValue>(Conv(std::string("Dec 29 1999 10:20:30:123"), SqlType::DateTime));
+  auto d =
+      std::get<DateTimeValue>(Conv(std::string("Dec 29 1999 10:20:30:123"), SqlType::DateTime));
   EXPECT_EQ(DateTimeToStorage(d), "1999-12-29 10:20:30.123");
   auto sd = std::get<DateTimeValue>(Conv(d, SqlType::SmallDateTime));
   EXPECT_EQ(DateTimeToStorage(sd), "1999-12-29 10:21:00.000");
@@ -160,7 +165,8 @@ TEST(ValuesConvert, DateTimeConversions) {
   EXPECT_EQ(ErrorOf(d, SqlType::Int), 529);
   ConvertOptions dmy;
   dmy.dateFormat = DateFormat::Dmy;
-  EXPECT_EQ(DateTimeToStorage(std::get<DateTimeValue>(Conv(std::string("29/12/1999"), SqlType::DateTime, dmy))),
+  EXPECT_EQ(DateTimeToStorage(
+                std::get<DateTimeValue>(Conv(std::string("29/12/1999"), SqlType::DateTime, dmy))),
             "1999-12-29 00:00:00.000");
 }
 
@@ -257,7 +263,8 @@ struct Db {
   };
   std::unique_ptr<sqlite3_stmt, Finalizer> Prepare(const char* sql) {
     sqlite3_stmt* s = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db.get(), sql, -1, &s, nullptr), SQLITE_OK) << sqlite3_errmsg(db.get());
+    EXPECT_EQ(sqlite3_prepare_v2(db.get(), sql, -1, &s, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db.get());
     return std::unique_ptr<sqlite3_stmt, Finalizer>(s);
   }
   // Binds v as `type`, stores it, and reads it back as `column`.
@@ -288,20 +295,25 @@ TEST(ValuesStorage, RoundTripsEveryRepresentation) {
   db.Exec("create table t (v)");
   EXPECT_EQ(std::get<int64_t>(db.RoundTrip(int64_t{7}, SqlType::Int, Col(SqlType::Int))), 7);
   EXPECT_EQ(db.lastStorageClass, "integer");
-  EXPECT_EQ(std::get<MoneyValue>(db.RoundTrip(MoneyValue{125000}, SqlType::Money, Col(SqlType::Money))).units,
-            125000);
+  EXPECT_EQ(
+      std::get<MoneyValue>(db.RoundTrip(MoneyValue{125000}, SqlType::Money, Col(SqlType::Money)))
+          .units,
+      125000);
   EXPECT_EQ(db.lastStorageClass, "blob");
-  auto n = db.RoundTrip(*ParseNumeric("12.30", 5, 2), SqlType::Numeric, Col(SqlType::Numeric, 17, 5, 2));
+  auto n =
+      db.RoundTrip(*ParseNumeric("12.30", 5, 2), SqlType::Numeric, Col(SqlType::Numeric, 17, 5, 2));
   EXPECT_EQ(FormatNumeric(std::get<NumericValue>(n)), "12.30");
   EXPECT_EQ(db.lastStorageClass, "blob");
   DateTimeValue d = ParseDateTime("Dec 29 1999 10:20:30:123").value();
   auto back = std::get<DateTimeValue>(db.RoundTrip(d, SqlType::DateTime, Col(SqlType::DateTime)));
   EXPECT_EQ(back.ticks, d.ticks);
   EXPECT_EQ(db.lastStorageClass, "text");
-  auto small = std::get<DateTimeValue>(db.RoundTrip(d, SqlType::SmallDateTime, Col(SqlType::SmallDateTime)));
+  auto small =
+      std::get<DateTimeValue>(db.RoundTrip(d, SqlType::SmallDateTime, Col(SqlType::SmallDateTime)));
   EXPECT_EQ(DateTimeToStorage(small), "1999-12-29 10:21:00.000");
-  EXPECT_EQ(std::get<Bytes>(db.RoundTrip(Bytes{1, 2}, SqlType::Image, Col(SqlType::Image, 0x7FFFFFFF))),
-            (Bytes{1, 2}));
+  EXPECT_EQ(
+      std::get<Bytes>(db.RoundTrip(Bytes{1, 2}, SqlType::Image, Col(SqlType::Image, 0x7FFFFFFF))),
+      (Bytes{1, 2}));
   EXPECT_EQ(db.lastStorageClass, "blob");
   EXPECT_TRUE(IsNull(db.RoundTrip(Value{}, SqlType::Int, Col(SqlType::Int))));
   EXPECT_EQ(db.lastStorageClass, "null");
@@ -312,16 +324,25 @@ TEST(ValuesStorage, TextRules) {
   db.Exec("create table t (v)");
   // varchar trailing blanks are not kept; '' is one blank; NOT NULL char is padded when read,
   // nullable char is not.
-  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab  "), SqlType::VarChar, Col(SqlType::VarChar, 10))), "ab");
-  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string(""), SqlType::VarChar, Col(SqlType::VarChar, 10))), " ");
+  EXPECT_EQ(std::get<std::string>(
+                db.RoundTrip(std::string("ab  "), SqlType::VarChar, Col(SqlType::VarChar, 10))),
+            "ab");
+  EXPECT_EQ(std::get<std::string>(
+                db.RoundTrip(std::string(""), SqlType::VarChar, Col(SqlType::VarChar, 10))),
+            " ");
   ColumnInfo fixed = Col(SqlType::Char, 4);
   fixed.nullable = false;
   EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab"), SqlType::Char, fixed)), "ab  ");
-  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("ab"), SqlType::Char, Col(SqlType::Char, 4))), "ab");
-  EXPECT_EQ(std::get<std::string>(db.RoundTrip(std::string("x  "), SqlType::Text, Col(SqlType::Text, 0x7FFFFFFF))), "x  ");
+  EXPECT_EQ(
+      std::get<std::string>(db.RoundTrip(std::string("ab"), SqlType::Char, Col(SqlType::Char, 4))),
+      "ab");
+  EXPECT_EQ(std::get<std::string>(
+                db.RoundTrip(std::string("x  "), SqlType::Text, Col(SqlType::Text, 0x7FFFFFFF))),
+            "x  ");
   // A value of another type is converted on the way in, and a stored value of another class
   // on the way out.
-  EXPECT_EQ(std::get<int64_t>(db.RoundTrip(std::string("12"), SqlType::Int, Col(SqlType::Int))), 12);
+  EXPECT_EQ(std::get<int64_t>(db.RoundTrip(std::string("12"), SqlType::Int, Col(SqlType::Int))),
+            12);
   EXPECT_EQ(db.lastStorageClass, "integer");
   EXPECT_THROW(db.RoundTrip(std::string("x"), SqlType::Int, Col(SqlType::Int)), SqlError);
   db.Exec("insert into t values ('12')");

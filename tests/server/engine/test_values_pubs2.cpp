@@ -84,11 +84,13 @@ std::vector<std::string> Words(const std::string& s) {
 }
 
 // Reads a column definition such as " au_lname varchar(40) not null".
-std::optional<Column> ParseColumn(const std::string& def, const std::map<std::string, int>& userTypes) {
+std::optional<Column> ParseColumn(const std::string& def,
+                                  const std::map<std::string, int>& userTypes) {
   std::vector<std::string> w = Words(def);
   if (w.size() < 2) return std::nullopt;
   Column c{w[0], w[1], 0, false};
-  if (w.size() >= 3 && std::isdigit(static_cast<unsigned char>(w[2][0]))) c.length = std::stoi(w[2]);
+  if (w.size() >= 3 && std::isdigit(static_cast<unsigned char>(w[2][0])))
+    c.length = std::stoi(w[2]);
   c.nullable = w.back() == "null" && w[w.size() - 2] != "not";
   if (auto it = userTypes.find(c.type); it != userTypes.end()) c.length = it->second;
   return c;
@@ -144,7 +146,8 @@ bool IsHexBlob(const std::string& s) {
 bool TitleRule(const std::string& s) {
   return s.size() == 6 && std::isupper(static_cast<unsigned char>(s[0])) &&
          std::isupper(static_cast<unsigned char>(s[1])) &&
-         std::all_of(s.begin() + 2, s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+         std::all_of(s.begin() + 2, s.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 // in ('1001', '1002', '1003', '1004') or like '99[0-9][0-9]'
@@ -239,7 +242,8 @@ TEST(ValuesPubs2Script, RowsObeyTheBoundRules) {
   EXPECT_NE(all.find("@title_id like '[A-Z][A-Z][0-9][0-9][0-9][0-9]'"), std::string::npos);
   EXPECT_NE(all.find("@pub_id in ('1001', '1002', '1003', '1004') or @pub_id like '99[0-9][0-9]'"),
             std::string::npos);
-  // Some titles have sales and some do not, so the delete trigger has both cases to refuse and allow.
+  // Some titles have sales and some do not, so the delete trigger has both cases to refuse and
+  // allow.
   std::set<std::string> sold;
   for (const auto& r : sc.rows["salesdetail"]) sold.insert(r[2].text);
   EXPECT_GT(sold.size(), 0u);

@@ -379,7 +379,8 @@ TEST(SqlParserSelect, ParenthesisedConditionItemsPrintBackParseable) {
 
 TEST(SqlParserSelect, DelimitedNamesPrintBackInBrackets) {
   // Found by fuzzing: a function named in brackets printed bare.
-  const auto& s = One<SelectStmt>("select [a b]]c], t.[select], [f g](1), x from [my db]..[t x] t where [k] = 1");
+  const auto& s = One<SelectStmt>(
+      "select [a b]]c], t.[select], [f g](1), x from [my db]..[t x] t where [k] = 1");
   const std::string printed = ToSql(s);
   EXPECT_EQ(printed, "select [a b]]c], t.[select], [f g](1), x from [my db]..[t x] t where k = 1");
   EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
@@ -395,8 +396,9 @@ TEST(SqlParserSelect, ComputeClausesPrintBack) {
   EXPECT_TRUE(s.computes[1].by.empty());
   EXPECT_TRUE(s.forBrowse);
   const std::string printed = ToSql(s);
-  EXPECT_EQ(printed, "select type, price from titles order by type, price compute sum(price), "
-                     "avg(price) by type compute max(price) for browse");
+  EXPECT_EQ(printed,
+            "select type, price from titles order by type, price compute sum(price), "
+            "avg(price) by type compute max(price) for browse");
   EXPECT_EQ(ToSql(ParseOk(printed)[0]->As<SelectStmt>()), printed);
 }
 
@@ -595,8 +597,9 @@ TEST(SqlParserDdl, IndexesViewsRulesDefaults) {
   EXPECT_TRUE(i.columns[1].descending);
   EXPECT_EQ(i.with, (std::vector<std::string>{"ignore_dup_key", "fillfactor = 80"}));
 
-  const std::string batch = "create view v_cheap (t, p) as\nselect title, price from titles "
-                            "where price < 10 with check option";
+  const std::string batch =
+      "create view v_cheap (t, p) as\nselect title, price from titles "
+      "where price < 10 with check option";
   const auto& v = One<CreateViewStmt>(batch);
   EXPECT_EQ(v.name.object, "v_cheap");
   EXPECT_EQ(v.columns, (std::vector<std::string>{"t", "p"}));
@@ -640,8 +643,7 @@ TEST(SqlParserDdl, ProceduresKeepTheirTextAndBody) {
   EXPECT_EQ(block.body[2]->As<ReturnStmt>().value->As<LiteralExpr>().text, "1");
   EXPECT_EQ(block.body[1]->line, 4);
   // The stored text starts at `create` and ends before the terminator.
-  EXPECT_EQ(batch.substr(p.begin, p.end - p.begin),
-            batch.substr(2, batch.size() - 3));
+  EXPECT_EQ(batch.substr(p.begin, p.end - p.begin), batch.substr(2, batch.size() - 3));
 
   // Without parentheses, and the body runs to the end of the batch.
   auto plain = ParseOk("create proc p @a int as select @a select 2");
@@ -720,10 +722,16 @@ TEST(SqlParserControl, SetOptions) {
       {"set rowcount @n", "rowcount", {}, "@n", true},
       {"set textsize 65536", "textsize", {}, "65536", true},
       {"set transaction isolation level 3", "transaction isolation level", {}, "3", true},
-      {"set transaction isolation level read committed", "transaction isolation level", {},
-       "read committed", false},
-      {"set transaction isolation level repeatable read", "transaction isolation level", {},
-       "repeatable read", false},
+      {"set transaction isolation level read committed",
+       "transaction isolation level",
+       {},
+       "read committed",
+       false},
+      {"set transaction isolation level repeatable read",
+       "transaction isolation level",
+       {},
+       "repeatable read",
+       false},
       {"set identity_insert dbo.orders on", "identity_insert", {"dbo.orders"}, "on", false},
       {"set statistics io on", "statistics io", {}, "on", false},
       {"set statistics io, time off", "statistics io", {"time"}, "off", false},
@@ -817,8 +825,9 @@ TEST(SqlParserControl, PrintRaiserrorTransactions) {
   EXPECT_EQ(t[6]->kind, StmtKind::RollbackTran);
   EXPECT_EQ(t[7]->As<CommitTranStmt>().name, "t1");
   EXPECT_FALSE(t[6]->As<RollbackTranStmt>().trigger);
-  auto rt = ParseOk("rollback trigger\nrollback trigger with raiserror 20005 'x %1!', 2\n"
-                    "if update(a) or update(b) print 'set'");
+  auto rt = ParseOk(
+      "rollback trigger\nrollback trigger with raiserror 20005 'x %1!', 2\n"
+      "if update(a) or update(b) print 'set'");
   ASSERT_EQ(rt.size(), 3u);
   EXPECT_TRUE(rt[0]->As<RollbackTranStmt>().trigger);
   EXPECT_FALSE(rt[0]->As<RollbackTranStmt>().raiserror);
@@ -912,10 +921,8 @@ TEST(SqlParserControl, StatementOffsetsAndTerminators) {
   auto stmts = ParseOk(batch);
   ASSERT_EQ(stmts.size(), 3u);
   EXPECT_EQ(batch.substr(stmts[0]->begin, stmts[0]->end - stmts[0]->begin), "select 1");
-  EXPECT_EQ(batch.substr(stmts[1]->begin, stmts[1]->end - stmts[1]->begin),
-            "insert t values (2)");
-  EXPECT_EQ(batch.substr(stmts[2]->begin, stmts[2]->end - stmts[2]->begin),
-            "update t set a = 3");
+  EXPECT_EQ(batch.substr(stmts[1]->begin, stmts[1]->end - stmts[1]->begin), "insert t values (2)");
+  EXPECT_EQ(batch.substr(stmts[2]->begin, stmts[2]->end - stmts[2]->begin), "update t set a = 3");
   EXPECT_EQ(stmts[1]->line, 2);
   EXPECT_TRUE(ParseOk("").empty());
   EXPECT_TRUE(ParseOk("  -- nothing\n/* at all */ ;").empty());
@@ -1010,16 +1017,32 @@ TEST(SqlParserToolkit, CatalogAndComponentStatements) {
 TEST(SqlParserToolkit, FunctionWrapperCalls) {
   // Double quotes are strings unless quoted_identifier is on.
   const char* texts[] = {
-      "SELECT col_length(\"titles\",\"title\")", "SELECT col_name(16003088,2)",
-      "SELECT col_name(16003088,2,4)", "SELECT dateadd(day,1,\"Jan 1 2024\")",
+      "SELECT col_length(\"titles\",\"title\")",
+      "SELECT col_name(16003088,2)",
+      "SELECT col_name(16003088,2,4)",
+      "SELECT dateadd(day,1,\"Jan 1 2024\")",
       "SELECT datediff(month,\"Jan 1 2024\",\"Mar 1 2024\")",
-      "SELECT datename(weekday,\"Jan 1 2024\")", "SELECT datepart(dd,\"Jan 1 2024\")",
-      "SELECT db_id(\"pubs2\")", "SELECT db_id()", "SELECT db_name(4)", "SELECT db_name()",
-      "SELECT hextoint(\"0x1f\")", "SELECT host_id()", "SELECT host_name()",
-      "SELECT inttohex(-31)", "SELECT object_id(\"titles\")", "SELECT object_name(16003088,4)",
-      "SELECT replicate(\"ab\",3)", "SELECT right(\"abcdef\",2)", "SELECT show_role()",
-      "SELECT stuff(\"abcdef\",2,3,\"xyz\")", "SELECT suser_id(\"sa\")", "SELECT suser_id()",
-      "SELECT suser_name()", "SELECT user_id(\"dbo\")", "SELECT user_name(1)",
+      "SELECT datename(weekday,\"Jan 1 2024\")",
+      "SELECT datepart(dd,\"Jan 1 2024\")",
+      "SELECT db_id(\"pubs2\")",
+      "SELECT db_id()",
+      "SELECT db_name(4)",
+      "SELECT db_name()",
+      "SELECT hextoint(\"0x1f\")",
+      "SELECT host_id()",
+      "SELECT host_name()",
+      "SELECT inttohex(-31)",
+      "SELECT object_id(\"titles\")",
+      "SELECT object_name(16003088,4)",
+      "SELECT replicate(\"ab\",3)",
+      "SELECT right(\"abcdef\",2)",
+      "SELECT show_role()",
+      "SELECT stuff(\"abcdef\",2,3,\"xyz\")",
+      "SELECT suser_id(\"sa\")",
+      "SELECT suser_id()",
+      "SELECT suser_name()",
+      "SELECT user_id(\"dbo\")",
+      "SELECT user_name(1)",
       "SELECT user_name()",
   };
   for (const char* text : texts) {
@@ -1057,8 +1080,7 @@ TEST(SqlParserErrors, MessagesAndLines) {
       {"select * from t where", 156, "Incorrect syntax near the keyword 'where'.", 1},
       {"select a from t\nwhere a = = 1", 102, "Incorrect syntax near '='.", 2},
       {"insert t values (1", 102, "Incorrect syntax near '1'.", 1},
-      {"select * from t where a = NULL NULL", 156,
-       "Incorrect syntax near the keyword 'NULL'.", 1},
+      {"select * from t where a = NULL NULL", 156, "Incorrect syntax near the keyword 'NULL'.", 1},
       {"create table t (a int,)", 102, "Incorrect syntax near ')'.", 1},
       {"select 1 +", 102, "Incorrect syntax near '+'.", 1},
       {"foo bar baz", 102, "Incorrect syntax near 'baz'.", 1},
@@ -1069,8 +1091,8 @@ TEST(SqlParserErrors, MessagesAndLines) {
       {"select $", 102, "Incorrect syntax near '$'.", 1},
       {"create table t (a int) go", 102, "Incorrect syntax near 'go'.", 1},
       {"exec", 156, "Incorrect syntax near the keyword 'exec'.", 1},
-      {"select 1\nselect 2 from t where x like", 156,
-       "Incorrect syntax near the keyword 'like'.", 2},
+      {"select 1\nselect 2 from t where x like", 156, "Incorrect syntax near the keyword 'like'.",
+       2},
   };
   for (const Case& c : cases) {
     ParseError e = ParseFails(c.sql);

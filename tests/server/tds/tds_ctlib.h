@@ -8,6 +8,7 @@
 #include <ctpublic.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,7 +18,6 @@
 #include <set>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
 namespace tdstest {
 
@@ -70,16 +70,19 @@ struct ResultSet {
 };
 
 struct Outcome {
-  std::vector<CS_INT> types;          // what ct_results returned, in order
-  std::vector<CS_INT> counts;         // CS_ROW_COUNT at each CS_CMD_DONE
-  std::vector<ResultSet> sets;        // one per row/cursor/status result
-  CS_RETCODE end = CS_FAIL;           // the ct_results return that ended the loop
+  std::vector<CS_INT> types;    // what ct_results returned, in order
+  std::vector<CS_INT> counts;   // CS_ROW_COUNT at each CS_CMD_DONE
+  std::vector<ResultSet> sets;  // one per row/cursor/status result
+  CS_RETCODE end = CS_FAIL;     // the ct_results return that ended the loop
 };
 
 class Client {
  public:
-  explicit Client(uint16_t port, std::string user = "sa", std::string password = "", int packetSize = 0)
-      : server_(ConfigureServer(port)), user_(std::move(user)), password_(std::move(password)),
+  explicit Client(uint16_t port, std::string user = "sa", std::string password = "",
+                  int packetSize = 0)
+      : server_(ConfigureServer(port)),
+        user_(std::move(user)),
+        password_(std::move(password)),
         packetSize_(packetSize) {
     if (cs_ctx_alloc(CS_VERSION_100, &ctx_) != CS_SUCCEED) throw std::runtime_error("cs_ctx_alloc");
     if (ct_init(ctx_, CS_VERSION_100) != CS_SUCCEED) throw std::runtime_error("ct_init");
@@ -102,12 +105,15 @@ class Client {
   CS_RETCODE Connect() {
     Client* self = this;
     ct_con_props(conn_, CS_SET, CS_USERDATA, &self, sizeof self, nullptr);
-    ct_con_props(conn_, CS_SET, CS_USERNAME, const_cast<char*>(user_.c_str()), CS_NULLTERM, nullptr);
-    ct_con_props(conn_, CS_SET, CS_PASSWORD, const_cast<char*>(password_.c_str()), CS_NULLTERM, nullptr);
+    ct_con_props(conn_, CS_SET, CS_USERNAME, const_cast<char*>(user_.c_str()), CS_NULLTERM,
+                 nullptr);
+    ct_con_props(conn_, CS_SET, CS_PASSWORD, const_cast<char*>(password_.c_str()), CS_NULLTERM,
+                 nullptr);
     ct_con_props(conn_, CS_SET, CS_APPNAME, const_cast<char*>("tdstest"), CS_NULLTERM, nullptr);
     CS_INT version = CS_TDS_50;
     ct_con_props(conn_, CS_SET, CS_TDS_VERSION, &version, CS_UNUSED, nullptr);
-    if (packetSize_ > 0) ct_con_props(conn_, CS_SET, CS_PACKETSIZE, &packetSize_, CS_UNUSED, nullptr);
+    if (packetSize_ > 0)
+      ct_con_props(conn_, CS_SET, CS_PACKETSIZE, &packetSize_, CS_UNUSED, nullptr);
     CS_RETCODE rc = ct_connect(conn_, const_cast<char*>(server_.c_str()), CS_NULLTERM);
     connected_ = rc == CS_SUCCEED;
     return rc;
@@ -157,15 +163,17 @@ class Client {
       f.format = CS_FMT_NULLTERM;
       f.maxlength = 20000;
       f.count = 1;
-      ct_bind(cmd, i + 1, &f, buffers[static_cast<size_t>(i)].data(), &lengths[static_cast<size_t>(i)],
-              &indicators[static_cast<size_t>(i)]);
+      ct_bind(cmd, i + 1, &f, buffers[static_cast<size_t>(i)].data(),
+              &lengths[static_cast<size_t>(i)], &indicators[static_cast<size_t>(i)]);
     }
     CS_INT fetched = 0;
     while (maxRows != 0 && ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &fetched) == CS_SUCCEED) {
       std::vector<std::optional<std::string>> row;
       for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-        if (indicators[i] == -1) row.emplace_back(std::nullopt);
-        else row.emplace_back(std::string(buffers[i].data()));
+        if (indicators[i] == -1)
+          row.emplace_back(std::nullopt);
+        else
+          row.emplace_back(std::string(buffers[i].data()));
       }
       set.rows.push_back(std::move(row));
       if (maxRows > 0 && static_cast<CS_INT>(set.rows.size()) >= maxRows) break;
@@ -186,19 +194,19 @@ class Client {
   }
   static CS_RETCODE OnServerMsg(CS_CONTEXT*, CS_CONNECTION* con, CS_SERVERMSG* m) {
     if (Client* self = Self(con)) {
-      self->serverMsgs.push_back(ServerMsg{static_cast<int>(m->msgnumber), static_cast<int>(m->severity),
-                                           static_cast<int>(m->state), static_cast<int>(m->line),
-                                           std::string(m->text, static_cast<size_t>(m->textlen)),
-                                           std::string(m->proc, static_cast<size_t>(m->proclen)),
-                                           std::string(m->svrname, static_cast<size_t>(m->svrnlen))});
+      self->serverMsgs.push_back(ServerMsg{
+          static_cast<int>(m->msgnumber), static_cast<int>(m->severity), static_cast<int>(m->state),
+          static_cast<int>(m->line), std::string(m->text, static_cast<size_t>(m->textlen)),
+          std::string(m->proc, static_cast<size_t>(m->proclen)),
+          std::string(m->svrname, static_cast<size_t>(m->svrnlen))});
     }
     return CS_SUCCEED;
   }
   static CS_RETCODE OnClientMsg(CS_CONTEXT*, CS_CONNECTION* con, CS_CLIENTMSG* m) {
     if (Client* self = Self(con)) {
-      self->clientMsgs.push_back(ClientMsg{static_cast<int>(CS_NUMBER(m->msgnumber)),
-                                           static_cast<int>(CS_SEVERITY(m->msgnumber)),
-                                           std::string(m->msgstring, static_cast<size_t>(m->msgstringlen))});
+      self->clientMsgs.push_back(ClientMsg{
+          static_cast<int>(CS_NUMBER(m->msgnumber)), static_cast<int>(CS_SEVERITY(m->msgnumber)),
+          std::string(m->msgstring, static_cast<size_t>(m->msgstringlen))});
     }
     return CS_SUCCEED;
   }
@@ -253,11 +261,14 @@ class RealServerTest : public ::testing::Test {
 // Cursor steps as the query and data-set components send them.
 // Declares, sets the row count and opens in one message, as ct_send does.
 inline Outcome OpenCursor(CS_COMMAND* cmd, const char* name, const char* select, CS_INT rows,
-                        CS_INT option = CS_READ_ONLY) {
-  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>(name), CS_NULLTERM, const_cast<char*>(select),
-                      CS_NULLTERM, option), CS_SUCCEED);
-  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, rows), CS_SUCCEED);
-  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED), CS_SUCCEED);
+                          CS_INT option = CS_READ_ONLY) {
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_DECLARE, const_cast<char*>(name), CS_NULLTERM,
+                      const_cast<char*>(select), CS_NULLTERM, option),
+            CS_SUCCEED);
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, rows),
+            CS_SUCCEED);
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+            CS_SUCCEED);
   EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
   Outcome o;
   CS_INT type = 0;
@@ -270,9 +281,10 @@ inline Outcome OpenCursor(CS_COMMAND* cmd, const char* name, const char* select,
   return o;
 }
 
-// Fetches an (int, text) result with arrays of `rows` elements; returns the batch sizes ct_fetch reported.
+// Fetches an (int, text) result with arrays of `rows` elements; returns the batch sizes ct_fetch
+// reported.
 inline std::vector<CS_INT> FetchIntAndText(CS_COMMAND* cmd, CS_INT rows,
-                                         std::vector<std::pair<CS_INT, std::string>>& out) {
+                                           std::vector<std::pair<CS_INT, std::string>>& out) {
   std::vector<CS_INT> n(static_cast<size_t>(rows));
   std::vector<char> names(static_cast<size_t>(rows) * 16);
   std::vector<CS_INT> lengths(static_cast<size_t>(rows));
@@ -293,19 +305,20 @@ inline std::vector<CS_INT> FetchIntAndText(CS_COMMAND* cmd, CS_INT rows,
   CS_RETCODE rc;
   while ((rc = ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &read)) == CS_SUCCEED) {
     batches.push_back(read);
-    for (CS_INT i = 0; i < read; ++i) out.emplace_back(n[static_cast<size_t>(i)], &names[static_cast<size_t>(i) * 16]);
+    for (CS_INT i = 0; i < read; ++i)
+      out.emplace_back(n[static_cast<size_t>(i)], &names[static_cast<size_t>(i) * 16]);
   }
   EXPECT_EQ(rc, CS_END_DATA);
   return batches;
 }
 
 inline Outcome CloseCursor(CS_COMMAND* cmd, CS_INT option) {
-  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, option), CS_SUCCEED);
+  EXPECT_EQ(ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, option),
+            CS_SUCCEED);
   EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
   Outcome o;
   Client::Drain(cmd, o);
   return o;
 }
-
 
 }  // namespace tdstest

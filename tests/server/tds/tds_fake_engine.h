@@ -16,8 +16,8 @@ namespace tdstest {
 
 using namespace sampleserver;
 
-inline ColumnInfo Col(std::string name, SqlType type, int32_t length, bool nullable, uint8_t precision = 0,
-                      uint8_t scale = 0) {
+inline ColumnInfo Col(std::string name, SqlType type, int32_t length, bool nullable,
+                      uint8_t precision = 0, uint8_t scale = 0) {
   ColumnInfo c;
   c.name = std::move(name);
   c.type = type;
@@ -31,18 +31,30 @@ inline ColumnInfo Col(std::string name, SqlType type, int32_t length, bool nulla
 // The "select types" result: one column of every type, nullable ones as well as NOT NULL ones.
 inline std::vector<ColumnInfo> TypeColumns() {
   std::vector<ColumnInfo> c = {
-      Col("ti", SqlType::TinyInt, 1, false),       Col("si", SqlType::SmallInt, 2, false),
-      Col("i", SqlType::Int, 4, false),            Col("bi", SqlType::BigInt, 8, false),
-      Col("b", SqlType::Bit, 1, false),            Col("num", SqlType::Numeric, 6, false, 10, 2),
-      Col("dec", SqlType::Decimal, 17, true, 38, 4), Col("f", SqlType::Float, 8, false),
-      Col("r", SqlType::Real, 4, false),           Col("m", SqlType::Money, 8, false),
-      Col("sm", SqlType::SmallMoney, 4, false),    Col("dt", SqlType::DateTime, 8, false),
-      Col("sdt", SqlType::SmallDateTime, 4, false), Col("c", SqlType::Char, 10, false),
-      Col("vc", SqlType::VarChar, 20, true),       Col("t", SqlType::Text, 0x7FFFFFFF, true),
-      Col("bin", SqlType::Binary, 4, false),       Col("vb", SqlType::VarBinary, 8, true),
-      Col("img", SqlType::Image, 0x7FFFFFFF, true), Col("ni", SqlType::Int, 4, true),
-      Col("nf", SqlType::Float, 8, true),          Col("nm", SqlType::Money, 8, true),
-      Col("ndt", SqlType::DateTime, 8, true),      Col("lvc", SqlType::VarChar, 600, true),
+      Col("ti", SqlType::TinyInt, 1, false),
+      Col("si", SqlType::SmallInt, 2, false),
+      Col("i", SqlType::Int, 4, false),
+      Col("bi", SqlType::BigInt, 8, false),
+      Col("b", SqlType::Bit, 1, false),
+      Col("num", SqlType::Numeric, 6, false, 10, 2),
+      Col("dec", SqlType::Decimal, 17, true, 38, 4),
+      Col("f", SqlType::Float, 8, false),
+      Col("r", SqlType::Real, 4, false),
+      Col("m", SqlType::Money, 8, false),
+      Col("sm", SqlType::SmallMoney, 4, false),
+      Col("dt", SqlType::DateTime, 8, false),
+      Col("sdt", SqlType::SmallDateTime, 4, false),
+      Col("c", SqlType::Char, 10, false),
+      Col("vc", SqlType::VarChar, 20, true),
+      Col("t", SqlType::Text, 0x7FFFFFFF, true),
+      Col("bin", SqlType::Binary, 4, false),
+      Col("vb", SqlType::VarBinary, 8, true),
+      Col("img", SqlType::Image, 0x7FFFFFFF, true),
+      Col("ni", SqlType::Int, 4, true),
+      Col("nf", SqlType::Float, 8, true),
+      Col("nm", SqlType::Money, 8, true),
+      Col("ndt", SqlType::DateTime, 8, true),
+      Col("lvc", SqlType::VarChar, 600, true),
       Col("id", SqlType::Int, 4, false),
   };
   c[15].table = "blurbs";
@@ -62,12 +74,31 @@ inline NumericValue Num(bool neg, std::string digits, uint8_t precision, uint8_t
 }
 
 inline std::vector<Value> TypeRow() {
-  return {int64_t{200}, int64_t{-32000}, int64_t{2000000000}, int64_t{-9000000000000000000},
-          int64_t{1}, Num(false, "1234", 10, 2), Num(true, "12345678901234567890123456789012345678", 38, 4),
-          1.5, 2.25, MoneyValue{123456789}, MoneyValue{-12345}, DateTimeValue{45416, 7706700},
-          DateTimeValue{45416, 16740000}, std::string("abc"), std::string(""), std::string("some text"),
-          Bytes{0xde, 0xad, 0xbe, 0xef}, Bytes{}, Bytes{1, 2, 3}, int64_t{-7}, -0.5, MoneyValue{5000},
-          DateTimeValue{-1, 300}, std::string(600, 'x'), int64_t{1}};
+  return {int64_t{200},
+          int64_t{-32000},
+          int64_t{2000000000},
+          int64_t{-9000000000000000000},
+          int64_t{1},
+          Num(false, "1234", 10, 2),
+          Num(true, "12345678901234567890123456789012345678", 38, 4),
+          1.5,
+          2.25,
+          MoneyValue{123456789},
+          MoneyValue{-12345},
+          DateTimeValue{45416, 7706700},
+          DateTimeValue{45416, 16740000},
+          std::string("abc"),
+          std::string(""),
+          std::string("some text"),
+          Bytes{0xde, 0xad, 0xbe, 0xef},
+          Bytes{},
+          Bytes{1, 2, 3},
+          int64_t{-7},
+          -0.5,
+          MoneyValue{5000},
+          DateTimeValue{-1, 300},
+          std::string(600, 'x'),
+          int64_t{1}};
 }
 
 inline std::vector<Value> TypeNullRow() {
@@ -119,7 +150,14 @@ class FakeSession final : public Session {
       sink.Done(0, 0, false);  // a set statement
     } else if (sql == "error") {
       sink.Done(kDoneCount, 1, false);
-      ServerMessage m{208, 1, 16, "bogus not found. Specify owner.objectname or use sp_help to check whether the object exists (sp_help may produce lots of output).", "SAMPLE", "", 3};
+      ServerMessage m{208,
+                      1,
+                      16,
+                      "bogus not found. Specify owner.objectname or use sp_help to check whether "
+                      "the object exists (sp_help may produce lots of output).",
+                      "SAMPLE",
+                      "",
+                      3};
       sink.Message(m);
       sink.Done(kDoneError, 0, false);
     } else if (sql == "print") {
@@ -137,7 +175,8 @@ class FakeSession final : public Session {
       std::string old = db_;
       db_ = sql.substr(4);
       sink.DatabaseChanged(db_, old);
-      sink.Message(ServerMessage{5701, 1, 10, "Changed database context to '" + db_ + "'.", "SAMPLE", "", 1});
+      sink.Message(ServerMessage{5701, 1, 10, "Changed database context to '" + db_ + "'.",
+                                 "SAMPLE", "", 1});
       sink.Done(0, 0, false);
     } else if (sql == "select db_name()") {
       sink.Columns({Col("", SqlType::VarChar, 30, true)});
@@ -172,7 +211,8 @@ class FakeSession final : public Session {
       sink.Row({std::string("abcdefgh"), std::string("h\xc3\xa9llo")});
       sink.Done(kDoneCount, 1, false);
     } else {
-      sink.Message(ServerMessage{102, 1, 15, "Incorrect syntax near '" + sql + "'.", "SAMPLE", "", 1});
+      sink.Message(
+          ServerMessage{102, 1, 15, "Incorrect syntax near '" + sql + "'.", "SAMPLE", "", 1});
       sink.Done(kDoneError, 0, false);
     }
   }
@@ -182,7 +222,10 @@ class FakeSession final : public Session {
       sink.Message(ServerMessage{1001, 1, 16, "option refused", "SAMPLE", "", 1});
       return;
     }
-    if (value) options_[option] = *value; else options_.erase(option);
+    if (value)
+      options_[option] = *value;
+    else
+      options_.erase(option);
     std::lock_guard lock(state_->mutex);
     state_->lastOptions[option] = value.value_or(std::vector<uint8_t>{});
   }
@@ -203,7 +246,8 @@ class FakeSession final : public Session {
     uint16_t state = 0;
   };
 
-  int32_t CursorDeclare(const std::string& name, std::string_view select, bool, ResultSink& sink) override {
+  int32_t CursorDeclare(const std::string& name, std::string_view select, bool,
+                        ResultSink& sink) override {
     if (select.find("nums") == std::string_view::npos) {
       sink.Message(ServerMessage{208, 1, 16, "no such table", "SAMPLE", "", 1});
       return 0;
@@ -252,7 +296,10 @@ class FakeSession final : public Session {
   bool CursorClose(int32_t id, bool deallocate, ResultSink&) override {
     auto it = cursors_.find(id);
     if (it == cursors_.end()) return false;
-    if (deallocate) cursors_.erase(it); else it->second.state = kCursorClosed | kCursorDeclared | kCursorReadOnly;
+    if (deallocate)
+      cursors_.erase(it);
+    else
+      it->second.state = kCursorClosed | kCursorDeclared | kCursorReadOnly;
     return true;
   }
   uint16_t CursorState(int32_t id) const override {

@@ -100,14 +100,17 @@ std::vector<Row> BlkOut(CS_CONNECTION* con, const std::string& table, CS_RETCODE
     f.maxlength = 8192;
     f.count = 1;
     EXPECT_EQ(blk_bind(blk, i, &f, buffers.back().data(), &lengths[static_cast<size_t>(i - 1)],
-                       &indicators[static_cast<size_t>(i - 1)]), CS_SUCCEED);
+                       &indicators[static_cast<size_t>(i - 1)]),
+              CS_SUCCEED);
   }
   CS_RETCODE rc;
   while ((rc = blk_rowxfer(blk)) == CS_SUCCEED) {
     Row row;
     for (size_t i = 0; i < buffers.size(); ++i) {
-      if (indicators[i] == -1) row.emplace_back(std::nullopt);
-      else row.emplace_back(std::string(buffers[i].data()));
+      if (indicators[i] == -1)
+        row.emplace_back(std::nullopt);
+      else
+        row.emplace_back(std::string(buffers[i].data()));
     }
     rows.push_back(std::move(row));
   }
@@ -118,7 +121,9 @@ std::vector<Row> BlkOut(CS_CONNECTION* con, const std::string& table, CS_RETCODE
 
 class BulkCtlibTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = sampleserver::SampleServer::Start(sampleserver::ServerOptions{}); }
+  static void SetUpTestSuite() {
+    server_ = sampleserver::SampleServer::Start(sampleserver::ServerOptions{});
+  }
   static void TearDownTestSuite() {
     server_->Stop();
     server_.reset();
@@ -143,7 +148,8 @@ const char* const kTypesTable =
     "b2 bit not null, b3 bit not null, f float null, r real not null, m money null, "
     "sm smallmoney not null, dt datetime null, sdt smalldatetime not null, n numeric(10,2) null, "
     "d decimal(5,0) not null, c char(4) not null, cn char(6) null, vc varchar(20) null, "
-    "vl varchar(600) null, bn binary(3) not null, vb varbinary(10) null, tx text null, im image null)";
+    "vl varchar(600) null, bn binary(3) not null, vb varbinary(10) null, tx text null, im image "
+    "null)";
 
 // A value as SQL writes it and as the bulk copy sends it.
 struct Cell {
@@ -169,6 +175,7 @@ std::vector<std::vector<Cell>> TypeRows() {
   // FreeTDS's blk_rowxfer holds a text or image value in a 4096-byte buffer.
   std::string longer(4000, 't');
   for (size_t i = 0; i < longer.size(); i += 7) longer[i] = static_cast<char>('a' + i % 26);
+  // clang-format off
   return {
       {V("1"), V("255"), V("-32768"), V("9223372036854775807"), V("1"), V("0"), V("1"), V("3.25"),
        V("1.5"), V("-12.3456"), V("-214748.3648"), S("2024-05-06 07:08:09.123"), S("2024-05-06 07:08"),
@@ -185,6 +192,7 @@ std::vector<std::vector<Cell>> TypeRows() {
        V("1"), S("9999-12-31 23:59:59.996"), S("2000-02-29 12:00"), V("0"), V("1"), S("b c"), S("é ü"),
        S("ünïcödé"), N(), B("abc"), B("0123456789"), N(), B(std::string(3000, '\x7f'))},
   };
+  // clang-format on
 }
 
 TEST_F(BulkCtlibTest, CopyInOfEveryCommonTypeReadsBackAsTheSameValuesInsertedWithSql) {
@@ -230,28 +238,36 @@ TEST_F(BulkCtlibTest, CopyInOfEveryCommonTypeReadsBackAsTheSameValuesInsertedWit
     }
   }
   // Spot checks independent of the SQL path.
-  Outcome spot = c->Run("select convert(varchar(30), m), convert(varchar(20), n), b1, b2, b3, "
-                        "datalength(vl), datalength(tx) from bt where id in (1, 3) order by id");
+  Outcome spot = c->Run(
+      "select convert(varchar(30), m), convert(varchar(20), n), b1, b2, b3, "
+      "datalength(vl), datalength(tx) from bt where id in (1, 3) order by id");
   ASSERT_EQ(spot.sets.size(), 1u);
-  EXPECT_EQ(spot.sets[0].rows, (std::vector<Row>{{"-12.35", "12345678.91", "1", "0", "1", "600", "9"},
-                                                  {"123456789.12", "-0.01", "1", "1", "1", "250", "4000"}}));
+  EXPECT_EQ(spot.sets[0].rows,
+            (std::vector<Row>{{"-12.35", "12345678.91", "1", "0", "1", "600", "9"},
+                              {"123456789.12", "-0.01", "1", "1", "1", "250", "4000"}}));
 }
 
 TEST_F(BulkCtlibTest, BatchesCommitOnTheirOwnAndAFailingBatchKeepsNothing) {
   auto c = Connected();
   ASSERT_EQ(c->Run("create table bb (id int not null, v varchar(40) null, d int null) "
-                   "create unique index bb_id on bb (id)").end, CS_END_RESULTS);
+                   "create unique index bb_id on bb (id)")
+                .end,
+            CS_END_RESULTS);
   {
     BlkIn in(c->Connection(), "bb");
     ASSERT_EQ(in.Init(), CS_SUCCEED);
     CS_INT copied = -1;
     // Enough rows that batches span many packets and rows straddle packet ends.
     for (int i = 1; i <= 1500; ++i)
-      ASSERT_EQ(in.Send({std::to_string(i), i % 3 ? std::optional<std::string>("value " + std::to_string(i)) : std::nullopt,
-                         i % 2 ? std::optional<std::string>(std::to_string(-i)) : std::nullopt}), CS_SUCCEED);
+      ASSERT_EQ(
+          in.Send({std::to_string(i),
+                   i % 3 ? std::optional<std::string>("value " + std::to_string(i)) : std::nullopt,
+                   i % 2 ? std::optional<std::string>(std::to_string(-i)) : std::nullopt}),
+          CS_SUCCEED);
     EXPECT_EQ(in.Done(CS_BLK_BATCH, &copied), CS_SUCCEED);
     EXPECT_EQ(copied, 1500);
-    for (int i = 1501; i <= 1503; ++i) ASSERT_EQ(in.Send({std::to_string(i), "x", "0"}), CS_SUCCEED);
+    for (int i = 1501; i <= 1503; ++i)
+      ASSERT_EQ(in.Send({std::to_string(i), "x", "0"}), CS_SUCCEED);
     EXPECT_EQ(in.Done(CS_BLK_BATCH, &copied), CS_SUCCEED);
     EXPECT_EQ(copied, 3);
     // Nothing since the last batch: an empty bulk message, answered with a count of 0.
@@ -261,8 +277,9 @@ TEST_F(BulkCtlibTest, BatchesCommitOnTheirOwnAndAFailingBatchKeepsNothing) {
   EXPECT_EQ(Count(*c, "bb"), 1503);
   Outcome o = c->Run("select id, v, d from bb where id in (1, 3, 1502) order by id");
   ASSERT_EQ(o.sets.size(), 1u);
-  EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"1", "value 1", "-1"}, {"3", std::nullopt, "-3"},
-                                              {"1502", "x", "0"}}));
+  EXPECT_EQ(
+      o.sets[0].rows,
+      (std::vector<Row>{{"1", "value 1", "-1"}, {"3", std::nullopt, "-3"}, {"1502", "x", "0"}}));
   {
     BlkIn in(c->Connection(), "bb");
     ASSERT_EQ(in.Init(), CS_SUCCEED);
@@ -279,7 +296,8 @@ TEST_F(BulkCtlibTest, BatchesCommitOnTheirOwnAndAFailingBatchKeepsNothing) {
   EXPECT_EQ(Count(*c, "bb where id >= 2000"), 0);
   // NULL into a NOT NULL variable column fails its batch the same way.
   c->serverMsgs.clear();
-  ASSERT_EQ(c->Run("create table bn (id int not null, v varchar(10) not null)").end, CS_END_RESULTS);
+  ASSERT_EQ(c->Run("create table bn (id int not null, v varchar(10) not null)").end,
+            CS_END_RESULTS);
   {
     BlkIn in(c->Connection(), "bn");
     ASSERT_EQ(in.Init(), CS_SUCCEED);
@@ -294,7 +312,9 @@ TEST_F(BulkCtlibTest, BatchesCommitOnTheirOwnAndAFailingBatchKeepsNothing) {
 TEST_F(BulkCtlibTest, DefaultsFillNullsAndIdentityIsGenerated) {
   auto c = Connected();
   ASSERT_EQ(c->Run("create table bd (id numeric(6,0) identity, name varchar(10) null, "
-                   "qty int default 42 null, note varchar(10) default 'none' null)").end, CS_END_RESULTS);
+                   "qty int default 42 null, note varchar(10) default 'none' null)")
+                .end,
+            CS_END_RESULTS);
   {
     BlkIn in(c->Connection(), "bd");
     ASSERT_EQ(in.Init(), CS_SUCCEED);
@@ -378,20 +398,24 @@ TEST_F(BulkCtlibTest, RowsOfAnAbandonedBatchFailTheNextRequestAndAreNotKept) {
 }
 
 // date, time and the unsigned integers arrive in their own wire forms, unichar as text; all keep
-// their values (a nullable unichar, like a nullable char, is not padded). A computed column's value is the server's, whatever the row carries.
+// their values (a nullable unichar, like a nullable char, is not padded). A computed column's value
+// is the server's, whatever the row carries.
 TEST_F(BulkCtlibTest, CopyInOfDateTimeUnsignedAndUnicharColumns) {
   auto c = Connected();
-  ASSERT_EQ(c->Run("create table bu (d date, t time null, us unsigned smallint, ui unsigned int null, "
-                   "ub unsigned bigint, uc unichar(4) null, uv univarchar(8) null, "
-                   "dd as datediff(dd, '1900-01-01', d))").end,
-            CS_END_RESULTS);
+  ASSERT_EQ(
+      c->Run("create table bu (d date, t time null, us unsigned smallint, ui unsigned int null, "
+             "ub unsigned bigint, uc unichar(4) null, uv univarchar(8) null, "
+             "dd as datediff(dd, '1900-01-01', d))")
+          .end,
+      CS_END_RESULTS);
   {
     BlkIn in(c->Connection(), "bu");
     ASSERT_EQ(in.Init(), CS_SUCCEED);
     ASSERT_EQ(in.Send({"2026-12-09", "16:32:53.490", "65535", "4294967295", "18446744073709551615",
                        "\xc3\xa9t\xc3\xa9", "ab", "0"}),
               CS_SUCCEED);
-    ASSERT_EQ(in.Send({"1753-01-01", std::nullopt, "0", std::nullopt, "0", std::nullopt, std::nullopt, "0"}),
+    ASSERT_EQ(in.Send({"1753-01-01", std::nullopt, "0", std::nullopt, "0", std::nullopt,
+                       std::nullopt, "0"}),
               CS_SUCCEED);
     CS_INT copied = -1;
     EXPECT_EQ(in.Done(CS_BLK_ALL, &copied), CS_SUCCEED);
@@ -402,8 +426,8 @@ TEST_F(BulkCtlibTest, CopyInOfDateTimeUnsignedAndUnicharColumns) {
       "convert(varchar(20), ui), convert(varchar(20), ub), uc, uv, dd from bu order by d desc");
   ASSERT_EQ(o.sets.size(), 1u) << (c->serverMsgs.empty() ? "" : c->serverMsgs.back().text);
   EXPECT_EQ(o.sets[0].rows,
-            (std::vector<Row>{{"20261209", "16:32:53:490", "65535", "4294967295", "18446744073709551615",
-                               "\xc3\xa9t\xc3\xa9", "ab", "46363"},
+            (std::vector<Row>{{"20261209", "16:32:53:490", "65535", "4294967295",
+                               "18446744073709551615", "\xc3\xa9t\xc3\xa9", "ab", "46363"},
                               {"17530101", std::nullopt, "0", std::nullopt, "0", std::nullopt,
                                std::nullopt, "-53690"}}));
 }

@@ -16,7 +16,8 @@ using namespace sampleserver;
 using namespace sampleserver::tds;
 using Bytes = std::vector<uint8_t>;
 
-ColumnInfo Col(SqlType type, bool nullable, int32_t length = 4, uint8_t precision = 0, uint8_t scale = 0) {
+ColumnInfo Col(SqlType type, bool nullable, int32_t length = 4, uint8_t precision = 0,
+               uint8_t scale = 0) {
   ColumnInfo c;
   c.type = type;
   c.nullable = nullable;
@@ -63,8 +64,8 @@ Bytes EncodeRow(const Bytes& fixed, const std::vector<std::optional<Bytes>>& var
   return out;
 }
 
-std::vector<std::vector<Value>> DecodeAll(const std::vector<ColumnInfo>& columns, const Bytes& bytes,
-                                          size_t chunk) {
+std::vector<std::vector<Value>> DecodeAll(const std::vector<ColumnInfo>& columns,
+                                          const Bytes& bytes, size_t chunk) {
   BulkStream stream(columns);
   std::vector<std::vector<Value>> rows;
   for (size_t pos = 0; pos < bytes.size(); pos += chunk) {
@@ -75,20 +76,24 @@ std::vector<std::vector<Value>> DecodeAll(const std::vector<ColumnInfo>& columns
   return rows;
 }
 
-std::string Text(const Value& v) { return std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "?"; }
+std::string Text(const Value& v) {
+  return std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "?";
+}
 
 TEST(BulkRows, DecodesTheRowFreeTdsSendsForAMixedTable) {
   // (id int, name varchar(20) null, n int null, amt numeric(10,2) null, code char(4),
   //  notes text null, ts datetime), as captured from FreeTDS on the wire.
   std::vector<ColumnInfo> columns = {
-      Col(SqlType::Int, false), Col(SqlType::VarChar, true, 20), Col(SqlType::Int, true),
-      Col(SqlType::Numeric, true, 6, 10, 2), Col(SqlType::Char, false, 4), Col(SqlType::Text, true, 0x7FFFFFFF),
+      Col(SqlType::Int, false),        Col(SqlType::VarChar, true, 20),
+      Col(SqlType::Int, true),         Col(SqlType::Numeric, true, 6, 10, 2),
+      Col(SqlType::Char, false, 4),    Col(SqlType::Text, true, 0x7FFFFFFF),
       Col(SqlType::DateTime, false, 8)};
-  Bytes row = {0x37, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x58, 0x59, 0x20, 0x20, 0x68, 0xb1, 0x00,
-               0x00, 0x4c, 0x98, 0x75, 0x00, 0x37, 0x00, 0x61, 0x62, 0x63, 0x05, 0x00, 0x00, 0x00, 0x00,
-               0x00, 0x00, 0x00, 0x00, 0x7d};
+  Bytes row = {0x37, 0x00, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x58, 0x59, 0x20, 0x20,
+               0x68, 0xb1, 0x00, 0x00, 0x4c, 0x98, 0x75, 0x00, 0x37, 0x00, 0x61, 0x62,
+               0x63, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x7d};
   row.insert(row.end(), 16, 0);
-  Bytes tail = {0x05, 0x31, 0x21, 0x1b, 0x17, 0x14, 0x00, 0x00, 0x23, 0xff, 0x21, 0x00, 0x09, 0x00, 0x00, 0x00};
+  Bytes tail = {0x05, 0x31, 0x21, 0x1b, 0x17, 0x14, 0x00, 0x00,
+                0x23, 0xff, 0x21, 0x00, 0x09, 0x00, 0x00, 0x00};
   row.insert(row.end(), tail.begin(), tail.end());
   Bytes text = Str("some text");
   row.insert(row.end(), text.begin(), text.end());
@@ -113,8 +118,8 @@ TEST(BulkRows, DecodesTheRowFreeTdsSendsForAMixedTable) {
 
 TEST(BulkRows, OffsetsPastOneAndTwoPagesUseTheAdjustTable) {
   std::vector<ColumnInfo> columns = {Col(SqlType::Int, false), Col(SqlType::VarChar, true, 255),
-                                     Col(SqlType::VarChar, true, 255), Col(SqlType::VarChar, true, 255),
-                                     Col(SqlType::Int, true)};
+                                     Col(SqlType::VarChar, true, 255),
+                                     Col(SqlType::VarChar, true, 255), Col(SqlType::Int, true)};
   Bytes id = {7, 0, 0, 0};
   Bytes stream;
   std::vector<std::vector<std::optional<Bytes>>> rows = {
@@ -162,23 +167,24 @@ TEST(BulkRows, BitsShareBytesAndFixedTypesDecodeExactly) {
   columns.push_back(Col(SqlType::Binary, false, 3));
   columns.push_back(Col(SqlType::TinyInt, false, 1));
   columns.push_back(Col(SqlType::BigInt, false, 8));
-  // bits 1..8 -> byte 0 (0x01 first bit, 0x02 second, ...): set 1st, 3rd, 8th; 9th starts a new byte.
-  Bytes fixed = {0x85, 0xfe, 0xff};            // bit byte, smallint -2
-  fixed.push_back(0x01);                       // the ninth bit alone
+  // bits 1..8 -> byte 0 (0x01 first bit, 0x02 second, ...): set 1st, 3rd, 8th; 9th starts a new
+  // byte.
+  Bytes fixed = {0x85, 0xfe, 0xff};                                // bit byte, smallint -2
+  fixed.push_back(0x01);                                           // the ninth bit alone
   Bytes money = {0xff, 0xff, 0xff, 0xff, 0xc0, 0x1d, 0xfe, 0xff};  // high word, low word: -123456
   fixed.insert(fixed.end(), money.begin(), money.end());
-  Bytes small = {0x40, 0xe2, 0x01, 0x00};      // 123456
+  Bytes small = {0x40, 0xe2, 0x01, 0x00};  // 123456
   fixed.insert(fixed.end(), small.begin(), small.end());
-  Bytes real = {0x00, 0x00, 0xc0, 0x3f};       // 1.5f
+  Bytes real = {0x00, 0x00, 0xc0, 0x3f};  // 1.5f
   fixed.insert(fixed.end(), real.begin(), real.end());
-  Bytes sdt = {0x01, 0x00, 0x3c, 0x00};        // day 1, minute 60
+  Bytes sdt = {0x01, 0x00, 0x3c, 0x00};  // day 1, minute 60
   fixed.insert(fixed.end(), sdt.begin(), sdt.end());
-  Bytes num = {0x01, 0x00, 0x30, 0x39};        // -1234.5 at scale 1: numeric(5) takes 4 bytes
+  Bytes num = {0x01, 0x00, 0x30, 0x39};  // -1234.5 at scale 1: numeric(5) takes 4 bytes
   fixed.insert(fixed.end(), num.begin(), num.end());
   Bytes bin = {0xde, 0xad, 0x00};
   fixed.insert(fixed.end(), bin.begin(), bin.end());
   fixed.push_back(200);
-  Bytes big = {0, 0, 0, 0, 0, 0, 0, 0x80};      // INT64_MIN
+  Bytes big = {0, 0, 0, 0, 0, 0, 0, 0x80};  // INT64_MIN
   fixed.insert(fixed.end(), big.begin(), big.end());
   auto rows = DecodeAll(columns, EncodeRow(fixed, {}), 5);
   ASSERT_EQ(rows.size(), 1u);
@@ -200,9 +206,12 @@ TEST(BulkRows, BitsShareBytesAndFixedTypesDecodeExactly) {
 }
 
 TEST(BulkRows, NullableColumnsOfFixedTypesTravelAsVariableOnes) {
-  std::vector<ColumnInfo> columns = {Col(SqlType::Int, true), Col(SqlType::Float, true, 8),
-                                     Col(SqlType::Money, true, 8), Col(SqlType::DateTime, true, 8),
-                                     Col(SqlType::Char, true, 5), Col(SqlType::Bit, true, 1),
+  std::vector<ColumnInfo> columns = {Col(SqlType::Int, true),
+                                     Col(SqlType::Float, true, 8),
+                                     Col(SqlType::Money, true, 8),
+                                     Col(SqlType::DateTime, true, 8),
+                                     Col(SqlType::Char, true, 5),
+                                     Col(SqlType::Bit, true, 1),
                                      Col(SqlType::Image, true, 0x7FFFFFFF)};
   // A nullable bit stays fixed: Sybase's bit is never NULL and the description says so.
   Bytes fixed = {0x01};
@@ -213,7 +222,8 @@ TEST(BulkRows, NullableColumnsOfFixedTypesTravelAsVariableOnes) {
   Bytes trailer = {0, 0, 0x22, 0xff, 0, 0, 3, 0, 0, 0, 'i', 'm', 'g'};
   row.insert(row.end(), trailer.begin(), trailer.end());
   // A NULL image still has its trailer, with a stale position and no data.
-  Bytes nulls = EncodeRow(fixed, {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+  Bytes nulls = EncodeRow(
+      fixed, {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt});
   Bytes empty = {0, 0, 0x22, 0xff, 0x30, 0, 0, 0, 0, 0};
   nulls.insert(nulls.end(), empty.begin(), empty.end());
   row.insert(row.end(), nulls.begin(), nulls.end());

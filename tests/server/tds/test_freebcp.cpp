@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace tdstest {
 namespace {
@@ -33,8 +33,8 @@ class FreebcpTest : public ::testing::Test {
   }
 
   static std::string Run(const std::string& command) { return tdstest::RunCommand(command); }
-  static std::string Bcp(const std::string& table, const std::string& direction, const std::string& file,
-                         const std::string& extra = "") {
+  static std::string Bcp(const std::string& table, const std::string& direction,
+                         const std::string& file, const std::string& extra = "") {
     return Run("freebcp " + table + " " + direction + " " + file + " -S " + name_ +
                " -U sa -P '' -c " + extra);
   }
@@ -58,14 +58,16 @@ class FreebcpTest : public ::testing::Test {
   static inline std::filesystem::path dir_;
 };
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+bool Has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
 
 TEST_F(FreebcpTest, SampleTablesSurviveARoundTripThroughCharacterFiles) {
   Client c(server_->Port());
   ASSERT_EQ(c.Connect(), CS_SUCCEED);
-  const std::vector<std::string> tables = {"authors", "titles", "publishers", "sales", "salesdetail",
-                                           "stores", "discounts", "roysched", "titleauthor", "blurbs",
-                                           "au_pix"};
+  const std::vector<std::string> tables = {"authors",     "titles", "publishers", "sales",
+                                           "salesdetail", "stores", "discounts",  "roysched",
+                                           "titleauthor", "blurbs", "au_pix"};
   for (const auto& table : tables) {
     SCOPED_TRACE(table);
     const std::string source = "pubs2.." + table;
@@ -76,7 +78,8 @@ TEST_F(FreebcpTest, SampleTablesSurviveARoundTripThroughCharacterFiles) {
     const std::string copy = "pubs2.." + table + "_copy";
     std::string out = Bcp(source, "out", File(table + ".1"));
     ASSERT_TRUE(Has(out, "rows copied")) << out;
-    ASSERT_EQ(c.Run("select * into " + copy + " from " + source + " where 1=0").end, CS_END_RESULTS);
+    ASSERT_EQ(c.Run("select * into " + copy + " from " + source + " where 1=0").end,
+              CS_END_RESULTS);
     out = Bcp(copy, "in", File(table + ".1"), "-b 5");
     ASSERT_TRUE(Has(out, "rows copied")) << out;
     EXPECT_FALSE(Has(out, "Msg ")) << out;
@@ -89,7 +92,8 @@ TEST_F(FreebcpTest, SampleTablesSurviveARoundTripThroughCharacterFiles) {
     EXPECT_EQ(Sorted(c, "select * from " + copy), Sorted(c, "select * from " + source));
   }
   // NULLs went back as NULLs, not as empty strings.
-  Outcome o = c.Run("select count(*) from pubs2..titles_copy where price is null and notes is null");
+  Outcome o =
+      c.Run("select count(*) from pubs2..titles_copy where price is null and notes is null");
   ASSERT_EQ(o.sets.size(), 1u);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"3"}}));
 }
@@ -97,8 +101,11 @@ TEST_F(FreebcpTest, SampleTablesSurviveARoundTripThroughCharacterFiles) {
 TEST_F(FreebcpTest, AHundredThousandRowsGoInInBatchesAndComeOutUnchanged) {
   Client c(server_->Port());
   ASSERT_EQ(c.Connect(), CS_SUCCEED);
-  ASSERT_EQ(c.Run("create table big (id int not null, name varchar(30) null, code char(4) not null, "
-                  "n int null, amount numeric(12,2) null)").end, CS_END_RESULTS);
+  ASSERT_EQ(
+      c.Run("create table big (id int not null, name varchar(30) null, code char(4) not null, "
+            "n int null, amount numeric(12,2) null)")
+          .end,
+      CS_END_RESULTS);
   const int rows = 100000;
   {
     std::ofstream f(File("big.in"), std::ios::binary);
@@ -127,7 +134,9 @@ TEST_F(FreebcpTest, ABadRowUndoesItsBatchAndEndsTheCopy) {
   Client c(server_->Port());
   ASSERT_EQ(c.Connect(), CS_SUCCEED);
   ASSERT_EQ(c.Run("create table uniq (id int not null, v varchar(10) null) "
-                  "create unique index uniq_id on uniq (id)").end, CS_END_RESULTS);
+                  "create unique index uniq_id on uniq (id)")
+                .end,
+            CS_END_RESULTS);
   {
     std::ofstream f(File("uniq.in"), std::ios::binary);
     // Batches of 2: (1, 2) (3, 1) (4, 5); the second repeats a key.

@@ -25,11 +25,16 @@ std::string Trace(CS_COMMAND* cmd) {
         CS_INT op = 0, column = 0;
         ct_compute_info(cmd, CS_COMP_OP, i, &op, CS_UNUSED, nullptr);
         ct_compute_info(cmd, CS_COMP_COLID, i, &column, CS_UNUSED, nullptr);
-        const char* name = op == CS_OP_SUM ? "sum" : op == CS_OP_AVG ? "avg" : op == CS_OP_COUNT ? "count"
-                         : op == CS_OP_MIN ? "min" : op == CS_OP_MAX ? "max" : "?";
+        const char* name = op == CS_OP_SUM     ? "sum"
+                           : op == CS_OP_AVG   ? "avg"
+                           : op == CS_OP_COUNT ? "count"
+                           : op == CS_OP_MIN   ? "min"
+                           : op == CS_OP_MAX   ? "max"
+                                               : "?";
         head += " " + std::string(name) + "(" + std::to_string(column) + ")";
       }
-      EXPECT_EQ(ct_compute_info(cmd, CS_COMP_BYLIST, CS_UNUSED, by, sizeof by, &byLength), CS_SUCCEED);
+      EXPECT_EQ(ct_compute_info(cmd, CS_COMP_BYLIST, CS_UNUSED, by, sizeof by, &byLength),
+                CS_SUCCEED);
       for (size_t i = 0; i < static_cast<size_t>(byLength) / sizeof(CS_SMALLINT); ++i)
         head += (i ? "," : " by ") + std::to_string(by[i]);
       head += ":";
@@ -57,7 +62,10 @@ TEST(TdsCompute, ComputeResultsThroughClientLibrary) {
   ASSERT_EQ(setup.end, CS_END_RESULTS);
   ASSERT_TRUE(c.serverMsgs.empty()) << c.serverMsgs[0].text;
 
-  struct Case { const char* sql; const char* trace; };
+  struct Case {
+    const char* sql;
+    const char* trace;
+  };
   const Case cases[] = {
       {"select col1, col2, col3 from #t order by col2 compute sum(col1) by col2 compute max(col3)",
        "(1,A,Jan  1 2002 10:00AM) (2,A,Jan  2 2002 10:00AM) (3,A,Jan  3 2002 10:00AM) "

@@ -79,7 +79,8 @@ TEST_F(TdsCursorTest, CloseWithoutDeallocThenReopen) {
   Outcome closed = Close(CS_UNUSED);
   EXPECT_EQ(closed.types, (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}));
 
-  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_RESTORE_OPEN), CS_SUCCEED);
+  ASSERT_EQ(ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_RESTORE_OPEN),
+            CS_SUCCEED);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
   CS_INT type = 0;
   ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);

@@ -9,7 +9,9 @@ using Row = std::vector<std::optional<std::string>>;
 
 class TdsDatatypesTest : public ::testing::Test {
  protected:
-  void SetUp() override { server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{}); }
+  void SetUp() override {
+    server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{});
+  }
   void TearDown() override { server->Stop(); }
   std::unique_ptr<sampleserver::SampleServer> server;
 };
@@ -21,7 +23,8 @@ TEST_F(TdsDatatypesTest, ClientReadsEachTypeInItsOwnDatatype) {
       "create table #w (d date, t time, dn date null, tn time null, us unsigned smallint, "
       "ui unsigned int null, ub unsigned bigint, bi bigint, bn bigint null, uc unichar(3), "
       "uv univarchar(10) null, ut unitext null) "
-      "insert #w values ('2026-12-09', '16:32:53.490', '1753-01-01', '23:59:59.997', 65535, 4294967295, "
+      "insert #w values ('2026-12-09', '16:32:53.490', '1753-01-01', '23:59:59.997', 65535, "
+      "4294967295, "
       "18446744073709551615, -9223372036854775808, 42, 'ab', 'h\xc3\xa9llo', 'long \xc3\xa9') "
       "insert #w values ('1900-01-01', '00:00', null, null, 0, null, 0, 0, null, '', null, null) "
       "select * from #w order by d desc");
@@ -30,10 +33,10 @@ TEST_F(TdsDatatypesTest, ClientReadsEachTypeInItsOwnDatatype) {
   for (const auto& f : o.sets[0].formats) types.push_back(f.datatype);
   // FreeTDS reads unichar (long binary, usertype 34/35) as text converted from UTF-16; unitext
   // goes out as text, as FreeTDS does not ask for unitext.
-  EXPECT_EQ(types, (std::vector<CS_INT>{CS_DATE_TYPE, CS_TIME_TYPE, CS_DATE_TYPE, CS_TIME_TYPE,
-                                        CS_USMALLINT_TYPE, CS_UINT_TYPE, CS_UBIGINT_TYPE,
-                                        CS_BIGINT_TYPE, CS_BIGINT_TYPE, CS_TEXT_TYPE,
-                                        CS_TEXT_TYPE, CS_TEXT_TYPE}));
+  EXPECT_EQ(types,
+            (std::vector<CS_INT>{CS_DATE_TYPE, CS_TIME_TYPE, CS_DATE_TYPE, CS_TIME_TYPE,
+                                 CS_USMALLINT_TYPE, CS_UINT_TYPE, CS_UBIGINT_TYPE, CS_BIGINT_TYPE,
+                                 CS_BIGINT_TYPE, CS_TEXT_TYPE, CS_TEXT_TYPE, CS_TEXT_TYPE}));
   // Dates and times as the client library itself formats them to character.
   EXPECT_EQ(o.sets[0].rows,
             (std::vector<Row>{
@@ -52,16 +55,18 @@ TEST_F(TdsDatatypesTest, DynamicParametersOfTheNewTypes) {
   CS_COMMAND* cmd = nullptr;
   ASSERT_EQ(ct_cmd_alloc(c.Connection(), &cmd), CS_SUCCEED);
   std::unique_ptr<CS_COMMAND, CS_RETCODE (*)(CS_COMMAND*)> guard(cmd, ct_cmd_drop);
-  const char* sql = "select convert(varchar(30), ?), convert(varchar(30), ?), convert(varchar(30), ?), "
-                    "convert(varchar(30), ?)";
-  ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("p1"), CS_NULLTERM, const_cast<char*>(sql),
-                       CS_NULLTERM), CS_SUCCEED);
+  const char* sql =
+      "select convert(varchar(30), ?), convert(varchar(30), ?), convert(varchar(30), ?), "
+      "convert(varchar(30), ?)";
+  ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("p1"), CS_NULLTERM,
+                       const_cast<char*>(sql), CS_NULLTERM),
+            CS_SUCCEED);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
   Outcome prep;
   Client::Drain(cmd, prep);
   ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("p1"), CS_NULLTERM, nullptr, CS_UNUSED),
             CS_SUCCEED);
-  CS_DATE date = 46363;             // days since 1900-01-01: Dec 9 2026
+  CS_DATE date = 46363;            // days since 1900-01-01: Dec 9 2026
   CS_TIME time = 300 * 3600 * 10;  // 10:00AM in 1/300 s
   CS_UINT uint = 4000000000u;
   CS_USMALLINT usmall = 65000;
@@ -70,8 +75,10 @@ TEST_F(TdsDatatypesTest, DynamicParametersOfTheNewTypes) {
     void* data;
     CS_INT length;
   };
-  const P params[] = {{CS_DATE_TYPE, &date, sizeof date}, {CS_TIME_TYPE, &time, sizeof time},
-                      {CS_UINT_TYPE, &uint, sizeof uint}, {CS_USMALLINT_TYPE, &usmall, sizeof usmall}};
+  const P params[] = {{CS_DATE_TYPE, &date, sizeof date},
+                      {CS_TIME_TYPE, &time, sizeof time},
+                      {CS_UINT_TYPE, &uint, sizeof uint},
+                      {CS_USMALLINT_TYPE, &usmall, sizeof usmall}};
   for (const P& p : params) {
     CS_DATAFMT f{};
     f.datatype = p.type;

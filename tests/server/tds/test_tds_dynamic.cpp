@@ -29,13 +29,15 @@ class TdsDynamicTest : public ::testing::Test {
     return o;
   }
   Outcome Prepare(const char* id, const char* sql) {
-    EXPECT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>(id), CS_NULLTERM, const_cast<char*>(sql), CS_NULLTERM),
+    EXPECT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>(id), CS_NULLTERM,
+                         const_cast<char*>(sql), CS_NULLTERM),
               CS_SUCCEED);
     return Send();
   }
   // Executes with (int, varchar) parameters; NULL where a value is missing.
   Outcome Execute(const char* id, std::vector<std::optional<std::string>> values) {
-    EXPECT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>(id), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+    EXPECT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>(id), CS_NULLTERM, nullptr, CS_UNUSED),
+              CS_SUCCEED);
     std::vector<CS_INT> ints(values.size());
     for (size_t i = 0; i < values.size(); ++i) {
       CS_DATAFMT f{};
@@ -50,14 +52,16 @@ class TdsDynamicTest : public ::testing::Test {
         f.datatype = CS_CHAR_TYPE;
         f.maxlength = 30;
         const char* s = values[i] ? values[i]->c_str() : nullptr;
-        EXPECT_EQ(ct_param(cmd, &f, const_cast<char*>(s), values[i] ? static_cast<CS_INT>(values[i]->size()) : 0, ind),
+        EXPECT_EQ(ct_param(cmd, &f, const_cast<char*>(s),
+                           values[i] ? static_cast<CS_INT>(values[i]->size()) : 0, ind),
                   CS_SUCCEED);
       }
     }
     return Send();
   }
   Outcome Deallocate(const char* id) {
-    EXPECT_EQ(ct_dynamic(cmd, CS_DEALLOC, const_cast<char*>(id), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+    EXPECT_EQ(ct_dynamic(cmd, CS_DEALLOC, const_cast<char*>(id), CS_NULLTERM, nullptr, CS_UNUSED),
+              CS_SUCCEED);
     return Send();
   }
 
@@ -68,14 +72,16 @@ class TdsDynamicTest : public ::testing::Test {
 
 const std::vector<CS_INT> kSucceeded = {CS_CMD_SUCCEED, CS_CMD_DONE};
 // A prepared statement's reply is a procedure's: its result sets, then the procedure's end.
-const std::vector<CS_INT> kRowsThenSucceeded = {CS_ROW_RESULT, CS_CMD_DONE, CS_CMD_SUCCEED, CS_CMD_DONE};
+const std::vector<CS_INT> kRowsThenSucceeded = {CS_ROW_RESULT, CS_CMD_DONE, CS_CMD_SUCCEED,
+                                                CS_CMD_DONE};
 
 TEST_F(TdsDynamicTest, PreparedStatementsRunManyTimesWithTheirOwnParameters) {
   ASSERT_EQ(client->Run("create table #dyn (a int, b varchar(30) null)").end, CS_END_RESULTS);
   Outcome o = Prepare("ins", "insert #dyn (a, b) values (?, ?)");
   EXPECT_EQ(o.types, kSucceeded);
   EXPECT_EQ(o.end, CS_END_RESULTS);
-  o = Prepare("sel", "select a, b from #dyn where a >= ? /* ? in a comment */ and b <> '?' order by a");
+  o = Prepare("sel",
+              "select a, b from #dyn where a >= ? /* ? in a comment */ and b <> '?' order by a");
   EXPECT_EQ(o.types, kSucceeded);
 
   // Three executions of the insert, one with a NULL, each counted.
@@ -110,7 +116,9 @@ TEST_F(TdsDynamicTest, PrepareDescribesParametersAndColumns) {
   Outcome o = Prepare("d1", "select au_id, au_lname, ? as x from pubs2..authors where au_id = ?");
   EXPECT_EQ(o.types, kSucceeded);
 
-  ASSERT_EQ(ct_dynamic(cmd, CS_DESCRIBE_INPUT, const_cast<char*>("d1"), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(
+      ct_dynamic(cmd, CS_DESCRIBE_INPUT, const_cast<char*>("d1"), CS_NULLTERM, nullptr, CS_UNUSED),
+      CS_SUCCEED);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
   CS_INT type = 0;
   ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
@@ -121,7 +129,9 @@ TEST_F(TdsDynamicTest, PrepareDescribesParametersAndColumns) {
   while (ct_results(cmd, &type) == CS_SUCCEED) {
   }
 
-  ASSERT_EQ(ct_dynamic(cmd, CS_DESCRIBE_OUTPUT, const_cast<char*>("d1"), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(
+      ct_dynamic(cmd, CS_DESCRIBE_OUTPUT, const_cast<char*>("d1"), CS_NULLTERM, nullptr, CS_UNUSED),
+      CS_SUCCEED);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
   ASSERT_EQ(ct_results(cmd, &type), CS_SUCCEED);
   EXPECT_EQ(type, CS_DESCRIBE_RESULT);
@@ -172,12 +182,14 @@ TEST_F(TdsDynamicTest, PreparedSelectMatchingNoRowEnds) {
             CS_END_RESULTS);
   ASSERT_EQ(Prepare("nr", "select k from #nr where v = ?").types, kSucceeded);
   for (const char* v : {"nothing", "a", "nothing"}) {
-    ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("nr"), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+    ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("nr"), CS_NULLTERM, nullptr, CS_UNUSED),
+              CS_SUCCEED);
     CS_DATAFMT f{};
     f.status = CS_INPUTVALUE;
     f.datatype = CS_CHAR_TYPE;
     f.maxlength = 10;
-    ASSERT_EQ(ct_param(cmd, &f, const_cast<char*>(v), static_cast<CS_INT>(std::strlen(v)), 0), CS_SUCCEED);
+    ASSERT_EQ(ct_param(cmd, &f, const_cast<char*>(v), static_cast<CS_INT>(std::strlen(v)), 0),
+              CS_SUCCEED);
     ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
     std::vector<CS_INT> types;
     size_t rows = 0;
@@ -199,7 +211,8 @@ TEST_F(TdsDynamicTest, PreparedSelectMatchingNoRowEnds) {
 // ct_param on a language command: FreeTDS renames `?` to @P1.. or keeps the names given.
 TEST_F(TdsDynamicTest, LanguageCommandsTakeParameters) {
   auto run = [&](const char* sql, const char* name) {
-    EXPECT_EQ(ct_command(cmd, CS_LANG_CMD, const_cast<char*>(sql), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
+    EXPECT_EQ(ct_command(cmd, CS_LANG_CMD, const_cast<char*>(sql), CS_NULLTERM, CS_UNUSED),
+              CS_SUCCEED);
     CS_INT v = 41;
     CS_DATAFMT f{};
     std::strcpy(f.name, name);
@@ -217,14 +230,17 @@ TEST_F(TdsDynamicTest, LanguageCommandsTakeParameters) {
     return Send();
   };
   Outcome o = run("select ? + 1, ? + '?'", "");
-  ASSERT_EQ(o.sets.size(), 1u) << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+  ASSERT_EQ(o.sets.size(), 1u) << (client->serverMsgs.empty() ? ""
+                                                              : client->serverMsgs.back().text);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"42", "it's?"}}));
   o = run("select @v * 2, upper(@s)", "@v");
-  ASSERT_EQ(o.sets.size(), 1u) << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+  ASSERT_EQ(o.sets.size(), 1u) << (client->serverMsgs.empty() ? ""
+                                                              : client->serverMsgs.back().text);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"82", "IT'S"}}));
   // Unnamed values bind, in order, to the variables the text uses without declaring them.
   o = run("declare @d int select @d = 1 select @num + @d, upper(@text) + '!'", "");
-  ASSERT_FALSE(o.sets.empty()) << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+  ASSERT_FALSE(o.sets.empty()) << (client->serverMsgs.empty() ? ""
+                                                              : client->serverMsgs.back().text);
   EXPECT_EQ(o.sets.back().rows, (std::vector<Row>{{"42", "IT'S!"}}));
 }
 
@@ -234,10 +250,11 @@ TEST_F(TdsDynamicTest, LanguageCommandsTakeParameters) {
 // the same command afterwards.
 TEST_F(TdsDynamicTest, CursorOnAPreparedStatementIsRefusedByTheClientLibrary) {
   Prepare("cur", "select au_id from pubs2..authors where ? = 0 and state = ?");
-  EXPECT_EQ(ct_dynamic(cmd, CS_CURSOR_DECLARE, const_cast<char*>("cur"), CS_NULLTERM, const_cast<char*>("c_dyn"),
-                       CS_NULLTERM),
+  EXPECT_EQ(ct_dynamic(cmd, CS_CURSOR_DECLARE, const_cast<char*>("cur"), CS_NULLTERM,
+                       const_cast<char*>("c_dyn"), CS_NULLTERM),
             CS_FAIL);
-  Outcome o = OpenCursor(cmd, "c_plain", "select au_id from pubs2..authors where state = 'OR' order by au_id", 1);
+  Outcome o = OpenCursor(cmd, "c_plain",
+                         "select au_id from pubs2..authors where state = 'OR' order by au_id", 1);
   ASSERT_FALSE(o.types.empty());
   EXPECT_EQ(o.types.back(), CS_CURSOR_RESULT);
   ResultSet rows = Client::FetchAll(cmd);

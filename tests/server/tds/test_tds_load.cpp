@@ -72,7 +72,8 @@ TEST_F(TdsServerTest, ThirtyTwoConcurrentConnections) {
         ok = ok && o.end == CS_END_RESULTS && o.sets.size() == 1 && o.sets[0].rows.size() == 300 &&
              o.sets[0].rows[299][0] == "299";
         Outcome t = client->Run("select types");
-        ok = ok && t.sets.size() == 1 && t.sets[0].rows.size() == 2 && t.sets[0].rows[0][13] == "abc";
+        ok = ok && t.sets.size() == 1 && t.sets[0].rows.size() == 2 &&
+             t.sets[0].rows[0][13] == "abc";
       }
       if (ok) ++good;
     });
@@ -134,13 +135,20 @@ class RawClient {
   bool Connected() const { return connected_; }
 
   void SendPacket(uint8_t type, const std::vector<uint8_t>& body, uint8_t status = 1) {
-    std::vector<uint8_t> p = {type, status, static_cast<uint8_t>((body.size() + 8) >> 8),
-                              static_cast<uint8_t>(body.size() + 8), 0, 0, 0, 0};
+    std::vector<uint8_t> p = {type,
+                              status,
+                              static_cast<uint8_t>((body.size() + 8) >> 8),
+                              static_cast<uint8_t>(body.size() + 8),
+                              0,
+                              0,
+                              0,
+                              0};
     p.insert(p.end(), body.begin(), body.end());
     SendRaw(p);
   }
   void SendRaw(const std::vector<uint8_t>& bytes) {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
   }
   // Reads one reply message (up to the end-of-message packet); empty when the server closed.
   std::vector<uint8_t> ReadReply() {
@@ -254,9 +262,10 @@ TEST_F(TdsServerTest, RawLoginRefusalAndLogout) {
 }
 
 TEST_F(TdsServerTest, TsqlGetsTheCannedRows) {
-  std::string cmd = "printf 'select types\\ngo\\nuse pubs2\\ngo\\nselect db_name()\\ngo\\nexit\\n' | "
-                    "TDSVER=5.0 tsql -H 127.0.0.1 -p " + std::to_string(server->Port()) +
-                    " -U sa -P '' 2>&1";
+  std::string cmd =
+      "printf 'select types\\ngo\\nuse pubs2\\ngo\\nselect db_name()\\ngo\\nexit\\n' | "
+      "TDSVER=5.0 tsql -H 127.0.0.1 -p " +
+      std::to_string(server->Port()) + " -U sa -P '' 2>&1";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
   ASSERT_NE(pipe, nullptr);
   std::string out;

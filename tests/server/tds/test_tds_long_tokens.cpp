@@ -21,13 +21,13 @@ class TdsLongTokensTest : public RealServerTest {
   }
   bool StillAnswers() {
     Outcome o = client->Run("select 1");
-    return o.end == CS_END_RESULTS && o.sets.size() == 1 && o.sets[0].rows == std::vector<Row>{{"1"}};
+    return o.end == CS_END_RESULTS && o.sets.size() == 1 &&
+           o.sets[0].rows == std::vector<Row>{{"1"}};
   }
   bool ReportedTooLong() const {
     return std::any_of(client->serverMsgs.begin(), client->serverMsgs.end(),
                        [](const ServerMsg& m) { return m.number == 16005 && m.severity == 16; });
   }
-
 };
 
 TEST_F(TdsLongTokensTest, PrepareWhoseParameterDescriptionOverflowsIsRefused) {
@@ -37,14 +37,16 @@ TEST_F(TdsLongTokensTest, PrepareWhoseParameterDescriptionOverflowsIsRefused) {
   CS_COMMAND* cmd = nullptr;
   ASSERT_EQ(ct_cmd_alloc(client->Connection(), &cmd), CS_SUCCEED);
   std::unique_ptr<CS_COMMAND, CS_RETCODE (*)(CS_COMMAND*)> guard(cmd, ct_cmd_drop);
-  ASSERT_EQ(ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("wide"), CS_NULLTERM, sql.data(), CS_NULLTERM),
-            CS_SUCCEED);
+  ASSERT_EQ(
+      ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("wide"), CS_NULLTERM, sql.data(), CS_NULLTERM),
+      CS_SUCCEED);
   Outcome o = Send(cmd);
   EXPECT_EQ(o.end, CS_END_RESULTS);
   EXPECT_TRUE(ReportedTooLong());
   EXPECT_TRUE(StillAnswers());
   // The statement was not kept: executing it names it as never prepared.
-  ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("wide"), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+  ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("wide"), CS_NULLTERM, nullptr, CS_UNUSED),
+            CS_SUCCEED);
   o = Send(cmd);
   EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_FAIL, CS_CMD_DONE}));
   ASSERT_FALSE(client->serverMsgs.empty());
@@ -65,7 +67,9 @@ TEST_F(TdsLongTokensTest, ManyLongNamedOutputParametersComeWholeOrAsAnError) {
   CS_COMMAND* cmd = nullptr;
   ASSERT_EQ(ct_cmd_alloc(client->Connection(), &cmd), CS_SUCCEED);
   std::unique_ptr<CS_COMMAND, CS_RETCODE (*)(CS_COMMAND*)> guard(cmd, ct_cmd_drop);
-  ASSERT_EQ(ct_command(cmd, CS_RPC_CMD, const_cast<char*>("lt_outputs"), CS_NULLTERM, CS_NO_RECOMPILE), CS_SUCCEED);
+  ASSERT_EQ(
+      ct_command(cmd, CS_RPC_CMD, const_cast<char*>("lt_outputs"), CS_NULLTERM, CS_NO_RECOMPILE),
+      CS_SUCCEED);
   std::vector<CS_INT> values(kCount, 0);
   for (int i = 0; i < kCount; ++i) {
     CS_DATAFMT f{};
@@ -80,8 +84,10 @@ TEST_F(TdsLongTokensTest, ManyLongNamedOutputParametersComeWholeOrAsAnError) {
   if (params == o.types.end()) {
     EXPECT_TRUE(ReportedTooLong());
   } else {
-    const ResultSet& set = o.sets.at(static_cast<size_t>(
-        std::count_if(o.types.begin(), params, [](CS_INT t) { return t == CS_ROW_RESULT || t == CS_STATUS_RESULT; })));
+    const ResultSet& set =
+        o.sets.at(static_cast<size_t>(std::count_if(o.types.begin(), params, [](CS_INT t) {
+          return t == CS_ROW_RESULT || t == CS_STATUS_RESULT;
+        })));
     ASSERT_EQ(set.rows.size(), 1u);
     ASSERT_EQ(set.rows[0].size(), static_cast<size_t>(kCount));
     EXPECT_EQ(set.rows[0][0], "7");
@@ -93,24 +99,28 @@ TEST_F(TdsLongTokensTest, VeryWideSelectIsReadInFull) {
   constexpr int kColumns = 300;
   std::string sql = "select ";
   for (int i = 0; i < kColumns; ++i)
-    sql += (i ? ", " : "") + std::to_string(i) + " as c" + std::string(250, 'w') + std::to_string(1000 + i);
+    sql += (i ? ", " : "") + std::to_string(i) + " as c" + std::string(250, 'w') +
+           std::to_string(1000 + i);
   Outcome o = client->Run(sql);
   EXPECT_EQ(o.end, CS_END_RESULTS);
   ASSERT_EQ(o.sets.size(), 1u);
   ASSERT_EQ(o.sets[0].rows.size(), 1u);
   ASSERT_EQ(o.sets[0].rows[0].size(), static_cast<size_t>(kColumns));
-  for (int i = 0; i < kColumns; i += 37) EXPECT_EQ(o.sets[0].rows[0][static_cast<size_t>(i)], std::to_string(i));
+  for (int i = 0; i < kColumns; i += 37)
+    EXPECT_EQ(o.sets[0].rows[0][static_cast<size_t>(i)], std::to_string(i));
   EXPECT_TRUE(StillAnswers());
 }
 
 TEST_F(TdsLongTokensTest, BrowseInformationTooLongIsReplacedByAnError) {
   constexpr int kColumns = 255;
   auto column = [](int i) { return "c" + std::string(250, 'b') + std::to_string(1000 + i); };
-  std::string create = "create table lt_browse (", insert = "insert lt_browse (", select = "select ";
+  std::string create = "create table lt_browse (", insert = "insert lt_browse (",
+              select = "select ";
   for (int i = 0; i < kColumns; ++i) {
     create += column(i) + " int null, ";
     insert += (i ? ", " : "") + column(i);
-    select += (i ? ", " : "") + column(i) + " as a" + std::to_string(i);  // renamed: COLINFO names it
+    select +=
+        (i ? ", " : "") + column(i) + " as a" + std::to_string(i);  // renamed: COLINFO names it
   }
   create += "ts timestamp)";
   insert += ") values (1";

@@ -13,7 +13,9 @@ using Row = std::vector<std::optional<std::string>>;
 
 class TdsRealEngineTest : public ::testing::Test {
  protected:
-  void SetUp() override { server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{}); }
+  void SetUp() override {
+    server = sampleserver::SampleServer::Start(sampleserver::ServerOptions{});
+  }
   void TearDown() override { server->Stop(); }
   std::unique_ptr<sampleserver::SampleServer> server;
 };
@@ -30,8 +32,10 @@ TEST_F(TdsRealEngineTest, SelectsThroughClientLibrary) {
   ASSERT_EQ(o.sets[0].rows.size(), 1u);
   ASSERT_TRUE(o.sets[0].rows[0][0].has_value());
   EXPECT_NE(o.sets[0].rows[0][0]->find("Adaptive Server Enterprise"), std::string::npos);
-  o = c.Run("create table #t (a int, b varchar(10) null) insert #t values (1, 'x') insert #t values (2, null) "
-            "select a, b from #t order by a");
+  o = c.Run(
+      "create table #t (a int, b varchar(10) null) insert #t values (1, 'x') insert #t values (2, "
+      "null) "
+      "select a, b from #t order by a");
   EXPECT_EQ(o.end, CS_END_RESULTS);
   ASSERT_EQ(o.sets.size(), 1u);
   EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"1", "x"}, {"2", std::nullopt}}));
@@ -47,16 +51,18 @@ TEST_F(TdsRealEngineTest, ExactNumbersKeepEveryDigitOnTheWire) {
   ASSERT_EQ(c.Connect(), CS_SUCCEED);
   Outcome o = c.Run(
       "create table #x (m money, n numeric(38,2)) "
-      "insert #x values (convert(money, '922337203685477.5807'), 123456789012345678901234567890123456.78) "
+      "insert #x values (convert(money, '922337203685477.5807'), "
+      "123456789012345678901234567890123456.78) "
       "insert #x values (convert(money, '-922337203685477.5808'), -12345678901234567.89) "
       "insert #x values (convert(money, '12345678901234.5678'), 12345678901234567.89) "
       "select m, n, convert(varchar(40), m, 2) from #x order by m");
   ASSERT_EQ(o.sets.size(), 1u);
-  EXPECT_EQ(o.sets[0].rows,
-            (std::vector<Row>{
-                {"-922337203685477.5808", "-12345678901234567.89", "-922337203685477.5808"},
-                {"12345678901234.5678", "12345678901234567.89", "12345678901234.5678"},
-                {"922337203685477.5807", "123456789012345678901234567890123456.78", "922337203685477.5807"}}));
+  EXPECT_EQ(
+      o.sets[0].rows,
+      (std::vector<Row>{{"-922337203685477.5808", "-12345678901234567.89", "-922337203685477.5808"},
+                        {"12345678901234.5678", "12345678901234567.89", "12345678901234.5678"},
+                        {"922337203685477.5807", "123456789012345678901234567890123456.78",
+                         "922337203685477.5807"}}));
 }
 
 TEST_F(TdsRealEngineTest, RefusesAnUnknownLogin) {

@@ -89,8 +89,9 @@ TEST_F(TdsRealSessions, CancelInTheMiddleOfALargeResultLeavesTheSessionUsable) {
   CS_COMMAND* cmd = nullptr;
   ASSERT_EQ(ct_cmd_alloc(client->Connection(), &cmd), CS_SUCCEED);
   std::unique_ptr<CS_COMMAND, CS_RETCODE (*)(CS_COMMAND*)> guard(cmd, ct_cmd_drop);
-  const std::string big = "select a.n, b.n, c.n, d.n, e.n, f.n from #ten a, #ten b, #ten c, "
-                          "#ten d, #ten e, #ten f";  // a million rows
+  const std::string big =
+      "select a.n, b.n, c.n, d.n, e.n, f.n from #ten a, #ten b, #ten c, "
+      "#ten d, #ten e, #ten f";  // a million rows
   ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, const_cast<char*>(big.c_str()), CS_NULLTERM, CS_UNUSED),
             CS_SUCCEED);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
@@ -122,9 +123,10 @@ TEST_F(TdsRealSessions, SixteenSessionsKeepTheirOwnTempTablesAndTransactions) {
       client->Run("create table #mine (owner int not null)");
       client->Run("begin tran");
       for (int i = 0; i <= s; ++i) client->Run("insert #mine values (" + std::to_string(s) + ")");
-      const bool ok = value("select @@trancount") == "1" &&
-                      value("select count(*) from #mine") == std::to_string(s + 1) &&
-                      value("select count(*) from #mine where owner <> " + std::to_string(s)) == "0";
+      const bool ok =
+          value("select @@trancount") == "1" &&
+          value("select count(*) from #mine") == std::to_string(s + 1) &&
+          value("select count(*) from #mine where owner <> " + std::to_string(s)) == "0";
       // Even sessions roll back, odd ones commit: each sees only its own outcome.
       client->Run(s % 2 == 0 ? "rollback tran" : "commit tran");
       const std::string expected = s % 2 == 0 ? "0" : std::to_string(s + 1);

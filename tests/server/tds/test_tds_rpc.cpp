@@ -16,8 +16,8 @@ struct Param {
   CS_INT type = CS_CHAR_TYPE;
   std::optional<std::string> text;  // nullopt: NULL
   bool output = false;
-  CS_INT maxlength = 0;             // character and binary types
-  CS_INT precision = 0;             // numeric
+  CS_INT maxlength = 0;  // character and binary types
+  CS_INT precision = 0;  // numeric
   CS_INT scale = 0;
 };
 
@@ -26,7 +26,8 @@ struct ParamBuffers {
   std::vector<std::vector<char>> data;
 };
 
-void AddParams(CS_CONTEXT* ctx, CS_COMMAND* cmd, const std::vector<Param>& params, ParamBuffers& keep) {
+void AddParams(CS_CONTEXT* ctx, CS_COMMAND* cmd, const std::vector<Param>& params,
+               ParamBuffers& keep) {
   for (const Param& p : params) {
     CS_DATAFMT f{};
     std::strncpy(f.name, p.name.c_str(), sizeof f.name - 1);
@@ -53,10 +54,12 @@ void AddParams(CS_CONTEXT* ctx, CS_COMMAND* cmd, const std::vector<Param>& param
         dst.datatype = p.type == CS_VARBINARY_TYPE ? CS_BINARY_TYPE : p.type;
         dst.maxlength = static_cast<CS_INT>(buf.size());
         // Binary conversion fills the whole buffer: give it the value's own size.
-        if (p.type == CS_BINARY_TYPE) dst.maxlength = p.maxlength ? p.maxlength : static_cast<CS_INT>(p.text->size() / 2);
+        if (p.type == CS_BINARY_TYPE)
+          dst.maxlength = p.maxlength ? p.maxlength : static_cast<CS_INT>(p.text->size() / 2);
         dst.precision = p.precision;
         dst.scale = p.scale;
-        EXPECT_EQ(cs_convert(ctx, &src, const_cast<char*>(p.text->c_str()), &dst, buf.data(), &len), CS_SUCCEED)
+        EXPECT_EQ(cs_convert(ctx, &src, const_cast<char*>(p.text->c_str()), &dst, buf.data(), &len),
+                  CS_SUCCEED)
             << p.name;
       }
     }
@@ -82,8 +85,9 @@ class TdsRpcTest : public RealServerTest {
     Outcome out;
     if (ct_cmd_alloc(client->Connection(), &cmd) != CS_SUCCEED) return out;
     std::unique_ptr<CS_COMMAND, CS_RETCODE (*)(CS_COMMAND*)> guard(cmd, ct_cmd_drop);
-    EXPECT_EQ(ct_command(cmd, CS_RPC_CMD, const_cast<char*>(proc.c_str()), CS_NULLTERM, CS_NO_RECOMPILE),
-              CS_SUCCEED);
+    EXPECT_EQ(
+        ct_command(cmd, CS_RPC_CMD, const_cast<char*>(proc.c_str()), CS_NULLTERM, CS_NO_RECOMPILE),
+        CS_SUCCEED);
     ParamBuffers keep;
     AddParams(client->Context(), cmd, params, keep);
     if (ct_send(cmd) != CS_SUCCEED) return out;
@@ -96,19 +100,22 @@ class TdsRpcTest : public RealServerTest {
     std::vector<ResultSet> out;
     size_t set = 0;
     for (CS_INT t : o.types) {
-      if (t != CS_ROW_RESULT && t != CS_CURSOR_RESULT && t != CS_STATUS_RESULT && t != CS_PARAM_RESULT)
+      if (t != CS_ROW_RESULT && t != CS_CURSOR_RESULT && t != CS_STATUS_RESULT &&
+          t != CS_PARAM_RESULT)
         continue;
       if (t == type && set < o.sets.size()) out.push_back(o.sets[set]);
       ++set;
     }
     return out;
   }
-  static std::string NameOf(const CS_DATAFMT& f) { return std::string(f.name, static_cast<size_t>(f.namelen)); }
-
+  static std::string NameOf(const CS_DATAFMT& f) {
+    return std::string(f.name, static_cast<size_t>(f.namelen));
+  }
 };
 
 constexpr const char* kCalc =
-    "create procedure rpc_calc @a int, @b varchar(20) = 'dflt', @sum int output, @echo varchar(40) = null output\n"
+    "create procedure rpc_calc @a int, @b varchar(20) = 'dflt', @sum int output, @echo varchar(40) "
+    "= null output\n"
     "as\n"
     "select @sum = @a + isnull(@sum, 0)\n"
     "select @echo = @b + '/' + isnull(@echo, 'none')\n"
@@ -118,12 +125,12 @@ constexpr const char* kCalc =
 TEST_F(TdsRpcTest, RpcReturnsStatusAndInputOutputParameters) {
   Must(kCalc);
   Outcome o = Rpc("rpc_calc", {{"@a", CS_INT_TYPE, "5"},
-                              {"@b", CS_CHAR_TYPE, "xy", false, 20},
-                              {"@sum", CS_INT_TYPE, "10", true},
-                              {"@echo", CS_CHAR_TYPE, std::nullopt, true, 40}});
+                               {"@b", CS_CHAR_TYPE, "xy", false, 20},
+                               {"@sum", CS_INT_TYPE, "10", true},
+                               {"@echo", CS_CHAR_TYPE, std::nullopt, true, 40}});
   EXPECT_EQ(o.end, CS_END_RESULTS);
-  EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_ROW_RESULT, CS_CMD_DONE, CS_STATUS_RESULT, CS_PARAM_RESULT,
-                                          CS_CMD_SUCCEED, CS_CMD_DONE}));
+  EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_ROW_RESULT, CS_CMD_DONE, CS_STATUS_RESULT,
+                                          CS_PARAM_RESULT, CS_CMD_SUCCEED, CS_CMD_DONE}));
   auto rows = SetsOf(o, CS_ROW_RESULT);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].rows, (std::vector<Row>{{"5", "xy"}}));
@@ -139,7 +146,8 @@ TEST_F(TdsRpcTest, RpcReturnsStatusAndInputOutputParameters) {
   EXPECT_EQ(params[0].rows, (std::vector<Row>{{"15", "xy/none"}}));
 
   // Positional arguments, a default, and the session stays in step for the next command.
-  o = Rpc("rpc_calc", {{"", CS_INT_TYPE, "1"}, {"", CS_CHAR_TYPE, "p", false, 5},
+  o = Rpc("rpc_calc", {{"", CS_INT_TYPE, "1"},
+                       {"", CS_CHAR_TYPE, "p", false, 5},
                        {"", CS_INT_TYPE, std::nullopt, true}});
   params = SetsOf(o, CS_PARAM_RESULT);
   ASSERT_EQ(params.size(), 1u);
@@ -151,10 +159,11 @@ TEST_F(TdsRpcTest, RpcReturnsStatusAndInputOutputParameters) {
 
 TEST_F(TdsRpcTest, LanguageExecReportsStatusAndOutputsOfTheOutermostCallOnly) {
   Must(kCalc);
-  Must("create procedure rpc_outer @n int output as\n"
-        "declare @e varchar(40)\n"
-        "exec rpc_calc 1, 'in', @n output, @e output\n"
-        "return @n\n");
+  Must(
+      "create procedure rpc_outer @n int output as\n"
+      "declare @e varchar(40)\n"
+      "exec rpc_calc 1, 'in', @n output, @e output\n"
+      "return @n\n");
   Outcome o = client->Run(
       "declare @s int, @e varchar(40), @rc int\n"
       "select @s = 2\n"
@@ -162,8 +171,8 @@ TEST_F(TdsRpcTest, LanguageExecReportsStatusAndOutputsOfTheOutermostCallOnly) {
       "select @s, @e, @rc\n");
   EXPECT_EQ(o.end, CS_END_RESULTS);
   EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE, CS_ROW_RESULT, CS_CMD_DONE,
-                                          CS_STATUS_RESULT, CS_PARAM_RESULT, CS_CMD_SUCCEED, CS_CMD_DONE,
-                                          CS_ROW_RESULT, CS_CMD_DONE}));
+                                          CS_STATUS_RESULT, CS_PARAM_RESULT, CS_CMD_SUCCEED,
+                                          CS_CMD_DONE, CS_ROW_RESULT, CS_CMD_DONE}));
   auto status = SetsOf(o, CS_STATUS_RESULT);
   ASSERT_EQ(status.size(), 1u);
   EXPECT_EQ(status[0].rows, (std::vector<Row>{{"7"}}));
@@ -192,15 +201,18 @@ TEST_F(TdsRpcTest, LanguageExecReportsStatusAndOutputsOfTheOutermostCallOnly) {
 }
 
 TEST_F(TdsRpcTest, EveryParameterTypeTravelsBothWaysAndNullsStayNull) {
-  Must("create procedure rpc_types @i int output, @si smallint output, @ti tinyint output,\n"
-        " @bi bigint output, @f float output, @r real output, @m money output, @sm smallmoney output,\n"
-        " @dt datetime output, @sdt smalldatetime output, @n numeric(12,3) output, @c char(6) output,\n"
-        " @vc varchar(30) output, @b binary(3) output, @vb varbinary(10) output, @bit bit output\n"
-        "as\n"
-        "select @i = @i + 1, @si = @si + 1, @ti = @ti + 1, @bi = @bi + 1, @f = @f * 2, @r = @r * 2,\n"
-        " @m = @m + $1, @sm = @sm + $1, @dt = dateadd(dd, 1, @dt), @sdt = dateadd(dd, 1, @sdt),\n"
-        " @n = @n * 2, @c = upper(@c), @vc = @vc + '!', @b = @b, @vb = @vb + 0xff, @bit = 1 - @bit\n"
-        "return 0\n");
+  Must(
+      "create procedure rpc_types @i int output, @si smallint output, @ti tinyint output,\n"
+      " @bi bigint output, @f float output, @r real output, @m money output, @sm smallmoney "
+      "output,\n"
+      " @dt datetime output, @sdt smalldatetime output, @n numeric(12,3) output, @c char(6) "
+      "output,\n"
+      " @vc varchar(30) output, @b binary(3) output, @vb varbinary(10) output, @bit bit output\n"
+      "as\n"
+      "select @i = @i + 1, @si = @si + 1, @ti = @ti + 1, @bi = @bi + 1, @f = @f * 2, @r = @r * 2,\n"
+      " @m = @m + $1, @sm = @sm + $1, @dt = dateadd(dd, 1, @dt), @sdt = dateadd(dd, 1, @sdt),\n"
+      " @n = @n * 2, @c = upper(@c), @vc = @vc + '!', @b = @b, @vb = @vb + 0xff, @bit = 1 - @bit\n"
+      "return 0\n");
   std::vector<Param> values = {
       {"@i", CS_INT_TYPE, "-2147483000", true},
       {"@si", CS_SMALLINT_TYPE, "-300", true},
@@ -220,15 +232,29 @@ TEST_F(TdsRpcTest, EveryParameterTypeTravelsBothWaysAndNullsStayNull) {
       {"@bit", CS_BIT_TYPE, "1", true},
   };
   Outcome o = Rpc("rpc_types", values);
-  ASSERT_EQ(o.end, CS_END_RESULTS) << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
+  ASSERT_EQ(o.end, CS_END_RESULTS)
+      << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
   auto params = SetsOf(o, CS_PARAM_RESULT);
   ASSERT_EQ(params.size(), 1u);
   ASSERT_EQ(params[0].rows.size(), 1u);
   const Row& r = params[0].rows[0];
   ASSERT_EQ(r.size(), values.size());
-  Row expected = {"-2147482999", "-299", "255", "9000000000001", "2.5", "-1", "123456790.1234", "-11.5000",
-                  "Jan  1 2000 11:59PM", "Feb 29 2000 10:30AM", "-2469.134", "ABC", "héllo!", "0a0b0c",
-                  "01ff", "0"};
+  Row expected = {"-2147482999",
+                  "-299",
+                  "255",
+                  "9000000000001",
+                  "2.5",
+                  "-1",
+                  "123456790.1234",
+                  "-11.5000",
+                  "Jan  1 2000 11:59PM",
+                  "Feb 29 2000 10:30AM",
+                  "-2469.134",
+                  "ABC",
+                  "héllo!",
+                  "0a0b0c",
+                  "01ff",
+                  "0"};
   for (size_t i = 0; i < r.size(); ++i) {
     ASSERT_TRUE(r[i].has_value()) << values[i].name;
     // Character data comes back blank-padded to its declared length.
@@ -251,7 +277,8 @@ TEST_F(TdsRpcTest, EveryParameterTypeTravelsBothWaysAndNullsStayNull) {
   ASSERT_EQ(params[0].rows.size(), 1u);
   for (size_t i = 0; i < values.size(); ++i) {
     if (values[i].text) continue;
-    EXPECT_FALSE(params[0].rows[0][i].has_value()) << values[i].name << " = " << *params[0].rows[0][i];
+    EXPECT_FALSE(params[0].rows[0][i].has_value())
+        << values[i].name << " = " << *params[0].rows[0][i];
   }
   EXPECT_EQ(params[0].rows[0][3], "9000000000001");
   EXPECT_EQ(params[0].rows[0][15], "0");
@@ -272,12 +299,15 @@ TEST_F(TdsRpcTest, FailuresEndTheCallWithAMessageAndTheErrorBit) {
   EXPECT_NE(client->serverMsgs.back().text.find("@sum"), std::string::npos);
   // A value the parameter's type cannot take.
   size_t before = client->serverMsgs.size();
-  o = Rpc("rpc_calc", {{"@a", CS_CHAR_TYPE, "not a number", false, 20}, {"@sum", CS_INT_TYPE, "1", true}});
+  o = Rpc("rpc_calc",
+          {{"@a", CS_CHAR_TYPE, "not a number", false, 20}, {"@sum", CS_INT_TYPE, "1", true}});
   EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_FAIL, CS_CMD_DONE}));
   ASSERT_GT(client->serverMsgs.size(), before);
   EXPECT_GT(client->serverMsgs.back().severity, 10);
   // Nesting beyond 16 levels stops with 217, and the session goes on.
-  Must("create procedure rpc_deep @n int as if @n > 0 begin select @n = @n - 1 exec rpc_deep @n end");
+  Must(
+      "create procedure rpc_deep @n int as if @n > 0 begin select @n = @n - 1 exec rpc_deep @n "
+      "end");
   o = Rpc("rpc_deep", {{"@n", CS_INT_TYPE, "15"}});
   EXPECT_EQ(std::count(o.types.begin(), o.types.end(), CS_CMD_FAIL), 0);
   before = client->serverMsgs.size();
@@ -290,7 +320,8 @@ TEST_F(TdsRpcTest, FailuresEndTheCallWithAMessageAndTheErrorBit) {
   Must("create table rpc_nn (a int not null)");
   Must("create procedure rpc_fail as insert rpc_nn values (null) select 2");
   o = Rpc("rpc_fail", {});
-  EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_ROW_RESULT, CS_CMD_DONE, CS_STATUS_RESULT, CS_CMD_FAIL, CS_CMD_DONE}));
+  EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_ROW_RESULT, CS_CMD_DONE, CS_STATUS_RESULT, CS_CMD_FAIL,
+                                          CS_CMD_DONE}));
   auto status = SetsOf(o, CS_STATUS_RESULT);
   ASSERT_EQ(status.size(), 1u);
   EXPECT_EQ(status[0].rows, (std::vector<Row>{{"-6"}}));

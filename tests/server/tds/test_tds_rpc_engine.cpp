@@ -1,14 +1,15 @@
 // The engine's side of RPCs and prepared statements, and the parameter tokens on the wire.
 #include "engine/sqltypes.h"
+#include "engine/test_engine_support.h"
 #include "tds/params.h"
 #include "tds/requests.h"
 #include "tds/rpc.h"
-#include "engine/test_engine_support.h"
 
 namespace sampleserver::testing {
 namespace {
 
-ParamValue Param(std::string name, const char* type, std::optional<int> len, Value v, bool output = false) {
+ParamValue Param(std::string name, const char* type, std::optional<int> len, Value v,
+                 bool output = false) {
   ParamValue p;
   p.name = std::move(name);
   p.type = MakeColumnInfo("", *BuiltinType(type, len, std::nullopt), true);
@@ -21,8 +22,10 @@ class RpcEngine : public Pubs2Test {
  protected:
   void SetUp() override {
     Pubs2Test::SetUp();
-    auto r = Run(*s, "create procedure re_calc @a int, @b varchar(10) = 'd', @out varchar(30) output as\n"
-                "select @out = @b + convert(varchar, @a)\nreturn @a * 2");
+    auto r =
+        Run(*s,
+            "create procedure re_calc @a int, @b varchar(10) = 'd', @out varchar(30) output as\n"
+            "select @out = @b + convert(varchar, @a)\nreturn @a * 2");
     ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   }
   void TearDown() override { Run(*s, "drop procedure re_calc"); }
@@ -30,8 +33,10 @@ class RpcEngine : public Pubs2Test {
 
 TEST_F(RpcEngine, CallEndsWithStatusOutputsAndOneFinalDone) {
   RecordingSink sink;
-  s->CallProcedure("re_calc", {Param("@a", "int", {}, int64_t{21}), Param("@out", "varchar", 30, std::monostate{}, true)},
-                   sink);
+  s->CallProcedure(
+      "re_calc",
+      {Param("@a", "int", {}, int64_t{21}), Param("@out", "varchar", 30, std::monostate{}, true)},
+      sink);
   ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;
   ASSERT_GE(sink.events.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(sink.events.end() - 3, sink.events.end()),
@@ -46,8 +51,9 @@ TEST_F(RpcEngine, CallEndsWithStatusOutputsAndOneFinalDone) {
 
   // A qualified name reaches the same procedure; an unknown one fails with 2812 and no status.
   sink.Clear();
-  s->CallProcedure("pubs2..re_calc", {Param("", "int", {}, int64_t{1}), Param("", "char", 3, std::string("x")),
-                                       Param("", "varchar", 30, std::monostate{})},
+  s->CallProcedure("pubs2..re_calc",
+                   {Param("", "int", {}, int64_t{1}), Param("", "char", 3, std::string("x")),
+                    Param("", "varchar", 30, std::monostate{})},
                    sink);
   EXPECT_TRUE(sink.ErrorNumbers().empty());
   EXPECT_EQ(sink.statuses, std::vector<int32_t>{2});
@@ -61,7 +67,8 @@ TEST_F(RpcEngine, CallEndsWithStatusOutputsAndOneFinalDone) {
 }
 
 TEST_F(RpcEngine, LanguageExecAssignsReturnAndOutputVariables) {
-  auto r = Run(*s, "declare @rc int, @o varchar(30)\nexec @rc = re_calc 4, 'z', @o output\nselect @rc, @o");
+  auto r = Run(
+      *s, "declare @rc int, @o varchar(30)\nexec @rc = re_calc 4, 'z', @o output\nselect @rc, @o");
   ASSERT_TRUE(r.ErrorNumbers().empty()) << r.messages[0].text;
   ASSERT_EQ(r.sets.size(), 1u);
   EXPECT_EQ(Text(r.sets[0].rows[0][0]), "8");
@@ -75,8 +82,9 @@ TEST_F(RpcEngine, LanguageExecAssignsReturnAndOutputVariables) {
 TEST_F(RpcEngine, PreparedStatementsAreKeptByIdAndReplaced) {
   RecordingSink sink;
   PreparedInfo info;
-  ASSERT_TRUE(s->Prepare("p", "create proc p as select title_id, price from titles where price > ? and title <> '?'",
-                         &info, sink));
+  ASSERT_TRUE(s->Prepare(
+      "p", "create proc p as select title_id, price from titles where price > ? and title <> '?'",
+      &info, sink));
   EXPECT_EQ(info.params.size(), 1u);
   ASSERT_EQ(info.columns.size(), 2u);
   EXPECT_EQ(info.columns[1].name, "price");
@@ -107,8 +115,9 @@ TEST_F(RpcEngine, PreparedStatementsAreKeptByIdAndReplaced) {
 
 TEST_F(RpcEngine, LanguageParametersAreTheBatchsVariables) {
   RecordingSink sink;
-  s->ExecuteWithParams("select @P1 + 1, @name", {Param("", "int", {}, int64_t{41}), Param("@name", "char", 4, std::string("ab"))},
-                       sink);
+  s->ExecuteWithParams(
+      "select @P1 + 1, @name",
+      {Param("", "int", {}, int64_t{41}), Param("@name", "char", 4, std::string("ab"))}, sink);
   ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;
   ASSERT_EQ(sink.sets.size(), 1u);
   EXPECT_EQ(Text(sink.sets[0].rows[0][0]), "42");
@@ -172,33 +181,55 @@ TEST_F(RpcEngine, DynamicRequestsAnswerWithAcknowledgementsAndResults) {
 using tds::ByteReader;
 using tds::ByteWriter;
 
-ColumnInfo Described(const char* name, const char* type, std::optional<int> a1 = {}, std::optional<int> a2 = {}) {
+ColumnInfo Described(const char* name, const char* type, std::optional<int> a1 = {},
+                     std::optional<int> a2 = {}) {
   return MakeColumnInfo(name, *BuiltinType(type, a1, a2), true);
 }
 
 TEST(TdsParams, OutputParametersReadBackAsTheyWereWritten) {
   std::vector<ColumnInfo> cols = {
-      Described("@i", "int"),          Described("@t", "tinyint"),        Described("@b", "bigint"),
-      Described("@f", "float"),        Described("@r", "real"),           Described("@m", "money"),
-      Described("@sm", "smallmoney"),  Described("@d", "datetime"),       Described("@sd", "smalldatetime"),
-      Described("@n", "numeric", 20, 4), Described("@c", "varchar", 300), Described("@v", "varbinary", 4),
-      Described("@tx", "text"),        Described("@im", "image"),         Described("@bit", "bit"),
-      Described("@null", "int"),       Described("@nn", "numeric", 5, 0), Described("@nt", "text"),
+      Described("@i", "int"),
+      Described("@t", "tinyint"),
+      Described("@b", "bigint"),
+      Described("@f", "float"),
+      Described("@r", "real"),
+      Described("@m", "money"),
+      Described("@sm", "smallmoney"),
+      Described("@d", "datetime"),
+      Described("@sd", "smalldatetime"),
+      Described("@n", "numeric", 20, 4),
+      Described("@c", "varchar", 300),
+      Described("@v", "varbinary", 4),
+      Described("@tx", "text"),
+      Described("@im", "image"),
+      Described("@bit", "bit"),
+      Described("@null", "int"),
+      Described("@nn", "numeric", 5, 0),
+      Described("@nt", "text"),
   };
   NumericValue n;
   n.negative = true;
   n.digits = "123456789012345678";
   n.precision = 20;
   n.scale = 4;
-  std::vector<Value> values = {int64_t{-7},           int64_t{255},
-                               int64_t{-5000000000},  2.5,
-                               -0.25,                 MoneyValue{-123456789012},
-                               MoneyValue{-50000},    DateTimeValue{-2, 300},
-                               DateTimeValue{40000, 18000 * 61}, n,
-                               std::string(300, 'q'), Bytes{0, 1, 2},
-                               std::string(70000, 't'), Bytes(1000, 0xAB),
-                               int64_t{1},            std::monostate{},
-                               std::monostate{},      std::monostate{}};
+  std::vector<Value> values = {int64_t{-7},
+                               int64_t{255},
+                               int64_t{-5000000000},
+                               2.5,
+                               -0.25,
+                               MoneyValue{-123456789012},
+                               MoneyValue{-50000},
+                               DateTimeValue{-2, 300},
+                               DateTimeValue{40000, 18000 * 61},
+                               n,
+                               std::string(300, 'q'),
+                               Bytes{0, 1, 2},
+                               std::string(70000, 't'),
+                               Bytes(1000, 0xAB),
+                               int64_t{1},
+                               std::monostate{},
+                               std::monostate{},
+                               std::monostate{}};
   ByteWriter w;
   tds::WriteOutputParams(w, cols, values);
   ByteReader r(w.Buffer());
@@ -218,11 +249,11 @@ TEST(TdsParams, OutputParametersReadBackAsTheyWereWritten) {
 
 TEST(TdsParams, RequestsCarryTheirParametersAndMalformedOnesAreRefused) {
   // An RPC as FreeTDS sends it (see the protocol notes): @in = 77 and @out = 4, an output.
-  std::vector<uint8_t> rpc = {0xE6, 0x09, 0x00, 0x06, 'm', 'y', 'p', 'r', 'o', 'c', 0x02, 0x00,
-                              0xEC, 0x1B, 0x00, 0x02, 0x00, 0x03, '@', 'i', 'n', 0x00, 0, 0, 0, 0, 0x26, 0x04, 0x00,
-                              0x04, '@', 'o', 'u', 't', 0x01, 0, 0, 0, 0, 0x26, 0x04, 0x00,
-                              0xD7, 0x04, 0x4D, 0, 0, 0, 0x04, 0x04, 0, 0, 0,
-                              0x21, 0x02, 0, 0, 0, 0x00, 'x'};
+  std::vector<uint8_t> rpc = {
+      0xE6, 0x09, 0x00, 0x06, 'm',  'y', 'p',  'r', 'o',  'c',  0x02, 0x00, 0xEC, 0x1B, 0x00,
+      0x02, 0x00, 0x03, '@',  'i',  'n', 0x00, 0,   0,    0,    0,    0x26, 0x04, 0x00, 0x04,
+      '@',  'o',  'u',  't',  0x01, 0,   0,    0,   0,    0x26, 0x04, 0x00, 0xD7, 0x04, 0x4D,
+      0,    0,    0,    0x04, 0x04, 0,   0,    0,   0x21, 0x02, 0,    0,    0,    0x00, 'x'};
   std::vector<tds::Request> reqs = tds::ParseRequests(rpc);
   ASSERT_EQ(reqs.size(), 2u);  // the language command after the parameters is read too
   const auto& call = std::get<tds::RpcReq>(reqs[0]);
@@ -237,8 +268,8 @@ TEST(TdsParams, RequestsCarryTheirParametersAndMalformedOnesAreRefused) {
 
   // A dynamic execute with a NULL char parameter.
   std::vector<uint8_t> dyn = {0xE7, 0x05, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00,
-                              0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x2F, 0x0A, 0x00,
-                              0xD7, 0x00};
+                              0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0,
+                              0,    0,    0,    0x2F, 0x0A, 0x00, 0xD7, 0x00};
   reqs = tds::ParseRequests(dyn);
   ASSERT_EQ(reqs.size(), 1u);
   const auto& exec = std::get<tds::DynamicReq>(reqs[0]);
@@ -253,16 +284,17 @@ TEST(TdsParams, RequestsCarryTheirParametersAndMalformedOnesAreRefused) {
     return m;
   };
   // Values missing, an INTN of size 3, a type the server does not know, a short value.
-  EXPECT_THROW(tds::ParseRequests(bad({0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x26, 0x04, 0x00})),
+  EXPECT_THROW(tds::ParseRequests(
+                   bad({0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x26, 0x04, 0x00})),
                tds::ProtocolError);
-  EXPECT_THROW(tds::ParseRequests(bad({0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x26, 0x03, 0x00,
-                                       0xD7, 0x03, 1, 2, 3})),
+  EXPECT_THROW(tds::ParseRequests(bad({0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x26,
+                                       0x03, 0x00, 0xD7, 0x03, 1, 2, 3})),
                tds::ProtocolError);
-  EXPECT_THROW(tds::ParseRequests(bad({0xEC, 0x0A, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x99, 0x00,
-                                       0xD7, 0x00})),
+  EXPECT_THROW(tds::ParseRequests(bad(
+                   {0xEC, 0x0A, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x99, 0x00, 0xD7, 0x00})),
                tds::ProtocolError);
-  EXPECT_THROW(tds::ParseRequests(bad({0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x26, 0x04, 0x00,
-                                       0xD7, 0x04, 1, 2})),
+  EXPECT_THROW(tds::ParseRequests(bad({0xEC, 0x0B, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x26,
+                                       0x04, 0x00, 0xD7, 0x04, 1, 2})),
                tds::ProtocolError);
 }
 

@@ -46,10 +46,31 @@ TEST_F(TdsServerTest, EveryDatatypeAsCharacterData) {
   ASSERT_EQ(o.sets.size(), 1u);
   const auto& rows = o.sets[0].rows;
   ASSERT_EQ(rows.size(), 2u);
-  Row expected = {"200", "-32000", "2000000000", "-9000000000000000000", "1", "12.34",
-                  "-1234567890123456789012345678901234.5678", "1.5", "2.25", "12345.6789", "-1.2345",
-                  "May  6 2024 07:08AM", "May  6 2024 03:30PM", "abc", " ", "some text", "deadbeef", "00",
-                  "010203", "-7", "-0.5", "0.5000", "Dec 31 1899 12:00AM", std::string(600, 'x'), "1"};
+  Row expected = {"200",
+                  "-32000",
+                  "2000000000",
+                  "-9000000000000000000",
+                  "1",
+                  "12.34",
+                  "-1234567890123456789012345678901234.5678",
+                  "1.5",
+                  "2.25",
+                  "12345.6789",
+                  "-1.2345",
+                  "May  6 2024 07:08AM",
+                  "May  6 2024 03:30PM",
+                  "abc",
+                  " ",
+                  "some text",
+                  "deadbeef",
+                  "00",
+                  "010203",
+                  "-7",
+                  "-0.5",
+                  "0.5000",
+                  "Dec 31 1899 12:00AM",
+                  std::string(600, 'x'),
+                  "1"};
   EXPECT_EQ(rows[0], expected);
   Row nulls = expected;
   for (size_t i : {6, 14, 15, 17, 18, 19, 20, 21, 22, 23}) nulls[i] = std::nullopt;
@@ -63,11 +84,12 @@ TEST_F(TdsServerTest, DescribeReportsTypesLengthsAndStatusBits) {
   ASSERT_EQ(o.sets.size(), 1u);
   const auto& f = o.sets[0].formats;
   ASSERT_EQ(f.size(), TypeColumns().size());
-  const CS_INT types[] = {CS_TINYINT_TYPE, CS_SMALLINT_TYPE, CS_INT_TYPE, CS_BIGINT_TYPE, CS_BIT_TYPE,
-                          CS_NUMERIC_TYPE, CS_DECIMAL_TYPE, CS_FLOAT_TYPE, CS_REAL_TYPE, CS_MONEY_TYPE,
-                          CS_MONEY4_TYPE, CS_DATETIME_TYPE, CS_DATETIME4_TYPE, CS_CHAR_TYPE, CS_CHAR_TYPE,
-                          CS_TEXT_TYPE, CS_BINARY_TYPE, CS_BINARY_TYPE, CS_IMAGE_TYPE, CS_INT_TYPE,
-                          CS_FLOAT_TYPE, CS_MONEY_TYPE, CS_DATETIME_TYPE, CS_CHAR_TYPE, CS_INT_TYPE};
+  const CS_INT types[] = {
+      CS_TINYINT_TYPE, CS_SMALLINT_TYPE, CS_INT_TYPE,       CS_BIGINT_TYPE, CS_BIT_TYPE,
+      CS_NUMERIC_TYPE, CS_DECIMAL_TYPE,  CS_FLOAT_TYPE,     CS_REAL_TYPE,   CS_MONEY_TYPE,
+      CS_MONEY4_TYPE,  CS_DATETIME_TYPE, CS_DATETIME4_TYPE, CS_CHAR_TYPE,   CS_CHAR_TYPE,
+      CS_TEXT_TYPE,    CS_BINARY_TYPE,   CS_BINARY_TYPE,    CS_IMAGE_TYPE,  CS_INT_TYPE,
+      CS_FLOAT_TYPE,   CS_MONEY_TYPE,    CS_DATETIME_TYPE,  CS_CHAR_TYPE,   CS_INT_TYPE};
   for (size_t i = 0; i < f.size(); ++i) {
     SCOPED_TRACE(f[i].name);
     EXPECT_EQ(f[i].datatype, types[i]);
@@ -115,7 +137,8 @@ TEST_F(TdsServerTest, EveryDatatypeBoundNatively) {
     if (f.datatype == CS_CHAR_TYPE || f.datatype == CS_LONGCHAR_TYPE || f.datatype == CS_TEXT_TYPE)
       f.format = CS_FMT_NULLTERM;
     ASSERT_EQ(ct_bind(cmd, static_cast<CS_INT>(i + 1), &f, slots[i].data.data(), &slots[i].length,
-                      &slots[i].indicator), CS_SUCCEED);
+                      &slots[i].indicator),
+              CS_SUCCEED);
   }
   CS_INT rows = 0;
   ASSERT_EQ(ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows), CS_SUCCEED);
@@ -234,23 +257,28 @@ TEST_F(TdsServerTest, UseChangesTheDatabase) {
 TEST_F(TdsServerTest, OptionsSetClearAndGet) {
   auto c = Connected();
   CS_INT textsize = 65536;
-  ASSERT_EQ(ct_options(c->Connection(), CS_SET, CS_OPT_TEXTSIZE, &textsize, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(ct_options(c->Connection(), CS_SET, CS_OPT_TEXTSIZE, &textsize, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   CS_BOOL on = CS_TRUE;
-  ASSERT_EQ(ct_options(c->Connection(), CS_SET, CS_OPT_NOCOUNT, &on, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(ct_options(c->Connection(), CS_SET, CS_OPT_NOCOUNT, &on, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   {
     std::lock_guard lock(engine->state->mutex);
     EXPECT_EQ(engine->state->lastOptions[2], (std::vector<uint8_t>{0x00, 0x00, 0x01, 0x00}));
     EXPECT_EQ(engine->state->lastOptions[21], (std::vector<uint8_t>{1}));
   }
   CS_BOOL flag = CS_FALSE;
-  ASSERT_EQ(ct_options(c->Connection(), CS_GET, CS_OPT_NOCOUNT, &flag, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(ct_options(c->Connection(), CS_GET, CS_OPT_NOCOUNT, &flag, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(flag, CS_TRUE);
-  ASSERT_EQ(ct_options(c->Connection(), CS_CLEAR, CS_OPT_NOCOUNT, &flag, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(ct_options(c->Connection(), CS_CLEAR, CS_OPT_NOCOUNT, &flag, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   {
     std::lock_guard lock(engine->state->mutex);
     EXPECT_TRUE(engine->state->lastOptions[21].empty());  // back to the default: no value
   }
-  ASSERT_EQ(ct_options(c->Connection(), CS_GET, CS_OPT_NOCOUNT, &flag, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(ct_options(c->Connection(), CS_GET, CS_OPT_NOCOUNT, &flag, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   EXPECT_EQ(flag, CS_FALSE);
   // The connection still runs queries after the option exchanges.
   EXPECT_EQ(c->Run("select @@spid").end, CS_END_RESULTS);
@@ -290,7 +318,8 @@ TEST_F(TdsServerTest, RowsLargerThanAPacketAtSeveralPacketSizes) {
       EXPECT_EQ(std::string(text.data(), 3000), std::string(3000, static_cast<char>('a' + i)));
       ASSERT_EQ(imageLen, 5000);
       bool same = true;
-      for (size_t k = 0; k < 5000; ++k) same = same && image[k] == static_cast<unsigned char>(k * 7 + i);
+      for (size_t k = 0; k < 5000; ++k)
+        same = same && image[k] == static_cast<unsigned char>(k * 7 + i);
       EXPECT_TRUE(same);
     }
     EXPECT_EQ(ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &fetched), CS_END_DATA);
@@ -314,7 +343,8 @@ TEST_F(TdsServerTest, RpcAndDynamicAreRefusedWithAMessage) {
   EXPECT_EQ(c->serverMsgs.back().number, 2812);
   EXPECT_NE(c->serverMsgs.back().text.find("'sp_who'"), std::string::npos);
 
-  ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("p1"), CS_NULLTERM, const_cast<char*>("select 1"), CS_NULLTERM);
+  ct_dynamic(cmd, CS_PREPARE, const_cast<char*>("p1"), CS_NULLTERM, const_cast<char*>("select 1"),
+             CS_NULLTERM);
   ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
   Outcome d;
   Client::Drain(cmd, d);

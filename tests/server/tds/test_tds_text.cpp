@@ -57,7 +57,8 @@ class TdsTextTest : public ::testing::Test {
           std::vector<char> piece(64 * 1024);
           CS_INT got = 0;
           CS_RETCODE rc;
-          while ((rc = ct_get_data(cmd, col, piece.data(), static_cast<CS_INT>(piece.size()), &got)) == CS_SUCCEED)
+          while ((rc = ct_get_data(cmd, col, piece.data(), static_cast<CS_INT>(piece.size()),
+                                   &got)) == CS_SUCCEED)
             value.append(piece.data(), static_cast<size_t>(got));
           EXPECT_TRUE(rc == CS_END_ITEM || rc == CS_END_DATA) << rc;
           value.append(piece.data(), static_cast<size_t>(got));
@@ -84,7 +85,9 @@ class TdsTextTest : public ::testing::Test {
     Outcome o;
     ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
     Client::Drain(cmd, o);
-    ASSERT_EQ(ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("big"), CS_NULLTERM, nullptr, CS_UNUSED), CS_SUCCEED);
+    ASSERT_EQ(
+        ct_dynamic(cmd, CS_EXECUTE, const_cast<char*>("big"), CS_NULLTERM, nullptr, CS_UNUSED),
+        CS_SUCCEED);
     CS_INT n = id;
     CS_DATAFMT f{};
     f.status = CS_INPUTVALUE;
@@ -93,10 +96,14 @@ class TdsTextTest : public ::testing::Test {
     ASSERT_EQ(ct_param(cmd, &f, &n, sizeof n, 0), CS_SUCCEED);
     f.datatype = CS_TEXT_TYPE;
     f.maxlength = static_cast<CS_INT>(text.size());
-    ASSERT_EQ(ct_param(cmd, &f, const_cast<char*>(text.data()), static_cast<CS_INT>(text.size()), 0), CS_SUCCEED);
+    ASSERT_EQ(
+        ct_param(cmd, &f, const_cast<char*>(text.data()), static_cast<CS_INT>(text.size()), 0),
+        CS_SUCCEED);
     f.datatype = CS_IMAGE_TYPE;
     f.maxlength = static_cast<CS_INT>(image.size());
-    ASSERT_EQ(ct_param(cmd, &f, const_cast<char*>(image.data()), static_cast<CS_INT>(image.size()), 0), CS_SUCCEED);
+    ASSERT_EQ(
+        ct_param(cmd, &f, const_cast<char*>(image.data()), static_cast<CS_INT>(image.size()), 0),
+        CS_SUCCEED);
     ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
     o = Outcome{};
     Client::Drain(cmd, o);
@@ -130,7 +137,8 @@ class TdsTextTest : public ::testing::Test {
 
 TEST_F(TdsTextTest, AMegabyteWrittenAsALiteralComesBackWhole) {
   std::string text = Pattern(kMegabyte);
-  Outcome o = client->Run("insert #big values (1, '" + text + "', 0x" + std::string(2 * 100000, 'a') + ")");
+  Outcome o =
+      client->Run("insert #big values (1, '" + text + "', 0x" + std::string(2 * 100000, 'a') + ")");
   ASSERT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}))
       << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
   o = client->Run("set textsize 2000000");
@@ -142,7 +150,8 @@ TEST_F(TdsTextTest, AMegabyteWrittenAsALiteralComesBackWhole) {
   EXPECT_EQ(f.image[0], std::string(100000, '\xaa'));
   // Every value carries a text pointer for ct_data_info.
   EXPECT_EQ(f.pointerLengths, (std::vector<CS_INT>{16, 16}));
-  EXPECT_EQ(client->Run("select datalength(t) from #big").sets.at(0).rows.at(0).at(0), std::to_string(kMegabyte));
+  EXPECT_EQ(client->Run("select datalength(t) from #big").sets.at(0).rows.at(0).at(0),
+            std::to_string(kMegabyte));
 }
 
 TEST_F(TdsTextTest, AMegabyteWrittenAsParametersComesBackWhole) {
@@ -173,15 +182,17 @@ TEST_F(TdsTextTest, TextsizeCutsValuesFromSetAndFromTheOptionCommand) {
   EXPECT_EQ(client->Run("select @@textsize").sets.at(0).rows.at(0).at(0), "100");
   // ct_options(CS_OPT_TEXTSIZE) arrives as the option command.
   CS_INT size = 5000;
-  ASSERT_EQ(ct_options(client->Connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr), CS_SUCCEED);
+  ASSERT_EQ(ct_options(client->Connection(), CS_SET, CS_OPT_TEXTSIZE, &size, CS_UNUSED, nullptr),
+            CS_SUCCEED);
   f = ReadBack("select t, i from #big");
   EXPECT_EQ(f.text[0], text.substr(0, 5000));
   EXPECT_EQ(client->Run("select @@textsize").sets.at(0).rows.at(0).at(0), "5000");
 }
 
 TEST_F(TdsTextTest, SendDataReplacesValuesThroughTheirTextPointers) {
-  ASSERT_EQ(client->Run("insert #big values (4, 'old', 0x01) insert #big values (5, 'other', 0x02)").end,
-            CS_END_RESULTS);
+  ASSERT_EQ(
+      client->Run("insert #big values (4, 'old', 0x01) insert #big values (5, 'other', 0x02)").end,
+      CS_END_RESULTS);
   ASSERT_EQ(client->Run("set textsize 1000000").end, CS_END_RESULTS);
   Fetched before = ReadBack("select t, i from #big where id = 4");
   ASSERT_EQ(before.descriptors.size(), 2u);
@@ -189,7 +200,8 @@ TEST_F(TdsTextTest, SendDataReplacesValuesThroughTheirTextPointers) {
   std::string text = Pattern(300000);
   std::string image = Pattern(70000);
   image[5] = '\0';
-  for (auto [io, data] : {std::pair{before.descriptors[0], text}, std::pair{before.descriptors[1], image}}) {
+  for (auto [io, data] :
+       {std::pair{before.descriptors[0], text}, std::pair{before.descriptors[1], image}}) {
     Outcome o = SendData(io, data, 7001);
     EXPECT_EQ(o.types, (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}))
         << (client->serverMsgs.empty() ? "" : client->serverMsgs.back().text);
@@ -202,7 +214,8 @@ TEST_F(TdsTextTest, SendDataReplacesValuesThroughTheirTextPointers) {
   EXPECT_TRUE(after.image[0] == image);
   EXPECT_EQ(after.text[1], "other");  // only the designated row changed
   // The session goes on normally after the bulk message.
-  EXPECT_EQ(client->Run("select datalength(t) from #big where id = 4").sets.at(0).rows.at(0).at(0), "300000");
+  EXPECT_EQ(client->Run("select datalength(t) from #big where id = 4").sets.at(0).rows.at(0).at(0),
+            "300000");
 }
 
 }  // namespace

@@ -131,12 +131,14 @@ TEST(TdsLogin, ClampsLengthsAndSizesAndRejectsShortRecords) {
 }
 
 TEST(TdsRequests, ParsesCursorOptionAndLanguageTokensOfOneMessage) {
-  B msg = {0x86, 0x0A, 0x00, 0x02, 'c', '1', 0x01, 0x00, 0x02, 0x00, 's', 'x', 0x00,  // CURDECLARE
-           0x83, 0x0E, 0x00, 0, 0, 0, 0, 0x02, 'c', '1', 0x01, 0x00, 0x20, 10, 0, 0, 0,  // CURINFO rows
-           0x84, 0x08, 0x00, 0, 0, 0, 0, 0x02, 'c', '1', 0x00,                           // CUROPEN
-           0x80, 0x05, 0x00, 0x07, 0, 0, 0, 0x01,                                        // CURCLOSE
-           0xA6, 0x07, 0x00, 0x01, 0x02, 0x04, 0x00, 0x80, 0x00, 0x00,                   // OPTIONCMD
-           0x21, 0x03, 0x00, 0x00, 0x00, 0x00, 'g', 'o'};                                // LANGUAGE
+  B msg = {
+      0x86, 0x0A, 0x00, 0x02, 'c',  '1',  0x01, 0x00, 0x02, 0x00, 's',  'x',  0x00,  // CURDECLARE
+      0x83, 0x0E, 0x00, 0,    0,    0,    0,    0x02, 'c',  '1',  0x01, 0x00, 0x20,
+      10,   0,    0,    0,                                               // CURINFO rows
+      0x84, 0x08, 0x00, 0,    0,    0,    0,    0x02, 'c',  '1',  0x00,  // CUROPEN
+      0x80, 0x05, 0x00, 0x07, 0,    0,    0,    0x01,                    // CURCLOSE
+      0xA6, 0x07, 0x00, 0x01, 0x02, 0x04, 0x00, 0x80, 0x00, 0x00,        // OPTIONCMD
+      0x21, 0x03, 0x00, 0x00, 0x00, 0x00, 'g',  'o'};                    // LANGUAGE
   std::vector<Request> r = ParseRequests(msg);
   ASSERT_EQ(r.size(), 6u);
   auto& d = std::get<CurDeclareReq>(r[0]);
@@ -158,17 +160,20 @@ TEST(TdsRequests, ParsesCursorOptionAndLanguageTokensOfOneMessage) {
 
 TEST(TdsRequests, StopsAtTokensItCannotDecodeAndThrowsOnOverruns) {
   // Parameters after an RPC belong to it: a truncated description is an overrun.
-  EXPECT_THROW(ParseRequests({0xE6, 0x05, 0x00, 0x04, 'p', 'r', 'o', 'c', 0xEC, 0xFF}), ProtocolError);
+  EXPECT_THROW(ParseRequests({0xE6, 0x05, 0x00, 0x04, 'p', 'r', 'o', 'c', 0xEC, 0xFF}),
+               ProtocolError);
   std::vector<Request> r = ParseRequests({0x34, 0x00, 0x21});
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(std::get<UnknownReq>(r[0]).token, 0x34);
   EXPECT_THROW(ParseRequests({0x21, 0x10, 0, 0, 0, 0, 'x'}), ProtocolError);
   EXPECT_THROW(ParseRequests({0x86, 0x03, 0x00, 0x05, 'a'}), ProtocolError);
   EXPECT_THROW(ParseRequests({0x83, 0x02}), ProtocolError);
-  EXPECT_THROW(ParseRequests({0x21, 0, 0, 0, 0}), ProtocolError);  // LANGUAGE without its status byte
+  EXPECT_THROW(ParseRequests({0x21, 0, 0, 0, 0}),
+               ProtocolError);  // LANGUAGE without its status byte
 }
 
-ColumnInfo Column(SqlType type, int32_t length, bool nullable, uint8_t precision = 0, uint8_t scale = 0) {
+ColumnInfo Column(SqlType type, int32_t length, bool nullable, uint8_t precision = 0,
+                  uint8_t scale = 0) {
   ColumnInfo c;
   c.type = type;
   c.length = length;
@@ -196,7 +201,8 @@ TEST(TdsEncoding, NumericUsesBytesPerPrecisionAndRescales) {
   ColumnInfo c = Column(SqlType::Numeric, 6, true, 10, 2);
   EXPECT_EQ(RowBytes(c, Numeric(false, "1234", 2)), (B{0x06, 0x00, 0x00, 0x00, 0x00, 0x04, 0xD2}));
   EXPECT_EQ(RowBytes(c, Numeric(true, "1", 2)), (B{0x06, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}));
-  EXPECT_EQ(RowBytes(c, Numeric(false, "12345", 3)), (B{0x06, 0x00, 0x00, 0x00, 0x00, 0x04, 0xD3}));  // 12.345 -> 12.35
+  EXPECT_EQ(RowBytes(c, Numeric(false, "12345", 3)),
+            (B{0x06, 0x00, 0x00, 0x00, 0x00, 0x04, 0xD3}));  // 12.345 -> 12.35
   EXPECT_EQ(RowBytes(c, int64_t{12}), (B{0x06, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0}));
   EXPECT_EQ(RowBytes(c, Numeric(false, "123456789012", 2)), (B{0x00}));  // beyond precision 10
   EXPECT_EQ(RowBytes(c, std::monostate{}), (B{0x00}));
@@ -224,7 +230,8 @@ TEST(TdsEncoding, NullableFixedTypesUseTheirLengthPrefixedForms) {
   EXPECT_EQ(FormatOf(Column(SqlType::Binary, 255, true)).type, 0x2D);
   EXPECT_EQ(RowBytes(Column(SqlType::SmallInt, 2, true), int64_t{-2}), (B{0x02, 0xFE, 0xFF}));
   EXPECT_EQ(RowBytes(Column(SqlType::SmallInt, 2, false), int64_t{-2}), (B{0xFE, 0xFF}));
-  EXPECT_EQ(RowBytes(Column(SqlType::Money, 8, false), MoneyValue{0x100000002}), (B{1, 0, 0, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(RowBytes(Column(SqlType::Money, 8, false), MoneyValue{0x100000002}),
+            (B{1, 0, 0, 0, 2, 0, 0, 0}));
   EXPECT_EQ(RowBytes(Column(SqlType::SmallDateTime, 4, false), DateTimeValue{2, 18000 * 61}),
             (B{2, 0, 61, 0}));
   ColumnInfo c = Column(SqlType::Int, 4, true);
@@ -235,7 +242,8 @@ TEST(TdsEncoding, NullableFixedTypesUseTheirLengthPrefixedForms) {
 
 TEST(TdsEncoding, WideDescriptionsSwitchToRowFmt2) {
   std::vector<ColumnInfo> columns(300, Column(SqlType::Int, 4, true));
-  for (size_t i = 0; i < columns.size(); ++i) columns[i].name = std::string(250, 'a') + std::to_string(i);
+  for (size_t i = 0; i < columns.size(); ++i)
+    columns[i].name = std::string(250, 'a') + std::to_string(i);
   ByteWriter w;
   WriteRowFormat(w, columns);
   EXPECT_EQ(w.Buffer()[0], kTokRowFmt2);
@@ -248,7 +256,8 @@ TEST(TdsEncoding, WideDescriptionsSwitchToRowFmt2) {
   EXPECT_EQ(narrow.Buffer()[0], kTokRowFmt);
 }
 
-// A compute format the client could grow past 65535 bytes is refused rather than its length wrapped.
+// A compute format the client could grow past 65535 bytes is refused rather than its length
+// wrapped.
 TEST(TdsEncoding, OverlongComputeFormatIsRefusedNotWrapped) {
   ComputeFormat compute;
   ColumnInfo text = Column(SqlType::Text, 32768, true);
