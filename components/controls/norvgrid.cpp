@@ -825,8 +825,9 @@ void Threadgrid::SendAttention() {
   if (!con) return;
   {
     std::lock_guard lock(callMutex_);
-    // CS_FAIL only when the connection has gone; the worker then ends by itself.
-    if (inServerCall_) (void)oc::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+    if (inServerCall_)
+      oc::IgnoreStatus(oc::ct_cancel(con, nullptr, CS_CANCEL_ATTN),
+                       "CS_FAIL only when the connection has gone; the worker then ends by itself");
   }
   QTimer::singleShot(100, this, [this] { SendAttention(); });
 }

@@ -131,9 +131,10 @@ constexpr int kMaxBindWidth = 1 << 20;
 void TBindSet::Reset(oc::Command* cmd, int count) {
   for (size_t n = 1; n < slots_.size(); ++n) {
     if (!slots_[n].bound) continue;
-    // A null buffer clears the column's binding. When that fails the command can no longer
-    // fetch (its connection or its results are gone), so nothing writes into the buffer either.
-    (void)oc::ct_bind(cmd, static_cast<CS_INT>(n), nullptr, nullptr, nullptr, nullptr);
+    // A null buffer clears the column's binding.
+    oc::IgnoreStatus(oc::ct_bind(cmd, static_cast<CS_INT>(n), nullptr, nullptr, nullptr, nullptr),
+                     "a failure means the command can no longer fetch (its connection or its "
+                     "results are gone), so nothing writes into the buffer either");
     slots_[n].bound = false;
   }
   slots_.clear();
