@@ -236,6 +236,7 @@ void TMemDataSet::InitNewRecord(TRecordBuffer buffer) {
 }
 
 void TMemDataSet::PostInternal() {
+  if (failPost) failPost();
   const QByteArray image(ActiveBuffer(), recordSize_);
   if (State() == dsEdit) {
     rows_[size_t(current_)] = image;

@@ -31,6 +31,8 @@ class TMemDataSet : public TDataSet {
   QVariant Stored(int row, int column) const;
   // How often the framework asked for a record.
   int reads = 0;
+  // Called first by PostInternal; a test makes it raise.
+  std::function<void()> failPost;
 
  protected:
   TRecordBufferHolder AllocateRecordBuffer() override;
