@@ -81,7 +81,7 @@ bool ToDateTime(TFieldType type, const QString& text, QDateTime& value) {
     for (const QString& form : timeForms) {
       const QTime time = QTime::fromString(t, form);
       if (time.isValid()) {
-        value = NaiveDateTime(QDate(), time);
+        value = NaiveDateTime(QDate(1899, 12, 30), time);
         return true;
       }
     }

@@ -205,6 +205,12 @@ void TField::CheckRange(qint64 value) const {
             .arg(high));
 }
 
+// A time alone reads as that time on day 0 of the date-time numbers.
+QDateTime TField::DateTimeOf(const QVariant& value) {
+  if (value.typeId() == QMetaType::QTime) return NaiveDateTime(QDate(1899, 12, 30), value.toTime());
+  return value.toDateTime();
+}
+
 // Every reading goes through the native form; Value() is the one place that decodes it.
 QVariant TField::Value() const {
   if (IsBlob()) {
@@ -249,8 +255,12 @@ QVariant TField::Value() const {
       std::memcpy(&v, p, 8);
       return v;
     }
+    case ftTime: {
+      double v;
+      std::memcpy(&v, p, 8);
+      return QTime::fromMSecsSinceStartOfDay(static_cast<int>(static_cast<qint64>(v) % kMSecsPerDay));
+    }
     case ftDate:
-    case ftTime:
     case ftDateTime: {
       double v;
       std::memcpy(&v, p, 8);
@@ -349,15 +359,16 @@ void TField::SetValue(const QVariant& value) {
       } else if (value.typeId() == QMetaType::QDate) {
         dt = NaiveDateTime(value.toDate(), QTime(0, 0));
       } else if (value.typeId() == QMetaType::QTime) {
-        dt = NaiveDateTime(QDate(), value.toTime());
+        dt = DateTimeOf(value);
       } else {
         dt = value.toDateTime();
         if (!dt.isValid()) throw EDatabaseError(ConvertError(text, "date and time"));
         dt = NaiveDateTime(dt.date(), dt.time());
       }
       if (dataType_ == ftDate) dt.setTime(QTime(0, 0));
-      if (dataType_ == ftTime) dt = NaiveDateTime(QDate(), dt.time());
-      const double v = DateTimeToNative(dt);
+      // A time alone keeps day number 0.
+      const double v = dataType_ == ftTime ? double(dt.time().msecsSinceStartOfDay())
+                                           : DateTimeToNative(dt);
       std::memcpy(p, &v, 8);
       break;
     }
@@ -389,7 +400,7 @@ QString TField::AsString() const {
     case ftBoolean: return FieldText::FromBoolean(v.toBool());
     case ftDate:
     case ftTime:
-    case ftDateTime: return FieldText::FromDateTime(dataType_, v.toDateTime());
+    case ftDateTime: return FieldText::FromDateTime(dataType_, DateTimeOf(v));
     case ftBytes:
     case ftVarBytes:
     case ftBlob:
@@ -431,7 +442,7 @@ double TField::AsFloat() const {
   switch (dataType_) {
     case ftDate:
     case ftTime:
-    case ftDateTime: return DateTimeToNumber(v.toDateTime());
+    case ftDateTime: return DateTimeToNumber(DateTimeOf(v));
     case ftString:
     case ftFixedChar:
     case ftMemo: {
@@ -460,7 +471,7 @@ QDateTime TField::AsDateTime() const {
   switch (dataType_) {
     case ftDate:
     case ftTime:
-    case ftDateTime: return v.toDateTime();
+    case ftDateTime: return DateTimeOf(v);
     case ftString:
     case ftFixedChar:
     case ftMemo: {
@@ -560,7 +571,7 @@ QString TField::FormatDisplay() const {
     case ftDate:
     case ftTime:
     case ftDateTime:
-      if (!displayFormat_.isEmpty()) return QLocale::c().toString(v.toDateTime(), displayFormat_);
+      if (!displayFormat_.isEmpty()) return QLocale::c().toString(DateTimeOf(v), displayFormat_);
       return AsString();
     case ftMemo:
     case ftBlob:

@@ -10,7 +10,8 @@
 //   ftInteger, ftAutoInc         4 bytes: 32-bit signed integer
 //   ftFloat, ftCurrency, ftBCD   8 bytes: 64-bit float
 //   ftDate, ftTime, ftDateTime   8 bytes: 64-bit float, milliseconds from the time-stamp origin
-//                                (dbtypes.h)
+//                                (dbtypes.h); a time alone has day number 0 and reads as a
+//                                QTime (AsDateTime: that time on 1899-12-30)
 //   ftBytes                      Size bytes
 //   ftVarBytes                   2-byte length (16-bit unsigned) then Size bytes
 //   ftBlob, ftMemo, ftGraphic    no place in the record: read and written through the data
@@ -158,6 +159,7 @@ class TField : public QObject {
   friend class TDataSet;
   friend TField* CreateFieldOfType(TFieldType type, QObject* owner);
   QString ConvertError(const QString& text, const char* kind) const;
+  static QDateTime DateTimeOf(const QVariant& value);
   QString FormatDisplay() const;
   int DefaultWidth() const;
   void CheckRange(qint64 value) const;
