@@ -12,7 +12,9 @@ TDataSet::TDataSet(QObject* owner) : QObject(owner) {}
 TDataSet::~TDataSet() {
   // A descendant's part is gone by now: a descendant closes in its own destructor. Here only
   // the framework's own links are cut.
-  for (TDataSource* source : QList<TDataSource*>(dataSources_)) source->SetDataSet(nullptr);
+  const QList<TDataSource*> sources = dataSources_;
+  dataSources_.clear();
+  for (TDataSource* source : sources) source->DataSetDestroyed();
   for (TField* field : fields_.fields_) field->dataSet_ = nullptr;
 }
 

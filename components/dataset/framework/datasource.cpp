@@ -7,6 +7,10 @@
 TDataSource::TDataSource(QObject* owner) : QObject(owner) {}
 
 TDataSource::~TDataSource() {
+  // A source being destroyed reports nothing more.
+  OnStateChange = nullptr;
+  OnDataChange = nullptr;
+  OnUpdateData = nullptr;
   SetDataSet(nullptr);
   for (TDataLink* link : QList<TDataLink*>(links_)) link->SetDataSource(nullptr);
 }
@@ -16,6 +20,13 @@ void TDataSource::SetDataSet(TDataSet* dataSet) {
   if (dataSet_) dataSet_->RemoveDataSource(this);
   dataSet_ = dataSet;
   if (dataSet_) dataSet_->AddDataSource(this);
+  UpdateState();
+  for (TDataLink* link : QList<TDataLink*>(links_)) link->UpdateActive();
+}
+
+// The data set's own destructor calls this: nothing may call back into it any more.
+void TDataSource::DataSetDestroyed() {
+  dataSet_ = nullptr;
   UpdateState();
   for (TDataLink* link : QList<TDataLink*>(links_)) link->UpdateActive();
 }

@@ -58,6 +58,7 @@ class TDataSource : public QObject {
   void DataEvent(TDataEvent event, const void* info);
   void NotifyLinks(TDataEvent event, const void* info);
   void UpdateState();
+  void DataSetDestroyed();
 
   QPointer<TDataSet> dataSet_;
   QList<TDataLink*> links_;

@@ -30,7 +30,10 @@ QDateTime NativeToDateTime(double msecs) {
 }
 
 TDateTime DateTimeToNumber(const QDateTime& value) {
-  return (DateTimeToNative(value) / kMSecsPerDay) - kDateDelta;
+  // Whole days and the fraction apart, so the day count costs the fraction no precision.
+  const qint64 day = value.date().toJulianDay() - 1721425 - kDateDelta;
+  return static_cast<double>(day) +
+         static_cast<double>(value.time().msecsSinceStartOfDay()) / kMSecsPerDay;
 }
 
 QDateTime NumberToDateTime(TDateTime value) {

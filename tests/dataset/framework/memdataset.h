@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <ostream>
 #include <vector>
 
 class TMemDataSet : public TDataSet {
@@ -81,6 +82,9 @@ class TMemDataSet : public TDataSet {
   bool open_ = false;
   bool readOnly_ = false;
 };
+
+// Test failures show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 // ---- Shared fixtures ----------------------------------------------------------------------------
 
