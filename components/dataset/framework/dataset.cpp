@@ -409,8 +409,10 @@ void TDataSet::Resync(TResyncModes mode) {
   TRecordBuffer spare = buffers_[size_t(windowCount_)].get();
   if (mode.Contains(rmExact)) {
     CursorPosChanged();
-    if (ReadRecord(spare, gmCurrent, true) != grOK) DatabaseError(QStringLiteral("Record not found"));
-  } else if (ReadRecord(spare, gmCurrent, false) != grOK && ReadRecord(spare, gmNext, false) != grOK &&
+    if (ReadRecord(spare, gmCurrent, true) != grOK)
+      DatabaseError(QStringLiteral("Record not found"));
+  } else if (ReadRecord(spare, gmCurrent, false) != grOK &&
+             ReadRecord(spare, gmNext, false) != grOK &&
              ReadRecord(spare, gmPrior, false) != grOK) {
     ClearBuffers();
     DataEvent(deDataSetChange);
@@ -641,7 +643,8 @@ void TDataSet::Cancel() {
 void TDataSet::Delete() {
   CheckActive();
   if (state_ == dsInsert || state_ == dsSetKey) return Cancel();
-  if (windowCount_ == 0) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  if (windowCount_ == 0)
+    DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
   CheckCanModify();
   DataEvent(deCheckBrowseMode);
   Fire(BeforeDelete);

@@ -6,10 +6,10 @@
 #include <cctype>
 
 QString FieldTypeName(TFieldType type) {
-  static const char* const names[] = {
-      "Unknown", "String",   "Smallint", "Integer", "Word",     "Boolean", "Float",
-      "Currency", "BCD",     "Date",     "Time",    "DateTime", "Bytes",   "VarBytes",
-      "AutoInc",  "Blob",    "Memo",     "Graphic", "FixedChar"};
+  static const char* const names[] = {"Unknown", "String",   "Smallint", "Integer",  "Word",
+                                      "Boolean", "Float",    "Currency", "BCD",      "Date",
+                                      "Time",    "DateTime", "Bytes",    "VarBytes", "AutoInc",
+                                      "Blob",    "Memo",     "Graphic",  "FixedChar"};
   return QString::fromLatin1(names[type]);
 }
 

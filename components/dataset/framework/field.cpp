@@ -226,7 +226,8 @@ QVariant TField::Value() const {
   const char* p = native.constData();
   switch (dataType_) {
     case ftString:
-    case ftFixedChar: return QString::fromUtf8(p, static_cast<qsizetype>(strnlen(p, size_t(size_))));
+    case ftFixedChar:
+      return QString::fromUtf8(p, static_cast<qsizetype>(strnlen(p, size_t(size_))));
     case ftSmallint: {
       qint16 v;
       std::memcpy(&v, p, 2);
@@ -258,7 +259,8 @@ QVariant TField::Value() const {
     case ftTime: {
       double v;
       std::memcpy(&v, p, 8);
-      return QTime::fromMSecsSinceStartOfDay(static_cast<int>(static_cast<qint64>(v) % kMSecsPerDay));
+      return QTime::fromMSecsSinceStartOfDay(
+          static_cast<int>(static_cast<qint64>(v) % kMSecsPerDay));
     }
     case ftDate:
     case ftDateTime: {
@@ -282,7 +284,8 @@ void TField::SetValue(const QVariant& value) {
   if (IsBlob()) {
     if (!dataSet_) return;
     auto stream = dataSet_->OpenBlobStream(this, bmWrite);
-    if (!stream) throw EDatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(DisplayName()));
+    if (!stream)
+      throw EDatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(DisplayName()));
     stream->write(dataType_ == ftMemo ? value.toString().toUtf8() : value.toByteArray());
     return;
   }
@@ -367,8 +370,8 @@ void TField::SetValue(const QVariant& value) {
       }
       if (dataType_ == ftDate) dt.setTime(QTime(0, 0));
       // A time alone keeps day number 0.
-      const double v = dataType_ == ftTime ? double(dt.time().msecsSinceStartOfDay())
-                                           : DateTimeToNative(dt);
+      const double v =
+          dataType_ == ftTime ? double(dt.time().msecsSinceStartOfDay()) : DateTimeToNative(dt);
       std::memcpy(p, &v, 8);
       break;
     }

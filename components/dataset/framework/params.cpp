@@ -42,9 +42,8 @@ QString TParam::AsString() const {
     case QMetaType::Double: return FieldText::FromFloat(value_.toDouble());
     case QMetaType::Bool: return FieldText::FromBoolean(value_.toBool());
     case QMetaType::QDateTime:
-      return FieldText::FromDateTime(dataType_ == ftDate || dataType_ == ftTime ? dataType_
-                                                                                 : ftDateTime,
-                                     value_.toDateTime());
+      return FieldText::FromDateTime(
+          dataType_ == ftDate || dataType_ == ftTime ? dataType_ : ftDateTime, value_.toDateTime());
     case QMetaType::QByteArray: return FieldText::FromBytes(value_.toByteArray());
     default: return value_.toString();
   }
@@ -52,7 +51,8 @@ QString TParam::AsString() const {
 
 int TParam::AsInteger() const {
   if (IsNull()) return 0;
-  if (value_.typeId() == QMetaType::Double) return static_cast<int>(std::llround(value_.toDouble()));
+  if (value_.typeId() == QMetaType::Double)
+    return static_cast<int>(std::llround(value_.toDouble()));
   if (value_.typeId() == QMetaType::Bool) return value_.toBool() ? 1 : 0;
   qint64 n = 0;
   if (!FieldText::ToInteger(AsString(), n) || n < std::numeric_limits<int>::min() ||
@@ -144,7 +144,8 @@ QString TParams::ParseSQL(const QString& sql, bool doCreate,
       int from = i + (close.size() == 2 || close == "\n" ? 2 : 1);
       int end = sql.indexOf(close, from);
       // A doubled quote inside a string is part of it.
-      while (end >= 0 && close.size() == 1 && close != "\n" && end + 1 < n && sql[end + 1] == close[0])
+      while (end >= 0 && close.size() == 1 && close != "\n" && end + 1 < n &&
+             sql[end + 1] == close[0])
         end = sql.indexOf(close, end + 2);
       end = end < 0 ? n : end + static_cast<int>(close.size());
       out += sql.mid(i, end - i);

@@ -231,8 +231,7 @@ void TMemDataSet::MoveToRecordOf(TRecordBuffer buffer) {
 
 void TMemDataSet::InitNewRecord(TRecordBuffer buffer) {
   std::memset(buffer, 0, size_t(recordSize_));
-  for (size_t i = 0; i < columns_.size(); ++i)
-    buffer[offsets_[i] + SlotSize(columns_[i])] = 1;
+  for (size_t i = 0; i < columns_.size(); ++i) buffer[offsets_[i] + SlotSize(columns_[i])] = 1;
 }
 
 void TMemDataSet::PostInternal() {

@@ -84,7 +84,9 @@ class TMemDataSet : public TDataSet {
 };
 
 // Test failures show texts as texts.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 // ---- Shared fixtures ----------------------------------------------------------------------------
 
@@ -136,7 +138,9 @@ class TRecordingLink : public TDataLink {
  protected:
   void ActiveStateChanged() override { log << QStringLiteral("Active:%1").arg(Active()); }
   void DataSetChanged() override { log << QStringLiteral("Changed"); }
-  void DataSetScrolled(int distance) override { log << QStringLiteral("Scrolled:%1").arg(distance); }
+  void DataSetScrolled(int distance) override {
+    log << QStringLiteral("Scrolled:%1").arg(distance);
+  }
   void RecordMoved(TField* field) override {
     log << QStringLiteral("Record:%1").arg(field ? field->FieldName() : QStringLiteral("-"));
   }

@@ -40,7 +40,8 @@ TEST_F(Links, HearWhatAViewNeeds) {
       {"close", [](TMemDataSet& d) { d.Close(); }, {"Active:0"}},
       {"layout", [](TMemDataSet& d) { d.FieldByName("id")->SetDisplayFormat("0"); }, {"Layout"}},
       {"focus", [](TMemDataSet& d) { d.FieldByName("id")->FocusControl(); }, {}},
-      {"batched", [&](TMemDataSet& d) {
+      {"batched",
+       [&](TMemDataSet& d) {
          d.DisableControls();
          d.DisableControls();
          d.Next(), d.Last(), d.Edit(), setName(d), d.Post();
@@ -48,7 +49,8 @@ TEST_F(Links, HearWhatAViewNeeds) {
          d.EnableControls();
        },
        {"Changed"}},
-      {"batched reopen", [](TMemDataSet& d) {
+      {"batched reopen",
+       [](TMemDataSet& d) {
          d.DisableControls();
          d.Close(), d.Open();
          d.EnableControls();
@@ -88,8 +90,8 @@ TEST_F(Links, DataSourceReportsStateDataAndUpdates) {
   source.Edit();  // AutoEdit
   ds.FieldByName("id")->SetAsInteger(3);
   ds.Post();
-  EXPECT_EQ(log, QStringList({"state:1", "state:2", "data:-", "data:id", "update", "state:1",
-                              "data:-"}));
+  EXPECT_EQ(
+      log, QStringList({"state:1", "state:2", "data:-", "data:id", "update", "state:1", "data:-"}));
   source.SetAutoEdit(false);
   source.Edit();
   EXPECT_EQ(ds.State(), dsBrowse);

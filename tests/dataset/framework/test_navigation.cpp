@@ -32,13 +32,20 @@ struct NavCase {
 
 TEST_F(Navigation, MovesThroughTheWindowAndStopsAtBothEnds) {
   const NavCase cases[] = {
-      {"", 1, true, false, 0},         {"N", 2, false, false, 1},
-      {"P", 1, true, false, 0},        {"N P", 1, false, false, -1},
-      {"N P P", 1, true, false, 0},    {"L", 10, false, true, 0},
-      {"L N", 10, false, true, 0},     {"+4", 5, false, false, 4},
-      {"+20", 10, false, true, 9},     {"L -20", 1, true, false, -9},
-      {"L P P P P", 6, false, false, -1}, {"+5 -3", 3, false, false, -3},
-      {"L F", 1, true, false, 0},      {"N N N N", 5, false, false, 1},
+      {"", 1, true, false, 0},
+      {"N", 2, false, false, 1},
+      {"P", 1, true, false, 0},
+      {"N P", 1, false, false, -1},
+      {"N P P", 1, true, false, 0},
+      {"L", 10, false, true, 0},
+      {"L N", 10, false, true, 0},
+      {"+4", 5, false, false, 4},
+      {"+20", 10, false, true, 9},
+      {"L -20", 1, true, false, -9},
+      {"L P P P P", 6, false, false, -1},
+      {"+5 -3", 3, false, false, -3},
+      {"L F", 1, true, false, 0},
+      {"N N N N", 5, false, false, 1},
   };
   for (const NavCase& c : cases) {
     ds.First();
