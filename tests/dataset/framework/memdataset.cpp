@@ -1,6 +1,36 @@
 #include "memdataset.h"
 
+#include <QBuffer>
+
 #include <cstring>
+
+namespace {
+// A stream over the data set's blob that stores what was written when it is destroyed.
+class BlobStream : public QBuffer {
+ public:
+  BlobStream(QByteArray& store, std::function<void()> stored)
+      : store_(store), stored_(std::move(stored)) {}
+  ~BlobStream() override {
+    if (!written_) return;
+    store_ = data();
+    try {
+      stored_();
+    } catch (...) {  // a destructor cannot pass it on; the test sees the missing change
+    }
+  }
+
+ protected:
+  qint64 writeData(const char* data, qint64 length) override {
+    written_ = true;
+    return QBuffer::writeData(data, length);
+  }
+
+ private:
+  QByteArray& store_;
+  std::function<void()> stored_;
+  bool written_ = false;
+};
+}  // namespace
 
 TMemDataSet::TMemDataSet(QObject* owner) : TDataSet(owner) { SetBookmarkSize(8); }
 
@@ -278,4 +308,13 @@ bool TMemDataSet::StepFind(bool restart, bool goForward) {
   if (next < 0 || next >= count) return false;
   current_ = next;
   return true;
+}
+
+std::unique_ptr<QIODevice> TMemDataSet::OpenBlobStream(TField* field, TBlobStreamMode mode) {
+  if (mode != bmRead && State() != dsEdit && State() != dsInsert)
+    DatabaseError(QStringLiteral("Dataset is not in edit mode."));
+  auto stream = std::make_unique<BlobStream>(blob, [this, field] { FieldChanged(field); });
+  if (mode != bmWrite) stream->setData(blob);
+  stream->open(mode == bmRead ? QIODevice::ReadOnly : QIODevice::ReadWrite);
+  return stream;
 }

@@ -34,6 +34,8 @@ class TMemDataSet : public TDataSet {
   int reads = 0;
   // Called first by PostInternal; a test makes it raise.
   std::function<void()> failPost;
+  // The one blob value all records share: enough to carry a blob field through the streams.
+  QByteArray blob;
 
  protected:
   TRecordBufferHolder AllocateRecordBuffer() override;
@@ -62,6 +64,7 @@ class TMemDataSet : public TDataSet {
   int RecordNumber() override;
   void SetRecordNumber(int value) override { current_ = value - 1; }
   bool StepFind(bool restart, bool goForward) override;
+  std::unique_ptr<QIODevice> OpenBlobStream(TField* field, TBlobStreamMode mode) override;
 
  private:
   struct Column {
@@ -148,4 +151,5 @@ class TRecordingLink : public TDataLink {
   void UpdateData() override { log << QStringLiteral("UpdateData"); }
   void LayoutChanged() override { log << QStringLiteral("Layout"); }
   void EnsureBrowseMode() override { log << QStringLiteral("Browse"); }
+  void FocusControl(TField* field) override { log << "Focus:" + field->FieldName(); }
 };

@@ -39,7 +39,7 @@ TEST_F(Links, HearWhatAViewNeeds) {
       {"append", [](TMemDataSet& d) { d.Append(); }, {"Browse", "Editing:1", "Changed"}},
       {"close", [](TMemDataSet& d) { d.Close(); }, {"Active:0"}},
       {"layout", [](TMemDataSet& d) { d.FieldByName("id")->SetDisplayFormat("0"); }, {"Layout"}},
-      {"focus", [](TMemDataSet& d) { d.FieldByName("id")->FocusControl(); }, {}},
+      {"focus", [](TMemDataSet& d) { d.FieldByName("id")->FocusControl(); }, {"Focus:id"}},
       {"batched",
        [&](TMemDataSet& d) {
          d.DisableControls();

@@ -192,4 +192,44 @@ TEST(PersistentFields, BindByNameAndRefuseAnotherType) {
   EXPECT_FALSE(ds.Active());
 }
 
+TEST(BlobFields, TravelThroughTheDataSetsStreams) {
+  TMemDataSet ds;
+  FillPeople(ds, 1);
+  auto* memo = new TMemoField(&ds);
+  memo->SetFieldName("notes");
+  memo->SetDataSet(&ds);
+  ds.blob = QStringLiteral("früh").toUtf8();
+  ds.Open();
+  EXPECT_EQ(memo->AsString(), "früh");
+  EXPECT_EQ(memo->DisplayText(), "(MEMO)");
+  try {
+    memo->SetAsString("x");
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "Dataset is not in edit mode.");
+  }
+  QStringList changes;
+  memo->OnChange = [&](TField* f) { changes << f->FieldName(); };
+  ds.Edit();
+  memo->SetAsString("spät");
+  EXPECT_EQ(ds.blob, QStringLiteral("spät").toUtf8());
+  EXPECT_EQ(changes, QStringList({"notes"}));
+  EXPECT_TRUE(ds.Modified());
+}
+
+TEST(SetKey, WritesGoToTheKeyBufferAndLeaveTheRecord) {
+  TMemDataSet ds;
+  FillPeople(ds, 2);
+  ds.Open();
+  ds.SetKey();
+  EXPECT_EQ(ds.State(), dsSetKey);
+  EXPECT_TRUE(ds.FieldByName("id")->IsNull());
+  ds.FieldByName("id")->SetAsInteger(2);
+  EXPECT_EQ(ds.FieldByName("id")->AsInteger(), 2);
+  ds.Cancel();
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(ds.FieldByName("id")->AsInteger(), 1);
+  EXPECT_EQ(ds.Stored(0, 0).toInt(), 1);
+}
+
 }  // namespace
