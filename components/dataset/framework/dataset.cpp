@@ -19,8 +19,16 @@ TDataSet::~TDataSet() {
 }
 
 void TDataSet::DatabaseError(const QString& message) const {
-  if (objectName().isEmpty()) throw EDatabaseError(message);
-  throw EDatabaseError(objectName() + QStringLiteral(": ") + message);
+  // The message stays as given (the user sees it); which data set raised it is context.
+  EDatabaseError error(message);
+  error.AddContext(QString::fromLatin1(metaObject()->className()) + QLatin1Char(' ') +
+                   objectName());
+  throw error;
+}
+
+TField* TDataSet::FieldByName(const QString& name) const {
+  if (TField* field = fields_.FindField(name)) return field;
+  DatabaseError(QStringLiteral("Field '%1' not found").arg(name));
 }
 
 void TDataSet::CheckActive() const {
@@ -181,7 +189,11 @@ void TDataSet::SetBufferCount(int value) {
   while (buffers_.size() < size_t(value) + 1) buffers_.push_back(AllocateRecordBuffer());
   const bool grew = value > bufferCount_;
   bufferCount_ = value;
-  if (grew && windowCount_ > 0 && state_ == dsBrowse) GetNextRecords();
+  // A wider window fills after the last record, then before the first.
+  if (grew && windowCount_ > 0 && state_ == dsBrowse) {
+    GetNextRecords();
+    GetPriorRecords();
+  }
 }
 
 void TDataSet::ClearBuffers() {

@@ -59,7 +59,7 @@ class TDataSet : public QObject {
   const TFields& Fields() const { return fields_; }
   int FieldCount() const { return fields_.Count(); }
   TField* FindField(const QString& name) const { return fields_.FindField(name); }
-  TField* FieldByName(const QString& name) const { return fields_.FieldByName(name); }
+  TField* FieldByName(const QString& name) const;
   // True when the data set opened without fields of its own: OpenInternal then creates them
   // from the field definitions (CreateFields), and closing destroys them.
   bool DefaultFields() const { return defaultFields_; }
@@ -147,7 +147,7 @@ class TDataSet : public QObject {
   TFilterRecordEvent OnFilterRecord;
   TDataSetErrorEvent OnPostError, OnEditError, OnDeleteError;
 
-  // The error the framework raises, with this data set named when it has a name.
+  // The error the framework raises; its context names this data set's class and name.
   [[noreturn]] void DatabaseError(const QString& message) const;
   void CheckActive() const;
   void CheckInactive() const;

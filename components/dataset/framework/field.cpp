@@ -103,6 +103,11 @@ void TField::SetDataSet(TDataSet* dataSet) {
   if (dataSet_) dataSet_->AddField(this);
 }
 
+void TField::Fail(const QString& message) const {
+  if (dataSet_) dataSet_->DatabaseError(message);
+  throw EDatabaseError(message);
+}
+
 int TField::Index() const { return dataSet_ ? dataSet_->Fields().IndexOf(this) : -1; }
 
 void TField::SetSize(int value) {
@@ -169,12 +174,12 @@ int TField::DefaultWidth() const {
 }
 
 bool TField::GetData(void* buffer) const {
-  if (!dataSet_) throw EDatabaseError(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
+  if (!dataSet_) Fail(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
   return dataSet_->GetFieldData(const_cast<TField*>(this), buffer);
 }
 
 void TField::SetData(const void* buffer) {
-  if (!dataSet_) throw EDatabaseError(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
+  if (!dataSet_) Fail(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
   dataSet_->SetFieldData(this, buffer);
 }
 
@@ -197,12 +202,11 @@ void TField::CheckRange(qint64 value) const {
   if (dataType_ == ftWord) low = 0, high = 65535;
   if (dataType_ == ftBoolean) low = 0, high = 1;
   if (value < low || value > high)
-    throw EDatabaseError(
-        QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
-            .arg(value)
-            .arg(DisplayName())
-            .arg(low)
-            .arg(high));
+    Fail(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is %3 to %4")
+             .arg(value)
+             .arg(DisplayName())
+             .arg(low)
+             .arg(high));
 }
 
 // A time alone reads as that time on day 0 of the date-time numbers.
@@ -284,8 +288,7 @@ void TField::SetValue(const QVariant& value) {
   if (IsBlob()) {
     if (!dataSet_) return;
     auto stream = dataSet_->OpenBlobStream(this, bmWrite);
-    if (!stream)
-      throw EDatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(DisplayName()));
+    if (!stream) Fail(QStringLiteral("Field '%1' cannot be modified").arg(DisplayName()));
     stream->write(dataType_ == ftMemo ? value.toString().toUtf8() : value.toByteArray());
     return;
   }
@@ -297,8 +300,12 @@ void TField::SetValue(const QVariant& value) {
     case ftString:
     case ftFixedChar: {
       QByteArray utf8 = text.toUtf8();
-      // Cut to Size bytes without splitting a character.
-      if (utf8.size() > size_) utf8 = QString::fromUtf8(utf8.left(size_)).toUtf8().left(size_);
+      // Cut to Size bytes, back to the start of a character that would be split.
+      if (utf8.size() > size_) {
+        qsizetype n = size_;
+        while (n > 0 && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80) --n;
+        utf8.truncate(n);
+      }
       std::memcpy(p, utf8.constData(), static_cast<size_t>(utf8.size()));
       break;
     }
@@ -308,13 +315,13 @@ void TField::SetValue(const QVariant& value) {
     case ftAutoInc: {
       qint64 v = 0;
       if (isText) {
-        if (!FieldText::ToInteger(text, v)) throw EDatabaseError(ConvertError(text, "integer"));
+        if (!FieldText::ToInteger(text, v)) Fail(ConvertError(text, "integer"));
       } else if (value.typeId() == QMetaType::Double) {
         v = std::llround(value.toDouble());
       } else {
         bool ok = false;
         v = value.toLongLong(&ok);
-        if (!ok) throw EDatabaseError(ConvertError(text, "integer"));
+        if (!ok) Fail(ConvertError(text, "integer"));
       }
       CheckRange(v);
       if (dataType_ == ftInteger || dataType_ == ftAutoInc) {
@@ -329,7 +336,7 @@ void TField::SetValue(const QVariant& value) {
     case ftBoolean: {
       bool b = false;
       if (isText) {
-        if (!FieldText::ToBoolean(text, b)) throw EDatabaseError(ConvertError(text, "boolean"));
+        if (!FieldText::ToBoolean(text, b)) Fail(ConvertError(text, "boolean"));
       } else {
         b = value.toBool();
       }
@@ -346,7 +353,7 @@ void TField::SetValue(const QVariant& value) {
         ok = FieldText::ToFloat(text, v);
       else
         v = value.toDouble(&ok);
-      if (!ok) throw EDatabaseError(ConvertError(text, "floating point"));
+      if (!ok) Fail(ConvertError(text, "floating point"));
       std::memcpy(p, &v, 8);
       break;
     }
@@ -356,16 +363,16 @@ void TField::SetValue(const QVariant& value) {
       QDateTime dt;
       if (isText) {
         if (!FieldText::ToDateTime(dataType_, text, dt))
-          throw EDatabaseError(ConvertError(text, dataType_ == ftDate   ? "date"
-                                                  : dataType_ == ftTime ? "time"
-                                                                        : "date and time"));
+          Fail(ConvertError(text, dataType_ == ftDate   ? "date"
+                                  : dataType_ == ftTime ? "time"
+                                                        : "date and time"));
       } else if (value.typeId() == QMetaType::QDate) {
         dt = NaiveDateTime(value.toDate(), QTime(0, 0));
       } else if (value.typeId() == QMetaType::QTime) {
         dt = DateTimeOf(value);
       } else {
         dt = value.toDateTime();
-        if (!dt.isValid()) throw EDatabaseError(ConvertError(text, "date and time"));
+        if (!dt.isValid()) Fail(ConvertError(text, "date and time"));
         dt = NaiveDateTime(dt.date(), dt.time());
       }
       if (dataType_ == ftDate) dt.setTime(QTime(0, 0));
@@ -378,8 +385,7 @@ void TField::SetValue(const QVariant& value) {
     case ftBytes:
     case ftVarBytes: {
       QByteArray bytes = value.toByteArray();
-      if (isText && !FieldText::ToBytes(text, bytes))
-        throw EDatabaseError(ConvertError(text, "binary"));
+      if (isText && !FieldText::ToBytes(text, bytes)) Fail(ConvertError(text, "binary"));
       bytes = bytes.left(size_);
       const int at = dataType_ == ftVarBytes ? 2 : 0;
       const auto len = static_cast<quint16>(bytes.size());
@@ -387,8 +393,7 @@ void TField::SetValue(const QVariant& value) {
       std::memcpy(p + at, bytes.constData(), static_cast<size_t>(bytes.size()));
       break;
     }
-    default:
-      throw EDatabaseError(QStringLiteral("Field '%1' is of an unknown type").arg(DisplayName()));
+    default: Fail(QStringLiteral("Field '%1' is of an unknown type").arg(DisplayName()));
   }
   SetData(native.constData());
 }
@@ -431,7 +436,7 @@ int TField::AsInteger() const {
       const QString text = AsString();
       if (!FieldText::ToInteger(text, n) || n < std::numeric_limits<int>::min() ||
           n > std::numeric_limits<int>::max())
-        throw EDatabaseError(ConvertError(text, "integer"));
+        Fail(ConvertError(text, "integer"));
       return static_cast<int>(n);
     }
   }
@@ -450,14 +455,13 @@ double TField::AsFloat() const {
     case ftFixedChar:
     case ftMemo: {
       double d = 0;
-      if (!FieldText::ToFloat(v.toString(), d))
-        throw EDatabaseError(ConvertError(v.toString(), "floating point"));
+      if (!FieldText::ToFloat(v.toString(), d)) Fail(ConvertError(v.toString(), "floating point"));
       return d;
     }
     case ftBytes:
     case ftVarBytes:
     case ftBlob:
-    case ftGraphic: throw EDatabaseError(ConvertError(AsString(), "floating point"));
+    case ftGraphic: Fail(ConvertError(AsString(), "floating point"));
     default: return v.toDouble();
   }
 }
@@ -480,10 +484,10 @@ QDateTime TField::AsDateTime() const {
     case ftMemo: {
       QDateTime dt;
       if (!FieldText::ToDateTime(ftDateTime, v.toString(), dt))
-        throw EDatabaseError(ConvertError(v.toString(), "date and time"));
+        Fail(ConvertError(v.toString(), "date and time"));
       return dt;
     }
-    default: throw EDatabaseError(ConvertError(AsString(), "date and time"));
+    default: Fail(ConvertError(AsString(), "date and time"));
   }
 }
 
@@ -498,13 +502,12 @@ bool TField::AsBoolean() const {
   if (v.isNull()) return false;
   if (dataType_ == ftString || dataType_ == ftFixedChar || dataType_ == ftMemo) {
     bool b = false;
-    if (!FieldText::ToBoolean(v.toString(), b))
-      throw EDatabaseError(ConvertError(v.toString(), "boolean"));
+    if (!FieldText::ToBoolean(v.toString(), b)) Fail(ConvertError(v.toString(), "boolean"));
     return b;
   }
   if (dataType_ == ftDate || dataType_ == ftTime || dataType_ == ftDateTime || IsBlob() ||
       dataType_ == ftBytes || dataType_ == ftVarBytes)
-    throw EDatabaseError(ConvertError(AsString(), "boolean"));
+    Fail(ConvertError(AsString(), "boolean"));
   return v.toDouble() != 0;
 }
 

@@ -159,6 +159,8 @@ class TField : public QObject {
   friend class TDataSet;
   friend TField* CreateFieldOfType(TFieldType type, QObject* owner);
   QString ConvertError(const QString& text, const char* kind) const;
+  // Raises through the data set, which names itself in the error's context.
+  [[noreturn]] void Fail(const QString& message) const;
   static QDateTime DateTimeOf(const QVariant& value);
   QString FormatDisplay() const;
   int DefaultWidth() const;

@@ -76,6 +76,9 @@ TEST_F(Links, OpeningActivatesAndAWiderLinkWidensTheWindow) {
   ds.Last();
   EXPECT_EQ(link.RecordCount(), 2);
   EXPECT_EQ(link.ActiveRecord(), 1);
+  link.SetBufferCount(4);  // at the end the window widens backwards
+  EXPECT_EQ(link.RecordCount(), 4);
+  EXPECT_EQ(link.ActiveRecord(), 3);
   source.SetEnabled(false);
   EXPECT_FALSE(link.Active());
   EXPECT_EQ(source.State(), dsInactive);

@@ -174,6 +174,7 @@ TEST_F(Editing, RefusesWithClearTexts) {
   };
   for (const RefusalCase& c : cases) {
     TMemDataSet d;
+    d.setObjectName("people");
     FillPeople(d, 3);
     d.Open();
     try {
@@ -181,6 +182,7 @@ TEST_F(Editing, RefusesWithClearTexts) {
       ADD_FAILURE() << c.name << ": no error";
     } catch (const EDatabaseError& e) {
       EXPECT_EQ(e.Message(), c.message) << c.name;
+      EXPECT_EQ(e.Context(), QStringList({"TMemDataSet people"})) << c.name;
     }
   }
 }

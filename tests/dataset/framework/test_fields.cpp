@@ -36,6 +36,7 @@ struct TextCase {
 };
 
 TEST_F(Fields, TextConvertsOrIsRefused) {
+  ds.setObjectName("people");
   const TextCase cases[] = {
       {"i", "42", "42", nullptr},
       {"i", " -7 ", "-7", nullptr},
@@ -54,6 +55,7 @@ TEST_F(Fields, TextConvertsOrIsRefused) {
       {"b", "maybe", nullptr, "'maybe' is not a valid boolean value for field 'b'"},
       {"s", "abcdefgh", "abcde", nullptr},
       {"s", "", "", nullptr},
+      {"s", "abcdé", "abcd", nullptr},  // é would not fit whole
       {"d", "2024-02-29", "2024-02-29", nullptr},
       {"d", "2023-02-29", nullptr, "'2023-02-29' is not a valid date value for field 'd'"},
       {"t", "13:45:10.250", "13:45:10.250", nullptr},
@@ -71,7 +73,7 @@ TEST_F(Fields, TextConvertsOrIsRefused) {
     field->SetDisplayFormat(QString::fromLatin1(c.displayFormat));
     field->Clear();
     try {
-      field->SetAsString(QString::fromLatin1(c.text));
+      field->SetAsString(QString::fromUtf8(c.text));
       ASSERT_TRUE(c.asString) << "accepted";
       EXPECT_EQ(field->AsString(), c.asString);
       EXPECT_EQ(field->DisplayText(), c.displayText ? c.displayText : c.asString);
@@ -79,6 +81,7 @@ TEST_F(Fields, TextConvertsOrIsRefused) {
     } catch (const EDatabaseError& e) {
       EXPECT_FALSE(c.asString) << e.what();
       EXPECT_EQ(e.Message(), c.error);
+      EXPECT_EQ(e.Context(), QStringList({"TMemDataSet people"}));
       EXPECT_TRUE(field->IsNull());  // a refused text leaves the value alone
     }
   }
