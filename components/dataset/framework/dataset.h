@@ -11,11 +11,16 @@
 // The cursor position: the framework remembers which buffer the descendant's cursor stands on
 // and, before an operation that acts at the cursor (PostInternal, DeleteInternal, RecordNumber,
 // Refresh), moves it to the active record through the buffer's flag: bfCurrent and bfInserted
-// go through MoveToRecordOf, bfBOF through MoveBeforeFirst, bfEOF through MoveAfterLast.
+// go through MoveToRecordOf, bfBOF through MoveBeforeFirst, bfEOF through MoveAfterLast. A
+// record being inserted carries the bookmark of the record it stands before (flag bfInserted),
+// one being appended bfEOF, one inserted into an empty data set bfBOF; so at PostInternal the
+// cursor stands where the new record belongs.
 //
 // Opening: OpenInternal builds the field definitions, creates the default fields when
 // DefaultFields says so, binds the fields (BindFields) and opens the cursor; the framework then
-// fills the window from the first record. A descendant closes itself in its own destructor (the
+// fills the window from the first record. When OpenInternal leaves no cursor (IsCursorActive
+// false: a statement that returned only a status or output parameters) the data set stays
+// closed, without AfterOpen. A descendant closes itself in its own destructor (the
 // base's cannot reach the descendant's operations any more).
 //
 // Controls and other listeners attach through TDataSource and TDataLink (datasource.h); every
