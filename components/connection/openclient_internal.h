@@ -176,6 +176,12 @@ struct Command {
   bool cursor_rows_requested = false;
   std::vector<std::string> literals;
   std::vector<std::string> literal_names;  // empty for `?` markers
+  bool emulated_declared = false;  // its declare was sent: it reports as declared
+  bool emulated_dealloc = false;   // a deallocation asked for, before any open
+  // Results answered here for a send that had nothing to tell the server (the declare or the
+  // deallocation of such a cursor): handed out before CS_END_RESULTS.
+  bool synthetic = false;
+  std::deque<CS_INT> synthetic_results;
 
   std::vector<char> userdata;
   std::string dyn_prefix;  // namespace for dynamic ids on the wire

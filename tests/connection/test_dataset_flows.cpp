@@ -182,8 +182,13 @@ bool DeclareAndOpenCursor(oc::Command* cmd, const std::string& name, const std::
               CS_SUCCEED);
     EXPECT_EQ(oc::ct_send(cmd), CS_SUCCEED);
     CS_RETCODE last = CS_SUCCEED;
-    DrainResults(cmd, &last);
+    EXPECT_EQ(DrainResults(cmd, &last), (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}));
     EXPECT_EQ(last, CS_END_RESULTS);
+    // Declared, not yet open: nothing runs before the parameters are known.
+    CS_INT status = 0;
+    EXPECT_EQ(oc::ct_cmd_props(cmd, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr),
+              CS_SUCCEED);
+    EXPECT_EQ(status, CS_CURSTAT_DECLARED | CS_CURSTAT_RDONLY);
   } else {
     EXPECT_EQ(oc::ct_cursor(cmd, CS_CURSOR_DECLARE, name.c_str(), CS_NULLTERM, text.c_str(),
                             CS_NULLTERM, CS_READ_ONLY),
@@ -583,6 +588,22 @@ TEST(DataSetFlows, CursorOnPreparedStatementWithParameters) {
     Unprepare(prep);
     EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
   }
+}
+
+// A cursor declared on the prepared statement and released before it was ever opened.
+TEST(DataSetFlows, CursorOnPreparedStatementDeallocatedUnopened) {
+  Client c;
+  oc::CommandHandle prep;
+  Prepare(c, prep, "SELECT au_id FROM pubs2..authors WHERE au_id=?");
+  auto cmd = c.command();
+  ASSERT_EQ(oc::ct_dynamic(cmd.get(), CS_CURSOR_DECLARE, "PrepId", CS_NULLTERM, "u_defcur",
+                           CS_NULLTERM),
+            CS_SUCCEED);
+  ASSERT_EQ(oc::ct_send(cmd.get()), CS_SUCCEED);
+  EXPECT_EQ(DrainResults(cmd.get()), (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}));
+  CloseCommandCursor(cmd);
+  Unprepare(prep);
+  EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
 }
 
 // The table's writes: INSERT, UPDATE and DELETE prepared with `?` markers and executed with
