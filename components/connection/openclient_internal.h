@@ -127,7 +127,9 @@ struct Connection {
   std::map<CS_INT, std::string> string_props;
   std::map<CS_INT, std::vector<char>> options;  // ct_options read-back
   std::set<Command*> commands;
-  std::map<std::string, std::string> prepared;  // dynamic id -> statement text
+  // Dynamic ids prepared on the connection, each with the statements prepared under it by the
+  // commands of the connection, oldest first: {id on the wire, statement text}.
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> prepared;
   Locale* locale = nullptr;                     // CS_LOC_PROP as given (copied into FreeTDS)
 
   internal::DebugSink debug;

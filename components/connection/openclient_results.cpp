@@ -323,14 +323,22 @@ CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT name
 
 // Prepared statements: FreeTDS keeps dynamic ids per connection, matched by prefix, so two
 // commands preparing the same id would collide. Each command's ids carry a suffix of its own on
-// the wire; other commands of the connection reach the latest one prepared under that id. The
-// statement text is remembered for cursors declared on it.
+// the wire. A command reaches the statement it prepared itself, other commands of the connection
+// the latest one still prepared under that id: when a data set prepares and releases "PrepId"
+// for a moment, the one another data set prepared before is reached again. The statement text is
+// remembered for cursors declared on it.
 namespace {
-std::map<std::pair<Connection*, std::string>, std::string>& wire_ids() {
-  static std::map<std::pair<Connection*, std::string>, std::string> ids;
-  return ids;
+using PreparedList = std::vector<std::pair<std::string, std::string>>;
+
+// The statement `cmd` reaches under `name`, or null. The connection's lock is held.
+std::pair<std::string, std::string>* reached(Command* cmd, const std::string& name) {
+  auto it = cmd->con->prepared.find(name);
+  if (it == cmd->con->prepared.end() || it->second.empty()) return nullptr;
+  PreparedList& list = it->second;
+  const std::string own = name + cmd->dyn_prefix;
+  auto mine = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.first == own; });
+  return mine != list.end() ? &*mine : &list.back();
 }
-std::mutex wire_ids_mutex;
 }  // namespace
 
 CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen,
@@ -345,12 +353,10 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
         rc = ::ct_dynamic(cmd->cs, type, const_cast<char*>(wire.c_str()), CS_NULLTERM,
                           const_cast<CS_CHAR*>(buffer), buflen);
         if (rc == CS_SUCCEED) {
-          {
-            std::lock_guard lock(con->mutex);
-            con->prepared[name] = text_of(buffer, buflen);
-          }
-          std::lock_guard lock(wire_ids_mutex);
-          wire_ids()[{con, name}] = wire;
+          std::lock_guard lock(con->mutex);
+          PreparedList& list = con->prepared[name];
+          std::erase_if(list, [&](const auto& p) { return p.first == wire; });
+          list.emplace_back(wire, text_of(buffer, buflen));
         }
         cmd->is_cursor = false;
         cmd->emulated_cursor = false;
@@ -358,13 +364,12 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
       }
       case CS_CURSOR_DECLARE: {
         // FreeTDS cannot declare a cursor on a prepared statement: an ordinary cursor is
-        // declared on the statement's text instead, at ct_send, with the parameter values
-        // written in as literals, and opened on that send.
+        // declared on the statement's text instead, with the parameter values written in as
+        // literals, at the ct_send that opens it.
         std::string text;
         {
           std::lock_guard lock(con->mutex);
-          auto it = con->prepared.find(name);
-          if (it != con->prepared.end()) text = it->second;
+          if (const auto* p = reached(cmd, name)) text = p->second;
         }
         if (text.empty()) {
           client_message(con, 16843146, 1,
@@ -389,14 +394,15 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
       default: {
         std::string wire = name;
         {
-          std::lock_guard lock(wire_ids_mutex);
-          auto own = wire_ids().find({con, name});
-          if (own != wire_ids().end()) wire = own->second;
-          if (type == CS_DEALLOC && own != wire_ids().end()) wire_ids().erase(own);
-        }
-        if (type == CS_DEALLOC) {
           std::lock_guard lock(con->mutex);
-          con->prepared.erase(name);
+          if (const auto* p = reached(cmd, name)) {
+            wire = p->first;
+            if (type == CS_DEALLOC) {
+              PreparedList& list = con->prepared[name];
+              std::erase_if(list, [&](const auto& q) { return q.first == wire; });
+              if (list.empty()) con->prepared.erase(name);
+            }
+          }
         }
         rc = ::ct_dynamic(cmd->cs, type, id ? const_cast<char*>(wire.c_str()) : nullptr,
                           id ? CS_NULLTERM : idlen, const_cast<CS_CHAR*>(buffer), buflen);

@@ -606,6 +606,25 @@ TEST(DataSetFlows, CursorOnPreparedStatementDeallocatedUnopened) {
   EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
 }
 
+// A detail's statement and a table's duplicate check both prepared as "PrepId" on one
+// connection: the check's release leaves the detail's statement reachable for its next open.
+TEST(DataSetFlows, TwoStatementsPreparedUnderOneId) {
+  Client c;
+  const char* detail = "SELECT au_lname FROM pubs2..authors WHERE au_id=?";
+  const char* check = "SELECT COUNT(*) FROM pubs2..authors WHERE 1=1 AND state=?";
+  oc::CommandHandle detail_prep, check_prep;
+  Prepare(c, detail_prep, detail);
+  EXPECT_EQ(CursorRows(c, detail, 10, true, {Text("201-45-7781")}),
+            std::vector<std::string>{"Abernathy"});
+  Prepare(c, check_prep, check);
+  EXPECT_EQ(CursorRows(c, check, 10, true, {Text("CA")}), std::vector<std::string>{"6"});
+  Unprepare(check_prep);
+  EXPECT_EQ(CursorRows(c, detail, 10, true, {Text("214-80-3317")}),
+            std::vector<std::string>{"Baptiste"});
+  Unprepare(detail_prep);
+  EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
+}
+
 // The table's writes: INSERT, UPDATE and DELETE prepared with `?` markers and executed with
 // parameters inside BEGIN TRAN ... COMMIT TRAN, row counts checked; a statement that matches no
 // row is rolled back.
@@ -668,6 +687,9 @@ TEST(DataSetFlows, PreparedWritesInTransactions) {
       table += (table.empty() ? "" : ";") + row;
     }
     EXPECT_EQ(table, k.after);
+    // A language command's row count, as ExecStatement reads it.
+    EXPECT_EQ(ExecuteCommandText(c, "update pubs2..dsf_edit set n = n").row_count,
+              static_cast<CS_INT>(std::count(table.begin(), table.end(), ';') + 1));
     EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
   }
 }
