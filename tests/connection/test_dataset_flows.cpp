@@ -75,12 +75,10 @@ CS_RETCODE FlushAndCancel(oc::Command* cmd) {
 }
 
 // ExecuteCommandText: a language command, or the prepared statement with its parameters; the
-// rows of any row result dropped. Returns 1/0 as the component does, with the last row count and
-// the return status text.
+// rows of any row result dropped. Returns 1/0 as the component does, with the last row count.
 struct ExecOutcome {
   int result = 0;
   CS_INT row_count = 0;
-  std::vector<CS_INT> types;
 };
 
 struct Param {
@@ -129,7 +127,6 @@ ExecOutcome ExecuteCommandText(Client& c, const std::string& sql, bool prepared 
   CS_RETCODE rc;
   out.result = 1;
   while ((rc = oc::ct_results(cmd.get(), &type)) == CS_SUCCEED) {
-    out.types.push_back(type);
     if (type == CS_CMD_SUCCEED) {
       CS_INT n = -1;
       EXPECT_EQ(oc::ct_res_info(cmd.get(), CS_ROW_COUNT, &n, CS_UNUSED, nullptr), CS_SUCCEED);
@@ -150,8 +147,9 @@ ExecOutcome ExecuteCommandText(Client& c, const std::string& sql, bool prepared 
 
 void Prepare(Client& c, oc::CommandHandle& prep, const std::string& text) {
   prep = c.command();
-  ASSERT_EQ(oc::ct_dynamic(prep.get(), CS_PREPARE, "PrepId", CS_NULLTERM, text.c_str(), CS_NULLTERM),
-            CS_SUCCEED);
+  ASSERT_EQ(
+      oc::ct_dynamic(prep.get(), CS_PREPARE, "PrepId", CS_NULLTERM, text.c_str(), CS_NULLTERM),
+      CS_SUCCEED);
   ASSERT_EQ(oc::ct_send(prep.get()), CS_SUCCEED);
   CS_RETCODE last = CS_SUCCEED;
   const auto types = DrainResults(prep.get(), &last);
@@ -169,17 +167,17 @@ void Unprepare(oc::CommandHandle& prep) {
   EXPECT_EQ(oc::ct_cmd_drop(prep), CS_SUCCEED);
 }
 
-// DeclareAndOpenCursor: false when the open failed; `last_type` the result type it stopped on.
+// DeclareAndOpenCursor: false when the open failed.
 bool DeclareAndOpenCursor(oc::Command* cmd, const std::string& name, const std::string& text,
                           CS_INT fetch_rows, bool prepared = false,
-                          std::vector<Param> params = {}, CS_INT* last_type = nullptr) {
+                          std::vector<Param> params = {}) {
   if (prepared) {
-    EXPECT_EQ(oc::ct_dynamic(cmd, CS_CURSOR_DECLARE, "PrepId", CS_NULLTERM, name.c_str(),
-                             CS_NULLTERM),
-              CS_SUCCEED);
-    EXPECT_EQ(oc::ct_cursor(cmd, CS_CURSOR_OPTION, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
-                            CS_READ_ONLY),
-              CS_SUCCEED);
+    EXPECT_EQ(
+        oc::ct_dynamic(cmd, CS_CURSOR_DECLARE, "PrepId", CS_NULLTERM, name.c_str(), CS_NULLTERM),
+        CS_SUCCEED);
+    EXPECT_EQ(
+        oc::ct_cursor(cmd, CS_CURSOR_OPTION, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_READ_ONLY),
+        CS_SUCCEED);
     EXPECT_EQ(oc::ct_send(cmd), CS_SUCCEED);
     CS_RETCODE last = CS_SUCCEED;
     EXPECT_EQ(DrainResults(cmd, &last), (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}));
@@ -194,9 +192,8 @@ bool DeclareAndOpenCursor(oc::Command* cmd, const std::string& name, const std::
                             CS_NULLTERM, CS_READ_ONLY),
               CS_SUCCEED);
   }
-  EXPECT_EQ(
-      oc::ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, fetch_rows),
-      CS_SUCCEED);
+  EXPECT_EQ(oc::ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, fetch_rows),
+            CS_SUCCEED);
   EXPECT_EQ(oc::ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
             CS_SUCCEED);
   if (prepared) SendParams(cmd, params);
@@ -206,7 +203,6 @@ bool DeclareAndOpenCursor(oc::Command* cmd, const std::string& name, const std::
   while ((rc = oc::ct_results(cmd, &type)) == CS_SUCCEED && type != CS_CURSOR_RESULT &&
          type != CS_CMD_FAIL) {
   }
-  if (last_type) *last_type = rc == CS_SUCCEED ? type : 0;
   return sent == CS_SUCCEED && rc == CS_SUCCEED && type == CS_CURSOR_RESULT;
 }
 
@@ -325,7 +321,8 @@ std::vector<std::string> TextRows(oc::Command* cmd, const std::vector<Column>& c
     std::string row;
     for (size_t i = 0; i < cols.size(); ++i) {
       if (cols[i].buffer.empty()) continue;
-      row += (row.empty() ? "" : "|") + (cols[i].indicator == -1 ? std::string("NULL") : cols[i].text());
+      row += (row.empty() ? "" : "|") +
+             (cols[i].indicator == -1 ? std::string("NULL") : cols[i].text());
     }
     rows.push_back(row);
   }
@@ -343,9 +340,7 @@ std::vector<std::string> CursorRows(Client& c, const std::string& text, CS_INT f
   return rows;
 }
 
-std::string Trancount(Client& c) {
-  return CursorRows(c, "select @@trancount", 10).at(0);
-}
+std::string Trancount(Client& c) { return CursorRows(c, "select @@trancount", 10).at(0); }
 
 }  // namespace
 
@@ -494,9 +489,8 @@ TEST(DataSetFlows, HundredThousandRowsThroughARowCursor) {
           .result,
       1);
   auto cmd = c.command();
-  ASSERT_TRUE(DeclareAndOpenCursor(cmd.get(), "Bench_rcur",
-                                   "SELECT id, name, price, stamp, ratio FROM pubs2..dsf_bench",
-                                   1000));
+  ASSERT_TRUE(DeclareAndOpenCursor(
+      cmd.get(), "Bench_rcur", "SELECT id, name, price, stamp, ratio FROM pubs2..dsf_bench", 1000));
   auto cols = DescribeAndBind(cmd.get(), true);
   ASSERT_EQ(cols.size(), 5u);
   long long rows = 0, ids = 0;
@@ -596,9 +590,9 @@ TEST(DataSetFlows, CursorOnPreparedStatementDeallocatedUnopened) {
   oc::CommandHandle prep;
   Prepare(c, prep, "SELECT au_id FROM pubs2..authors WHERE au_id=?");
   auto cmd = c.command();
-  ASSERT_EQ(oc::ct_dynamic(cmd.get(), CS_CURSOR_DECLARE, "PrepId", CS_NULLTERM, "u_defcur",
-                           CS_NULLTERM),
-            CS_SUCCEED);
+  ASSERT_EQ(
+      oc::ct_dynamic(cmd.get(), CS_CURSOR_DECLARE, "PrepId", CS_NULLTERM, "u_defcur", CS_NULLTERM),
+      CS_SUCCEED);
   ASSERT_EQ(oc::ct_send(cmd.get()), CS_SUCCEED);
   EXPECT_EQ(DrainResults(cmd.get()), (std::vector<CS_INT>{CS_CMD_SUCCEED, CS_CMD_DONE}));
   CloseCommandCursor(cmd);
@@ -666,7 +660,10 @@ TEST(DataSetFlows, PreparedWritesInTransactions) {
        {Text("k1"), Value(CS_DATETIME_TYPE, when)},
        1,
        "k2  |9|NULL|0|NULL|NULL|NULL"},
-      {"DELETE pubs2..dsf_edit WHERE 1=1 AND k=?", {Text("gone")}, 0, "k2  |9|NULL|0|NULL|NULL|NULL"},
+      {"DELETE pubs2..dsf_edit WHERE 1=1 AND k=?",
+       {Text("gone")},
+       0,
+       "k2  |9|NULL|0|NULL|NULL|NULL"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.sql);
@@ -682,8 +679,7 @@ TEST(DataSetFlows, PreparedWritesInTransactions) {
     EXPECT_EQ(Trancount(c), "0");
     std::string table;
     for (const auto& row :
-         CursorRows(c,
-                    "SELECT k, n, f, b, m, d, s FROM pubs2..dsf_edit ORDER BY k ASC", 10)) {
+         CursorRows(c, "SELECT k, n, f, b, m, d, s FROM pubs2..dsf_edit ORDER BY k ASC", 10)) {
       table += (table.empty() ? "" : ";") + row;
     }
     EXPECT_EQ(table, k.after);
@@ -702,8 +698,8 @@ TEST(DataSetFlows, FailedInsertIsRolledBack) {
   const char* sql = "INSERT pubs2..authors(au_id,au_lname,au_fname,phone) VALUES (?,?,?,?)";
   Prepare(c, prep, sql);
   ASSERT_EQ(ExecuteCommandText(c, "BEGIN TRAN").result, 1);
-  const auto out = ExecuteCommandText(c, sql, true,
-                                      {Text("201-45-7781"), Text("Dup"), Text("Dup"), Text("1")});
+  const auto out =
+      ExecuteCommandText(c, sql, true, {Text("201-45-7781"), Text("Dup"), Text("Dup"), Text("1")});
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{2601});
   Unprepare(prep);
@@ -735,8 +731,8 @@ TEST(DataSetFlows, ReturnStatusAndOutputParameters) {
       {"prepared", {Text("1002"), out}, "0", "4"},
   };
   for (const auto& k : cases) {
-    SCOPED_TRACE(std::string(k.how) + " " + std::string(k.params[0].data.begin(),
-                                                        k.params[0].data.end()));
+    SCOPED_TRACE(std::string(k.how) + " " +
+                 std::string(k.params[0].data.begin(), k.params[0].data.end()));
     auto cmd = c.command();
     oc::CommandHandle prep;
     if (std::string(k.how) == "rpc") {
@@ -744,9 +740,8 @@ TEST(DataSetFlows, ReturnStatusAndOutputParameters) {
                 CS_SUCCEED);
     } else {
       Prepare(c, prep, "exec pubs2..pub_count ?, ? output");
-      ASSERT_EQ(
-          oc::ct_dynamic(cmd.get(), CS_EXECUTE, "PrepId", CS_NULLTERM, nullptr, CS_UNUSED),
-          CS_SUCCEED);
+      ASSERT_EQ(oc::ct_dynamic(cmd.get(), CS_EXECUTE, "PrepId", CS_NULLTERM, nullptr, CS_UNUSED),
+                CS_SUCCEED);
     }
     auto params = k.params;
     SendParams(cmd.get(), params);
@@ -786,8 +781,8 @@ TEST(DataSetFlows, IndexCatalogQueryAndOrderedSelect) {
   const std::string sql =
       "SELECT x.name, x.indid, x.status, INDEX_COL('" + t + "', x.indid, c.colid) " +
       "FROM sysindexes x, syscolumns c WHERE x.id = object_id ('" + t + "') " +
-      "AND indid BETWEEN 1 AND 254 AND x.id = c.id  AND c.colid <= x.keycnt " +
-      "AND INDEX_COL('" + t + "', x.indid, c.colid)<>'' ORDER BY x.name, x.indid, c.colid ASC";
+      "AND indid BETWEEN 1 AND 254 AND x.id = c.id  AND c.colid <= x.keycnt " + "AND INDEX_COL('" +
+      t + "', x.indid, c.colid)<>'' ORDER BY x.name, x.indid, c.colid ASC";
   ASSERT_EQ(ExecuteCommandText(c, "use pubs2").result, 1);
   const auto rows = CursorRows(c, sql, 10);
   ASSERT_EQ(rows.size(), 3u);
@@ -797,8 +792,8 @@ TEST(DataSetFlows, IndexCatalogQueryAndOrderedSelect) {
   EXPECT_EQ(rows[2].substr(rows[2].rfind('|') + 1), "au_fname");
   for (const char* dir : {"ASC", "DESC"}) {
     const auto names = CursorRows(
-        c,
-        std::string("SELECT au_lname FROM pubs2..authors ORDER BY au_lname,au_fname ") + dir, 10);
+        c, std::string("SELECT au_lname FROM pubs2..authors ORDER BY au_lname,au_fname ") + dir,
+        10);
     ASSERT_EQ(names.size(), 25u);
     // The direction applies to the last key column only, as Transact-SQL reads the ORDER BY.
     EXPECT_EQ(names.front(), "Abernathy");
