@@ -539,6 +539,53 @@ TEST(DataSetFlows, FlushAndCancelMidCursor) {
   EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
 }
 
+// The data set reads its row cursor lazily: between two fetches the table checks for duplicates
+// on a cursor of its own and posts an edit in a transaction, committed or rolled back, all on
+// the same connection; the row cursor then carries on where it stopped.
+TEST(DataSetFlows, RowCursorCarriesOnAcrossEditsOnItsConnection) {
+  Client c;
+  ASSERT_EQ(ExecuteCommandText(c, "select au_id, au_lname into pubs2..dsf_lazy from pubs2..authors")
+                .result,
+            1);
+  for (const char* end : {"COMMIT TRAN", "ROLLBACK TRAN"}) {
+    for (CS_INT fetch_rows : {1, 10, 1000}) {
+      SCOPED_TRACE(std::string(end) + " " + std::to_string(fetch_rows));
+      auto cmd = c.command();
+      ASSERT_TRUE(DeclareAndOpenCursor(
+          cmd.get(), "Lazy_rcur", "SELECT au_id, au_lname FROM pubs2..dsf_lazy ORDER BY au_id ASC",
+          fetch_rows));
+      auto cols = DescribeAndBind(cmd.get(), true);
+      std::vector<std::string> ids;
+      for (int i = 0; i < 3 && FetchRow(cmd.get()) == CS_SUCCEED; ++i)
+        ids.push_back(cols[0].text());
+
+      const char* check = "SELECT COUNT(*) FROM pubs2..dsf_lazy WHERE 1=1 AND au_id=?";
+      oc::CommandHandle prep;
+      Prepare(c, prep, check);
+      EXPECT_EQ(CursorRows(c, check, 10, true, {Text(ids.back())}), std::vector<std::string>{"1"});
+      Unprepare(prep);
+      const char* update = "UPDATE pubs2..dsf_lazy SET au_lname=? WHERE 1=1 AND au_id=?";
+      Prepare(c, prep, update);
+      ASSERT_EQ(ExecuteCommandText(c, "BEGIN TRAN").result, 1);
+      const auto out = ExecuteCommandText(c, update, true, {Text("Edited"), Text(ids.back())});
+      EXPECT_EQ(out.result, 1);
+      EXPECT_EQ(out.row_count, 1);
+      Unprepare(prep);
+      ASSERT_EQ(ExecuteCommandText(c, end).result, 1);
+      EXPECT_EQ(Trancount(c), "0");
+
+      while (FetchRow(cmd.get()) == CS_SUCCEED) ids.push_back(cols[0].text());
+      EXPECT_EQ(ids.size(), 25u);
+      EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+      CloseCommandCursor(cmd);
+      EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
+    }
+  }
+  // The third row was edited each time; only the commits kept the edit.
+  EXPECT_EQ(CursorRows(c, "select au_id from pubs2..dsf_lazy where au_lname = 'Edited'", 10),
+            std::vector<std::string>{"226-13-9054"});
+}
+
 // ---- Prepared statements --------------------------------------------------------------------
 
 // The duplicate check: SELECT COUNT(*) prepared as "PrepId" with `?` markers, a cursor declared
