@@ -818,6 +818,26 @@ TEST(DataSetFlows, ReturnStatusAndOutputParameters) {
   }
 }
 
+// A data set whose statement executes a procedure: the cursor reads the procedure's result set,
+// on the text or on the prepared statement with its parameter.
+TEST(DataSetFlows, CursorOnAProcedure) {
+  Client c;
+  auto ids = [](const std::vector<std::string>& rows) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) out.push_back(r.substr(0, r.find('|')));
+    return out;
+  };
+  EXPECT_EQ(ids(CursorRows(c, "exec pubs2..titles_by_type 'business'", 10)),
+            (std::vector<std::string>{"BU4478", "BU2101", "BU3340", "BU2215"}));
+  oc::CommandHandle prep;
+  const char* text = "exec pubs2..titles_by_type ?";
+  Prepare(c, prep, text);
+  EXPECT_EQ(ids(CursorRows(c, text, 1, true, {Text("mod_cook")})),
+            (std::vector<std::string>{"CK1150", "CK1288"}));
+  Unprepare(prep);
+  EXPECT_EQ(c.server_messages(), std::vector<CS_INT>{});
+}
+
 // ---- Catalog --------------------------------------------------------------------------------
 
 // The table's index query on a "_defcur" cursor, and its generated SELECT with the chosen
