@@ -524,11 +524,12 @@ TEST(DataSetFlows, HundredThousandRowsThroughARowCursor) {
 // connection takes the next command at once.
 TEST(DataSetFlows, FlushAndCancelMidCursor) {
   Client c;
-  for (CS_INT cancel : {CS_CANCEL_ALL, CS_CANCEL_CURRENT}) {
-    SCOPED_TRACE(cancel);
+  for (auto [cancel, fetch_rows] : {std::pair{CS_CANCEL_ALL, 10}, std::pair{CS_CANCEL_CURRENT, 10},
+                                    std::pair{CS_CANCEL_ALL, 1000}}) {
+    SCOPED_TRACE(std::to_string(cancel) + " " + std::to_string(fetch_rows));
     auto cmd = c.command();
     ASSERT_TRUE(DeclareAndOpenCursor(cmd.get(), "Early_rcur",
-                                     "SELECT au_id, au_lname FROM pubs2..authors", 10));
+                                     "SELECT au_id, au_lname FROM pubs2..authors", fetch_rows));
     auto cols = DescribeAndBind(cmd.get(), true);
     ASSERT_EQ(FetchRow(cmd.get()), CS_SUCCEED);
     EXPECT_EQ(oc::ct_cancel(nullptr, cmd.get(), cancel), CS_SUCCEED);
@@ -584,6 +585,27 @@ TEST(DataSetFlows, RowCursorCarriesOnAcrossEditsOnItsConnection) {
   // The third row was edited each time; only the commits kept the edit.
   EXPECT_EQ(CursorRows(c, "select au_id from pubs2..dsf_lazy where au_lname = 'Edited'", 10),
             std::vector<std::string>{"226-13-9054"});
+}
+
+// An open that fails on the server (an unknown table, a syntax error) ends the open loop with
+// CS_CMD_FAIL and the server's message; the command is then released and the connection goes on.
+TEST(DataSetFlows, FailedCursorOpen) {
+  Client c;
+  const std::vector<std::pair<const char*, CS_INT>> cases = {
+      {"SELECT * FROM pubs2..no_such_table", 208},
+      {"SELECT * FROM FROM", 156},
+  };
+  for (const auto& [sql, number] : cases) {
+    SCOPED_TRACE(sql);
+    auto cmd = c.command();
+    EXPECT_FALSE(DeclareAndOpenCursor(cmd.get(), "Bad_colcur", sql, 10));
+    const auto messages = c.server_messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front(), number);
+    EXPECT_EQ(FlushAndCancel(cmd.get()), CS_SUCCEED);
+    EXPECT_EQ(oc::ct_cmd_drop(cmd), CS_SUCCEED);
+    EXPECT_EQ(Trancount(c), "0");
+  }
 }
 
 // ---- Prepared statements --------------------------------------------------------------------
