@@ -879,6 +879,17 @@ TEST(DataSetFlows, IndexCatalogQueryAndOrderedSelect) {
   EXPECT_EQ(rows[0].substr(rows[0].rfind('|') + 1), "au_id");
   EXPECT_EQ(rows[1].substr(rows[1].rfind('|') + 1), "au_lname");
   EXPECT_EQ(rows[2].substr(rows[2].rfind('|') + 1), "au_fname");
+  // The same on the other server kind's catalog views.
+  const std::string anywhere =
+      "SELECT index_name, si.index_id, status = 1, column_name FROM SYSTABLE st, SYSIXCOL sic, "
+      "SYSCOLUMN sc, SYSINDEX si WHERE st.table_id = sc.table_id AND si.table_id = sc.table_id "
+      "AND si.index_id = sic.index_id AND sc.table_id = sic.table_id AND sc.column_id = "
+      "sic.column_id AND st.table_name = '" +
+      t + "'";
+  auto other = CursorRows(c, anywhere, 10);
+  std::sort(other.begin(), other.end());
+  ASSERT_EQ(other.size(), 3u);
+  EXPECT_EQ(other[0].substr(other[0].rfind('|') + 1), "au_id");
   for (const char* dir : {"ASC", "DESC"}) {
     const auto names = CursorRows(
         c, std::string("SELECT au_lname FROM pubs2..authors ORDER BY au_lname,au_fname ") + dir,
