@@ -127,8 +127,10 @@ struct Connection {
   std::map<CS_INT, std::string> string_props;
   std::map<CS_INT, std::vector<char>> options;  // ct_options read-back
   std::set<Command*> commands;
-  std::map<std::string, std::string> prepared;  // dynamic id -> statement text
-  Locale* locale = nullptr;                     // CS_LOC_PROP as given (copied into FreeTDS)
+  // Dynamic ids prepared on the connection, each with the statements prepared under it by the
+  // commands of the connection, oldest first: {id on the wire, statement text}.
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> prepared;
+  Locale* locale = nullptr;  // CS_LOC_PROP as given (copied into FreeTDS)
 
   internal::DebugSink debug;
 };
@@ -176,6 +178,12 @@ struct Command {
   bool cursor_rows_requested = false;
   std::vector<std::string> literals;
   std::vector<std::string> literal_names;  // empty for `?` markers
+  bool emulated_declared = false;          // its declare was sent: it reports as declared
+  bool emulated_dealloc = false;           // a deallocation asked for, before any open
+  // Results answered here for a send that had nothing to tell the server (the declare or the
+  // deallocation of such a cursor): handed out before CS_END_RESULTS.
+  bool synthetic = false;
+  std::deque<CS_INT> synthetic_results;
 
   std::vector<char> userdata;
   std::string dyn_prefix;  // namespace for dynamic ids on the wire

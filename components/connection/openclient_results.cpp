@@ -269,9 +269,7 @@ CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT name
           rc = CS_SUCCEED;
           break;
         case CS_CURSOR_DEALLOC:
-          cmd->emulated_cursor = false;
-          cmd->is_cursor = false;
-          clear_literals(cmd);
+          cmd->emulated_dealloc = true;
           rc = CS_SUCCEED;
           break;
         default: rc = CS_FAIL;
@@ -325,14 +323,22 @@ CS_RETCODE ct_cursor(Command* cmd, CS_INT type, const CS_CHAR* name, CS_INT name
 
 // Prepared statements: FreeTDS keeps dynamic ids per connection, matched by prefix, so two
 // commands preparing the same id would collide. Each command's ids carry a suffix of its own on
-// the wire; other commands of the connection reach the latest one prepared under that id. The
-// statement text is remembered for cursors declared on it.
+// the wire. A command reaches the statement it prepared itself, other commands of the connection
+// the latest one still prepared under that id: when a data set prepares and releases "PrepId"
+// for a moment, the one another data set prepared before is reached again. The statement text is
+// remembered for cursors declared on it.
 namespace {
-std::map<std::pair<Connection*, std::string>, std::string>& wire_ids() {
-  static std::map<std::pair<Connection*, std::string>, std::string> ids;
-  return ids;
+using PreparedList = std::vector<std::pair<std::string, std::string>>;
+
+// The statement `cmd` reaches under `name`, or null. The connection's lock is held.
+std::pair<std::string, std::string>* reached(Command* cmd, const std::string& name) {
+  auto it = cmd->con->prepared.find(name);
+  if (it == cmd->con->prepared.end() || it->second.empty()) return nullptr;
+  PreparedList& list = it->second;
+  const std::string own = name + cmd->dyn_prefix;
+  auto mine = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.first == own; });
+  return mine != list.end() ? &*mine : &list.back();
 }
-std::mutex wire_ids_mutex;
 }  // namespace
 
 CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen,
@@ -347,12 +353,10 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
         rc = ::ct_dynamic(cmd->cs, type, const_cast<char*>(wire.c_str()), CS_NULLTERM,
                           const_cast<CS_CHAR*>(buffer), buflen);
         if (rc == CS_SUCCEED) {
-          {
-            std::lock_guard lock(con->mutex);
-            con->prepared[name] = text_of(buffer, buflen);
-          }
-          std::lock_guard lock(wire_ids_mutex);
-          wire_ids()[{con, name}] = wire;
+          std::lock_guard lock(con->mutex);
+          PreparedList& list = con->prepared[name];
+          std::erase_if(list, [&](const auto& p) { return p.first == wire; });
+          list.emplace_back(wire, text_of(buffer, buflen));
         }
         cmd->is_cursor = false;
         cmd->emulated_cursor = false;
@@ -360,13 +364,12 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
       }
       case CS_CURSOR_DECLARE: {
         // FreeTDS cannot declare a cursor on a prepared statement: an ordinary cursor is
-        // declared on the statement's text instead, at ct_send, with the parameter values
-        // written in as literals, and opened on that send.
+        // declared on the statement's text instead, with the parameter values written in as
+        // literals, at the ct_send that opens it.
         std::string text;
         {
           std::lock_guard lock(con->mutex);
-          auto it = con->prepared.find(name);
-          if (it != con->prepared.end()) text = it->second;
+          if (const auto* p = reached(cmd, name)) text = p->second;
         }
         if (text.empty()) {
           client_message(con, 16843146, 1,
@@ -381,7 +384,9 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
         cmd->cursor_option = CS_UNUSED;
         cmd->cursor_rows = 1;
         cmd->cursor_rows_requested = false;
-        cmd->cursor_open_requested = true;
+        cmd->cursor_open_requested = false;
+        cmd->emulated_declared = false;
+        cmd->emulated_dealloc = false;
         clear_literals(cmd);
         rc = CS_SUCCEED;
         break;
@@ -389,14 +394,15 @@ CS_RETCODE ct_dynamic(Command* cmd, CS_INT type, const CS_CHAR* id, CS_INT idlen
       default: {
         std::string wire = name;
         {
-          std::lock_guard lock(wire_ids_mutex);
-          auto own = wire_ids().find({con, name});
-          if (own != wire_ids().end()) wire = own->second;
-          if (type == CS_DEALLOC && own != wire_ids().end()) wire_ids().erase(own);
-        }
-        if (type == CS_DEALLOC) {
           std::lock_guard lock(con->mutex);
-          con->prepared.erase(name);
+          if (const auto* p = reached(cmd, name)) {
+            wire = p->first;
+            if (type == CS_DEALLOC) {
+              PreparedList& list = con->prepared[name];
+              std::erase_if(list, [&](const auto& q) { return q.first == wire; });
+              if (list.empty()) con->prepared.erase(name);
+            }
+          }
         }
         rc = ::ct_dynamic(cmd->cs, type, id ? const_cast<char*>(wire.c_str()) : nullptr,
                           id ? CS_NULLTERM : idlen, const_cast<CS_CHAR*>(buffer), buflen);
@@ -441,7 +447,29 @@ CS_RETCODE ct_param(Command* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT dat
 
 CS_RETCODE ct_send(Command* cmd) {
   CS_RETCODE rc = CS_FAIL;
-  if (usable(cmd)) {
+  if (usable(cmd) && cmd->emulated_cursor &&
+      (cmd->emulated_dealloc || !cmd->cursor_open_requested)) {
+    // Declaring (or releasing) a cursor on a prepared statement before its open: the server
+    // cursor is declared only at the open, once the parameter values are known, so these sends
+    // have nothing to carry and are answered as the server would answer them.
+    if (cmd->emulated_dealloc) {
+      cmd->emulated_cursor = false;
+      cmd->emulated_declared = false;
+      cmd->emulated_dealloc = false;
+      cmd->is_cursor = false;
+      clear_literals(cmd);
+    } else {
+      cmd->emulated_declared = true;
+    }
+    cmd->synthetic = true;
+    cmd->synthetic_results = {CS_CMD_SUCCEED, CS_CMD_DONE};
+    cmd->cursor_rows_requested = false;
+    cmd->cmd_number = 0;
+    cmd->at_boundary = true;
+    reset_binds(cmd);
+    rc = CS_SUCCEED;
+  } else if (usable(cmd)) {
+    cmd->synthetic = false;
     rc = CS_SUCCEED;
     if (cmd->is_cursor && (cmd->emulated_cursor || !cmd->literals.empty())) {
       if (cmd->cursor_text.empty())
@@ -476,7 +504,17 @@ CS_RETCODE ct_results(Command* cmd, CS_INT* result_type) {
       ::ct_cancel(nullptr, cmd->cs, CS_CANCEL_CURRENT);
       cmd->rows_pending = false;
     }
-    rc = after_cancel(cmd, [&] { return ::ct_results(cmd->cs, result_type); });
+    if (cmd->synthetic) {
+      rc = cmd->synthetic_results.empty() ? CS_END_RESULTS : CS_SUCCEED;
+      if (rc == CS_SUCCEED) {
+        *result_type = cmd->synthetic_results.front();
+        cmd->synthetic_results.pop_front();
+      } else {
+        cmd->synthetic = false;
+      }
+    } else {
+      rc = after_cancel(cmd, [&] { return ::ct_results(cmd->cs, result_type); });
+    }
     reset_binds(cmd);
     if (rc == CS_SUCCEED) {
       if (cmd->at_boundary) {
@@ -504,6 +542,10 @@ CS_RETCODE ct_res_info(Command* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen
       if (outlen) *outlen = sizeof(CS_INT);
       rc = CS_SUCCEED;
     }
+  } else if (usable(cmd) && buffer && cmd->synthetic && type == CS_ROW_COUNT) {
+    *static_cast<CS_INT*>(buffer) = CS_NO_COUNT;
+    if (outlen) *outlen = sizeof(CS_INT);
+    rc = CS_SUCCEED;
   } else if (usable(cmd) && buffer) {
     rc = ::ct_res_info(cmd->cs, type, buffer, buflen, outlen);
   }
@@ -740,6 +782,13 @@ CS_RETCODE ct_cmd_props(Command* cmd, CS_INT action, CS_INT property, CS_VOID* b
         *static_cast<Connection**>(buffer) = cmd->con;
         rc = CS_SUCCEED;
       }
+    } else if (property == CS_CUR_STATUS && action == CS_GET && buffer && cmd->con &&
+               cmd->emulated_cursor && cmd->emulated_declared) {
+      // Declared on a prepared statement and not yet opened: known here only.
+      *static_cast<CS_INT*>(buffer) =
+          CS_CURSTAT_DECLARED | (cmd->cursor_option == CS_READ_ONLY ? CS_CURSTAT_RDONLY : 0);
+      if (outlen) *outlen = sizeof(CS_INT);
+      rc = CS_SUCCEED;
     } else if (cmd->con) {
       rc = ::ct_cmd_props(cmd->cs, action, property, buffer, buflen, outlen);
     }
@@ -769,6 +818,10 @@ CS_RETCODE ct_cancel(Connection* con, Command* cmd, CS_INT type) {
     } else if (cmd) {
       if (usable(cmd)) {
         rc = ::ct_cancel(nullptr, cmd->cs, type);
+        if (cmd->synthetic) {
+          cmd->synthetic = false;
+          cmd->synthetic_results.clear();
+        }
         reset_batch(cmd);
         if (rc == CS_SUCCEED) cmd->rows_pending = false;
         if (rc == CS_SUCCEED && type != CS_CANCEL_CURRENT) {

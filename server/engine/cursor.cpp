@@ -34,17 +34,20 @@ int32_t SessionImpl::CursorDeclare(const std::string& name, std::string_view sel
     Send(sink, ParseErrorMessage(*parsed.error));
     return 0;
   }
-  if (parsed.statements.size() != 1 || parsed.statements[0]->kind != sql::StmtKind::Select) {
+  // A select, or an execute of a procedure (read-only: its first result set is the cursor's).
+  const auto kind = parsed.statements.size() == 1 ? parsed.statements[0]->kind : sql::StmtKind{};
+  if (parsed.statements.size() != 1 ||
+      (kind != sql::StmtKind::Select && kind != sql::StmtKind::Exec)) {
     Send(sink, Msg(102, {name}));
     return 0;
   }
-  const auto& sel = parsed.statements[0]->As<sql::SelectStmt>();
+  const bool execute = kind == sql::StmtKind::Exec;
   if (int32_t old = CursorId(name)) cursors_.erase(old);
   Cursor c;
   c.id = nextCursorId_++;
   c.name = name;
   c.select = std::string(select);
-  c.forUpdate = forUpdate || sel.forUpdate;
+  c.forUpdate = !execute && (forUpdate || parsed.statements[0]->As<sql::SelectStmt>().forUpdate);
   c.state = kCursorDeclared | (c.forUpdate ? kCursorUpdatable : kCursorReadOnly);
   int32_t id = c.id;
   cursors_[id] = std::move(c);
@@ -75,15 +78,19 @@ bool SessionImpl::CursorOpen(int32_t id, ResultSink& sink) {
   try {
     auto parsed = sql::Parse(c->select, sql::ParseOptions{options_.quotedIdentifier, 200});
     if (!parsed.ok() || parsed.statements.empty()) Fail(102, {c->name});
-    const auto& sel = parsed.statements[0]->As<sql::SelectStmt>();
-    TranslatedQuery q = TranslateSelect(sel, true);
-    c->columns = q.columns;
-    for (auto& col : c->columns) col.updatable = c->forUpdate;
     c->data.clear();
     c->position = 0;
-    if (!options_.fmtonly) {
-      Statement st(db_.get(), q.sql);
-      while (st.Step()) c->data.push_back(ReadRow(st, c->columns));
+    if (parsed.statements[0]->kind == sql::StmtKind::Exec) {
+      if (!OpenExecuteCursor(*c, sink)) return false;
+    } else {
+      const auto& sel = parsed.statements[0]->As<sql::SelectStmt>();
+      TranslatedQuery q = TranslateSelect(sel, true);
+      c->columns = q.columns;
+      for (auto& col : c->columns) col.updatable = c->forUpdate;
+      if (!options_.fmtonly) {
+        Statement st(db_.get(), q.sql);
+        while (st.Step()) c->data.push_back(ReadRow(st, c->columns));
+      }
     }
   } catch (...) {
     ServerMessage m;
@@ -101,6 +108,41 @@ bool SessionImpl::CursorOpen(int32_t id, ResultSink& sink) {
   }
   c->state = static_cast<uint16_t>((c->state & ~(kCursorClosed | kCursorDeclared)) | kCursorOpen);
   sink.Columns(c->columns);
+  return true;
+}
+
+// The procedure runs to its end at open; the rows of its first result set are kept, its other
+// results (further selects, return status, output parameters) go nowhere, and its messages go to
+// the client. False when it failed before a result set began.
+bool SessionImpl::OpenExecuteCursor(Cursor& c, ResultSink& sink) {
+  struct FirstResult : ResultSink {
+    ResultSink& out;
+    Cursor& cursor;
+    bool begun = false, ended = false, failed = false;
+    FirstResult(ResultSink& o, Cursor& c) : out(o), cursor(c) {}
+    void Columns(const std::vector<ColumnInfo>& columns) override {
+      if (begun) return;
+      begun = true;
+      cursor.columns = columns;
+    }
+    void Row(const std::vector<Value>& values) override {
+      if (begun && !ended) cursor.data.push_back(values);
+    }
+    void Done(uint16_t, int32_t, bool) override { ended = begun; }
+    void Message(const ServerMessage& m) override {
+      out.Message(m);
+      failed = failed || m.severity > 10;
+    }
+    void DatabaseChanged(const std::string&, const std::string&) override {}
+    void ReturnStatus(int32_t) override {}
+    bool Cancelled() const override { return out.Cancelled(); }
+  } first(sink, c);
+  Execute(c.select, first);
+  for (auto& col : c.columns) col.updatable = false;
+  if (!first.begun) {
+    if (!first.failed) Send(sink, Msg(102, {c.name}));
+    return false;
+  }
   return true;
 }
 

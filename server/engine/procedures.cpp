@@ -152,6 +152,9 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
   std::swap(frame, variables_);
   std::string savedText = batchText_;
   std::string savedDb = database_;
+  // Names in the body resolve in the procedure's own database, wherever it is called from; the
+  // system procedures of master run in the caller's.
+  if (schema != "main") database_ = schema;
   batchText_ = text;
   const std::string savedProcedure = std::exchange(currentProcedure_, proc.name);
   ++nestlevel_;
@@ -166,6 +169,7 @@ int SessionImpl::CallProc(const std::string& schema, const catalog::ObjectRef& p
     std::swap(frame, variables_);
     batchText_ = savedText;
     currentProcedure_ = savedProcedure;
+    database_ = savedDb;
     throw;
   }
   // Without a return value of its own a procedure reports 0, or -6 (a user error) when its

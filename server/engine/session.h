@@ -377,6 +377,7 @@ class SessionImpl : public Session {
   void CheckRule(const catalog::TableMeta& t, const catalog::ColumnMeta& c, const Value& value,
                  const TypeDesc& type);
   std::vector<std::string> FormatArgs(const std::vector<sql::ExprPtr>& args);
+  bool OpenExecuteCursor(Cursor& c, ResultSink& sink);
   void RunCursorStatement(const sql::Stmt& s, ResultSink& sink);
   void RunProcedure(const std::string& schema, const catalog::ObjectRef& proc,
                     const sql::ExecStmt& s, ResultSink& sink);
