@@ -5,6 +5,10 @@
 
 TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), model_(new TDataSetModel(this)) {
   setModel(model_);
+  // The view would submit (post) on every row change, also while the selection is only being
+  // put back on the data set's record; leaving a row posts through moving the data set instead.
+  disconnect(selectionModel(), SIGNAL(currentRowChanged(QModelIndex, QModelIndex)), model_,
+             SLOT(submit()));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -12,6 +16,7 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), model_(new TDataSetModel
 }
 
 void TDBGrid::FollowDataSet(int row) {
+  if (moving_) return;
   const QModelIndex current = currentIndex();
   if (row < 0) {
     if (!current.isValid()) return;
@@ -30,15 +35,18 @@ void TDBGrid::FollowDataSet(int row) {
 }
 
 void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
-  // The view first commits an open editor (and posts when the row changes).
-  QTableView::currentChanged(current, previous);
-  if (following_ || !current.isValid() || current.row() == model_->ActiveRow()) return;
+  if (following_) return QTableView::currentChanged(current, previous);
+  // Posting and moving make the model report the data set's row on the way; the selection is
+  // put where the data set ends up once, at the end.
+  moving_ = true;
   try {
-    model_->MoveToRow(current.row());
+    // The view first commits an open editor (and posts when the row changes).
+    QTableView::currentChanged(current, previous);
+    if (current.isValid() && current.row() != model_->ActiveRow()) model_->MoveToRow(current.row());
   } catch (...) {
     ShowDataSetError();
   }
-  // Where the data set really stands (the move may have failed or posted and shifted rows).
+  moving_ = false;
   FollowDataSet(model_->ActiveRow());
 }
 

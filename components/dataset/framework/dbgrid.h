@@ -26,6 +26,7 @@ class TDBGrid : public QTableView {
  private:
   void FollowDataSet(int row);
 
-  TDataSetModel* model_;  // child
-  bool following_ = false;
+  TDataSetModel* model_;    // child
+  bool following_ = false;  // the selection is being put on the data set's record
+  bool moving_ = false;     // the data set is being moved to the selection
 };

@@ -206,15 +206,18 @@ TEST_F(DataWidgets, ModelFollowsInsertDeleteCloseOpenAndBatchesWhileControlsAreD
   ds.Insert();
   EXPECT_EQ(names(), "n1,NULL,n2,n3,n4,n5");
   EXPECT_EQ(grid.currentIndex().row(), 1);
-  ds.Cancel();
+  // Leaving the untouched new record drops it; the row chosen is still the record clicked.
+  grid.setCurrentIndex(model.index(3, 0));
   EXPECT_EQ(names(), "n1,n2,n3,n4,n5");
+  EXPECT_EQ(Id(ds), 3);
+  EXPECT_EQ(grid.currentIndex().row(), 2);
   ds.Delete();
-  EXPECT_EQ(names(), "n1,n3,n4,n5");
+  EXPECT_EQ(names(), "n1,n2,n4,n5");
   ds.Close();
   EXPECT_EQ(model.rowCount(), 0);
   EXPECT_EQ(model.columnCount(), 0);
   ds.Open();
-  EXPECT_EQ(names(), "n1,n3,n4,n5");
+  EXPECT_EQ(names(), "n1,n2,n4,n5");
   int changes = 0;
   QObject::connect(&model, &TDataSetModel::ActiveRowChanged, [&] { ++changes; });
   ds.DisableControls();
@@ -224,6 +227,22 @@ TEST_F(DataWidgets, ModelFollowsInsertDeleteCloseOpenAndBatchesWhileControlsAreD
   ds.EnableControls();
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(grid.currentIndex().row(), 2);
+}
+
+TEST_F(DataWidgets, GridShowsAFailedPostAndStaysOnTheRecord) {
+  FillPeople(ds, 3);
+  ds.Open();
+  TDBGrid grid;
+  grid.SetDataSource(&source);
+  ds.Insert();
+  ds.FieldByName("name")->SetText("no id");
+  norv::ScopedRecordingPresenter recorder;
+  grid.setCurrentIndex(grid.model()->index(2, 0));
+  const auto taken = recorder->Taken();
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_EQ(taken[0].text, "Field 'id' must have a value");
+  EXPECT_EQ(ds.State(), dsInsert);
+  EXPECT_EQ(grid.currentIndex().row(), 0);
 }
 
 // The ten buttons' enabled states, in button order (first, prior, next, last, insert, delete,
