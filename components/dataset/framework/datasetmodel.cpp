@@ -142,7 +142,11 @@ void TDataSetModel::WindowChanged() {
   }
   TDataSet* dataSet = link_->DataSet();
   if (!reanchoring_ && dataSet->State() == dsBrowse && !dataSet->IsEmpty()) {
-    const int recNo = dataSet->RecNo();
+    int recNo = -1;
+    try {
+      recNo = dataSet->RecNo();
+    } catch (...) {  // a position the data set cannot tell: the window shows as it stands
+    }
     const int first = recNo - 1 - link_->ActiveRecord();
     if (recNo > 0 && first > 0) return Reanchor();
   }

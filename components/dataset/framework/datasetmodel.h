@@ -13,7 +13,10 @@
 // after opening. When the data set itself moves past the rows shown (Last, Next beyond the
 // window, a bookmark jump), the window is re-anchored on the first record with the same record
 // active; the scroll events of that re-anchoring are held back, the user's record being the
-// same. That needs the data set's RecNo; without one the model shows the window as it is.
+// same. That needs the data set's RecNo; without one the model shows the window as it is. A
+// record appended while not every row has been fetched has no known row until it is posted, so
+// until then the rows show the data set's window (the last records and the new one). The window
+// holds one record buffer per row shown, which is what keeps painting free of cursor moves.
 //
 // NULL reads "NULL" in grey italics (display, font and foreground roles) and an empty edit
 // value; an empty string reads as an empty text in the normal font. Editing a cell moves the
