@@ -190,7 +190,7 @@ TEST_F(DataWidgets, GridFollowsTheDataSetAndMovesIt) {
   EXPECT_EQ(Id(ds), 7);
 }
 
-TEST_F(DataWidgets, ModelFollowsInsertDeleteCloseOpenAndBatchesWhileControlsAreDisabled) {
+TEST_F(DataWidgets, ModelFollowsInsertDeleteCloseOpenRefreshAndBatchesWhileDisabled) {
   FillPeople(ds, 5);
   ds.Open();
   TDBGrid grid;
@@ -226,6 +226,9 @@ TEST_F(DataWidgets, ModelFollowsInsertDeleteCloseOpenAndBatchesWhileControlsAreD
   EXPECT_EQ(changes, 0);
   ds.EnableControls();
   EXPECT_EQ(changes, 1);
+  EXPECT_EQ(grid.currentIndex().row(), 2);
+  ds.Refresh();
+  EXPECT_EQ(names(), "n1,n2,n4,n5");
   EXPECT_EQ(grid.currentIndex().row(), 2);
 }
 
