@@ -58,4 +58,10 @@ void ConsolePresenter::SetWaitCursor(bool) {}
 
 bool ConsolePresenter::LoginPrompt(TLoginRequest&) { return false; }
 
+bool ConsolePresenter::Confirm(const QString& caption, const QString& text) {
+  std::fprintf(stderr, "[question] %s\n%s\n%s\n", qPrintable(caption), qPrintable(text),
+               confirmAnswer_ ? "yes" : "no");
+  return confirmAnswer_;
+}
+
 }  // namespace norv

@@ -41,6 +41,8 @@ class Presenter {
   virtual void SetWaitCursor(bool on) = 0;
   // The login dialog, modal. True when the user confirmed; `request` then holds the answers.
   virtual bool LoginPrompt(TLoginRequest& request) = 0;
+  // A modal yes/no question owned by the active window; true for Yes.
+  virtual bool Confirm(const QString& caption, const QString& text) = 0;
 };
 
 // The installed presenter, or the console one when none is installed.
@@ -70,6 +72,12 @@ class ConsolePresenter : public Presenter {
   void SetWaitCursor(bool on) override;
   // Nobody can answer: Cancel.
   bool LoginPrompt(TLoginRequest& request) override;
+  // Writes the question and answers as set (No unless told otherwise).
+  bool Confirm(const QString& caption, const QString& text) override;
+  void SetConfirmAnswer(bool yes) { confirmAnswer_ = yes; }
+
+ private:
+  bool confirmAnswer_ = false;
 };
 
 }  // namespace norv

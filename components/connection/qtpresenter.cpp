@@ -101,6 +101,19 @@ bool QtPresenter::LoginPrompt(TLoginRequest& request) {
   return accepted;
 }
 
+bool QtPresenter::Confirm(const QString& caption, const QString& text) {
+  if (!HaveWidgets()) return console_.Confirm(caption, text);
+  bool yes = false;
+  RunOnGuiThread([&] {
+    ModalDialog box(new QMessageBox(QMessageBox::Question, caption, text,
+                                    QMessageBox::Yes | QMessageBox::No,
+                                    QApplication::activeWindow()));
+    box->setDefaultButton(QMessageBox::Yes);
+    yes = box.Exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
 void QtPresenter::Beep() {
   if (!HaveWidgets()) return console_.Beep();
   RunOnGuiThread([] { QApplication::beep(); });

@@ -20,6 +20,8 @@ class QtPresenter : public Presenter {
   void SetWaitCursor(bool on) override;
   // Shows the login dialog modally over the active window.
   bool LoginPrompt(TLoginRequest& request) override;
+  // A question box with Yes and No over the active window; closing it answers No.
+  bool Confirm(const QString& caption, const QString& text) override;
 
   // How many wait cursors this presenter has pushed and not yet taken back.
   int WaitCursorDepth() const { return waitCursors_; }

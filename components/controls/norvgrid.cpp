@@ -319,6 +319,14 @@ class WorkerPresenter final : public norv::Presenter {
           Qt::BlockingQueuedConnection);
     return ok;
   }
+  bool Confirm(const QString& caption, const QString& text) override {
+    bool yes = false;
+    if (gui_)
+      QMetaObject::invokeMethod(
+          gui_, [&] { yes = norv::CurrentPresenter().Confirm(caption, text); },
+          Qt::BlockingQueuedConnection);
+    return yes;
+  }
 
  private:
   Writer& w_;

@@ -112,6 +112,27 @@ TEST(QtPresenterTest, MessageBoxShowsCaptionTextAndIcon) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+TEST(QtPresenterTest, ConfirmAsksYesOrNoAndAnswersWhatWasPressed) {
+  norv::QtPresenter presenter;
+  for (const auto pressed : {QMessageBox::Yes, QMessageBox::No}) {
+    SCOPED_TRACE(pressed == QMessageBox::Yes ? "yes" : "no");
+    SeenBox seen;
+    ModalHandler handler([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_NE(box, nullptr);
+      seen = {box->windowTitle(), box->text(), box->icon()};
+      ASSERT_NE(box->button(pressed), nullptr);
+      box->button(pressed)->click();
+    });
+    const bool yes = presenter.Confirm("Confirm", "Delete record?");
+    ASSERT_TRUE(handler.Handled());
+    EXPECT_EQ(seen.caption, "Confirm");
+    EXPECT_EQ(seen.text, "Delete record?");
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(yes, pressed == QMessageBox::Yes);
+  }
+}
+
 TEST(QtPresenterTest, MessageBoxIsOwnedByTheActiveWindow) {
   QWidget owner;
   owner.show();

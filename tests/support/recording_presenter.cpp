@@ -32,6 +32,17 @@ bool RecordingPresenter::LoginPrompt(TLoginRequest& request) {
   return reply ? reply(request) : false;
 }
 
+bool RecordingPresenter::Confirm(const QString& caption, const QString& text) {
+  std::lock_guard lock(mutex_);
+  shown_.push_back({Kind::Confirm, caption, text});
+  return confirmAnswer_;
+}
+
+void RecordingPresenter::SetConfirmAnswer(bool yes) {
+  std::lock_guard lock(mutex_);
+  confirmAnswer_ = yes;
+}
+
 void RecordingPresenter::QueueLoginReply(LoginReply reply) {
   std::lock_guard lock(mutex_);
   loginReplies_.push_back(std::move(reply));

@@ -15,7 +15,15 @@ namespace norv {
 // Keeps what would have been shown, in order, so tests can assert on it. Thread-safe.
 class RecordingPresenter : public Presenter {
  public:
-  enum class Kind { MessageBox, MessageWindow, Beep, WaitCursorOn, WaitCursorOff, LoginPrompt };
+  enum class Kind {
+    MessageBox,
+    MessageWindow,
+    Beep,
+    WaitCursorOn,
+    WaitCursorOff,
+    LoginPrompt,
+    Confirm
+  };
   struct Shown {
     Kind kind;
     QString caption;
@@ -35,6 +43,9 @@ class RecordingPresenter : public Presenter {
   // A reply edits the request as a user would fill in the dialog and says whether OK was pressed.
   using LoginReply = std::function<bool(TLoginRequest&)>;
   void QueueLoginReply(LoginReply reply);
+  // Records the question (a Confirm entry) and answers as set; No unless told otherwise.
+  bool Confirm(const QString& caption, const QString& text) override;
+  void SetConfirmAnswer(bool yes);
 
   std::vector<Shown> Taken() const;                  // a copy of everything recorded so far
   std::vector<TLoginRequest> LoginRequests() const;  // every login request, as it came
@@ -46,6 +57,7 @@ class RecordingPresenter : public Presenter {
   std::vector<Shown> shown_;
   std::vector<TLoginRequest> loginRequests_;
   std::deque<LoginReply> loginReplies_;
+  bool confirmAnswer_ = false;
 };
 
 // Installs a recorder for the lifetime of this object and restores the previous presenter.

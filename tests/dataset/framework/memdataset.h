@@ -30,6 +30,9 @@ class TMemDataSet : public TDataSet {
   int StoredCount() const { return static_cast<int>(rows_.size()); }
   // Rows are read as images; this gives one column's stored value back (invalid for NULL).
   QVariant Stored(int row, int column) const;
+  // When set, RecordCount answers this instead of the stored count, as a server data set does
+  // right after opening, before it has fetched its rows.
+  int provisionalCount = -1;
   // How often the framework asked for a record.
   int reads = 0;
   // Called first by PostInternal; a test makes it raise.
@@ -60,7 +63,9 @@ class TMemDataSet : public TDataSet {
   void AddRecord(TRecordBuffer buffer, bool append) override;
   void DeleteInternal() override;
   bool CanModifyData() override { return !readOnly_; }
-  int RecordCountValue() override { return static_cast<int>(rows_.size()); }
+  int RecordCountValue() override {
+    return provisionalCount >= 0 ? provisionalCount : static_cast<int>(rows_.size());
+  }
   int RecordNumber() override;
   void SetRecordNumber(int value) override { current_ = value - 1; }
   bool StepFind(bool restart, bool goForward) override;
