@@ -277,7 +277,12 @@ bool TNorvDataSet::DescribeAndBind(oc::Command* command, bool bindNatively) {
     NorvColumnBinding& b = bindings_[columns_.size()];
     columns_.push_back(desc);
     formats_.push_back(fmt);
-    b.DisplayLength = NorvDisplayLength(fmt.maxlength, fmt.datatype, fmt.namelen);
+    // Columns longer than 255 bytes travel as long char and long binary, which the width table
+    // would give the 12 characters of an unknown type: they are measured as what they are.
+    int widthCode = fmt.datatype;
+    if (widthCode == CS_LONGCHAR_TYPE) widthCode = CS_CHAR_TYPE;
+    if (widthCode == CS_LONGBINARY_TYPE) widthCode = CS_BINARY_TYPE;
+    b.DisplayLength = NorvDisplayLength(fmt.maxlength, widthCode, fmt.namelen);
     CS_DATAFMT bound = fmt;
     size_t size = 0;
     if (bindNatively) {
@@ -768,6 +773,8 @@ void TNorvDataSet::CloseCommandCursor(oc::CommandHandle& command) {
     }
     MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_CLOSE)"));
     oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_cmd_drop(command), kBestEffortClose);
+    MonitorLog(QStringLiteral("Open-Client: ct_cmd_drop"));
   } else if (status & CS_CURSTAT_DECLARED) {
     oc::IgnoreStatus(oc::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
                                    CS_UNUSED),
@@ -778,9 +785,8 @@ void TNorvDataSet::CloseCommandCursor(oc::CommandHandle& command) {
     MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DEALLOC)"));
     oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
   }
-  // The bindings point into buffers that outlive the command only until the next describe.
-  oc::IgnoreStatus(oc::ct_cmd_drop(command), kBestEffortClose);
-  MonitorLog(QStringLiteral("Open-Client: ct_cmd_drop"));
+  // Whatever the cursor's state, the command is not used again.
+  command.reset();
 }
 
 void TNorvDataSet::CloseInternal() {

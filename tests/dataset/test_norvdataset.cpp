@@ -2,6 +2,7 @@
 // the type check, bookmarks and the failures of an open.
 #include "dataset/norvsqldataset.h"
 
+#include "connection/monitor.h"
 #include "connection/norvdatabase.h"
 #include "query/norvquery.h"
 
@@ -9,6 +10,9 @@
 #include "server_fixture.h"
 
 #include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QUuid>
 
 #include <cstring>
 #include <memory>
@@ -89,18 +93,17 @@ TEST_F(NorvDataSetTest, RowsAreFetchedOnlyAsNavigationAsks) {
   auto ds = DataSet(QStringLiteral("SELECT au_id FROM pubs2..authors ORDER BY au_id"));
   ds->Open();
   EXPECT_EQ(ds->firstCount, 1000);
-  const int opened = ds->CachedCount();
+  EXPECT_EQ(ds->CachedCount(), 1);  // the one record the window shows
   EXPECT_TRUE(ds->MoreRows());
   const QString first = ds->FieldByName(QStringLiteral("au_id"))->AsString();
 
   ds->Next();
   ds->Next();
   EXPECT_EQ(ds->RecNo(), 3);
-  EXPECT_LE(ds->CachedCount(), opened + 2);
-  const int cached = ds->CachedCount();
+  EXPECT_EQ(ds->CachedCount(), 3);  // one row fetched per move past the cache
   ds->Prior();
   EXPECT_EQ(ds->RecNo(), 2);
-  EXPECT_EQ(ds->CachedCount(), cached);  // moving back never goes to the server
+  EXPECT_EQ(ds->CachedCount(), 3);  // moving back never goes to the server
 
   ds->Last();
   EXPECT_FALSE(ds->MoreRows());
@@ -166,6 +169,7 @@ TEST_F(NorvDataSetTest, UnsupportedColumnSkippedOrFailsTheOpen) {
       ++boxes;
       EXPECT_EQ(s.caption, QStringLiteral("SQL Server Message"));
       EXPECT_EQ(s.text, text);
+      EXPECT_EQ(s.icon, norv::MsgIcon::Warning);
     }
   EXPECT_EQ(boxes, 2);  // once for the probe, once for the row cursor
 
@@ -249,6 +253,48 @@ TEST_F(NorvDataSetTest, EditsInsertsAndDeletesStayInTheCache) {
   EXPECT_EQ(ds->RecordCount(), count);
   ds->First();
   EXPECT_EQ(name->AsString(), QStringLiteral("New"));
+}
+
+TEST_F(NorvDataSetTest, TraceLinesOfAnOpenAndClose) {
+  qputenv("NORV_MONITOR_SOCKET",
+          ("norv-test-nds-" + QUuid::createUuid().toString(QUuid::Id128)).toUtf8());
+  MonitorListener listener;
+  ASSERT_TRUE(listener.Listen());
+  QStringList lines;
+  QObject::connect(&listener, &MonitorListener::LineReceived,
+                   [&](quintptr, const QString& line) { lines << line; });
+  QObject owner;
+  auto* ds = new TNorvSqlDataSet(&owner);
+  ds->SetDbName(QStringLiteral("db"));
+  ds->SetMonitor(true);
+  ds->SetSql(QStringLiteral("SELECT n = 7"));
+  ds->Open();
+  ds->Close();
+  const QStringList cursor = {
+      "Open-Client: ct_cmd_alloc",
+      "Open-Client: ct_cursor(CS_CURSOR_DECLARE)",
+      "Open-Client: ct_cursor(CS_CURSOR_ROWS) - Rows : 10",
+      "Open-Client: ct_cursor(CS_CURSOR_OPEN)",
+      "SQL Execute : SELECT n = 7",
+      "Open-Client: ct_results",
+      "Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : 1",
+      "Open-Client: ct_describe",
+      "Open-Client: ct_bind - Column Name : n",
+  };
+  const QStringList closing = {"Open-Client: ct_cursor(CS_CURSOR_CLOSE)",
+                               "Open-Client: ct_cmd_drop"};
+  const QStringList expected = QStringList{"Flow : ** Start of obtaining columns **"} + cursor +
+                               closing +
+                               QStringList{"Flow : ** End of obtaining columns **"} + cursor +
+                               QStringList{"Open-Client: ct_fetch",
+                                           "SQL Data Out: Column = 1, Name = n, Type = int, "
+                                           "Precision = 0, Scale = 0, Data = 7"} +
+                               closing;
+  QDeadlineTimer deadline(5000);
+  while (lines.size() < expected.size() && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  qunsetenv("NORV_MONITOR_SOCKET");
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace
