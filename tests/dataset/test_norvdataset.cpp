@@ -114,6 +114,8 @@ TEST_F(NorvDataSetTest, RowsAreFetchedOnlyAsNavigationAsks) {
   ds->First();
   EXPECT_EQ(ds->RecNo(), 1);
   EXPECT_EQ(ds->FieldByName(QStringLiteral("au_id"))->AsString(), first);
+  ds->SetRecNo(5);
+  EXPECT_EQ(ds->RecNo(), 5);
   ds->Close();
   EXPECT_FALSE(ds->Active());
 }
@@ -253,6 +255,16 @@ TEST_F(NorvDataSetTest, EditsInsertsAndDeletesStayInTheCache) {
   EXPECT_EQ(ds->RecordCount(), count);
   ds->First();
   EXPECT_EQ(name->AsString(), QStringLiteral("New"));
+}
+
+TEST_F(NorvDataSetTest, ReadOnlyRefusesEditsAndIsSetOnlyWhileClosed) {
+  auto ds = DataSet(QStringLiteral("SELECT au_id FROM pubs2..authors"));
+  ds->SetReadOnly(true);
+  ds->Open();
+  EXPECT_FALSE(ds->CanModify());
+  EXPECT_THROW(ds->Edit(), EDatabaseError);
+  EXPECT_THROW(ds->SetReadOnly(false), EDatabaseError);
+  EXPECT_TRUE(ds->ReadOnly());
 }
 
 TEST_F(NorvDataSetTest, TraceLinesOfAnOpenAndClose) {
