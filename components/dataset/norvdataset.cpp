@@ -1,0 +1,811 @@
+#include "dataset/norvdataset.h"
+
+#include "connection/messagerouter.h"
+#include "connection/norvdatabase.h"
+#include "connection/norvexception.h"
+#include "connection/presenter.h"
+#include "connection/typenames.h"
+
+#include <QTime>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kInfoSize = 20;
+constexpr int kBookmarkAt = 12;
+constexpr int kFlagAt = 16;
+constexpr int kProvisionalCount = 1000;
+constexpr int kDateTimeTextSize = 60;
+
+constexpr const char* kBestEffortClose =
+    "closing is best effort: what the server still holds goes with the command";
+constexpr const char* kReportedByRouter = "the router reports what the server said about the step";
+
+// Shows the wait cursor for its lifetime, whatever way the scope is left.
+class WaitCursor {
+ public:
+  WaitCursor() { norv::CurrentPresenter().SetWaitCursor(true); }
+  ~WaitCursor() { norv::CurrentPresenter().SetWaitCursor(false); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+bool Supported(TFieldType type) {
+  switch (type) {
+    case ftString:
+    case ftSmallint:
+    case ftInteger:
+    case ftBoolean:
+    case ftFloat:
+    case ftCurrency:
+    case ftDate:
+    case ftTime:
+    case ftDateTime: return true;
+    default: return false;
+  }
+}
+
+bool IsTextName(const QString& name) {
+  return name == QLatin1String("char") || name == QLatin1String("varchar") ||
+         name == QLatin1String("text");
+}
+
+}  // namespace
+
+TFieldType NorvFieldTypeOf(const QString& name) {
+  struct Entry {
+    const char* name;
+    TFieldType type;
+  };
+  static const Entry kMap[] = {
+      {"char", ftString},       {"varchar", ftString},     {"binary", ftVarBytes},
+      {"varbinary", ftVarBytes}, {"text", ftMemo},          {"image", ftBlob},
+      {"tinyint", ftSmallint},  {"smallint", ftSmallint},  {"int", ftInteger},
+      {"real", ftFloat},        {"float", ftFloat},        {"numeric", ftFloat},
+      {"decimal", ftFloat},     {"bit", ftBoolean},        {"datetime", ftDateTime},
+      {"smalldatetime", ftDateTime}, {"money", ftCurrency}, {"smallmoney", ftCurrency},
+  };
+  for (const Entry& e : kMap)
+    if (name == QLatin1String(e.name)) return e.type;
+  return ftUnknown;
+}
+
+// ---- Construction ------------------------------------------------------------------------------
+
+TNorvDataSet::TNorvDataSet(QObject* owner) : TDataSet(owner) {
+  SetBookmarkSize(8);
+  BeforeEdit = [this](TDataSet*) { SnapshotBeforeEdit(); };
+  BeforeDelete = [this](TDataSet*) { SnapshotBeforeDelete(); };
+}
+
+TNorvDataSet::~TNorvDataSet() {
+  try {
+    Close();
+  } catch (...) {
+    HandleInternalException(std::current_exception());
+  }
+}
+
+void TNorvDataSet::SetReadOnly(bool value) {
+  CheckInactive();
+  readOnly_ = value;
+}
+
+// ---- Connection access -------------------------------------------------------------------------
+
+TNorvDatabase* TNorvDataSet::Database() const { return FindDatabase(DbName()); }
+
+void TNorvDataSet::HandleMessages() {
+  const TMsgDialogs dialogs = MsgDialogs();
+  const TShowDbMessages show = ShowDbMessages();
+  HandleDbMessages(con_, this, true, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
+                   show.Contains(smDbMsg), show.Contains(smDbErr));
+}
+
+oc::CommandHandle TNorvDataSet::AllocateCommand() {
+  oc::CommandHandle command;
+  TNorvDatabase* db = Database();
+  if (!db) return command;
+  oc::IgnoreStatus(oc::ct_cmd_alloc(db->Handle(), command),
+                   "a failed allocation leaves no command, which every user checks");
+  MonitorLog(QStringLiteral("Open-Client: ct_cmd_alloc"));
+  con_ = db->Handle();
+  ctx_ = db->ContextHandle();
+  return command;
+}
+
+QString TNorvDataSet::CursorNameSuffix() {
+  const QTime now = QTime::currentTime();
+  return QString::number(now.hour()) + QString::number(now.minute()) +
+         QString::number(now.second()) + QString::number(now.msec());
+}
+
+// ---- Opening -----------------------------------------------------------------------------------
+
+void TNorvDataSet::OpenInternal() {
+  CheckDbName(DbName());
+  SetDbServerMsg(CS_SERVERMSG{});
+  TNorvDatabase* db = Database();
+  if (db->ProcOptions().Contains(poNoExec))
+    DatabaseError(QStringLiteral("ProcOptions of poNoExec is not allowed!"));
+  WaitCursor wait;
+  cachedCount_ = 0;
+  moreRows_ = true;
+  current_ = -1;
+  BuildFieldDefs();
+  if (resultType_ == CS_STATUS_RESULT || resultType_ == CS_PARAM_RESULT) return;
+  if (DefaultFields()) CreateFields();
+  BindFields(true);
+  ComputeLayout();
+  rowCmd_ = AllocateCommand();
+  const QString sort = sortDirection_ == sdASC ? QStringLiteral("ASC") : QStringLiteral("DESC");
+  if (db->RdbmsKind() == TRdbms::SybaseSqlServer)
+    OpenRowCursor(sort);
+  else if (db->RdbmsKind() == TRdbms::SqlAnywhere)
+    OpenRowCursor(QString());
+  cursorOpen_ = true;
+  recordCount_ = kProvisionalCount;
+}
+
+void TNorvDataSet::BuildFieldDefs() {
+  TNorvDatabase* db = Database();
+  if (db) serverDbName_ = NorvObjectname(db->DBName());
+  ReadColumns();
+  if (resultType_ == CS_STATUS_RESULT || resultType_ == CS_PARAM_RESULT) return;
+  FieldDefs().Clear();
+  for (int n = 1; n <= ColumnCount(); ++n) {
+    const NorvColumnDesc& c = Column(n);
+    const QString typeName = NorvTypeName(c.DataType);
+    QString name = c.Name.trimmed();
+    if (name.isEmpty()) name = QStringLiteral("COLUMN") + QString::number(n);
+    const bool sized = IsTextName(typeName) || typeName == QLatin1String("binary") ||
+                       typeName == QLatin1String("varbinary");
+    FieldDefs().Add(name, NorvFieldTypeOf(typeName), sized ? c.MaxLength : 0, false, n);
+  }
+}
+
+bool TNorvDataSet::ReadColumns() {
+  MonitorLog(QStringLiteral("Flow : ** Start of obtaining columns **"));
+  const QString text = statement_.join(QLatin1Char('\n')).trimmed();
+  if (text.isEmpty()) DatabaseError(QStringLiteral("Invalid TableName/SQL"));
+  CheckDbName(DbName());
+  TNorvDatabase* db = Database();
+  if (!db->Connected()) db->SetConnected(true);
+  probeCmd_ = AllocateCommand();
+  cursorName_ = Name() + CursorNameSuffix() + QStringLiteral("_colcur");
+  DeclareAndOpenCursor(probeCmd_.get(), cursorName_, text);
+  if (resultType_ == CS_STATUS_RESULT || resultType_ == CS_PARAM_RESULT) return false;
+  if (!DescribeAndBind(probeCmd_.get(), false))
+    DatabaseError(QStringLiteral("Invalid TableName/SQL - a column could not be described"));
+  if (columns_.empty())
+    DatabaseError(QStringLiteral("Invalid TableName/SQL - No columns could be found"));
+  QStringList names;
+  for (const NorvColumnDesc& c : columns_) names << c.Name;
+  fieldList_ = names.join(QStringLiteral(", "));
+  CloseCommandCursor(probeCmd_);
+  MonitorLog(QStringLiteral("Flow : ** End of obtaining columns **"));
+  return true;
+}
+
+CS_RETCODE TNorvDataSet::DeclareAndOpenCursor(oc::Command* command, const QString& cursorName,
+                                              const QString& text) {
+  const QByteArray name = cursorName.toUtf8();
+  const QByteArray sql = text.trimmed().toUtf8();
+  // The prepared statement's declaration comes with the parameters; until then every cursor is
+  // declared on its text.
+  oc::IgnoreStatus(oc::ct_cursor(command, CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM,
+                                 sql.constData(), CS_NULLTERM, CS_READ_ONLY),
+                   kReportedByRouter);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
+  oc::IgnoreStatus(oc::ct_cursor(command, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
+                                 fetchRows_),
+                   kReportedByRouter);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_ROWS) - Rows : ") +
+             QString::number(fetchRows_));
+  oc::IgnoreStatus(
+      oc::ct_cursor(command, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+      kReportedByRouter);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_OPEN)"));
+  MonitorLog(QStringLiteral("SQL Execute : ") + QString::fromUtf8(sql));
+  const CS_RETCODE sent = oc::ct_send(command);
+  HandleMessages();
+  resultType_ = 0;
+  for (;;) {
+    resultsReturn_ = oc::ct_results(command, &resultType_);
+    HandleMessages();
+    MonitorLog(QStringLiteral("Open-Client: ct_results"));
+    if (resultsReturn_ == CS_END_RESULTS) {
+      columns_.clear();
+      throw EAbort();
+    }
+    if (resultType_ == CS_CURSOR_RESULT || resultType_ == CS_CMD_FAIL ||
+        resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED)
+      break;
+  }
+  if (resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || resultType_ == CS_CMD_FAIL)
+    return 0;
+  return sent;
+}
+
+bool TNorvDataSet::AcceptColumn(const CS_DATAFMT& fmt) {
+  const QString typeName = NorvTypeName(fmt.datatype);
+  if (Supported(NorvFieldTypeOf(typeName))) return true;
+  const QString name = QString::fromUtf8(fmt.name, std::max<CS_INT>(fmt.namelen, 0));
+  const QString text = QStringLiteral("Fieldtype \"") + typeName.toUpper() +
+                       QStringLiteral("\" of field \"") + name + QStringLiteral("\" not supported");
+  MonitorLog(text);
+  if (!typeErrCont_) DatabaseError(text);
+  if (typeErrShow_)
+    norv::CurrentPresenter().ShowMessageBox(QStringLiteral("SQL Server Message"), text,
+                                            norv::MsgIcon::Warning);
+  return false;
+}
+
+bool TNorvDataSet::DescribeAndBind(oc::Command* command, bool bindNatively) {
+  CS_INT n = 0;
+  if (oc::ct_res_info(command, CS_NUMDATA, &n, CS_UNUSED, nullptr) != CS_SUCCEED) n = 0;
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") +
+             QString::number(n));
+  columns_.clear();
+  formats_.clear();
+  bindings_.clear();
+  bindings_.resize(static_cast<size_t>(std::max<CS_INT>(n, 0)));  // never grows while bound
+  for (CS_INT i = 1; i <= n; ++i) {
+    CS_DATAFMT fmt{};
+    if (oc::ct_describe(command, i, &fmt) != CS_SUCCEED) {
+      bindings_.resize(columns_.size());
+      return false;
+    }
+    MonitorLog(QStringLiteral("Open-Client: ct_describe"));
+    if (!AcceptColumn(fmt)) continue;
+    NorvColumnDesc desc;
+    desc.Name = NorvObjectname(QString::fromUtf8(fmt.name, std::max<CS_INT>(fmt.namelen, 0)));
+    desc.NameLength = fmt.namelen;
+    desc.MaxLength = fmt.maxlength;
+    desc.Scale = fmt.scale;
+    desc.Precision = fmt.precision;
+    desc.DataType = fmt.datatype;
+    desc.Format = fmt.format;
+    desc.UserType = fmt.usertype;
+    desc.Status = fmt.status;
+    NorvColumnBinding& b = bindings_[columns_.size()];
+    columns_.push_back(desc);
+    formats_.push_back(fmt);
+    // Columns longer than 255 bytes travel as long char and long binary, which the width table
+    // would give the 12 characters of an unknown type: they are measured as what they are.
+    int widthCode = fmt.datatype;
+    if (widthCode == CS_LONGCHAR_TYPE) widthCode = CS_CHAR_TYPE;
+    if (widthCode == CS_LONGBINARY_TYPE) widthCode = CS_BINARY_TYPE;
+    b.DisplayLength = NorvDisplayLength(fmt.maxlength, widthCode, fmt.namelen);
+    CS_DATAFMT bound = fmt;
+    size_t size = 0;
+    if (bindNatively) {
+      if (IsTextName(NorvTypeName(fmt.datatype))) {
+        bound.format = CS_FMT_NULLTERM;
+        bound.maxlength = b.DisplayLength + 1;
+      }
+      size = static_cast<size_t>(b.DisplayLength) + 1;
+    } else {
+      bound.datatype = CS_CHAR_TYPE;
+      bound.format = CS_FMT_NULLTERM;
+      bound.maxlength = b.DisplayLength + 1;
+      size = static_cast<size_t>(b.DisplayLength) + 2;
+    }
+    bound.count = 1;
+    b.Buffer = std::make_unique<char[]>(size);
+    MonitorLog(QStringLiteral("Open-Client: ct_bind - Column Name : ") + desc.Name);
+    oc::IgnoreStatus(oc::ct_bind(command, i, &bound, b.Buffer.get(), &b.Copied, &b.Indicator),
+                     kReportedByRouter);
+  }
+  bindings_.resize(columns_.size());
+  return true;
+}
+
+void TNorvDataSet::OpenRowCursor(const QString& /*sortDirection*/) {
+  const QString text = statement_.join(QLatin1Char('\n')).trimmed();
+  if (text.isEmpty()) DatabaseError(QStringLiteral("Invalid TableName/SQL"));
+  cursorName_ = Name() + CursorNameSuffix() + QStringLiteral("_rcur");
+  DeclareAndOpenCursor(rowCmd_.get(), cursorName_, text);
+  if (!DescribeAndBind(rowCmd_.get(), true))
+    DatabaseError(QStringLiteral("Invalid TableName/SQL - a column could not be described"));
+}
+
+// ---- Layout ------------------------------------------------------------------------------------
+
+int TNorvDataSet::SlotSize(int fieldNo) const {
+  const size_t i = static_cast<size_t>(fieldNo - 1);
+  switch (types_[i]) {
+    case ftString: return sizes_[i] + 1;
+    case ftSmallint:
+    case ftBoolean: return 2;
+    case ftInteger: return 4;
+    default: return 8;
+  }
+}
+
+void TNorvDataSet::ComputeLayout() {
+  offsets_.clear();
+  types_.clear();
+  sizes_.clear();
+  recordSize_ = 0;
+  for (int i = 0; i < FieldDefs().Count(); ++i) {
+    const TFieldDef& def = FieldDefs()[i];
+    if (!Supported(def.DataType))
+      DatabaseError(QStringLiteral("Fieldtype of Field \"") + def.Name +
+                    QStringLiteral("\" not supported!"));
+    offsets_.push_back(recordSize_);
+    types_.push_back(def.DataType);
+    sizes_.push_back(def.Size);
+    recordSize_ += SlotSize(i + 1) + 1;
+  }
+  cache_.clear();
+  recordCount_ = 0;
+  current_ = -1;
+  cursorOpen_ = false;
+}
+
+TRecordBufferHolder TNorvDataSet::AllocateRecordBuffer() {
+  const size_t size = static_cast<size_t>(recordSize_ + kInfoSize + CalcFieldsSize());
+  return std::make_unique<char[]>(size);  // zero-filled
+}
+
+void TNorvDataSet::ReadBookmarkData(TRecordBuffer buffer, void* data) {
+  std::memcpy(data, InfoBlock(buffer) + kBookmarkAt, 4);
+}
+
+void TNorvDataSet::WriteBookmarkData(TRecordBuffer buffer, const void* data) {
+  const qint32 zero = 0;
+  std::memcpy(InfoBlock(buffer) + kBookmarkAt, data ? data : &zero, 4);
+}
+
+TBookmarkFlag TNorvDataSet::ReadBookmarkFlag(TRecordBuffer buffer) {
+  return static_cast<TBookmarkFlag>(InfoBlock(buffer)[kFlagAt]);
+}
+
+void TNorvDataSet::WriteBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
+  InfoBlock(buffer)[kFlagAt] = static_cast<char>(flag);
+}
+
+// ---- Fetching ----------------------------------------------------------------------------------
+
+CS_RETCODE TNorvDataSet::ReadRowCursorRow(oc::Command* command, bool cursorMode) {
+  if (cursorMode && !moreRows_) return 0;
+  if (!command) {
+    moreRows_ = false;
+    return 0;
+  }
+  CS_INT rows = 0;
+  const CS_RETCODE rc = oc::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
+  MonitorLog(QStringLiteral("Open-Client: ct_fetch"));
+  if (cursorMode && rc != CS_SUCCEED) moreRows_ = false;
+  return rc;
+}
+
+CS_RETCODE TNorvDataSet::EnsureCached(int index) {
+  if (index < cachedCount_) return CS_SUCCEED;
+  WaitCursor wait;
+  while (index >= cachedCount_) {
+    if (ReadRowCursorRow(rowCmd_.get(), true) != CS_SUCCEED) {
+      CloseCommandCursor(rowCmd_);
+      recordCount_ = cachedCount_;
+      return 0;
+    }
+    StoreRow();
+    ++cachedCount_;
+    recordCount_ = cachedCount_;
+  }
+  return CS_SUCCEED;
+}
+
+void TNorvDataSet::StoreRow() {
+  QByteArray image(recordSize_, '\0');
+  for (int n = 1; n <= ColumnCount(); ++n) {
+    const size_t i = static_cast<size_t>(n - 1);
+    const NorvColumnDesc& c = columns_[i];
+    NorvColumnBinding& b = bindings_[i];
+    char* slot = image.data() + offsets_[i];
+    const int size = SlotSize(n);
+    bool null = b.Indicator != 0;
+    switch (types_[i]) {
+      case ftString:
+        null = b.Indicator == -1;
+        std::memcpy(slot, b.Buffer.get(), static_cast<size_t>(c.MaxLength + 1));
+        slot[c.MaxLength] = '\0';
+        break;
+      case ftSmallint:
+        if (!null) {
+          qint16 v = 0;
+          if (c.DataType == CS_TINYINT_TYPE)
+            v = static_cast<unsigned char>(b.Buffer[0]);
+          else
+            std::memcpy(&v, b.Buffer.get(), 2);
+          std::memcpy(slot, &v, 2);
+        }
+        break;
+      case ftInteger:
+        if (!null) std::memcpy(slot, b.Buffer.get(), 4);
+        break;
+      case ftBoolean:
+        if (!null) {
+          const qint16 v = b.Buffer[0] != 0 ? 1 : 0;
+          std::memcpy(slot, &v, 2);
+        }
+        break;
+      case ftFloat:
+      case ftCurrency:
+        if (!null) {
+          CS_DATAFMT dst{};
+          dst.datatype = CS_FLOAT_TYPE;
+          dst.maxlength = 8;
+          CS_FLOAT v = 0;
+          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &dst, &v, nullptr) != CS_SUCCEED)
+            null = true;
+          std::memcpy(slot, &v, 8);
+        }
+        break;
+      default:  // date-time
+        if (!null) {
+          // Through the text form, which carries whole 1/300 seconds: the stored value keeps
+          // whole seconds only.
+          CS_DATAFMT chr{}, dt{};
+          chr.datatype = CS_CHAR_TYPE;
+          chr.format = CS_FMT_NULLTERM;
+          chr.maxlength = kDateTimeTextSize;
+          dt.datatype = CS_DATETIME_TYPE;
+          dt.maxlength = 8;
+          char text[kDateTimeTextSize] = {};
+          CS_DATETIME value{};
+          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &chr, text, nullptr) !=
+                  CS_SUCCEED ||
+              oc::cs_convert(ctx_, &chr, text, &dt, &value, nullptr) != CS_SUCCEED) {
+            null = true;
+            break;
+          }
+          const double msecs =
+              static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
+                                  qint64(value.dttime / 300) * 1000);
+          std::memcpy(slot, &msecs, 8);
+        }
+    }
+    slot[size] = null ? 1 : 0;
+    if (Monitor()) {
+      const QString text = SlotText(slot, n);
+      MonitorLog(QStringLiteral("SQL Data Out: Column = %1, Name = %2, Type = %3, Precision = "
+                                "%4, Scale = %5, Data = %6")
+                     .arg(n)
+                     .arg(c.Name, NorvTypeName(c.DataType))
+                     .arg(c.Precision)
+                     .arg(c.Scale)
+                     .arg(text.isEmpty() ? QStringLiteral("NULL") : text));
+    }
+  }
+  cache_.append(image);
+}
+
+// The value of a slot as text; empty for NULL.
+QString TNorvDataSet::SlotText(const char* slot, int n) const {
+  const size_t i = static_cast<size_t>(n - 1);
+  if (slot[SlotSize(n)]) return QString();
+  switch (types_[i]) {
+    case ftString: return QString::fromUtf8(slot);
+    case ftSmallint:
+    case ftBoolean: {
+      qint16 v;
+      std::memcpy(&v, slot, 2);
+      return QString::number(v);
+    }
+    case ftInteger: {
+      qint32 v;
+      std::memcpy(&v, slot, 4);
+      return QString::number(v);
+    }
+    case ftFloat:
+    case ftCurrency: {
+      double v;
+      std::memcpy(&v, slot, 8);
+      return FieldText::FromFloat(v);
+    }
+    default: {
+      double v;
+      std::memcpy(&v, slot, 8);
+      return FieldText::FromDateTime(types_[i], NativeToDateTime(v));
+    }
+  }
+}
+
+// ---- Records -----------------------------------------------------------------------------------
+
+void TNorvDataSet::ReadCachedRecord(TRecordBuffer buffer, int index) {
+  std::memcpy(buffer, cache_.constData() + qsizetype(index) * recordSize_,
+              static_cast<size_t>(recordSize_));
+}
+
+void TNorvDataSet::WriteCachedRecord(TRecordBuffer buffer, int index) {
+  std::memcpy(cache_.data() + qsizetype(index) * recordSize_, buffer,
+              static_cast<size_t>(recordSize_));
+}
+
+void TNorvDataSet::AppendCachedRecord(TRecordBuffer buffer) {
+  cache_.resize(qsizetype(cachedCount_) * recordSize_);
+  cache_.append(buffer, recordSize_);
+}
+
+void TNorvDataSet::InsertCachedRecord(TRecordBuffer buffer, int index) {
+  cache_.insert(qsizetype(index) * recordSize_, buffer, recordSize_);
+  ++cachedCount_;
+  ++recordCount_;
+}
+
+bool TNorvDataSet::FilterAccepts(TRecordBuffer buffer) {
+  if (!OnFilterRecord) return true;
+  bool accept = true;
+  const TDataSetState previous = SetTempState(dsFilter, buffer);
+  try {
+    OnFilterRecord(this, accept);
+  } catch (...) {
+    RestoreState(previous);
+    throw;
+  }
+  RestoreState(previous);
+  return accept;
+}
+
+TGetResult TNorvDataSet::ReadRecord(TRecordBuffer buffer, TGetMode mode, bool /*doCheck*/) {
+  if (recordCount_ < 1) return grEOF;
+  for (;;) {
+    switch (mode) {
+      case gmCurrent:
+        if (current_ < 0 || current_ > recordCount_ - 1) return grError;
+        break;
+      case gmNext:
+        if (current_ >= recordCount_) return grEOF;
+        ++current_;
+        break;
+      case gmPrior:
+        if (current_ <= 0) return grBOF;
+        --current_;
+        break;
+    }
+    if (current_ >= cachedCount_ && EnsureCached(current_) != CS_SUCCEED) {
+      current_ = cachedCount_;
+      return grEOF;
+    }
+    ReadCachedRecord(buffer, current_);
+    const qint32 mark = current_;
+    WriteBookmarkData(buffer, &mark);
+    WriteBookmarkFlag(buffer, bfCurrent);
+    std::memset(buffer + recordSize_ + kInfoSize, 0, static_cast<size_t>(CalcFieldsSize()));
+    GetCalcFields(buffer);
+    const bool accepted = !Filtered() || FilterAccepts(buffer);
+    if (accepted) return grOK;
+    if (mode == gmCurrent) return grError;
+  }
+}
+
+int TNorvDataSet::RecordNumber() {
+  if (!Filtered()) return current_ + 1;
+  const int at = current_;
+  TRecordBufferHolder scratch = AllocateRecordBuffer();
+  int n = 0;
+  current_ = -1;
+  while (ReadRecord(scratch.get(), gmNext, false) == grOK) {
+    ++n;
+    if (current_ >= at) break;
+  }
+  current_ = at;
+  return n;
+}
+
+void TNorvDataSet::SetRecordNumber(int value) {
+  if (!Filtered()) {
+    current_ = value - 1;
+    return;
+  }
+  const int previous = current_;
+  TRecordBufferHolder scratch = AllocateRecordBuffer();
+  current_ = -1;
+  for (int n = 0; n < value; ++n)
+    if (ReadRecord(scratch.get(), gmNext, false) != grOK) {
+      current_ = previous;
+      return;
+    }
+}
+
+bool TNorvDataSet::StepFind(bool restart, bool goForward) {
+  TRecordBufferHolder scratch = AllocateRecordBuffer();
+  if (restart) {
+    if (goForward)
+      MoveBeforeFirst();
+    else
+      MoveAfterLast();
+  }
+  return ReadRecord(scratch.get(), goForward ? gmNext : gmPrior, false) == grOK;
+}
+
+void TNorvDataSet::MoveAfterLast() {
+  WaitCursor wait;
+  recordCount_ = cachedCount_;
+  while (ReadRowCursorRow(rowCmd_.get(), true) == CS_SUCCEED) {
+    ++cachedCount_;
+    StoreRow();
+  }
+  CloseCommandCursor(rowCmd_);
+  moreRows_ = false;
+  recordCount_ = current_ = cachedCount_;
+}
+
+void TNorvDataSet::MoveToBookmark(const TBookmark& bookmark) {
+  qint32 index = -1;
+  if (bookmark.size() >= 4) std::memcpy(&index, bookmark.constData(), 4);
+  if (index < 0 || index >= recordCount_)
+    DatabaseError(QStringLiteral("Bookmark %1 not found!").arg(index));
+  current_ = index;
+}
+
+void TNorvDataSet::MoveToRecordOf(TRecordBuffer buffer) {
+  MoveToBookmark(QByteArray(InfoBlock(buffer) + kBookmarkAt, 4));
+}
+
+// ---- Field values ------------------------------------------------------------------------------
+
+bool TNorvDataSet::ReadFieldData(TField* field, void* dest) {
+  TRecordBuffer buffer = StateBuffer();
+  if (!buffer || !cursorOpen_) return false;
+  if (field->FieldKind() != fkData) {
+    const char* p = buffer + recordSize_ + kInfoSize + field->Offset();
+    if (!p[0]) return false;
+    if (dest) std::memcpy(dest, p + 1, static_cast<size_t>(field->DataSize()));
+    return true;
+  }
+  const int n = field->FieldNo();
+  if (n < 1 || n > static_cast<int>(offsets_.size())) return false;
+  const char* slot = buffer + offsets_[size_t(n - 1)];
+  const int size = SlotSize(n);
+  if (slot[size]) return false;
+  if (dest) std::memcpy(dest, slot, static_cast<size_t>(size));
+  return true;
+}
+
+void TNorvDataSet::WriteFieldData(TField* field, const void* source) {
+  TRecordBuffer buffer = StateBuffer();
+  if (!buffer) return;
+  if (field->FieldKind() != fkData) {
+    char* p = buffer + recordSize_ + kInfoSize + field->Offset();
+    p[0] = source ? 1 : 0;
+    if (source) std::memcpy(p + 1, source, static_cast<size_t>(field->DataSize()));
+  } else {
+    const int n = field->FieldNo();
+    if (n >= 1 && n <= static_cast<int>(offsets_.size())) {
+      char* slot = buffer + offsets_[size_t(n - 1)];
+      const int size = SlotSize(n);
+      if (source) std::memcpy(slot, source, static_cast<size_t>(size));
+      slot[size] = source ? 0 : 1;
+    }
+  }
+  FieldChanged(field);
+}
+
+// ---- Editing the cache -------------------------------------------------------------------------
+
+void TNorvDataSet::InitNewRecord(TRecordBuffer buffer) {
+  oc::IgnoreStatus(EnsureCached(cachedCount_), "a server without more rows leaves the cache");
+  std::memset(buffer, 0, static_cast<size_t>(recordSize_));
+  for (int n = 1; n <= static_cast<int>(offsets_.size()); ++n)
+    buffer[offsets_[size_t(n - 1)] + SlotSize(n)] = 1;
+}
+
+void TNorvDataSet::PostInternal() {
+  if (State() == dsEdit) {
+    WriteCachedRecord(ActiveBuffer(), current_);
+  } else if (State() == dsInsert) {
+    InsertCachedRecord(ActiveBuffer(), std::clamp(current_, 0, cachedCount_));
+  }
+}
+
+void TNorvDataSet::AddRecord(TRecordBuffer buffer, bool /*append*/) {
+  AppendCachedRecord(buffer);
+  ++cachedCount_;
+  MoveAfterLast();
+}
+
+void TNorvDataSet::DeleteInternal() {
+  oc::IgnoreStatus(EnsureCached(cachedCount_), "a server without more rows leaves the cache");
+  if (current_ < 0 || current_ >= cachedCount_) return;
+  cache_.remove(qsizetype(current_) * recordSize_, recordSize_);
+  --cachedCount_;
+  --recordCount_;
+  if (cachedCount_ == 0)
+    current_ = -1;
+  else if (current_ >= cachedCount_)
+    current_ = cachedCount_ - 1;
+}
+
+void TNorvDataSet::TakeSnapshot() {
+  snapshot_.clear();
+  const int index = RecNo() - 1;
+  if (index >= 0 && index < cachedCount_)
+    snapshot_ = cache_.mid(qsizetype(index) * recordSize_, recordSize_);
+}
+
+void TNorvDataSet::SnapshotBeforeEdit() {
+  if (!readOnly_) TakeSnapshot();
+}
+
+void TNorvDataSet::SnapshotBeforeDelete() { TakeSnapshot(); }
+
+QString TNorvDataSet::SnapshotFieldText(TField* field) const {
+  const int n = field->FieldNo();
+  if (n < 1 || n > static_cast<int>(offsets_.size()) || snapshot_.size() < recordSize_)
+    return QString();
+  return SlotText(snapshot_.constData() + offsets_[size_t(n - 1)], n);
+}
+
+// ---- Closing -----------------------------------------------------------------------------------
+
+CS_RETCODE TNorvDataSet::FlushAndCancel(oc::Command* command) {
+  CS_INT type = 0;
+  while (oc::ct_results(command, &type) == CS_SUCCEED) {
+  }
+  return oc::ct_cancel(nullptr, command, CS_CANCEL_ALL);
+}
+
+void TNorvDataSet::CloseCommandCursor(oc::CommandHandle& command) {
+  if (!command) return;
+  oc::Command* cmd = command.get();
+  oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
+  CS_INT status = 0;
+  oc::IgnoreStatus(oc::ct_cmd_props(cmd, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr),
+                   "without a status nothing is closed");
+  CS_INT type = 0;
+  if (status & CS_CURSTAT_OPEN) {
+    oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
+                                   CS_DEALLOC),
+                     kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_send(cmd), kBestEffortClose);
+    while (oc::ct_results(cmd, &type) == CS_SUCCEED) {
+    }
+    MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_CLOSE)"));
+    oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_cmd_drop(command), kBestEffortClose);
+    MonitorLog(QStringLiteral("Open-Client: ct_cmd_drop"));
+  } else if (status & CS_CURSTAT_DECLARED) {
+    oc::IgnoreStatus(oc::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
+                                   CS_UNUSED),
+                     kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_send(cmd), kBestEffortClose);
+    while (oc::ct_results(cmd, &type) == CS_SUCCEED) {
+    }
+    MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DEALLOC)"));
+    oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
+  }
+  // Whatever the cursor's state, the command is not used again.
+  command.reset();
+}
+
+void TNorvDataSet::CloseInternal() {
+  CloseCommandCursor(probeCmd_);
+  CloseCommandCursor(rowCmd_);
+  bindings_.clear();
+  columns_.clear();
+  formats_.clear();
+  cursorOpen_ = false;
+  moreRows_ = false;
+  BindFields(false);
+  if (DefaultFields()) DestroyFields();
+  cache_.clear();
+  snapshot_.clear();
+  recordCount_ = 0;
+  cachedCount_ = 0;
+  current_ = -1;
+  recordSize_ = 0;
+  offsets_.clear();
+  types_.clear();
+  sizes_.clear();
+}

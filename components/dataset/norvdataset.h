@@ -1,0 +1,206 @@
+// The server data set: a TDataSet over a read-only Client-Library cursor on a SELECT text.
+//
+// Opening probes the statement's columns on a cursor of their own (field definitions), then
+// declares the row cursor, binds its columns natively and leaves it open: rows are fetched one at
+// a time, only when navigation asks for a record not yet read, and every fetched row stays in an
+// in-memory cache of fixed-size record images for the life of the open data set. The record
+// count is a provisional 1000 until the first fetch, then the rows cached so far, final once the
+// cursor has no more rows (it is then closed on the server). Edits, inserts and deletes change
+// the cache only; a descendant turns them into statements.
+//
+// Record image: per field definition its value then a null byte (1 = NULL). Record buffer: the
+// image, a 20-byte information block (bookmark = cache index at 12, flag at 16), then the
+// calculated-field area.
+#pragma once
+
+#include "connection/component.h"
+#include "connection/norvtypes.h"
+#include "connection/openclient.h"
+#include "dataset/framework/dataset.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class TNorvDatabase;
+
+enum TSortDirection { sdASC, sdDESC };
+
+// One column of the open cursor, as ct_describe gave it.
+struct NorvColumnDesc {
+  QString Name;  // at most 30 characters
+  int NameLength = 0;
+  int MaxLength = 0;
+  int Scale = 0;
+  int Precision = 0;
+  int DataType = 0;
+  int Format = 0;
+  int UserType = 0;
+  int Status = 0;
+};
+
+// One bound column. The buffer is written by the library at every fetch, so a binding is never
+// moved or freed while its command can still fetch.
+struct NorvColumnBinding {
+  CS_SMALLINT Indicator = 0;
+  std::unique_ptr<char[]> Buffer;
+  CS_INT Copied = 0;
+  int DisplayLength = 0;
+};
+
+// The field type a server datatype name maps to; ftUnknown for types the data sets cannot hold.
+TFieldType NorvFieldTypeOf(const QString& typeName);
+
+class TNorvDataSet : public TDataSet,
+                     public TDbMessageReporter,
+                     public TComponentCommon,
+                     public TDbNameProperty {
+  Q_OBJECT
+
+ public:
+  explicit TNorvDataSet(QObject* owner = nullptr);
+  ~TNorvDataSet() override;
+
+  QString Name() const { return objectName(); }
+  void SetName(const QString& name) { setObjectName(name); }
+
+  // ---- Properties ----------------------------------------------------------------------------
+  bool TypeErrCont() const { return typeErrCont_; }
+  void SetTypeErrCont(bool value) { typeErrCont_ = value; }
+  bool TypeErrShow() const { return typeErrShow_; }
+  void SetTypeErrShow(bool value) { typeErrShow_ = value; }
+  bool ReadOnly() const { return readOnly_; }
+  // Only while closed.
+  void SetReadOnly(bool value);
+  int FetchRows() const { return fetchRows_; }
+  void SetFetchRows(int value) { fetchRows_ = value; }
+  TSortDirection SortDirection() const { return sortDirection_; }
+  void SetSortDirection(TSortDirection value) { sortDirection_ = value; }
+
+  // ---- Run-time state --------------------------------------------------------------------------
+  int CachedCount() const { return cachedCount_; }
+  bool MoreRows() const { return moreRows_; }
+  int ColumnCount() const { return static_cast<int>(columns_.size()); }
+  // Column n from 1.
+  const NorvColumnDesc& Column(int n) const { return columns_.at(static_cast<size_t>(n - 1)); }
+  // The probed column names joined by ", ".
+  QString FieldList() const { return fieldList_; }
+  QString CursorName() const { return cursorName_; }
+  // The connection's database name, taken when the field definitions were built.
+  QString ServerDbName() const { return serverDbName_; }
+  // The slot offset of field number n (from 1) in the record image.
+  int FieldOffset(int n) const { return offsets_.at(static_cast<size_t>(n - 1)); }
+  // Whether the statement runs as the prepared "PrepId" statement; not yet offered.
+  bool Prepared() const { return prepared_; }
+  // The text of a field's value in the snapshot of the record being edited or deleted; empty
+  // for NULL.
+  QString SnapshotFieldText(TField* field) const;
+
+ protected:
+  // ---- Framework operations ------------------------------------------------------------------
+  TRecordBufferHolder AllocateRecordBuffer() override;
+  TGetResult ReadRecord(TRecordBuffer buffer, TGetMode mode, bool doCheck) override;
+  int RecordDataSize() override { return recordSize_; }
+  void ReadBookmarkData(TRecordBuffer buffer, void* data) override;
+  void WriteBookmarkData(TRecordBuffer buffer, const void* data) override;
+  TBookmarkFlag ReadBookmarkFlag(TRecordBuffer buffer) override;
+  void WriteBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) override;
+  bool ReadFieldData(TField* field, void* dest) override;
+  void WriteFieldData(TField* field, const void* source) override;
+  void BuildFieldDefs() override;
+  void OpenInternal() override;
+  void CloseInternal() override;
+  bool IsCursorActive() override { return cursorOpen_; }
+  void MoveBeforeFirst() override { current_ = -1; }
+  void MoveAfterLast() override;
+  void MoveToBookmark(const TBookmark& bookmark) override;
+  void MoveToRecordOf(TRecordBuffer buffer) override;
+  void InitNewRecord(TRecordBuffer buffer) override;
+  void PostInternal() override;
+  void AddRecord(TRecordBuffer buffer, bool append) override;
+  void DeleteInternal() override;
+  bool CanModifyData() override { return TDataSet::CanModifyData() && !readOnly_; }
+  int RecordCountValue() override { return recordCount_; }
+  int RecordNumber() override;
+  void SetRecordNumber(int value) override;
+  bool StepFind(bool restart, bool goForward) override;
+
+  // ---- Operations of this data set and its descendants -----------------------------------------
+  virtual void ReadCachedRecord(TRecordBuffer buffer, int index);
+  virtual void WriteCachedRecord(TRecordBuffer buffer, int index);
+  virtual void AppendCachedRecord(TRecordBuffer buffer);
+  virtual void InsertCachedRecord(TRecordBuffer buffer, int index);
+  virtual bool FilterAccepts(TRecordBuffer buffer);
+  // `sortDirection`: "ASC", "DESC" or empty; only a table uses it.
+  virtual void OpenRowCursor(const QString& sortDirection);
+  virtual void SnapshotBeforeEdit();
+  virtual void SnapshotBeforeDelete();
+  // The column probe; true when it produced columns.
+  virtual bool ReadColumns();
+
+  CS_RETCODE ReadRowCursorRow(oc::Command* command, bool cursorMode);
+  void CloseCommandCursor(oc::CommandHandle& command);
+  CS_RETCODE FlushAndCancel(oc::Command* command);
+  // Fills columns_ and bindings_; false when a column could not be described.
+  bool DescribeAndBind(oc::Command* command, bool bindNatively);
+  CS_RETCODE DeclareAndOpenCursor(oc::Command* command, const QString& cursorName,
+                                  const QString& text);
+  static QString CursorNameSuffix();
+  // A fresh command on the connection of DbName (empty without one).
+  oc::CommandHandle AllocateCommand();
+
+  // The SELECT text the cursors are declared on; a descendant fills it.
+  QStringList& StatementText() { return statement_; }
+  const QStringList& StatementText() const { return statement_; }
+
+ private:
+  TNorvDatabase* Database() const;
+  void HandleMessages();
+  int SlotSize(int fieldNo) const;
+  void ComputeLayout();
+  CS_RETCODE EnsureCached(int index);
+  void StoreRow();
+  QString SlotText(const char* slot, int fieldNo) const;
+  void TakeSnapshot();
+  bool AcceptColumn(const CS_DATAFMT& fmt);
+  char* InfoBlock(TRecordBuffer buffer) const { return buffer + recordSize_; }
+
+  bool typeErrCont_ = false;
+  bool typeErrShow_ = true;
+  bool readOnly_ = false;
+  int fetchRows_ = 10;
+  TSortDirection sortDirection_ = sdASC;
+  bool prepared_ = false;
+
+  QStringList statement_;
+  QString cursorName_;
+  QString fieldList_;
+  QString serverDbName_;
+
+  oc::CommandHandle rowCmd_;
+  oc::CommandHandle probeCmd_;
+  oc::Connection* con_ = nullptr;
+  oc::Context* ctx_ = nullptr;
+
+  std::vector<NorvColumnDesc> columns_;
+  std::vector<CS_DATAFMT> formats_;  // as described, for cs_convert
+  std::vector<NorvColumnBinding> bindings_;
+
+  QByteArray cache_;
+  QByteArray snapshot_;
+  std::vector<int> offsets_;  // per field number - 1
+  std::vector<TFieldType> types_;
+  std::vector<int> sizes_;
+  int recordSize_ = 0;
+  int recordCount_ = 0;
+  int cachedCount_ = 0;
+  int current_ = -1;
+  bool moreRows_ = false;
+  bool cursorOpen_ = false;
+  CS_INT resultType_ = 0;
+  CS_RETCODE resultsReturn_ = 0;
+};
