@@ -60,12 +60,15 @@ TFieldType NorvFieldTypeOf(const QString& name) {
     TFieldType type;
   };
   static const Entry kMap[] = {
-      {"char", ftString},       {"varchar", ftString},     {"binary", ftVarBytes},
-      {"varbinary", ftVarBytes}, {"text", ftMemo},          {"image", ftBlob},
-      {"tinyint", ftSmallint},  {"smallint", ftSmallint},  {"int", ftInteger},
-      {"real", ftFloat},        {"float", ftFloat},        {"numeric", ftFloat},
-      {"decimal", ftFloat},     {"bit", ftBoolean},        {"datetime", ftDateTime},
-      {"smalldatetime", ftDateTime}, {"money", ftCurrency}, {"smallmoney", ftCurrency},
+      {"char", ftString},       {"varchar", ftString},
+      {"binary", ftVarBytes},   {"varbinary", ftVarBytes},
+      {"text", ftMemo},         {"image", ftBlob},
+      {"tinyint", ftSmallint},  {"smallint", ftSmallint},
+      {"int", ftInteger},       {"real", ftFloat},
+      {"float", ftFloat},       {"numeric", ftFloat},
+      {"decimal", ftFloat},     {"bit", ftBoolean},
+      {"datetime", ftDateTime}, {"smalldatetime", ftDateTime},
+      {"money", ftCurrency},    {"smallmoney", ftCurrency},
   };
   for (const Entry& e : kMap)
     if (name == QLatin1String(e.name)) return e.type;
@@ -200,9 +203,9 @@ CS_RETCODE TNorvDataSet::DeclareAndOpenCursor(oc::Command* command, const QStrin
                    kReportedByRouter);
   HandleMessages();
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
-  oc::IgnoreStatus(oc::ct_cursor(command, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
-                                 fetchRows_),
-                   kReportedByRouter);
+  oc::IgnoreStatus(
+      oc::ct_cursor(command, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, fetchRows_),
+      kReportedByRouter);
   HandleMessages();
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_ROWS) - Rows : ") +
              QString::number(fetchRows_));
@@ -765,9 +768,9 @@ void TNorvDataSet::CloseCommandCursor(oc::CommandHandle& command) {
   CS_INT type = 0;
   if (status & CS_CURSTAT_OPEN) {
     oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
-    oc::IgnoreStatus(oc::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
-                                   CS_DEALLOC),
-                     kBestEffortClose);
+    oc::IgnoreStatus(
+        oc::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC),
+        kBestEffortClose);
     oc::IgnoreStatus(oc::ct_send(cmd), kBestEffortClose);
     while (oc::ct_results(cmd, &type) == CS_SUCCEED) {
     }
@@ -776,9 +779,9 @@ void TNorvDataSet::CloseCommandCursor(oc::CommandHandle& command) {
     oc::IgnoreStatus(oc::ct_cmd_drop(command), kBestEffortClose);
     MonitorLog(QStringLiteral("Open-Client: ct_cmd_drop"));
   } else if (status & CS_CURSTAT_DECLARED) {
-    oc::IgnoreStatus(oc::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED,
-                                   CS_UNUSED),
-                     kBestEffortClose);
+    oc::IgnoreStatus(
+        oc::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED),
+        kBestEffortClose);
     oc::IgnoreStatus(oc::ct_send(cmd), kBestEffortClose);
     while (oc::ct_results(cmd, &type) == CS_SUCCEED) {
     }

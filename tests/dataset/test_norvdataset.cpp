@@ -156,8 +156,8 @@ TEST_F(NorvDataSetTest, UnnamedColumnIsNamedByItsNumber) {
 }
 
 TEST_F(NorvDataSetTest, UnsupportedColumnSkippedOrFailsTheOpen) {
-  const QString sql = QStringLiteral(
-      "SELECT au_id, copy, au_id FROM pubs2..blurbs WHERE au_id = '201-45-7781'");
+  const QString sql =
+      QStringLiteral("SELECT au_id, copy, au_id FROM pubs2..blurbs WHERE au_id = '201-45-7781'");
   const QString text = QStringLiteral(R"(Fieldtype "TEXT" of field "copy" not supported)");
   auto ds = DataSet(sql);
   ds->SetTypeErrCont(true);
@@ -296,8 +296,8 @@ TEST_F(NorvDataSetTest, TraceLinesOfAnOpenAndClose) {
   const QStringList closing = {"Open-Client: ct_cursor(CS_CURSOR_CLOSE)",
                                "Open-Client: ct_cmd_drop"};
   const QStringList expected = QStringList{"Flow : ** Start of obtaining columns **"} + cursor +
-                               closing +
-                               QStringList{"Flow : ** End of obtaining columns **"} + cursor +
+                               closing + QStringList{"Flow : ** End of obtaining columns **"} +
+                               cursor +
                                QStringList{"Open-Client: ct_fetch",
                                            "SQL Data Out: Column = 1, Name = n, Type = int, "
                                            "Precision = 0, Scale = 0, Data = 7"} +
