@@ -105,7 +105,7 @@ constexpr qint64 kMSecsPerDay = 86400000;
 // Day number of 1899-12-30, the date-time number's day 0, counted from the origin.
 constexpr qint64 kDateDelta = 693594;
 
-// A date-time as the naive QDateTime the fields hand out (UTC time spec, so no local time
+// A date-time as the naive QDateTime the fields hand out (in Qt::UTC, so no local time
 // zone rule ever shifts or rejects a value).
 QDateTime NaiveDateTime(QDate date, QTime time);
 double DateTimeToNative(const QDateTime& value);
