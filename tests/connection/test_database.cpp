@@ -1,19 +1,17 @@
 // The connection component against the sample server, reached through the SQL.INI the fixture
 // writes.
-#include "connection/monitor.h"
 #include "connection/norvcontext.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
 #include "query/norvquery.h"
 #include "recording_presenter.h"
 #include "server_fixture.h"
+#include "trace_capture.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QUuid>
 
 #include <memory>
 #include <vector>
@@ -482,27 +480,17 @@ TEST_F(DatabaseTest, ConnectionPropertiesAreSetBeforeLogin) {
 // ---- Trace lines --------------------------------------------------------------------------------
 
 TEST_F(DatabaseTest, MonitorGetsTheConnectAndDisconnectLines) {
-  const QString socket = "norv-test-db-" + QUuid::createUuid().toString(QUuid::Id128);
-  qputenv("NORV_MONITOR_SOCKET", socket.toUtf8());
-  MonitorListener listener;
-  std::vector<QString> lines;
-  QObject::connect(&listener, &MonitorListener::LineReceived,
-                   [&](quintptr, const QString& line) { lines.push_back(line); });
-  ASSERT_TRUE(listener.Listen());
-
+  norvtest::TraceCapture trace;
+  ASSERT_TRUE(trace.Listening());
   QObject owner;  // trace lines go out on behalf of an owner
   auto db = MakeDb("db", &owner);
   db->SetMonitor(true);
   db->Connect();
   db->Disconnect();
-  QDeadlineTimer deadline(5000);
-  while (lines.size() < 3 && !deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  qunsetenv("NORV_MONITOR_SOCKET");
-  EXPECT_EQ(lines,
-            (std::vector<QString>{
-                "SQL Connect: UserName = sa, ServerName = SAMPLE, DbName = master", "Connected",
-                "SQL DisConnect: UserName = sa, ServerName = SAMPLE, DbName = master"}));
+  EXPECT_EQ(
+      trace.Wait(3),
+      (QStringList{"SQL Connect: UserName = sa, ServerName = SAMPLE, DbName = master", "Connected",
+                   "SQL DisConnect: UserName = sa, ServerName = SAMPLE, DbName = master"}));
 }
 
 // ---- The login prompt ---------------------------------------------------------------------------

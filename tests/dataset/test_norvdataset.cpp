@@ -2,17 +2,15 @@
 // the type check, bookmarks and the failures of an open.
 #include "dataset/norvsqldataset.h"
 
-#include "connection/monitor.h"
 #include "connection/norvdatabase.h"
 #include "query/norvquery.h"
 
 #include "recording_presenter.h"
 #include "server_fixture.h"
+#include "trace_capture.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QUuid>
 
 #include <cstring>
 #include <memory>
@@ -268,13 +266,8 @@ TEST_F(NorvDataSetTest, ReadOnlyRefusesEditsAndIsSetOnlyWhileClosed) {
 }
 
 TEST_F(NorvDataSetTest, TraceLinesOfAnOpenAndClose) {
-  qputenv("NORV_MONITOR_SOCKET",
-          ("norv-test-nds-" + QUuid::createUuid().toString(QUuid::Id128)).toUtf8());
-  MonitorListener listener;
-  ASSERT_TRUE(listener.Listen());
-  QStringList lines;
-  QObject::connect(&listener, &MonitorListener::LineReceived,
-                   [&](quintptr, const QString& line) { lines << line; });
+  norvtest::TraceCapture trace;
+  ASSERT_TRUE(trace.Listening());
   QObject owner;
   auto* ds = new TNorvSqlDataSet(&owner);
   ds->SetDbName(QStringLiteral("db"));
@@ -302,11 +295,7 @@ TEST_F(NorvDataSetTest, TraceLinesOfAnOpenAndClose) {
                                            "SQL Data Out: Column = 1, Name = n, Type = int, "
                                            "Precision = 0, Scale = 0, Data = 7"} +
                                closing;
-  QDeadlineTimer deadline(5000);
-  while (lines.size() < expected.size() && !deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  qunsetenv("NORV_MONITOR_SOCKET");
-  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(trace.Wait(expected.size()), expected);
 }
 
 }  // namespace

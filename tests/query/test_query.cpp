@@ -9,20 +9,17 @@
 
 #include "recording_presenter.h"
 #include "server_fixture.h"
-
-#include "connection/monitor.h"
+#include "trace_capture.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTime>
-#include <QUuid>
 
 #include <atomic>
 #include <memory>
@@ -767,13 +764,8 @@ TEST_F(QueryTest, RowCountOptionLimitsRows) {
 // ---- Trace -------------------------------------------------------------------------------------
 
 TEST_F(QueryTest, TraceLinesGoToTheMonitorInCallOrder) {
-  qputenv("NORV_MONITOR_SOCKET",
-          ("norv-test-query-" + QUuid::createUuid().toString(QUuid::Id128)).toUtf8());
-  MonitorListener listener;
-  ASSERT_TRUE(listener.Listen());
-  QStringList lines;
-  QObject::connect(&listener, &MonitorListener::LineReceived,
-                   [&](quintptr, const QString& line) { lines << line; });
+  norvtest::TraceCapture trace;
+  ASSERT_TRUE(trace.Listening());
   QObject owner;
   auto* q = new TNorvQuery(&owner);
   q->SetDbName(QStringLiteral("db"));
@@ -795,11 +787,7 @@ TEST_F(QueryTest, TraceLinesGoToTheMonitorInCallOrder) {
       "Open-Client: ct_fetch",
       "Open-Client: ct_res_info(CS_ROW_COUNT) - Number of rows : 1",
   };
-  QDeadlineTimer deadline(5000);
-  while (lines.size() < expected.size() && !deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  qunsetenv("NORV_MONITOR_SOCKET");
-  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(trace.Wait(expected.size()), expected);
 }
 
 // ---- Threads and connections ----------------------------------------------------------------
