@@ -41,9 +41,10 @@ class NorvParamsTest : public ::testing::Test {
   }
 
   static std::unique_ptr<TNorvDatabase> Connect(const QString& name) {
+    const auto& info = norvtest::SampleServer();  // SYBASE set before the first context
     auto db = std::make_unique<TNorvDatabase>();
     db->SetName(name);
-    db->SetServerName(norvtest::SampleServer().serverName);
+    db->SetServerName(info.serverName);
     db->SetUserName(QStringLiteral("sa"));
     db->SetLoginPrompt(false);
     db->SetConnected(true);
@@ -87,10 +88,7 @@ TEST_F(NorvParamsTest, EachSupportedTypeSelectsItsRow) {
       {"f", [](TParam& p) { p.SetAsFloat(1.5); }, 1},
       {"c", [](TParam& p) { p.SetAsCurrency(12.5); }, 1},
       // Day 0 and 12 960 150 ticks.
-      {"d",
-       [](TParam& p) {
-         p.SetAsDateTime(QDateTime(QDate(1900, 1, 1), QTime(12, 0, 0, 500)));
-       },
+      {"d", [](TParam& p) { p.SetAsDateTime(QDateTime(QDate(1900, 1, 1), QTime(12, 0, 0, 500))); },
        1},
   };
   for (const Case& c : cases) {
@@ -136,10 +134,21 @@ TEST_F(NorvParamsTest, UnsendableTypesAreRefusedBeforeAnythingIsSent) {
       {ftFixedChar, "Datatype of parameter \"v\" not supported!"},
       {ftUnknown, "Parameter \"v\" has an Unknown data type"},
   };
-  for (const Case& c : cases) {
-    auto ds = DataSet(QStringLiteral("select k from prm_types where s = :v"));
+  QObject owner;  // trace lines come only from owned components
+  auto traced = [&](TFieldType type) {
+    auto* ds = new TNorvSqlDataSet(&owner);
+    ds->SetDbName(QStringLiteral("db"));
     ds->SetMonitor(true);
-    ds->ParamByName(QStringLiteral("v")).SetDataType(c.type);
+    ds->SetSql(QStringLiteral("select k from prm_types where s = :v"));
+    ds->ParamByName(QStringLiteral("v")).SetDataType(type);
+    return ds;
+  };
+  auto settle = [&] {
+    QDeadlineTimer deadline(300);
+    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  };
+  for (const Case& c : cases) {
+    TNorvSqlDataSet* ds = traced(c.type);
     QString error;
     try {
       ds->Open();
@@ -149,11 +158,13 @@ TEST_F(NorvParamsTest, UnsendableTypesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(error, QString::fromLatin1(c.error));
     EXPECT_FALSE(ds->Prepared());
   }
-  // A trace line would come from any step that reached the server.
-  QDeadlineTimer deadline(300);
-  while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  qunsetenv("NORV_MONITOR_SOCKET");
+  settle();
   EXPECT_EQ(lines, QStringList{});
+  // The same statement with a sendable type does reach the trace.
+  traced(ftString)->Open();
+  settle();
+  qunsetenv("NORV_MONITOR_SOCKET");
+  EXPECT_TRUE(lines.contains(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)")));
 }
 
 TEST_F(NorvParamsTest, ProcedureGivesReturnStatusAndOutputParameter) {
