@@ -9,6 +9,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -138,7 +139,10 @@ void TNorvDataSet::OpenInternal() {
   moreRows_ = true;
   current_ = -1;
   BuildFieldDefs();
-  if (resultType_ == CS_STATUS_RESULT || resultType_ == CS_PARAM_RESULT) return;
+  if (resultType_ == CS_STATUS_RESULT || resultType_ == CS_PARAM_RESULT) {
+    ReadReturnParams(probeCmd_.get());
+    return;
+  }
   if (DefaultFields()) CreateFields();
   BindFields(true);
   ComputeLayout();
@@ -195,14 +199,29 @@ bool TNorvDataSet::ReadColumns() {
 CS_RETCODE TNorvDataSet::DeclareAndOpenCursor(oc::Command* command, const QString& cursorName,
                                               const QString& text) {
   const QByteArray name = cursorName.toUtf8();
-  const QByteArray sql = text.trimmed().toUtf8();
-  // The prepared statement's declaration comes with the parameters; until then every cursor is
-  // declared on its text.
-  oc::IgnoreStatus(oc::ct_cursor(command, CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM,
-                                 sql.constData(), CS_NULLTERM, CS_READ_ONLY),
-                   kReportedByRouter);
-  HandleMessages();
-  MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
+  const QByteArray sql = (prepared_ ? dynamicText_ : text).trimmed().toUtf8();
+  if (prepared_) {
+    // Declared on the prepared statement; it runs only once the open brings the parameters.
+    oc::IgnoreStatus(oc::ct_dynamic(command, CS_CURSOR_DECLARE, "PrepId", CS_NULLTERM,
+                                    name.constData(), CS_NULLTERM),
+                     kReportedByRouter);
+    HandleMessages();
+    oc::IgnoreStatus(oc::ct_cursor(command, CS_CURSOR_OPTION, nullptr, CS_UNUSED, nullptr,
+                                   CS_UNUSED, CS_READ_ONLY),
+                     kReportedByRouter);
+    oc::IgnoreStatus(oc::ct_send(command), kReportedByRouter);
+    CS_INT type = 0;
+    while (oc::ct_results(command, &type) == CS_SUCCEED) {
+    }
+    HandleMessages();
+    MonitorLog(QStringLiteral("Open-Client: ct_dynamic(CS_CURSOR_DECLARE)"));
+  } else {
+    oc::IgnoreStatus(oc::ct_cursor(command, CS_CURSOR_DECLARE, name.constData(), CS_NULLTERM,
+                                   sql.constData(), CS_NULLTERM, CS_READ_ONLY),
+                     kReportedByRouter);
+    HandleMessages();
+    MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
+  }
   oc::IgnoreStatus(
       oc::ct_cursor(command, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, fetchRows_),
       kReportedByRouter);
@@ -215,6 +234,7 @@ CS_RETCODE TNorvDataSet::DeclareAndOpenCursor(oc::Command* command, const QStrin
   HandleMessages();
   MonitorLog(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_OPEN)"));
   MonitorLog(QStringLiteral("SQL Execute : ") + QString::fromUtf8(sql));
+  if (prepared_) SendParams(command);
   const CS_RETCODE sent = oc::ct_send(command);
   HandleMessages();
   resultType_ = 0;
@@ -795,6 +815,7 @@ void TNorvDataSet::CloseCommandCursor(oc::CommandHandle& command) {
 void TNorvDataSet::CloseInternal() {
   CloseCommandCursor(probeCmd_);
   CloseCommandCursor(rowCmd_);
+  if (prepared_) UnprepareStatement();
   bindings_.clear();
   columns_.clear();
   formats_.clear();
@@ -811,4 +832,307 @@ void TNorvDataSet::CloseInternal() {
   offsets_.clear();
   types_.clear();
   sizes_.clear();
+}
+
+// ---- Prepared statements and parameters --------------------------------------------------------
+
+namespace {
+
+QString Quoted(const QString& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+
+// Whether a parameter of this field type can be sent at all.
+bool Sendable(TFieldType type) {
+  switch (type) {
+    case ftString:
+    case ftSmallint:
+    case ftInteger:
+    case ftBoolean:
+    case ftFloat:
+    case ftCurrency:
+    case ftDateTime: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+void TNorvDataSet::CheckParamTypes() {
+  for (int i = 0; i < params_.Count(); ++i) {
+    const TParam& p = params_[i];
+    if (p.ParamType() == ptResult || Sendable(p.DataType())) continue;
+    if (p.DataType() == ftUnknown) {
+      UnprepareStatement();
+      DatabaseError(QStringLiteral("Parameter ") + Quoted(p.Name()) +
+                    QStringLiteral(" has an Unknown data type"));
+    }
+    DatabaseError(QStringLiteral("Datatype of parameter ") + Quoted(p.Name()) +
+                  QStringLiteral(" not supported!"));
+  }
+}
+
+void TNorvDataSet::PrepareStatement() {
+  if (prepared_) UnprepareStatement();
+  // Refused before the server sees anything of the statement.
+  CheckParamTypes();
+  if (prepCmd_) oc::IgnoreStatus(FlushAndCancel(prepCmd_.get()), kBestEffortClose);
+  const QByteArray text = dynamicText_.toUtf8();
+  prepCmd_ = AllocateCommand();
+  if (!prepCmd_) DatabaseError(QStringLiteral("Can not connect"));
+  oc::IgnoreStatus(oc::ct_dynamic(prepCmd_.get(), CS_PREPARE, "PrepId", CS_NULLTERM,
+                                  text.constData(), CS_NULLTERM),
+                   kReportedByRouter);
+  oc::IgnoreStatus(oc::ct_send(prepCmd_.get()), kReportedByRouter);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)"));
+  CS_INT type = 0;
+  while (oc::ct_results(prepCmd_.get(), &type) == CS_SUCCEED) HandleMessages();
+  HandleMessages();
+  prepared_ = true;
+}
+
+void TNorvDataSet::UnprepareStatement() {
+  if (!prepared_) return;
+  oc::Command* cmd = prepCmd_.get();
+  oc::IgnoreStatus(oc::ct_dynamic(cmd, CS_DEALLOC, "PrepId", CS_NULLTERM, nullptr, CS_UNUSED),
+                   kBestEffortClose);
+  oc::IgnoreStatus(oc::ct_send(cmd), kBestEffortClose);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_dynamic(CS_DEALLOC)"));
+  CS_INT type = 0;
+  while (oc::ct_results(cmd, &type) == CS_SUCCEED) HandleMessages();
+  HandleMessages();
+  oc::IgnoreStatus(oc::ct_cmd_drop(prepCmd_), kBestEffortClose);
+  prepCmd_.reset();
+  prepared_ = false;
+}
+
+void TNorvDataSet::SendParams(oc::Command* command) {
+  CheckParamTypes();
+  for (int i = 0; i < params_.Count(); ++i) {
+    const TParam& p = params_[i];
+    if (p.ParamType() == ptResult) continue;
+    QByteArray data;
+    CS_INT type = CS_CHAR_TYPE;
+    auto put = [&data](const auto& v) {
+      data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
+    };
+    switch (p.DataType()) {
+      case ftString: data = p.AsString().toUtf8(); break;
+      case ftSmallint:
+        type = CS_SMALLINT_TYPE;
+        put(static_cast<CS_SMALLINT>(p.AsInteger()));
+        break;
+      case ftInteger:
+        type = CS_INT_TYPE;
+        put(static_cast<CS_INT>(p.AsInteger()));
+        break;
+      case ftBoolean:
+        type = CS_BIT_TYPE;
+        put(static_cast<CS_SMALLINT>(p.AsBoolean() ? 1 : 0));
+        break;
+      case ftFloat:
+      case ftCurrency:
+        type = CS_FLOAT_TYPE;
+        put(static_cast<CS_FLOAT>(p.AsFloat()));
+        break;
+      default: {  // ftDateTime, the only other type CheckParamTypes lets through
+        type = CS_DATETIME_TYPE;
+        const QDateTime at = p.AsDateTime();
+        CS_DATETIME dt{};
+        if (at.isValid()) {
+          const QTime t = at.time();
+          dt.dtdays = static_cast<CS_INT>(QDate(1900, 1, 1).daysTo(at.date()));
+          dt.dttime = (t.hour() * 3600 + t.minute() * 60 + t.second()) * 300 +
+                      static_cast<CS_INT>(std::lround(t.msec() * 0.3));
+        }
+        put(dt);
+      }
+    }
+    // A NULL value travels as NULL, never as a zero or an empty text.
+    const bool null = p.IsNull();
+    CS_DATAFMT& fmt = paramFormat_;
+    fmt = CS_DATAFMT{};
+    fmt.datatype = type;
+    fmt.maxlength = static_cast<CS_INT>(data.size());
+    fmt.status = p.ParamType() == ptOutput ? CS_RETURN : CS_INPUTVALUE;
+    fmt.count = 1;
+    fmt.locale = nullptr;
+    if (null && p.ParamType() != ptOutput) data.clear();
+    oc::IgnoreStatus(
+        oc::ct_param(command, &fmt, data.isEmpty() ? nullptr : data.data(),
+                     static_cast<CS_INT>(data.size()),
+                     null && p.ParamType() != ptOutput ? CS_SMALLINT(-1) : CS_SMALLINT(0)),
+        kReportedByRouter);
+    HandleMessages();
+    MonitorLog(QStringLiteral("Open-Client: ct_param : Column = ") + p.Name());
+  }
+}
+
+QString TNorvDataSet::BoundText(int n) const {
+  const NorvColumnBinding& b = bindings_.at(static_cast<size_t>(n - 1));
+  if (b.Indicator == -1) return QString();
+  return QString::fromUtf8(b.Buffer.get());
+}
+
+void TNorvDataSet::ReadReturnStatus(oc::Command* command, bool check) {
+  MonitorLog(QStringLiteral("Flow : ** Start of obtaining Return status **"));
+  CS_INT n = 0;
+  if (oc::ct_res_info(command, CS_NUMDATA, &n, CS_UNUSED, nullptr) != CS_SUCCEED) return;
+  // The status row has bindings of its own: the row cursor's stay untouched.
+  std::vector<NorvColumnDesc> columns;
+  std::vector<CS_DATAFMT> formats;
+  std::vector<NorvColumnBinding> bindings;
+  columns.swap(columns_);
+  formats.swap(formats_);
+  bindings.swap(bindings_);
+  auto restore = [&] {
+    columns.swap(columns_);
+    formats.swap(formats_);
+    bindings.swap(bindings_);
+  };
+  DescribeAndBind(command, false);
+  CS_INT rows = 0;
+  QString status;
+  if (oc::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED &&
+      !bindings_.empty())
+    status = BoundText(1).trimmed();
+  bool ok = false;
+  const int value = status.toInt(&ok);
+  const int statusColumns = static_cast<int>(columns_.size());
+  if (statusColumns >= 1 && statusColumns != params_.Count() &&
+      QString::fromLatin1(metaObject()->className()).toUpper() == QLatin1String("TNORVTABLE") &&
+      ok && value < 0 && check) {
+    restore();
+    throw EAbort();
+  }
+  if (statusColumns > 0) {
+    for (int i = 0; i < params_.Count(); ++i) {
+      TParam& p = params_[i];
+      if (p.ParamType() != ptResult) continue;
+      p.SetValue(value);
+      MonitorLog(QStringLiteral("Result : ") + status);
+      if (check && value < 0) {
+        restore();
+        throw EAbort();
+      }
+      break;
+    }
+  }
+  restore();
+  MonitorLog(QStringLiteral("Flow : ** End of obtaining Return status **"));
+}
+
+void TNorvDataSet::ReadOutputRow(oc::Command* command) {
+  std::vector<NorvColumnDesc> columns;
+  std::vector<CS_DATAFMT> formats;
+  std::vector<NorvColumnBinding> bindings;
+  columns.swap(columns_);
+  formats.swap(formats_);
+  bindings.swap(bindings_);
+  DescribeAndBind(command, false);
+  CS_INT rows = 0;
+  if (oc::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+    int k = 0;
+    for (int i = 0; i < params_.Count(); ++i) {
+      TParam& p = params_[i];
+      if (p.ParamType() != ptOutput) continue;
+      if (++k > static_cast<int>(bindings_.size())) break;
+      p.SetValue(BoundText(k));
+    }
+  }
+  while (oc::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+  }
+  columns.swap(columns_);
+  formats.swap(formats_);
+  bindings.swap(bindings_);
+}
+
+void TNorvDataSet::ReadReturnParams(oc::Command* command) {
+  ReadReturnStatus(command, false);
+  MonitorLog(QStringLiteral("Flow : ** Start of obtaining Return parameters **"));
+  CS_INT rows = 0;
+  while (oc::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+  }
+  if (resultsReturn_ == CS_SUCCEED) {
+    CS_INT type = 0;
+    resultsReturn_ = oc::ct_results(command, &type);
+    if (type == CS_PARAM_RESULT) ReadOutputRow(command);
+  }
+  MonitorLog(QStringLiteral("Flow : ** End of obtaining Return parameters **"));
+}
+
+int TNorvDataSet::ExecuteCommandText(const QString& text, int& rowCount) {
+  rowCount = 0;
+  WaitCursor wait;
+  oc::CommandHandle command = AllocateCommand();
+  HandleMessages();
+  if (!command) return 0;
+  oc::Command* cmd = command.get();
+  const QByteArray sql = text.toUtf8();
+  if (prepared_) {
+    oc::IgnoreStatus(oc::ct_dynamic(cmd, CS_EXECUTE, "PrepId", CS_NULLTERM, nullptr, CS_UNUSED),
+                     kReportedByRouter);
+    SendParams(cmd);
+  } else {
+    oc::IgnoreStatus(oc::ct_command(cmd, CS_LANG_CMD, sql.constData(), CS_NULLTERM, CS_UNUSED),
+                     kReportedByRouter);
+  }
+  MonitorLog(QStringLiteral("SQL Execute: ") + text);
+  HandleMessages();
+  oc::IgnoreStatus(oc::ct_send(cmd), kReportedByRouter);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_send"));
+  int result = 1;
+  CS_INT type = 0;
+  CS_RETCODE rc = oc::ct_results(cmd, &type);
+  HandleMessages();
+  MonitorLog(QStringLiteral("Open-Client: ct_results"));
+  auto finish = [&] {
+    oc::IgnoreStatus(FlushAndCancel(cmd), kBestEffortClose);
+    oc::IgnoreStatus(oc::ct_cmd_drop(command), kBestEffortClose);
+    MonitorLog(QStringLiteral("Open-Client: ct_cmd_drop"));
+  };
+  try {
+    while (rc == CS_SUCCEED) {
+      if (type == CS_STATUS_RESULT) {
+        ReadReturnStatus(cmd, true);
+      } else if (type == CS_PARAM_RESULT) {
+        // Output parameters of a procedure call come back here as well.
+        ReadOutputRow(cmd);
+      } else if (type == CS_CMD_SUCCEED) {
+        CS_INT n = -1;
+        if (oc::ct_res_info(cmd, CS_ROW_COUNT, &n, CS_UNUSED, nullptr) == CS_SUCCEED && n >= 0) {
+          MonitorLog(QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - RowCount : ") +
+                     QString::number(n));
+          rowCount = n;
+        }
+      } else if (type == CS_CMD_FAIL) {
+        throw EAbort();
+      } else if (type == CS_ROW_RESULT) {
+        CS_INT rows = 0;
+        while (oc::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+        }
+      }
+      rc = oc::ct_results(cmd, &type);
+      HandleMessages();
+      MonitorLog(QStringLiteral("Open-Client: ct_results"));
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  if (rc == CS_BUSY || rc == CS_FAIL) result = 0;
+  finish();
+  return result;
+}
+
+void TNorvDataSet::ExecStatement() {
+  CheckDbName(DbName());
+  SetDbServerMsg(CS_SERVERMSG{});
+  TNorvDatabase* db = Database();
+  if (!db->Connected()) db->SetConnected(true);
+  if (!db->Connected()) DatabaseError(QStringLiteral("Can not connect"));
+  con_ = db->Handle();
+  ctx_ = db->ContextHandle();
+  ExecuteCommandText(dynamicText_, rowCount_);
 }

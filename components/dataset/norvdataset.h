@@ -17,6 +17,7 @@
 #include "connection/norvtypes.h"
 #include "connection/openclient.h"
 #include "dataset/framework/dataset.h"
+#include "dataset/framework/params.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -94,8 +95,22 @@ class TNorvDataSet : public TDataSet,
   QString ServerDbName() const { return serverDbName_; }
   // The slot offset of field number n (from 1) in the record image.
   int FieldOffset(int n) const { return offsets_.at(static_cast<size_t>(n - 1)); }
-  // Whether the statement runs as the prepared "PrepId" statement; not yet offered.
+  // Whether the statement runs as the prepared "PrepId" statement.
   bool Prepared() const { return prepared_; }
+
+  // ---- Statements with parameters --------------------------------------------------------------
+  TParams& Params() { return params_; }
+  const TParams& Params() const { return params_; }
+  virtual TParam& ParamByName(const QString& name) { return params_.ParamByName(name); }
+  // Prepares the dynamic statement text as "PrepId" (deallocating an earlier one first).
+  virtual void PrepareStatement();
+  virtual void UnprepareStatement();
+  // Runs the dynamic statement text without a cursor; the row count is that of the server.
+  virtual void ExecStatement();
+  int RowCount() const { return rowCount_; }
+  // The statement with every ":name" replaced by "?".
+  QString DynamicText() const { return dynamicText_; }
+  void SetDynamicText(const QString& value) { dynamicText_ = value; }
   // The text of a field's value in the snapshot of the record being edited or deleted; empty
   // for NULL.
   QString SnapshotFieldText(TField* field) const;
@@ -150,6 +165,18 @@ class TNorvDataSet : public TDataSet,
   CS_RETCODE DeclareAndOpenCursor(oc::Command* command, const QString& cursorName,
                                   const QString& text);
   static QString CursorNameSuffix();
+  // Sends every parameter but the ptResult ones; a NULL value goes with indicator -1.
+  void SendParams(oc::Command* command);
+  // 1 for success, 0 for failure.
+  int ExecuteCommandText(const QString& text, int& rowCount);
+  void ReadReturnStatus(oc::Command* command, bool check);
+  void ReadReturnParams(oc::Command* command);
+  // Reads a parameter row into the ptOutput parameters, in list order.
+  void ReadOutputRow(oc::Command* command);
+  // Refuses the parameters no conversion exists for.
+  void CheckParamTypes();
+  // The fetched text of bound column n (from 1); empty for NULL.
+  QString BoundText(int n) const;
   // A fresh command on the connection of DbName (empty without one).
   oc::CommandHandle AllocateCommand();
 
@@ -175,6 +202,11 @@ class TNorvDataSet : public TDataSet,
   int fetchRows_ = 10;
   TSortDirection sortDirection_ = sdASC;
   bool prepared_ = false;
+  TParams params_;
+  QString dynamicText_;
+  int rowCount_ = 0;
+  oc::CommandHandle prepCmd_;
+  CS_DATAFMT paramFormat_{};  // reused for every ct_param
 
   QStringList statement_;
   QString cursorName_;

@@ -16,6 +16,11 @@ class TNorvSqlDataSet : public TNorvDataSet {
   // Only while closed: an open data set keeps reading its cursor.
   void SetSql(const QString& value);
 
+  void ExecStatement() override;
+
+ protected:
+  void OpenInternal() override;
+
  private:
   using TNorvDataSet::StatementText;
 };

@@ -1,0 +1,200 @@
+// Statements with parameters against the sample server: prepared cursors with each parameter
+// type, NULL values, the refused types, procedure results and executions without a cursor.
+#include "dataset/norvsqldataset.h"
+
+#include "connection/monitor.h"
+#include "connection/norvdatabase.h"
+#include "query/norvquery.h"
+
+#include "recording_presenter.h"
+#include "server_fixture.h"
+
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+class NorvParamsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    auto db = Connect(QStringLiteral("prm_setup"));
+    TNorvQuery q;
+    q.SetDbName(QStringLiteral("prm_setup"));
+    for (const char* sql : {
+             "if object_id('prm_types') is not null drop table prm_types",
+             "create table prm_types (k int, s varchar(10) null, si smallint null, i int null, "
+             "b bit not null, f float null, c money null, d datetime null)",
+             "insert prm_types values (1, 'abc', 7, 70000, 1, 1.5, 12.5, "
+             "'Jan 1 1900 12:00:00.500PM')",
+             "insert prm_types values (2, null, -3, null, 0, null, null, null)",
+         }) {
+      q.SetSql(QString::fromLatin1(sql));
+      ASSERT_EQ(q.Execute(), CS_SUCCEED) << sql;
+      while (q.Fetch() == 1) {
+      }
+    }
+  }
+
+  static std::unique_ptr<TNorvDatabase> Connect(const QString& name) {
+    const auto& info = norvtest::SampleServer();  // SYBASE set before the first context
+    auto db = std::make_unique<TNorvDatabase>();
+    db->SetName(name);
+    db->SetServerName(info.serverName);
+    db->SetUserName(QStringLiteral("sa"));
+    db->SetLoginPrompt(false);
+    db->SetConnected(true);
+    return db;
+  }
+
+  void SetUp() override { db_ = Connect(QStringLiteral("db")); }
+
+  std::unique_ptr<TNorvSqlDataSet> DataSet(const QString& sql) {
+    auto ds = std::make_unique<TNorvSqlDataSet>();
+    ds->SetName(QStringLiteral("Params1"));
+    ds->SetDbName(QStringLiteral("db"));
+    ds->SetSql(sql);
+    return ds;
+  }
+
+  // The k of every row an open gives.
+  static std::vector<int> Keys(TNorvSqlDataSet& ds) {
+    std::vector<int> keys;
+    ds.Open();
+    for (ds.First(); !ds.Eof(); ds.Next()) keys.push_back(ds.FieldByName("k")->AsInteger());
+    ds.Close();
+    return keys;
+  }
+
+  norv::ScopedRecordingPresenter shown_;
+  std::unique_ptr<TNorvDatabase> db_;
+};
+
+TEST_F(NorvParamsTest, EachSupportedTypeSelectsItsRow) {
+  struct Case {
+    const char* column;
+    std::function<void(TParam&)> set;
+    int key;
+  };
+  const std::vector<Case> cases = {
+      {"s", [](TParam& p) { p.SetAsString(QStringLiteral("abc")); }, 1},
+      {"si", [](TParam& p) { p.SetAsSmallInt(-3); }, 2},
+      {"i", [](TParam& p) { p.SetAsInteger(70000); }, 1},
+      {"b", [](TParam& p) { p.SetAsBoolean(false); }, 2},
+      {"f", [](TParam& p) { p.SetAsFloat(1.5); }, 1},
+      {"c", [](TParam& p) { p.SetAsCurrency(12.5); }, 1},
+      // Day 0 and 12 960 150 ticks.
+      {"d", [](TParam& p) { p.SetAsDateTime(QDateTime(QDate(1900, 1, 1), QTime(12, 0, 0, 500))); },
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.column);
+    auto ds = DataSet(QStringLiteral("select k from prm_types where %1 = :v").arg(c.column));
+    ASSERT_EQ(ds->Params().Count(), 1);
+    c.set(ds->ParamByName(QStringLiteral("v")));
+    EXPECT_EQ(Keys(*ds), std::vector<int>{c.key});
+    EXPECT_FALSE(ds->Prepared());  // deallocated by the close
+  }
+}
+
+TEST_F(NorvParamsTest, NullParameterIsSentAsNull) {
+  auto ds = DataSet(QStringLiteral("select k from prm_types where isnull(i, -1) = isnull(:v, -1)"));
+  TParam& v = ds->ParamByName(QStringLiteral("v"));
+  v.SetDataType(ftInteger);
+  ASSERT_TRUE(v.IsNull());
+  EXPECT_EQ(Keys(*ds), std::vector<int>{2});
+}
+
+TEST_F(NorvParamsTest, ReopensWithAChangedValue) {
+  auto ds = DataSet(QStringLiteral("select k from prm_types where k = :k"));
+  for (int k : {1, 2, 3}) {
+    ds->ParamByName(QStringLiteral("k")).SetAsInteger(k);
+    EXPECT_EQ(Keys(*ds), k <= 2 ? std::vector<int>{k} : std::vector<int>{});
+  }
+}
+
+TEST_F(NorvParamsTest, UnsendableTypesAreRefusedBeforeAnythingIsSent) {
+  qputenv("NORV_MONITOR_SOCKET",
+          ("norv-test-prm-" + QUuid::createUuid().toString(QUuid::Id128)).toUtf8());
+  MonitorListener listener;
+  ASSERT_TRUE(listener.Listen());
+  QStringList lines;
+  QObject::connect(&listener, &MonitorListener::LineReceived,
+                   [&](quintptr, const QString& line) { lines << line; });
+  struct Case {
+    TFieldType type;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {ftBlob, "Datatype of parameter \"v\" not supported!"},
+      {ftFixedChar, "Datatype of parameter \"v\" not supported!"},
+      {ftUnknown, "Parameter \"v\" has an Unknown data type"},
+  };
+  QObject owner;  // trace lines come only from owned components
+  auto traced = [&](TFieldType type) {
+    auto* ds = new TNorvSqlDataSet(&owner);
+    ds->SetDbName(QStringLiteral("db"));
+    ds->SetMonitor(true);
+    ds->SetSql(QStringLiteral("select k from prm_types where s = :v"));
+    ds->ParamByName(QStringLiteral("v")).SetDataType(type);
+    return ds;
+  };
+  auto settle = [&] {
+    QDeadlineTimer deadline(300);
+    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  };
+  for (const Case& c : cases) {
+    TNorvSqlDataSet* ds = traced(c.type);
+    QString error;
+    try {
+      ds->Open();
+    } catch (const Exception& e) {
+      error = e.Message();
+    }
+    EXPECT_EQ(error, QString::fromLatin1(c.error));
+    EXPECT_FALSE(ds->Prepared());
+  }
+  settle();
+  EXPECT_EQ(lines, QStringList{});
+  // The same statement with a sendable type does reach the trace.
+  traced(ftString)->Open();
+  settle();
+  qunsetenv("NORV_MONITOR_SOCKET");
+  EXPECT_TRUE(lines.contains(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)")));
+}
+
+TEST_F(NorvParamsTest, ProcedureGivesReturnStatusAndOutputParameter) {
+  struct Case {
+    const char* pubId;
+    int status;
+    const char* count;
+  };
+  for (const Case& c : std::vector<Case>{{"1001", 0, "4"}, {"9999", 1, "0"}}) {
+    SCOPED_TRACE(c.pubId);
+    auto ds = DataSet(QStringLiteral("exec pubs2..pub_count :pub, :cnt output"));
+    ds->ParamByName(QStringLiteral("pub")).SetAsString(QString::fromLatin1(c.pubId));
+    TParam& cnt = ds->ParamByName(QStringLiteral("cnt"));
+    cnt.SetDataType(ftInteger);
+    cnt.SetParamType(ptOutput);
+    TParam& result = ds->Params().CreateParam(ftInteger, QStringLiteral("Result"), ptResult);
+    ds->ExecStatement();
+    EXPECT_EQ(result.AsInteger(), c.status);
+    EXPECT_EQ(cnt.AsString(), QString::fromLatin1(c.count));
+    EXPECT_FALSE(ds->Prepared());
+  }
+}
+
+TEST_F(NorvParamsTest, ExecStatementReportsTheRowCount) {
+  auto ds = DataSet(QStringLiteral("update prm_types set f = f where k >= :k"));
+  for (auto [k, rows] : std::vector<std::pair<int, int>>{{1, 2}, {2, 1}, {5, 0}}) {
+    ds->ParamByName(QStringLiteral("k")).SetAsInteger(k);
+    ds->ExecStatement();
+    EXPECT_EQ(ds->RowCount(), rows) << k;
+  }
+}
+
+}  // namespace
