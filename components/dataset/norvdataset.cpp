@@ -1,5 +1,6 @@
 #include "dataset/norvdataset.h"
 
+#include "connection/component.h"
 #include "connection/messagerouter.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvexception.h"
@@ -1000,8 +1001,7 @@ void TNorvDataSet::ReadReturnStatus(oc::Command* command, bool check) {
   const int value = status.toInt(&ok);
   const int statusColumns = static_cast<int>(columns_.size());
   if (statusColumns >= 1 && statusColumns != params_.Count() &&
-      QString::fromLatin1(metaObject()->className()).toUpper() == QLatin1String("TNORVTABLE") &&
-      ok && value < 0 && check) {
+      ComponentKind(this) == TComponentKind::Table && ok && value < 0 && check) {
     restore();
     throw EAbort();
   }
