@@ -2,17 +2,14 @@
 // type, NULL values, the refused types, procedure results and executions without a cursor.
 #include "dataset/norvsqldataset.h"
 
-#include "connection/monitor.h"
 #include "connection/norvdatabase.h"
 #include "query/norvquery.h"
 
 #include "recording_presenter.h"
 #include "server_fixture.h"
+#include "trace_capture.h"
 
 #include <gtest/gtest.h>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QUuid>
 
 #include <functional>
 #include <memory>
@@ -118,13 +115,8 @@ TEST_F(NorvParamsTest, ReopensWithAChangedValue) {
 }
 
 TEST_F(NorvParamsTest, UnsendableTypesAreRefusedBeforeAnythingIsSent) {
-  qputenv("NORV_MONITOR_SOCKET",
-          ("norv-test-prm-" + QUuid::createUuid().toString(QUuid::Id128)).toUtf8());
-  MonitorListener listener;
-  ASSERT_TRUE(listener.Listen());
-  QStringList lines;
-  QObject::connect(&listener, &MonitorListener::LineReceived,
-                   [&](quintptr, const QString& line) { lines << line; });
+  norvtest::TraceCapture trace;
+  ASSERT_TRUE(trace.Listening());
   struct Case {
     TFieldType type;
     const char* error;
@@ -143,10 +135,6 @@ TEST_F(NorvParamsTest, UnsendableTypesAreRefusedBeforeAnythingIsSent) {
     ds->ParamByName(QStringLiteral("v")).SetDataType(type);
     return ds;
   };
-  auto settle = [&] {
-    QDeadlineTimer deadline(300);
-    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  };
   for (const Case& c : cases) {
     TNorvSqlDataSet* ds = traced(c.type);
     QString error;
@@ -158,13 +146,12 @@ TEST_F(NorvParamsTest, UnsendableTypesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(error, QString::fromLatin1(c.error));
     EXPECT_FALSE(ds->Prepared());
   }
-  settle();
-  EXPECT_EQ(lines, QStringList{});
+  EXPECT_EQ(trace.Wait(1, 300), QStringList{});
   // The same statement with a sendable type does reach the trace.
   traced(ftString)->Open();
-  settle();
-  qunsetenv("NORV_MONITOR_SOCKET");
-  EXPECT_TRUE(lines.contains(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)")));
+  // More lines than the open writes: all of them within the second.
+  EXPECT_TRUE(
+      trace.Wait(1000, 1000).contains(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)")));
 }
 
 TEST_F(NorvParamsTest, ProcedureGivesReturnStatusAndOutputParameter) {

@@ -16,8 +16,8 @@ TraceCapture::TraceCapture() {
 
 TraceCapture::~TraceCapture() { qunsetenv("NORV_MONITOR_SOCKET"); }
 
-QStringList TraceCapture::Wait(qsizetype count) {
-  QDeadlineTimer deadline(5000);
+QStringList TraceCapture::Wait(qsizetype count, int msecs) {
+  QDeadlineTimer deadline(msecs);
   while (lines_.size() < count && !deadline.hasExpired())
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   return lines_;

@@ -18,8 +18,8 @@ class TraceCapture {
   TraceCapture& operator=(const TraceCapture&) = delete;
 
   bool Listening() const { return listening_; }
-  // The lines received so far, after waiting up to five seconds for at least `count` of them.
-  QStringList Wait(qsizetype count);
+  // The lines received so far, after waiting up to `msecs` for at least `count` of them.
+  QStringList Wait(qsizetype count, int msecs = 5000);
 
  private:
   MonitorListener listener_;
