@@ -5,6 +5,7 @@
 #include "connection/norvdatabase.h"
 #include "query/norvquery.h"
 
+#include "dataset_fixture.h"
 #include "recording_presenter.h"
 #include "server_fixture.h"
 #include "trace_capture.h"
@@ -35,35 +36,16 @@ class TProbeDataSet : public TNorvSqlDataSet {
 class NorvDataSetTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    auto db = Connect(QStringLiteral("nds_setup"));
-    TNorvQuery q;
-    q.SetDbName(QStringLiteral("nds_setup"));
-    for (const char* sql : {
-             "if object_id('nds_layout') is not null drop table nds_layout",
-             "create table nds_layout (v varchar(10) null, a_very_long_name_x varchar(10) null, "
-             "t tinyint null, d datetime null, i int null, m money null, b bit not null)",
-             "insert nds_layout values ('abc', '', 200, 'Jan 2 2001 10:11:12:567PM', null, "
-             "12.34, 1)",
-         }) {
-      q.SetSql(QString::fromLatin1(sql));
-      ASSERT_EQ(q.Execute(), CS_SUCCEED) << sql;
-      while (q.Fetch() == 1) {
-      }
-    }
+    norvtest::RunSetup({
+        "if object_id('nds_layout') is not null drop table nds_layout",
+        "create table nds_layout (v varchar(10) null, a_very_long_name_x varchar(10) null, "
+        "t tinyint null, d datetime null, i int null, m money null, b bit not null)",
+        "insert nds_layout values ('abc', '', 200, 'Jan 2 2001 10:11:12:567PM', null, "
+        "12.34, 1)",
+    });
   }
 
-  static std::unique_ptr<TNorvDatabase> Connect(const QString& name) {
-    const auto& info = norvtest::SampleServer();
-    auto db = std::make_unique<TNorvDatabase>();
-    db->SetName(name);
-    db->SetServerName(info.serverName);
-    db->SetUserName(QStringLiteral("sa"));
-    db->SetLoginPrompt(false);
-    db->SetConnected(true);
-    return db;
-  }
-
-  void SetUp() override { db_ = Connect(QStringLiteral("db")); }
+  void SetUp() override { db_ = norvtest::ConnectSample(QStringLiteral("db")); }
 
   std::unique_ptr<TProbeDataSet> DataSet(const QString& sql) {
     auto ds = std::make_unique<TProbeDataSet>();

@@ -5,6 +5,7 @@
 #include "connection/norvdatabase.h"
 #include "query/norvquery.h"
 
+#include "dataset_fixture.h"
 #include "recording_presenter.h"
 #include "server_fixture.h"
 #include "trace_capture.h"
@@ -19,36 +20,17 @@ namespace {
 class NorvParamsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    auto db = Connect(QStringLiteral("prm_setup"));
-    TNorvQuery q;
-    q.SetDbName(QStringLiteral("prm_setup"));
-    for (const char* sql : {
-             "if object_id('prm_types') is not null drop table prm_types",
-             "create table prm_types (k int, s varchar(10) null, si smallint null, i int null, "
-             "b bit not null, f float null, c money null, d datetime null)",
-             "insert prm_types values (1, 'abc', 7, 70000, 1, 1.5, 12.5, "
-             "'Jan 1 1900 12:00:00.500PM')",
-             "insert prm_types values (2, null, -3, null, 0, null, null, null)",
-         }) {
-      q.SetSql(QString::fromLatin1(sql));
-      ASSERT_EQ(q.Execute(), CS_SUCCEED) << sql;
-      while (q.Fetch() == 1) {
-      }
-    }
+    norvtest::RunSetup({
+        "if object_id('prm_types') is not null drop table prm_types",
+        "create table prm_types (k int, s varchar(10) null, si smallint null, i int null, "
+        "b bit not null, f float null, c money null, d datetime null)",
+        "insert prm_types values (1, 'abc', 7, 70000, 1, 1.5, 12.5, "
+        "'Jan 1 1900 12:00:00.500PM')",
+        "insert prm_types values (2, null, -3, null, 0, null, null, null)",
+    });
   }
 
-  static std::unique_ptr<TNorvDatabase> Connect(const QString& name) {
-    const auto& info = norvtest::SampleServer();  // SYBASE set before the first context
-    auto db = std::make_unique<TNorvDatabase>();
-    db->SetName(name);
-    db->SetServerName(info.serverName);
-    db->SetUserName(QStringLiteral("sa"));
-    db->SetLoginPrompt(false);
-    db->SetConnected(true);
-    return db;
-  }
-
-  void SetUp() override { db_ = Connect(QStringLiteral("db")); }
+  void SetUp() override { db_ = norvtest::ConnectSample(QStringLiteral("db")); }
 
   std::unique_ptr<TNorvSqlDataSet> DataSet(const QString& sql) {
     auto ds = std::make_unique<TNorvSqlDataSet>();
