@@ -23,6 +23,7 @@ constexpr int kDateTimeTextSize = 60;
 
 constexpr const char* kBestEffortClose =
     "closing is best effort: what the server still holds goes with the command";
+const QString kLostConnection = QStringLiteral("Connection to the server was lost");
 constexpr const char* kReportedByRouter = "the router reports what the server said about the step";
 
 // Shows the wait cursor for its lifetime, whatever way the scope is left.
@@ -103,6 +104,9 @@ void TNorvDataSet::SetReadOnly(bool value) {
 TNorvDatabase* TNorvDataSet::Database() const { return FindDatabase(DbName()); }
 
 void TNorvDataSet::HandleMessages() {
+  // The connection may have been closed or destroyed since the handle was taken.
+  TNorvDatabase* db = Database();
+  con_ = db && db->Connected() ? db->Handle() : nullptr;
   const TMsgDialogs dialogs = MsgDialogs();
   const TShowDbMessages show = ShowDbMessages();
   HandleDbMessages(con_, this, true, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
@@ -251,8 +255,11 @@ CS_RETCODE TNorvDataSet::DeclareAndOpenCursor(oc::Command* command, const QStrin
         resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED)
       break;
   }
-  if (resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || resultType_ == CS_CMD_FAIL)
+  if (resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || resultType_ == CS_CMD_FAIL) {
+    // Without a server there are no columns to find: say what is wrong instead.
+    if (resultsReturn_ == CS_FAIL && ConnectionLost()) DatabaseError(kLostConnection);
     return 0;
+  }
   return sent;
 }
 
@@ -415,9 +422,11 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
   if (index < cachedCount_) return CS_SUCCEED;
   WaitCursor wait;
   while (index >= cachedCount_) {
+    const bool reading = moreRows_ && rowCmd_;
     if (ReadRowCursorRow(rowCmd_.get(), true) != CS_SUCCEED) {
       CloseCommandCursor(rowCmd_);
       recordCount_ = cachedCount_;
+      if (reading && ConnectionLost()) DatabaseError(kLostConnection);
       return 0;
     }
     StoreRow();
@@ -655,13 +664,29 @@ bool TNorvDataSet::StepFind(bool restart, bool goForward) {
 void TNorvDataSet::MoveAfterLast() {
   WaitCursor wait;
   recordCount_ = cachedCount_;
-  while (ReadRowCursorRow(rowCmd_.get(), true) == CS_SUCCEED) {
+  CS_RETCODE rc = 0;
+  while ((rc = ReadRowCursorRow(rowCmd_.get(), true)) == CS_SUCCEED) {
     ++cachedCount_;
     StoreRow();
   }
+  // Only a cursor that was still reading can have been cut short.
+  const bool reading = rc != 0;
   CloseCommandCursor(rowCmd_);
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
+  if (reading && ConnectionLost()) DatabaseError(kLostConnection);
+}
+
+// Rows that stop because the connection went are no end of the result: the cache is all the data
+// set has, and the caller must know it is not the whole result. The library may report such a
+// cursor as ended; the connection's state, asked after the close, tells the two apart.
+bool TNorvDataSet::ConnectionLost() const {
+  TNorvDatabase* db = Database();
+  if (!db || !db->Connected() || !db->Handle()) return true;
+  CS_INT alive = CS_FALSE;
+  return oc::ct_con_props(db->Handle(), CS_GET, CS_LOGIN_STATUS, &alive, CS_UNUSED, nullptr) !=
+             CS_SUCCEED ||
+         alive != CS_TRUE;
 }
 
 void TNorvDataSet::MoveToBookmark(const TBookmark& bookmark) {
@@ -1123,6 +1148,8 @@ int TNorvDataSet::ExecuteCommandText(const QString& text, int& rowCount) {
   }
   if (rc == CS_BUSY || rc == CS_FAIL) result = 0;
   finish();
+  // A statement the server never got is no statement that changed nothing.
+  if (result == 0 && ConnectionLost()) DatabaseError(kLostConnection);
   return result;
 }
 

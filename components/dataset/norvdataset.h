@@ -190,6 +190,7 @@ class TNorvDataSet : public TDataSet,
   int SlotSize(int fieldNo) const;
   void ComputeLayout();
   CS_RETCODE EnsureCached(int index);
+  bool ConnectionLost() const;
   void StoreRow();
   QString SlotText(const char* slot, int fieldNo) const;
   void TakeSnapshot();
