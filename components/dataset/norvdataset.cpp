@@ -7,11 +7,13 @@
 #include "connection/presenter.h"
 #include "connection/typenames.h"
 
+#include <QThread>
 #include <QTime>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -126,9 +128,22 @@ oc::CommandHandle TNorvDataSet::AllocateCommand() {
 }
 
 QString TNorvDataSet::CursorNameSuffix() {
-  const QTime now = QTime::currentTime();
-  return QString::number(now.hour()) + QString::number(now.minute()) +
-         QString::number(now.second()) + QString::number(now.msec());
+  // Two data sets of one name (or of none) opening within one millisecond would declare the same
+  // cursor name on a shared connection, and closing one would take the other's cursor: every
+  // name gets a millisecond of its own.
+  static std::mutex mutex;
+  static QString last;
+  std::lock_guard lock(mutex);
+  QString text;
+  for (;;) {
+    const QTime now = QTime::currentTime();
+    text = QString::number(now.hour()) + QString::number(now.minute()) +
+           QString::number(now.second()) + QString::number(now.msec());
+    if (text != last) break;
+    QThread::usleep(100);
+  }
+  last = text;
+  return text;
 }
 
 // ---- Opening -----------------------------------------------------------------------------------
