@@ -127,27 +127,35 @@ TEST_F(NorvFaultsTest, LastAndCloseAfterTheServerIsGone) {
   }
 }
 
-// Statements that give no cursor end the open in the server's error, the data set closed and the
-// connection free for the next statement.
-TEST_F(NorvFaultsTest, StatementsWithoutColumns) {
+// Statements that give no cursor end the open in the server's error, the data set closed, its
+// statement released and the connection free for the next one.
+TEST_F(NorvFaultsTest, StatementsThatOpenNoCursor) {
   struct Case {
     const char* sql;
+    const char* v;  // the :v value, when the statement has one
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"print 'x'", "Message  : 102"},
-      {"set nocount on", "Message  : 102"},
-      {"update pubs2..authors set au_lname = au_lname where 1 = 0", "Message  : 102"},
-      {"declare @x int", "Message  : 102"},
-      {"SELECT * FROM pubs2..no_such_table", "Message  : 208"},
+      {"print 'x'", nullptr, "Message  : 102"},
+      {"set nocount on", nullptr, "Message  : 102"},
+      {"update pubs2..authors set au_lname = au_lname where 1 = 0", nullptr, "Message  : 102"},
+      {"declare @x int", nullptr, "Message  : 102"},
+      {"SELECT * FROM pubs2..no_such_table", nullptr, "Message  : 208"},
+      {"SELECT * FROM FROM", nullptr, "Message  : 156"},
+      // Prepared, and refused by the server only when opened with the value.
+      {"SELECT au_id FROM pubs2..authors WHERE au_id = convert(int, :v)", "abc", "Message  : 249"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql);
     auto ds = DataSet(QString::fromLatin1(c.sql));
-    EXPECT_TRUE(Outcome([&] { ds->Open(); }).contains(QLatin1String(c.message)));
+    if (c.v) ds->ParamByName(QStringLiteral("v")).SetAsString(QString::fromLatin1(c.v));
+    const QString error = Outcome([&] { ds->Open(); });
+    EXPECT_TRUE(error.contains(QLatin1String(c.message))) << error.toStdString();
     EXPECT_FALSE(ds->Active());
+    EXPECT_FALSE(ds->Prepared());
     EXPECT_EQ(ds->RecordSize(), 0);
-    auto after = DataSet(QStringLiteral("SELECT n = 1"));
+    auto after = DataSet(QStringLiteral("SELECT n = :n"));
+    after->ParamByName(QStringLiteral("n")).SetAsInteger(1);
     after->Open();
     EXPECT_EQ(after->FieldByName(QStringLiteral("n"))->AsInteger(), 1);
   }
@@ -168,34 +176,45 @@ TEST_F(NorvFaultsTest, StatementsAfterTheServerIsGone) {
   db_ = norvtest::ConnectSample(QStringLiteral("db"));
 }
 
-// Each unsupported type is refused, skipped quietly or skipped with one box per cursor.
+// Each unsupported type is refused, skipped quietly or skipped with one box per cursor; the columns
+// around a skipped one read their values, one row or many per exchange.
 TEST_F(NorvFaultsTest, UnsupportedColumnTypes) {
   struct Case {
     const char* sql;
     bool cont;
     bool show;
     QString error;
-    int fields;
+    QString row;  // the first record, fields joined by '|'
     int boxes;
   };
   const std::vector<Case> cases = {
       {"SELECT au_id, pic FROM pubs2..au_pix", false, true,
-       QStringLiteral(R"(Fieldtype "IMAGE" of field "pic" not supported)"), 0, 0},
-      {"SELECT au_id, pic FROM pubs2..au_pix", true, false, QString(), 1, 0},
-      {"SELECT vb = convert(varbinary(4), 0x01), n = 2", true, true, QString(), 1, 2},
+       QStringLiteral(R"(Fieldtype "IMAGE" of field "pic" not supported)"), QString(), 0},
+      {"SELECT au_id, pic, format_type FROM pubs2..au_pix WHERE au_id = '201-45-7781'", true, false,
+       QString(), QStringLiteral("201-45-7781|GIF"), 0},
+      {"SELECT au_id, copy, au_id FROM pubs2..blurbs WHERE au_id = '201-45-7781'", true, false,
+       QString(), QStringLiteral("201-45-7781|201-45-7781"), 0},
+      {"SELECT vb = convert(varbinary(4), 0x01), n = 2", true, true, QString(), QStringLiteral("2"),
+       2},
       {"SELECT n = 2, bn = convert(binary(2), 0x0102)", false, false,
-       QStringLiteral(R"(Fieldtype "BINARY" of field "bn" not supported)"), 0, 0},
+       QStringLiteral(R"(Fieldtype "BINARY" of field "bn" not supported)"), QString(), 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.sql);
-    shown_->Clear();
-    auto ds = DataSet(QString::fromLatin1(c.sql));
-    ds->SetTypeErrCont(c.cont);
-    ds->SetTypeErrShow(c.show);
-    EXPECT_EQ(Outcome([&] { ds->Open(); }), c.error);
-    EXPECT_EQ(ds->Active(), c.error.isEmpty());
-    EXPECT_EQ(ds->FieldCount(), c.fields);
-    EXPECT_EQ(MessageBoxes(), c.boxes);
+    for (int fetchRows : {1, 10}) {
+      SCOPED_TRACE(
+          QStringLiteral("%1 %2").arg(QString::fromLatin1(c.sql)).arg(fetchRows).toStdString());
+      shown_->Clear();
+      auto ds = DataSet(QString::fromLatin1(c.sql));
+      ds->SetTypeErrCont(c.cont);
+      ds->SetTypeErrShow(c.show);
+      ds->SetFetchRows(fetchRows);
+      EXPECT_EQ(Outcome([&] { ds->Open(); }), c.error);
+      EXPECT_EQ(ds->Active(), c.error.isEmpty());
+      QStringList row;
+      for (int i = 0; i < ds->FieldCount(); ++i) row << ds->Fields()[i]->AsString();
+      EXPECT_EQ(row.join(QLatin1Char('|')), c.row);
+      EXPECT_EQ(MessageBoxes(), c.boxes);
+    }
   }
 }
 
