@@ -606,6 +606,7 @@ bool TNorvDataSet::FilterAccepts(TRecordBuffer buffer) {
 
 TGetResult TNorvDataSet::ReadRecord(TRecordBuffer buffer, TGetMode mode, bool /*doCheck*/) {
   if (recordCount_ < 1) return grEOF;
+  const int entry = current_;
   for (;;) {
     switch (mode) {
       case gmCurrent:
@@ -620,7 +621,7 @@ TGetResult TNorvDataSet::ReadRecord(TRecordBuffer buffer, TGetMode mode, bool /*
         --current_;
         break;
     }
-    if (current_ >= cachedCount_ && EnsureCached(current_) != CS_SUCCEED) {
+    if (current_ >= cachedCount_ && FetchUpTo(current_, entry) != CS_SUCCEED) {
       current_ = cachedCount_;
       return grEOF;
     }
@@ -690,6 +691,17 @@ void TNorvDataSet::MoveAfterLast() {
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
   if (reading && ConnectionLost()) DatabaseError(kLostConnection);
+}
+
+// EnsureCached for a read that started at `entry`: when the fetch fails with an error, the
+// position goes back there, where the framework still believes it is.
+CS_RETCODE TNorvDataSet::FetchUpTo(int index, int entry) {
+  try {
+    return EnsureCached(index);
+  } catch (...) {
+    current_ = entry;
+    throw;
+  }
 }
 
 // Rows that stop because the connection went are no end of the result: the cache is all the data

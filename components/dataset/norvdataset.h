@@ -190,6 +190,7 @@ class TNorvDataSet : public TDataSet,
   int SlotSize(int fieldNo) const;
   void ComputeLayout();
   CS_RETCODE EnsureCached(int index);
+  CS_RETCODE FetchUpTo(int index, int entry);
   bool ConnectionLost() const;
   void StoreRow();
   QString SlotText(const char* slot, int fieldNo) const;

@@ -88,6 +88,8 @@ TEST_F(NorvFaultsTest, ConnectionGoneBetweenFetches) {
     EXPECT_FALSE(ds->MoreRows());
     EXPECT_EQ(ds->RecordCount(), 3);
     EXPECT_EQ(ds->FieldByName(QStringLiteral("au_id"))->AsString(), third);
+    ds->Prior();
+    EXPECT_EQ(ds->RecNo(), 2);
     ds->First();
     EXPECT_EQ(ds->RecNo(), 1);
     EXPECT_EQ(Outcome([&] { ds->Last(); }), QString());
