@@ -84,6 +84,9 @@ class TNorvDataSet : public TDataSet,
 
   // ---- Run-time state --------------------------------------------------------------------------
   int CachedCount() const { return cachedCount_; }
+  // The bytes the record cache holds, and the size of one record's image in it.
+  qsizetype CacheBytes() const { return cache_.capacity(); }
+  int RecordSize() const { return recordSize_; }
   bool MoreRows() const { return moreRows_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   // Column n from 1.
