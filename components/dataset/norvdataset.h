@@ -84,9 +84,8 @@ class TNorvDataSet : public TDataSet,
 
   // ---- Run-time state --------------------------------------------------------------------------
   int CachedCount() const { return cachedCount_; }
-  // The bytes the record cache holds, and the size of one record's image in it.
+  // The bytes the record cache holds (RecordSize per record once every row is in).
   qsizetype CacheBytes() const { return cache_.capacity(); }
-  int RecordSize() const { return recordSize_; }
   bool MoreRows() const { return moreRows_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   // Column n from 1.
