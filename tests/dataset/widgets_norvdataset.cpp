@@ -121,7 +121,7 @@ TEST(NorvDataWidgets, AuthorsScrollOnDemandEditAndNavigate) {
   EXPECT_EQ(Buttons(*navigator), "0000000110");
   navigator->Button(nbPost)->click();
   EXPECT_EQ(ds.State(), dsBrowse);
-  // Read back from the data set's own cache, from afar: the grid reads the row on an excursion.
+  // Read back from the data set's own cache, from afar: the grid reads the row on a visit.
   ds.First();
   EXPECT_EQ(model.data(model.index(20, city)).toString(), "Corvallis");
   EXPECT_EQ(ds.FieldByName(QStringLiteral("au_id"))->AsString(), first);

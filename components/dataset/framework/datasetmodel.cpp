@@ -33,11 +33,6 @@ void ShowDataSetError() noexcept {
   }
 }
 
-namespace {
-// Excursions under way (of any model): the change notices they leave are not changes.
-int excursions = 0;
-}  // namespace
-
 class TDataSetModel::Link : public TDataLink {
  public:
   explicit Link(TDataSetModel& model) : model_(model) {}
@@ -48,18 +43,12 @@ class TDataSetModel::Link : public TDataLink {
     model_.Rebuild();
     if (Active()) model_.WindowChanged();
   }
-  void DataSetChanged() override {
-    if (excursions == 0) model_.WindowChanged();
-  }
+  void DataSetChanged() override { model_.WindowChanged(); }
   void DataSetScrolled(int /*distance*/) override {
-    if (excursions == 0) emit model_.ActiveRowChanged(model_.ActiveRow());
+    emit model_.ActiveRowChanged(model_.ActiveRow());
   }
-  void RecordMoved(TField* /*field*/) override {
-    if (excursions == 0) model_.RecordChanged();
-  }
-  void EditingChanged() override {
-    if (excursions == 0) model_.StateChanged();
-  }
+  void RecordMoved(TField* /*field*/) override { model_.RecordChanged(); }
+  void EditingChanged() override { model_.StateChanged(); }
   void LayoutChanged() override {
     model_.Rebuild();
     model_.WindowChanged();
@@ -161,7 +150,7 @@ void TDataSetModel::WindowChanged() {
   emit ActiveRowChanged(ActiveRow());
 }
 
-void TDataSetModel::FindTop() const {
+void TDataSetModel::FindTop() {
   TDataSet* dataSet = link_->DataSet();
   if (dataSet->IsEmpty()) {
     top_ = 0;
@@ -262,57 +251,31 @@ TDataSetModel::Cell TDataSetModel::ReadCell(TField* field) {
   return cell;
 }
 
-// Goes to another record of the data set for `visit` and back to the user's record, without
-// the scroll events and with the links' events held back. Not while a record is being edited
-// (leaving it would post). What `visit` or the way back raised is returned.
-std::exception_ptr TDataSetModel::Excursion(const std::function<void()>& visit) const {
-  TDataSet* dataSet = link_->DataSet();
-  const bool bof = dataSet->Bof(), eof = dataSet->Eof();
-  const TBookmark mark = dataSet->GetBookmark();
-  TDataSetNotifyEvent before = std::exchange(dataSet->BeforeScroll, nullptr);
-  TDataSetNotifyEvent after = std::exchange(dataSet->AfterScroll, nullptr);
-  ++excursions;
-  dataSet->DisableControls();
-  std::exception_ptr error;
+// Lets `visit` move the data set to other records and puts it back as it was, unheard (the
+// data set's Visit). What `visit` raised is returned.
+std::exception_ptr TDataSetModel::Elsewhere(const std::function<void()>& visit) const {
   try {
-    visit();
+    link_->DataSet()->Visit(visit);
   } catch (...) {
-    error = std::current_exception();
+    return std::current_exception();
   }
-  try {
-    if (dataSet->Active()) {
-      if (eof)
-        dataSet->Last();
-      else if (bof || mark.isEmpty())
-        dataSet->First();
-      else
-        dataSet->GotoBookmark(mark);
-    }
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
-  dataSet->EnableControls();  // its change notice reaches the models as no change
-  dataSet->BeforeScroll = std::move(before);
-  dataSet->AfterScroll = std::move(after);
-  --excursions;
-  if (link_->Active()) FindTop();
-  return error;
+  return {};
 }
 
-bool TDataSetModel::CanExcurse() const {
-  return excursions == 0 && hasRecNo_ && link_->Active() && link_->DataSet()->State() == dsBrowse &&
+bool TDataSetModel::CanVisit() const {
+  return hasRecNo_ && link_->Active() && link_->DataSet()->State() == dsBrowse &&
          !link_->DataSet()->IsEmpty();
 }
 
 // Reads the rows from a little before `row` into the block.
 void TDataSetModel::TakeBlock(int row) const {
   block_.clear();
-  if (!CanExcurse()) return;
+  if (!CanVisit()) return;
   TDataSet* dataSet = link_->DataSet();
   const int size = fetchBatch_;
   blockTop_ = std::clamp(row - size / 4, 0, std::max(known_ - 1, 0));
   std::vector<std::vector<Cell>> rows;
-  const std::exception_ptr error = Excursion([&] {
+  const std::exception_ptr error = Elsewhere([&] {
     dataSet->SetRecNo(blockTop_ + 1);
     for (int n = 0; n < size && blockTop_ + n < known_; ++n) {
       std::vector<Cell>& cells = rows.emplace_back();
@@ -395,7 +358,7 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
 }
 
 bool TDataSetModel::canFetchMore(const QModelIndex& parent) const {
-  return !parent.isValid() && !atEnd_ && CanExcurse();
+  return !parent.isValid() && !atEnd_ && CanVisit();
 }
 
 // Steps FetchBatch records past the last row shown (the data set reads them from its cache or
@@ -405,7 +368,7 @@ void TDataSetModel::fetchMore(const QModelIndex& parent) {
   TDataSet* dataSet = link_->DataSet();
   int reached = known_;
   bool end = false;
-  const std::exception_ptr error = Excursion([&] {
+  const std::exception_ptr error = Elsewhere([&] {
     dataSet->SetRecNo(known_);
     const int moved = dataSet->MoveBy(fetchBatch_);
     reached = known_ + moved;

@@ -4,17 +4,15 @@
 // many as a view shows at once, plus a margin), wherever the data set's active record has put
 // it; the model keeps the absolute row of the window's first record. A cell inside the window
 // is read by making its row the link's active record for the moment of the read (no events, no
-// cursor move). A cell outside is read from a block of row texts the model took on a quiet
-// excursion: the data set goes to that row (RecNo), the block is read from its window, and it
-// returns to the user's record (bookmark; First or Last when it stood at an end, so Bof and Eof
-// stay as they were). The excursion holds back BeforeScroll/AfterScroll and the links' events
-// (models ignore the one change notice it leaves), reads only what the data set has cached or
-// would fetch anyway, and is not made while a record is being edited or inserted (posting is
-// the user's decision): such cells show empty until the record is posted or cancelled. So the
-// data set's buffers stay about a screenful however many rows the view has.
+// cursor move). A cell outside is read from a block of row texts the model took on a visit
+// (TDataSet::Visit): the data set goes to that row (RecNo), the block is read, and the data set
+// is put back as it was, its users hearing nothing. A visit reads only what the data set has
+// cached or would fetch anyway, and is not made while a record is being edited or inserted
+// (leaving it would post): such cells show empty until the record is posted or cancelled. So
+// the data set's buffers stay about a screenful however many rows the view has.
 //
 // Rows arrive as the view scrolls: canFetchMore holds until the model has seen the end of the
-// data, fetchMore steps FetchBatch records past the last row shown (on an excursion) and shows
+// data, fetchMore steps FetchBatch records past the last row shown (on a visit) and shows
 // the rows that exist. The data set's RecordCount is not taken as the row count (a server data
 // set reports a provisional count right after opening); once the end is known it only tells
 // how many records a post or delete added or removed. Before the end is known, a delete leaves
@@ -87,22 +85,22 @@ class TDataSetModel : public QAbstractTableModel {
   void Rebuild();
   void WindowChanged();
   int Locate();
-  void FindTop() const;
+  void FindTop();
   void SyncRowCount(int count);
   void RecordChanged();
   void StateChanged();
   bool Editable() const;
   bool InWindow(int row) const;
-  bool CanExcurse() const;
+  bool CanVisit() const;
 
-  // One cell of a row read on an excursion.
+  // One cell of a row read on a visit.
   struct Cell {
     bool isNull = true;
     bool failed = false;
     QString display, edit;
   };
   static Cell ReadCell(TField* field);
-  std::exception_ptr Excursion(const std::function<void()>& visit) const;
+  std::exception_ptr Elsewhere(const std::function<void()>& visit) const;
   void TakeBlock(int row) const;
 
   std::unique_ptr<Link> link_;
