@@ -14,6 +14,7 @@
 // modified and raises the field-change notification. A write or read-write stream is refused on
 // a read-only field ("Field %s is readonly."), outside edit and insert ("Dataset is not in edit
 // mode.") and where the data set gives the field no slot, since the bytes could not be kept.
+// The data set and the slot must outlive the stream; the framework's fields use theirs at once.
 #pragma once
 
 #include "dataset/framework/dbtypes.h"

@@ -15,10 +15,11 @@
 // Master and detail: DataSource names a master's data source. When the master opens or moves to
 // another record, an open detail prepares its statement when it is not prepared yet and, when it
 // has parameters, closes and opens again; when the master closes, the detail closes. A detail
-// that is closed stays closed and untouched until it is opened. Before a detail opens again its
-// parameters take the values (and types) of the master record's fields of the same names; a
-// parameter without such a field keeps its value. The master link (MasterLink, norvdatalink.h)
-// does the same through MasterChanged for a descendant that attaches it.
+// that is closed stays closed and untouched until it is opened. Whenever a detail opens with its
+// master open (the first time too, for the SQL data set) its parameters take the values and types
+// of the master record's fields of the same names, over what BeforeOpen set; a parameter without
+// such a field keeps its value. The master link (MasterLink, norvdatalink.h) does the same through
+// MasterChanged for a descendant that attaches it.
 //
 // Blob fields: the record layout has none, so BlobSlot answers no slot here; a descendant that
 // has blob fields answers where it keeps each record's TNorvBlob (norvblob.h).

@@ -23,6 +23,7 @@ const char* const kMasterSql = "select pub_id, pub_name from pubs2..publishers o
 // A detail attached through its master link, as a descendant would publish it.
 class TLinkedDataSet : public TNorvSqlDataSet {
  public:
+  TDataSource* MasterSource() { return MasterLink().DataSource(); }
   void SetMasterSource(TDataSource* source) { MasterLink().SetDataSource(source); }
 };
 
@@ -143,26 +144,29 @@ TEST_F(NorvMasterDetailTest, EditingAMasterFieldDoesNotRefreshTheDetail) {
 }
 
 TEST_F(NorvMasterDetailTest, CircularLinkIsRefusedAndDataSourceKept) {
-  TNorvSqlDataSet detail;
+  TLinkedDataSet detail;
   Setup(detail, "Titles", "select title_id from pubs2..titles");
   TDataSource detailSource;
   detailSource.SetDataSet(&detail);
   detail.SetDataSource(&source_);
   struct Case {
     const char* what;
-    TNorvSqlDataSet* dataSet;
-    TDataSource* source;
+    std::function<void()> link;
+    std::function<TDataSource*()> linked;
     TDataSource* kept;
   };
   const std::vector<Case> cases = {
-      {"own source", &detail, &detailSource, &source_},
-      {"through the detail", &master_, &detailSource, nullptr},
+      {"own source", [&] { detail.SetDataSource(&detailSource); },
+       [&] { return detail.DataSource(); }, &source_},
+      {"through the detail", [&] { master_.SetDataSource(&detailSource); },
+       [&] { return master_.DataSource(); }, nullptr},
+      {"master link", [&] { detail.SetMasterSource(&detailSource); },
+       [&] { return detail.MasterSource(); }, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(ErrorOf([&] { c.dataSet->SetDataSource(c.source); }),
-              QStringLiteral("Circular datalinks are not allowed"));
-    EXPECT_EQ(c.dataSet->DataSource(), c.kept);
+    EXPECT_EQ(ErrorOf(c.link), QStringLiteral("Circular datalinks are not allowed"));
+    EXPECT_EQ(c.linked(), c.kept);
   }
 }
 
