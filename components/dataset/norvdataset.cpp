@@ -6,6 +6,8 @@
 #include "connection/norvexception.h"
 #include "connection/presenter.h"
 #include "connection/typenames.h"
+#include "dataset/norvblob.h"
+#include "dataset/norvdatalink.h"
 
 #include <QTime>
 
@@ -79,13 +81,19 @@ TFieldType NorvFieldTypeOf(const QString& name) {
 
 // ---- Construction ------------------------------------------------------------------------------
 
-TNorvDataSet::TNorvDataSet(QObject* owner) : TDataSet(owner) {
+TNorvDataSet::TNorvDataSet(QObject* owner)
+    : TDataSet(owner),
+      dataLink_(std::make_unique<TNorvDataLink>(this)),
+      masterLink_(std::make_unique<TNorvQueryDataLink>(this)) {
   SetBookmarkSize(8);
   BeforeEdit = [this](TDataSet*) { SnapshotBeforeEdit(); };
   BeforeDelete = [this](TDataSet*) { SnapshotBeforeDelete(); };
 }
 
 TNorvDataSet::~TNorvDataSet() {
+  // The links go first, so no master reaches a data set being destroyed.
+  dataLink_.reset();
+  masterLink_.reset();
   try {
     Close();
   } catch (...) {
@@ -1159,4 +1167,79 @@ void TNorvDataSet::ExecStatement() {
   con_ = db->Handle();
   ctx_ = db->ContextHandle();
   ExecuteCommandText(dynamicText_, rowCount_);
+}
+
+// ---- Master and detail -------------------------------------------------------------------------
+
+TDataSource* TNorvDataSet::DataSource() const {
+  return dataLink_ ? dataLink_->DataSource() : nullptr;
+}
+
+void TNorvDataSet::SetDataSource(TDataSource* source) {
+  if (source && IsLinkedTo(source))
+    DatabaseError(QStringLiteral("Circular datalinks are not allowed"));
+  dataLink_->SetDataSource(source);
+}
+
+template <typename Step>
+void TNorvDataSet::WithControlsDisabled(Step step) {
+  DisableControls();
+  try {
+    step();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
+}
+
+void TNorvDataSet::RefreshDetail() {
+  // A closed detail is left alone: preparing on its behalf could only make the master's open or
+  // move fail for a data set nobody reads.
+  if (!Active()) return;
+  WithControlsDisabled([this] {
+    if (statement_.join(QLatin1Char('\n')).trimmed().isEmpty()) return;
+    if (!prepared_) PrepareStatement();
+    if (params_.Count() == 0) return;
+    Close();
+    AssignMasterParams(dataLink_->DataSet());
+    Open();
+  });
+}
+
+void TNorvDataSet::MasterChanged() {
+  WithControlsDisabled([this] {
+    TDataSet* master = masterLink_->DataSet();
+    if (!master || !master->Active() || master->State() == dsSetKey) return;
+    Close();
+    AssignMasterParams(master);
+    Open();
+  });
+}
+
+void TNorvDataSet::AssignMasterParams(TDataSet* master) {
+  if (!master || !master->Active()) return;
+  for (int i = 0; i < params_.Count(); ++i) {
+    TParam& p = params_[i];
+    if (p.ParamType() == ptOutput || p.ParamType() == ptResult) continue;
+    const TField* field = master->FindField(p.Name());
+    if (!field) continue;
+    // The parameter keeps its own name and direction; value and type come from the field.
+    const QString name = p.Name();
+    const TParamType type = p.ParamType();
+    p.AssignField(field);
+    p.SetName(name);
+    p.SetParamType(type);
+  }
+}
+
+// ---- Blob streams ------------------------------------------------------------------------------
+
+std::unique_ptr<TNorvBlob>* TNorvDataSet::ActiveBlobSlot(TField* field) {
+  TRecordBuffer buffer = ActiveBuffer();
+  return buffer ? BlobSlot(field, buffer) : nullptr;
+}
+
+std::unique_ptr<QIODevice> TNorvDataSet::OpenBlobStream(TField* field, TBlobStreamMode mode) {
+  return std::make_unique<TNorvBlobStream>(field, mode);
 }
