@@ -127,6 +127,19 @@ TEST(NorvDataWidgets, AuthorsScrollOnDemandEditAndNavigate) {
   EXPECT_EQ(ds.FieldByName(QStringLiteral("au_id"))->AsString(), first);
   ds.MoveBy(20);
   EXPECT_EQ(ds.FieldByName(QStringLiteral("city"))->AsString(), "Corvallis");
+
+  // Reading rows away from the record tells no one: a detail of the authors stays as it is.
+  TNorvSqlDataSet titles;
+  titles.SetDbName(QStringLiteral("db"));
+  titles.SetSql(QStringLiteral("select title_id from pubs2..titleauthor where au_id = :au_id"));
+  titles.SetDataSource(&source);
+  titles.Open();
+  int opens = 0;
+  titles.AfterOpen = [&](TDataSet*) { ++opens; };
+  EXPECT_EQ(model.data(model.index(2, 0)).toString(), "226-13-9054");
+  EXPECT_EQ(opens, 0);
+  ds.Next();
+  EXPECT_EQ(opens, 1);
 }
 
 }  // namespace
