@@ -877,8 +877,14 @@ void TDataSet::Visit(const std::function<void()>& visit) {
     eof_ = eof;
     CursorPosChanged();  // the descendant's cursor is wherever the visit left it
   } else {
-    // Closed (or reshaped) on the way: the window held then is what stands.
+    // Closed or changed on the way: what stands now is news, told as EnableControls would.
     for (TRecordBufferHolder& buffer : window) ReleaseRecordBuffer(buffer);
+    if (disableCount_ > 0) {
+      disabledEvent_ = true;
+    } else {
+      DataEvent(deUpdateState);
+      if (Active()) DataEvent(deDataSetChange);
+    }
   }
   if (error) std::rethrow_exception(error);
 }

@@ -165,6 +165,12 @@ TEST_F(Navigation, VisitPutsEverythingBackUnheard) {
   }
   ds.Edit();
   EXPECT_THROW(ds.Visit([] {}), EDatabaseError);
+  ds.Cancel();
+  // A data set closed on the way stays closed, and its listeners hear of it.
+  grid.log.clear();
+  ds.Visit([&] { ds.Close(); });
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(grid.log, QStringList({"Active:0"}));
 }
 
 TEST_F(Navigation, FindStepsAndReportsWhetherItFound) {
