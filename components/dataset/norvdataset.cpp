@@ -425,6 +425,7 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
   while (index >= cachedCount_) {
     if (ReadRowCursorRow(rowCmd_.get(), true) != CS_SUCCEED) {
       CloseCommandCursor(rowCmd_);
+      cache_.squeeze();  // every row is in: no room kept for more
       recordCount_ = cachedCount_;
       return 0;
     }
@@ -436,12 +437,16 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
 }
 
 void TNorvDataSet::StoreRow() {
-  QByteArray image(recordSize_, '\0');
+  // Straight into the cache: a row's image is built where it stays.
+  const qsizetype at = cache_.size();
+  cache_.resize(at + recordSize_);
+  char* image = cache_.data() + at;
+  std::memset(image, 0, static_cast<size_t>(recordSize_));
   for (int n = 1; n <= ColumnCount(); ++n) {
     const size_t i = static_cast<size_t>(n - 1);
     const NorvColumnDesc& c = columns_[i];
     NorvColumnBinding& b = bindings_[i];
-    char* slot = image.data() + offsets_[i];
+    char* slot = image + offsets_[i];
     const int size = SlotSize(n);
     bool null = b.Indicator != 0;
     switch (types_[i]) {
@@ -471,7 +476,18 @@ void TNorvDataSet::StoreRow() {
         break;
       case ftFloat:
       case ftCurrency:
-        if (!null) {
+        if (!null && c.DataType == CS_FLOAT_TYPE) {
+          std::memcpy(slot, b.Buffer.get(), 8);
+        } else if (!null && c.DataType == CS_MONEY_TYPE) {
+          // What the conversion to float gives: the scaled integer over 10,000.
+          CS_MONEY m;
+          std::memcpy(&m, b.Buffer.get(), sizeof m);
+          const double v = static_cast<double>(static_cast<qint64>(
+                               (static_cast<quint64>(static_cast<quint32>(m.mnyhigh)) << 32) |
+                               static_cast<quint32>(m.mnylow))) /
+                           10000;
+          std::memcpy(slot, &v, 8);
+        } else if (!null) {
           CS_DATAFMT dst{};
           dst.datatype = CS_FLOAT_TYPE;
           dst.maxlength = 8;
@@ -482,7 +498,15 @@ void TNorvDataSet::StoreRow() {
         }
         break;
       default:  // date-time
-        if (!null) {
+        if (!null && c.DataType == CS_DATETIME_TYPE) {
+          // The text form below reads back to the same tick, so a datetime skips it.
+          CS_DATETIME value;
+          std::memcpy(&value, b.Buffer.get(), sizeof value);
+          const double msecs =
+              static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
+                                  qint64(static_cast<CS_UINT>(value.dttime) / 300) * 1000);
+          std::memcpy(slot, &msecs, 8);
+        } else if (!null) {
           // Through the text form, which carries whole 1/300 seconds: the stored value keeps
           // whole seconds only.
           CS_DATAFMT chr{}, dt{};
@@ -517,7 +541,6 @@ void TNorvDataSet::StoreRow() {
                      .arg(text.isEmpty() ? QStringLiteral("NULL") : text));
     }
   }
-  cache_.append(image);
 }
 
 // The value of a slot as text; empty for NULL.
@@ -668,6 +691,7 @@ void TNorvDataSet::MoveAfterLast() {
     StoreRow();
   }
   CloseCommandCursor(rowCmd_);
+  cache_.squeeze();  // every row is in: no room kept for more
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
 }

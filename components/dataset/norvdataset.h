@@ -102,6 +102,8 @@ class TNorvDataSet : public TDataSet,
 
   // ---- Run-time state --------------------------------------------------------------------------
   int CachedCount() const { return cachedCount_; }
+  // The bytes the record cache holds (RecordSize per record once every row is in).
+  qsizetype CacheBytes() const { return cache_.capacity(); }
   bool MoreRows() const { return moreRows_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   // Column n from 1.
