@@ -450,7 +450,7 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
       CloseCommandCursor(rowCmd_);
       cache_.squeeze();  // every row is in: no room kept for more
       recordCount_ = cachedCount_;
-      if (reading && ConnectionLost()) DatabaseError(kLostConnection);
+      if (reading) CheckEndOfRows();
       return 0;
     }
     StoreRow();
@@ -711,18 +711,16 @@ bool TNorvDataSet::StepFind(bool restart, bool goForward) {
 void TNorvDataSet::MoveAfterLast() {
   WaitCursor wait;
   recordCount_ = cachedCount_;
-  CS_RETCODE rc = 0;
-  while ((rc = ReadRowCursorRow(rowCmd_.get(), true)) == CS_SUCCEED) {
+  const bool reading = moreRows_ && rowCmd_;
+  while (ReadRowCursorRow(rowCmd_.get(), true) == CS_SUCCEED) {
     ++cachedCount_;
     StoreRow();
   }
-  // Only a cursor that was still reading can have been cut short.
-  const bool reading = rc != 0;
   CloseCommandCursor(rowCmd_);
   cache_.squeeze();  // every row is in: no room kept for more
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
-  if (reading && ConnectionLost()) DatabaseError(kLostConnection);
+  if (reading) CheckEndOfRows();
 }
 
 // EnsureCached for a read that started at `entry`: when the fetch fails with an error, the
@@ -736,9 +734,16 @@ CS_RETCODE TNorvDataSet::FetchUpTo(int index, int entry) {
   }
 }
 
-// Rows that stop because the connection went are no end of the result: the cache is all the data
-// set has, and the caller must know it is not the whole result. The library may report such a
-// cursor as ended; the connection's state, asked after the close, tells the two apart.
+// Rows that a lost connection or a server error stopped are no end of the result: the cache is
+// all the data set has, and the caller must know. A server error is raised as any other (its
+// message would otherwise wait on the connection and be blamed on the next statement).
+void TNorvDataSet::CheckEndOfRows() {
+  if (ConnectionLost()) DatabaseError(kLostConnection);
+  HandleMessages();
+}
+
+// The library may report a cursor whose connection went as ended; the connection's state, asked
+// after the close, tells the two apart.
 bool TNorvDataSet::ConnectionLost() const {
   TNorvDatabase* db = Database();
   if (!db || !db->Connected() || !db->Handle()) return true;

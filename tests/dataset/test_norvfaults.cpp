@@ -107,19 +107,29 @@ TEST_F(NorvFaultsTest, ConnectionGoneBetweenFetches) {
   }
 }
 
-// Last and Close on a data set whose server went before any row after the first was read; the
-// destructor closes a data set whose server is gone without throwing.
-TEST_F(NorvFaultsTest, LastAndCloseAfterTheServerIsGone) {
-  for (bool close : {true, false}) {
-    SCOPED_TRACE(close);
+// Last and Close on a data set whose connection went before any row after the first was read;
+// the destructor closes such a data set without throwing.
+TEST_F(NorvFaultsTest, LastAndCloseAfterTheConnectionIsGone) {
+  struct Case {
+    const char* how;
+    std::function<void()> cut;
+    bool close;
+  };
+  const std::vector<Case> cases = {
+      {"server stopped", [] { norvtest::StopSampleServer(); }, true},
+      {"server stopped", [] { norvtest::StopSampleServer(); }, false},
+      {"closed underneath", [this] { db_->SetConnected(false); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
     auto ds = DataSet(QString::fromLatin1(kAuthors));
     ds->SetFetchRows(1);
     ds->Open();
-    norvtest::StopSampleServer();
+    c.cut();
     EXPECT_EQ(Outcome([&] { ds->Last(); }), QStringLiteral("Connection to the server was lost"));
     EXPECT_TRUE(ds->Active());
     EXPECT_EQ(ds->RecordCount(), 1);
-    if (close) {
+    if (c.close) {
       EXPECT_EQ(Outcome([&] { ds->Close(); }), QString());
     }
     ds.reset();
