@@ -129,6 +129,8 @@ TEST_F(NorvFaultsTest, LastAndCloseAfterTheConnectionIsGone) {
     EXPECT_EQ(Outcome([&] { ds->Last(); }), QStringLiteral("Connection to the server was lost"));
     EXPECT_TRUE(ds->Active());
     EXPECT_EQ(ds->RecordCount(), 1);
+    ds->First();
+    EXPECT_EQ(ds->FieldByName(QStringLiteral("au_id"))->AsString().size(), 11);
     if (c.close) {
       EXPECT_EQ(Outcome([&] { ds->Close(); }), QString());
     }
