@@ -19,7 +19,6 @@ constexpr int kInfoSize = 20;
 constexpr int kBookmarkAt = 12;
 constexpr int kFlagAt = 16;
 constexpr int kProvisionalCount = 1000;
-constexpr int kDateTimeTextSize = 60;
 
 constexpr const char* kBestEffortClose =
     "closing is best effort: what the server still holds goes with the command";
@@ -475,25 +474,20 @@ void TNorvDataSet::StoreRow() {
         break;
       default:  // date-time
         if (!null) {
-          // Through the text form, which carries whole 1/300 seconds: the stored value keeps
-          // whole seconds only.
-          CS_DATAFMT chr{}, dt{};
-          chr.datatype = CS_CHAR_TYPE;
-          chr.format = CS_FMT_NULLTERM;
-          chr.maxlength = kDateTimeTextSize;
+          // Straight to the library's date-time, so the 1/300-second ticks become milliseconds
+          // that convert back to the same ticks when the value is sent as a parameter.
+          CS_DATAFMT dt{};
           dt.datatype = CS_DATETIME_TYPE;
           dt.maxlength = 8;
-          char text[kDateTimeTextSize] = {};
           CS_DATETIME value{};
-          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &chr, text, nullptr) !=
-                  CS_SUCCEED ||
-              oc::cs_convert(ctx_, &chr, text, &dt, &value, nullptr) != CS_SUCCEED) {
+          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &dt, &value, nullptr) !=
+              CS_SUCCEED) {
             null = true;
             break;
           }
           const double msecs =
               static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
-                                  qint64(value.dttime / 300) * 1000);
+                                  std::llround(value.dttime / 0.3));
           std::memcpy(slot, &msecs, 8);
         }
     }
@@ -967,6 +961,12 @@ void TNorvDataSet::SendParams(oc::Command* command) {
     HandleMessages();
     MonitorLog(QStringLiteral("Open-Client: ct_param : Column = ") + p.Name());
   }
+}
+
+void TNorvDataSet::SwapBoundColumns(BoundColumns& other) {
+  other.columns.swap(columns_);
+  other.formats.swap(formats_);
+  other.bindings.swap(bindings_);
 }
 
 QString TNorvDataSet::BoundText(int n) const {
