@@ -167,6 +167,13 @@ TEST_F(NorvTableTest, IndexChoiceOnEachCatalog) {
   }
 }
 
+TEST_F(NorvTableTest, BlankTableNameIsRefused) {
+  std::unique_ptr<TNorvTable> t(Table(QStringLiteral("   ")));
+  EXPECT_EQ(Raised([&] { t->Open(); }), QStringLiteral("Invalid TableName"));
+  EXPECT_FALSE(t->Active());
+  EXPECT_EQ(Raised([&] { t->ReadIndexes(); }), QStringLiteral("Invalid TableName"));
+}
+
 // A quote in a table name stays inside the catalog query's literals.
 TEST_F(NorvTableTest, CatalogNamesAreQuotedLiterals) {
   for (TRdbms rdbms : {TRdbms::SybaseSqlServer, TRdbms::SqlAnywhere}) {
