@@ -6,6 +6,8 @@
 #include "connection/norvexception.h"
 #include "connection/presenter.h"
 #include "connection/typenames.h"
+#include "dataset/norvblob.h"
+#include "dataset/norvdatalink.h"
 
 #include <QTime>
 
@@ -78,13 +80,19 @@ TFieldType NorvFieldTypeOf(const QString& name) {
 
 // ---- Construction ------------------------------------------------------------------------------
 
-TNorvDataSet::TNorvDataSet(QObject* owner) : TDataSet(owner) {
+TNorvDataSet::TNorvDataSet(QObject* owner)
+    : TDataSet(owner),
+      dataLink_(std::make_unique<TNorvDataLink>(this)),
+      masterLink_(std::make_unique<TNorvQueryDataLink>(this)) {
   SetBookmarkSize(8);
   BeforeEdit = [this](TDataSet*) { SnapshotBeforeEdit(); };
   BeforeDelete = [this](TDataSet*) { SnapshotBeforeDelete(); };
 }
 
 TNorvDataSet::~TNorvDataSet() {
+  // The links go first, so no master reaches a data set being destroyed.
+  dataLink_.reset();
+  masterLink_.reset();
   try {
     Close();
   } catch (...) {
@@ -416,6 +424,7 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
   while (index >= cachedCount_) {
     if (ReadRowCursorRow(rowCmd_.get(), true) != CS_SUCCEED) {
       CloseCommandCursor(rowCmd_);
+      cache_.squeeze();  // every row is in: no room kept for more
       recordCount_ = cachedCount_;
       return 0;
     }
@@ -427,12 +436,16 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
 }
 
 void TNorvDataSet::StoreRow() {
-  QByteArray image(recordSize_, '\0');
+  // Straight into the cache: a row's image is built where it stays.
+  const qsizetype at = cache_.size();
+  cache_.resize(at + recordSize_);
+  char* image = cache_.data() + at;
+  std::memset(image, 0, static_cast<size_t>(recordSize_));
   for (int n = 1; n <= ColumnCount(); ++n) {
     const size_t i = static_cast<size_t>(n - 1);
     const NorvColumnDesc& c = columns_[i];
     NorvColumnBinding& b = bindings_[i];
-    char* slot = image.data() + offsets_[i];
+    char* slot = image + offsets_[i];
     const int size = SlotSize(n);
     bool null = b.Indicator != 0;
     switch (types_[i]) {
@@ -462,7 +475,18 @@ void TNorvDataSet::StoreRow() {
         break;
       case ftFloat:
       case ftCurrency:
-        if (!null) {
+        if (!null && c.DataType == CS_FLOAT_TYPE) {
+          std::memcpy(slot, b.Buffer.get(), 8);
+        } else if (!null && c.DataType == CS_MONEY_TYPE) {
+          // What the conversion to float gives: the scaled integer over 10,000.
+          CS_MONEY m;
+          std::memcpy(&m, b.Buffer.get(), sizeof m);
+          const double v = static_cast<double>(static_cast<qint64>(
+                               (static_cast<quint64>(static_cast<quint32>(m.mnyhigh)) << 32) |
+                               static_cast<quint32>(m.mnylow))) /
+                           10000;
+          std::memcpy(slot, &v, 8);
+        } else if (!null) {
           CS_DATAFMT dst{};
           dst.datatype = CS_FLOAT_TYPE;
           dst.maxlength = 8;
@@ -474,20 +498,25 @@ void TNorvDataSet::StoreRow() {
         break;
       default:  // date-time
         if (!null) {
-          // Straight to the library's date-time, so the 1/300-second ticks become milliseconds
-          // that convert back to the same ticks when the value is sent as a parameter.
-          CS_DATAFMT dt{};
-          dt.datatype = CS_DATETIME_TYPE;
-          dt.maxlength = 8;
+          // Ticks of 1/300 second become milliseconds that convert back to the same ticks when
+          // the value is sent as a parameter. A datetime is read as bound; a smalldatetime is
+          // converted first.
           CS_DATETIME value{};
-          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &dt, &value, nullptr) !=
-              CS_SUCCEED) {
-            null = true;
-            break;
+          if (c.DataType == CS_DATETIME_TYPE) {
+            std::memcpy(&value, b.Buffer.get(), sizeof value);
+          } else {
+            CS_DATAFMT dt{};
+            dt.datatype = CS_DATETIME_TYPE;
+            dt.maxlength = 8;
+            if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &dt, &value, nullptr) !=
+                CS_SUCCEED) {
+              null = true;
+              break;
+            }
           }
           const double msecs =
               static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
-                                  std::llround(value.dttime / 0.3));
+                                  std::llround(static_cast<double>(value.dttime) / 0.3));
           std::memcpy(slot, &msecs, 8);
         }
     }
@@ -503,7 +532,6 @@ void TNorvDataSet::StoreRow() {
                      .arg(text.isEmpty() ? QStringLiteral("NULL") : text));
     }
   }
-  cache_.append(image);
 }
 
 // The value of a slot as text; empty for NULL.
@@ -654,6 +682,7 @@ void TNorvDataSet::MoveAfterLast() {
     StoreRow();
   }
   CloseCommandCursor(rowCmd_);
+  cache_.squeeze();  // every row is in: no room kept for more
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
 }
@@ -1135,4 +1164,79 @@ void TNorvDataSet::ExecStatement() {
   con_ = db->Handle();
   ctx_ = db->ContextHandle();
   ExecuteCommandText(dynamicText_, rowCount_);
+}
+
+// ---- Master and detail -------------------------------------------------------------------------
+
+TDataSource* TNorvDataSet::DataSource() const {
+  return dataLink_ ? dataLink_->DataSource() : nullptr;
+}
+
+void TNorvDataSet::SetDataSource(TDataSource* source) {
+  if (source && IsLinkedTo(source))
+    DatabaseError(QStringLiteral("Circular datalinks are not allowed"));
+  dataLink_->SetDataSource(source);
+}
+
+template <typename Step>
+void TNorvDataSet::WithControlsDisabled(Step step) {
+  DisableControls();
+  try {
+    step();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
+}
+
+void TNorvDataSet::RefreshDetail() {
+  // A closed detail is left alone: preparing on its behalf could only make the master's open or
+  // move fail for a data set nobody reads.
+  if (!Active()) return;
+  WithControlsDisabled([this] {
+    if (statement_.join(QLatin1Char('\n')).trimmed().isEmpty()) return;
+    if (!prepared_) PrepareStatement();
+    if (params_.Count() == 0) return;
+    Close();
+    AssignMasterParams(dataLink_->DataSet());
+    Open();
+  });
+}
+
+void TNorvDataSet::MasterChanged() {
+  WithControlsDisabled([this] {
+    TDataSet* master = masterLink_->DataSet();
+    if (!master || !master->Active() || master->State() == dsSetKey) return;
+    Close();
+    AssignMasterParams(master);
+    Open();
+  });
+}
+
+void TNorvDataSet::AssignMasterParams(TDataSet* master) {
+  if (!master || !master->Active()) return;
+  for (int i = 0; i < params_.Count(); ++i) {
+    TParam& p = params_[i];
+    if (p.ParamType() == ptOutput || p.ParamType() == ptResult) continue;
+    const TField* field = master->FindField(p.Name());
+    if (!field) continue;
+    // The parameter keeps its own name and direction; value and type come from the field.
+    const QString name = p.Name();
+    const TParamType type = p.ParamType();
+    p.AssignField(field);
+    p.SetName(name);
+    p.SetParamType(type);
+  }
+}
+
+// ---- Blob streams ------------------------------------------------------------------------------
+
+std::unique_ptr<TNorvBlob>* TNorvDataSet::ActiveBlobSlot(TField* field) {
+  TRecordBuffer buffer = ActiveBuffer();
+  return buffer ? BlobSlot(field, buffer) : nullptr;
+}
+
+std::unique_ptr<QIODevice> TNorvDataSet::OpenBlobStream(TField* field, TBlobStreamMode mode) {
+  return std::make_unique<TNorvBlobStream>(field, mode);
 }

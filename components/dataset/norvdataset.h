@@ -11,6 +11,18 @@
 // Record image: per field definition its value then a null byte (1 = NULL). Record buffer: the
 // image, a 20-byte information block (bookmark = cache index at 12, flag at 16), then the
 // calculated-field area.
+//
+// Master and detail: DataSource names a master's data source. When the master opens or moves to
+// another record, an open detail prepares its statement when it is not prepared yet and, when it
+// has parameters, closes and opens again; when the master closes, the detail closes. A detail
+// that is closed stays closed and untouched until it is opened. Whenever a detail opens with its
+// master open (the first time too, for the SQL data set) its parameters take the values and types
+// of the master record's fields of the same names, over what BeforeOpen set; a parameter without
+// such a field keeps its value. The master link (MasterLink, norvdatalink.h) does the same through
+// MasterChanged for a descendant that attaches it.
+//
+// Blob fields: the record layout has none, so BlobSlot answers no slot here; a descendant that
+// has blob fields answers where it keeps each record's TNorvBlob (norvblob.h).
 #pragma once
 
 #include "connection/component.h"
@@ -20,6 +32,7 @@
 #include "dataset/framework/params.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -27,6 +40,11 @@
 #include <memory>
 #include <vector>
 
+class TDataSource;
+class TNorvBlob;
+class TNorvBlobStream;
+class TNorvDataLink;
+class TNorvQueryDataLink;
 class TNorvDatabase;
 
 enum TSortDirection { sdASC, sdDESC };
@@ -84,6 +102,8 @@ class TNorvDataSet : public TDataSet,
 
   // ---- Run-time state --------------------------------------------------------------------------
   int CachedCount() const { return cachedCount_; }
+  // The bytes the record cache holds (RecordSize per record once every row is in).
+  qsizetype CacheBytes() const { return cache_.capacity(); }
   bool MoreRows() const { return moreRows_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   // Column n from 1.
@@ -115,7 +135,28 @@ class TNorvDataSet : public TDataSet,
   // for NULL.
   QString SnapshotFieldText(TField* field) const;
 
+  // ---- Master and detail -----------------------------------------------------------------------
+  // The master's data source; none detaches the data set from its master.
+  TDataSource* DataSource() const override;
+  // Raises "Circular datalinks are not allowed" (and keeps the old one) when `source` is fed by
+  // this data set.
+  void SetDataSource(TDataSource* source);
+  // The master of DataSource opened or moved to another record.
+  virtual void RefreshDetail();
+  // The master of MasterLink moved: reopens while that master is open and not setting a key.
+  virtual void MasterChanged();
+
  protected:
+  // Attached to a master by a descendant only (MasterLink().SetDataSource(source)).
+  TNorvQueryDataLink& MasterLink() { return *masterLink_; }
+  // Where the record in `buffer` keeps the TNorvBlob of `field`; none here (no blob fields).
+  virtual std::unique_ptr<TNorvBlob>* BlobSlot(TField* /*field*/, TRecordBuffer /*buffer*/) {
+    return nullptr;
+  }
+  std::unique_ptr<QIODevice> OpenBlobStream(TField* field, TBlobStreamMode mode) override;
+  // Gives the input parameters the values of the same-named fields of `master`'s record.
+  void AssignMasterParams(TDataSet* master);
+
   // ---- Framework operations ------------------------------------------------------------------
   TRecordBufferHolder AllocateRecordBuffer() override;
   TGetResult ReadRecord(TRecordBuffer buffer, TGetMode mode, bool doCheck) override;
@@ -195,6 +236,14 @@ class TNorvDataSet : public TDataSet,
   const QStringList& StatementText() const { return statement_; }
 
  private:
+  friend class TNorvBlobStream;
+  std::unique_ptr<TNorvBlob>* ActiveBlobSlot(TField* field);
+  void BlobChanged(TField* field) { FieldChanged(field); }
+  void ReportBlobException(const std::exception_ptr& error) { HandleInternalException(error); }
+  // Runs `step` with the controls disabled, enabling them again however it ends.
+  template <typename Step>
+  void WithControlsDisabled(Step step);
+
   TNorvDatabase* Database() const;
   void HandleMessages();
   int SlotSize(int fieldNo) const;
@@ -245,4 +294,7 @@ class TNorvDataSet : public TDataSet,
   bool cursorOpen_ = false;
   CS_INT resultType_ = 0;
   CS_RETCODE resultsReturn_ = 0;
+
+  std::unique_ptr<TNorvDataLink> dataLink_;
+  std::unique_ptr<TNorvQueryDataLink> masterLink_;
 };
