@@ -1,6 +1,7 @@
 // The table browser window against the sample server: opened modally from the main window, then
 // a session of picking a table, opening it, scrolling to its end through the grid, editing a cell
 // and posting, deleting a record and closing.
+#include "call_trace.h"
 #include "connection/norvdatabase.h"
 #include "controls/norvcombobox.h"
 #include "dataset/framework/datasetmodel.h"
@@ -97,6 +98,7 @@ TEST(TableBrowserWindow, PickOpenScrollEditDeleteClose) {
   ASSERT_GE(at, 0);
   w.cb_tables->setCurrentIndex(at);
   EXPECT_EQ(w.Table1->TableName(), QStringLiteral("tbl_demo"));
+  norvtest::CallTrace trace;
   w.btn_openclose->click();
   ASSERT_TRUE(w.Table1->Active());
   EXPECT_EQ(w.btn_openclose->text(), QStringLiteral("Close DataSet"));
@@ -109,6 +111,10 @@ TEST(TableBrowserWindow, PickOpenScrollEditDeleteClose) {
       },
       10000));
   EXPECT_EQ(model->index(kRows - 1, 0).data().toString(), QString::number(kRows - 1));
+  // After the column probe's exchanges, the row cursor's: a thousand rows each.
+  const QStringList batches = trace.FetchBatchRows();
+  ASSERT_GE(batches.size(), 4);
+  EXPECT_EQ(batches.mid(batches.size() - 4), QStringList({"1000", "1000", "500", "0"}));
 
   const QModelIndex cell = model->index(kRows - 1, 1);
   ASSERT_TRUE(model->setData(cell, QStringLiteral("edited")));
