@@ -23,7 +23,6 @@ constexpr int kInfoSize = 20;
 constexpr int kBookmarkAt = 12;
 constexpr int kFlagAt = 16;
 constexpr int kProvisionalCount = 1000;
-constexpr int kDateTimeTextSize = 60;
 
 constexpr const char* kBestEffortClose =
     "closing is best effort: what the server still holds goes with the command";
@@ -522,34 +521,26 @@ void TNorvDataSet::StoreRow() {
         }
         break;
       default:  // date-time
-        if (!null && c.DataType == CS_DATETIME_TYPE) {
-          // The text form below reads back to the same tick, so a datetime skips it.
-          CS_DATETIME value;
-          std::memcpy(&value, b.Buffer.get(), sizeof value);
-          const double msecs =
-              static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
-                                  qint64(static_cast<CS_UINT>(value.dttime) / 300) * 1000);
-          std::memcpy(slot, &msecs, 8);
-        } else if (!null) {
-          // Through the text form, which carries whole 1/300 seconds: the stored value keeps
-          // whole seconds only.
-          CS_DATAFMT chr{}, dt{};
-          chr.datatype = CS_CHAR_TYPE;
-          chr.format = CS_FMT_NULLTERM;
-          chr.maxlength = kDateTimeTextSize;
-          dt.datatype = CS_DATETIME_TYPE;
-          dt.maxlength = 8;
-          char text[kDateTimeTextSize] = {};
+        if (!null) {
+          // Ticks of 1/300 second become milliseconds that convert back to the same ticks when
+          // the value is sent as a parameter. A datetime is read as bound; a smalldatetime is
+          // converted first.
           CS_DATETIME value{};
-          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &chr, text, nullptr) !=
-                  CS_SUCCEED ||
-              oc::cs_convert(ctx_, &chr, text, &dt, &value, nullptr) != CS_SUCCEED) {
-            null = true;
-            break;
+          if (c.DataType == CS_DATETIME_TYPE) {
+            std::memcpy(&value, b.Buffer.get(), sizeof value);
+          } else {
+            CS_DATAFMT dt{};
+            dt.datatype = CS_DATETIME_TYPE;
+            dt.maxlength = 8;
+            if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &dt, &value, nullptr) !=
+                CS_SUCCEED) {
+              null = true;
+              break;
+            }
           }
           const double msecs =
               static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
-                                  qint64(value.dttime / 300) * 1000);
+                                  std::llround(static_cast<double>(value.dttime) / 0.3));
           std::memcpy(slot, &msecs, 8);
         }
     }
@@ -1056,6 +1047,12 @@ void TNorvDataSet::SendParams(oc::Command* command) {
     HandleMessages();
     MonitorLog(QStringLiteral("Open-Client: ct_param : Column = ") + p.Name());
   }
+}
+
+void TNorvDataSet::SwapBoundColumns(BoundColumns& other) {
+  other.columns.swap(columns_);
+  other.formats.swap(formats_);
+  other.bindings.swap(bindings_);
 }
 
 QString TNorvDataSet::BoundText(int n) const {

@@ -221,6 +221,16 @@ class TNorvDataSet : public TDataSet,
   // A fresh command on the connection of DbName (empty without one).
   oc::CommandHandle AllocateCommand();
 
+  // The described columns and their bindings. A command that binds columns of its own while the
+  // row cursor can still fetch swaps them out first and back afterwards, so the cursor's bound
+  // buffers stay where the library writes them.
+  struct BoundColumns {
+    std::vector<NorvColumnDesc> columns;
+    std::vector<CS_DATAFMT> formats;
+    std::vector<NorvColumnBinding> bindings;
+  };
+  void SwapBoundColumns(BoundColumns& other);
+
   // The SELECT text the cursors are declared on; a descendant fills it.
   QStringList& StatementText() { return statement_; }
   const QStringList& StatementText() const { return statement_; }

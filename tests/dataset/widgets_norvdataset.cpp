@@ -4,53 +4,17 @@
 #include "dataset/framework/dbnavigator.h"
 #include "dataset/norvsqldataset.h"
 
-#include "connection/norvcontext.h"
-#include "connection/openclient.h"
-
+#include "call_trace.h"
 #include "dataset_fixture.h"
 #include "widget_helpers.h"
 
 #include <gtest/gtest.h>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
-
-// The rows of each batch the library fetched, from the adapter's trace file.
-class FetchBatches {
- public:
-  FetchBatches() : ctx_(FindContextHandle(QStringLiteral("default"))) {
-    EXPECT_EQ(
-        oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, path_.constData(), CS_NULLTERM),
-        CS_SUCCEED);
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
-              CS_SUCCEED);
-  }
-  ~FetchBatches() {
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
-              CS_SUCCEED);
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, "", CS_NULLTERM), CS_SUCCEED);
-  }
-  // "ct_fetch_batch(<command>, <rows>) -> <rc>": the rows, in order.
-  QStringList Rows() const {
-    QFile file(QString::fromUtf8(path_));
-    QStringList rows;
-    if (!file.open(QIODevice::ReadOnly)) return rows;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')))
-      if (line.startsWith(QStringLiteral("ct_fetch_batch(")))
-        rows << line.section(QLatin1Char(')'), 0, 0).section(QStringLiteral(", "), -1);
-    return rows;
-  }
-
- private:
-  QTemporaryDir dir_;
-  QByteArray path_ = dir_.filePath(QStringLiteral("calls.log")).toUtf8();
-  oc::Context* ctx_;
-};
 
 QString Buttons(const TDBNavigator& navigator) {
   QString enabled;
@@ -78,12 +42,12 @@ TEST(NorvDataWidgets, AuthorsScrollOnDemandEditAndNavigate) {
   model.SetFetchBatch(3);
   grid->SetDataSource(&source);
   navigator->SetDataSource(&source);
-  FetchBatches batches;
+  norvtest::CallTrace batches;
   ds.Open();
   window.show();
   QApplication::processEvents();
   // A screenful: a batch or two of the 25 authors.
-  EXPECT_LE(batches.Rows().size(), 2);
+  EXPECT_LE(batches.FetchBatchRows().size(), 2);
   EXPECT_EQ(Buttons(*navigator), "0011111001");
   const QString first = ds.FieldByName(QStringLiteral("au_id"))->AsString();
 
@@ -95,7 +59,7 @@ TEST(NorvDataWidgets, AuthorsScrollOnDemandEditAndNavigate) {
   }
   EXPECT_EQ(model.rowCount(), 25);
   // Whole batches of FetchRows, the last one short, and the fetch that found the end.
-  EXPECT_EQ(batches.Rows(), QStringList({"4", "4", "4", "4", "4", "4", "1", "0"}));
+  EXPECT_EQ(batches.FetchBatchRows(), QStringList({"4", "4", "4", "4", "4", "4", "1", "0"}));
   EXPECT_EQ(ds.FieldByName(QStringLiteral("au_id"))->AsString(), first);
   EXPECT_EQ(ds.BufferCount(), 3);
   ds.Last();
