@@ -1209,8 +1209,6 @@ int TNorvDataSet::ExecuteCommandText(const QString& text, int& rowCount) {
   }
   if (rc == CS_BUSY || rc == CS_FAIL) result = 0;
   finish();
-  // A statement the server never got is no statement that changed nothing.
-  if (result == 0 && ConnectionLost()) DatabaseError(kLostConnection);
   return result;
 }
 
@@ -1222,7 +1220,10 @@ void TNorvDataSet::ExecStatement() {
   if (!db->Connected()) DatabaseError(QStringLiteral("Can not connect"));
   con_ = db->Handle();
   ctx_ = db->ContextHandle();
-  ExecuteCommandText(dynamicText_, rowCount_);
+  // A statement the server never got is no statement that changed nothing. (A descendant that
+  // runs statements itself reports the failure in its own words.)
+  if (ExecuteCommandText(dynamicText_, rowCount_) == 0 && ConnectionLost())
+    DatabaseError(kLostConnection);
 }
 
 // ---- Master and detail -------------------------------------------------------------------------

@@ -138,7 +138,7 @@ TEST_F(NorvDataSetTest, RecordImageLayoutAndValues) {
 // keeps none of its values, and closing in the middle of the cursor leaves the connection free.
 TEST_F(NorvDataSetTest, RowsReadAlikeAtEveryFetchSize) {
   const QStringList expected = {
-      "1|one|12.3456|1999-12-29 23:59:58|0.5",
+      "1|one|12.3456|1999-12-29 23:59:58.500|0.5",
       "2|NULL|NULL|NULL|NULL",
       "3|" + QString(40, QLatin1Char('x')) + "|-1.5|1900-01-01 00:00:00|-2.25",
   };
