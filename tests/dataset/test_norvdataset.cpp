@@ -160,6 +160,7 @@ TEST_F(NorvDataSetTest, RowsReadAlikeAtEveryFetchSize) {
     }
     EXPECT_EQ(rows, expected);
   }
+  for (const auto& s : shown_->Taken()) EXPECT_NE(s.kind, Kind::MessageBox) << s.text.toStdString();
 }
 
 TEST_F(NorvDataSetTest, UnnamedColumnIsNamedByItsNumber) {
