@@ -9,11 +9,13 @@
 #include "dataset/norvblob.h"
 #include "dataset/norvdatalink.h"
 
+#include <QThread>
 #include <QTime>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -24,6 +26,7 @@ constexpr int kProvisionalCount = 1000;
 
 constexpr const char* kBestEffortClose =
     "closing is best effort: what the server still holds goes with the command";
+const QString kLostConnection = QStringLiteral("Connection to the server was lost");
 constexpr const char* kReportedByRouter = "the router reports what the server said about the step";
 
 // Shows the wait cursor for its lifetime, whatever way the scope is left.
@@ -110,6 +113,9 @@ void TNorvDataSet::SetReadOnly(bool value) {
 TNorvDatabase* TNorvDataSet::Database() const { return FindDatabase(DbName()); }
 
 void TNorvDataSet::HandleMessages() {
+  // The connection may have been closed or destroyed since the handle was taken.
+  TNorvDatabase* db = Database();
+  con_ = db && db->Connected() ? db->Handle() : nullptr;
   const TMsgDialogs dialogs = MsgDialogs();
   const TShowDbMessages show = ShowDbMessages();
   HandleDbMessages(con_, this, true, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
@@ -129,9 +135,22 @@ oc::CommandHandle TNorvDataSet::AllocateCommand() {
 }
 
 QString TNorvDataSet::CursorNameSuffix() {
-  const QTime now = QTime::currentTime();
-  return QString::number(now.hour()) + QString::number(now.minute()) +
-         QString::number(now.second()) + QString::number(now.msec());
+  // Two data sets of one name (or of none) opening within one millisecond would declare the same
+  // cursor name on a shared connection, and closing one would take the other's cursor: every
+  // name gets a millisecond of its own.
+  static std::mutex mutex;
+  static QString last;
+  std::lock_guard lock(mutex);
+  QString text;
+  for (;;) {
+    const QTime now = QTime::currentTime();
+    text = QString::number(now.hour()) + QString::number(now.minute()) +
+           QString::number(now.second()) + QString::number(now.msec());
+    if (text != last) break;
+    QThread::usleep(100);
+  }
+  last = text;
+  return text;
 }
 
 // ---- Opening -----------------------------------------------------------------------------------
@@ -258,8 +277,11 @@ CS_RETCODE TNorvDataSet::DeclareAndOpenCursor(oc::Command* command, const QStrin
         resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED)
       break;
   }
-  if (resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || resultType_ == CS_CMD_FAIL)
+  if (resultsReturn_ == CS_FAIL || resultsReturn_ == CS_CANCELED || resultType_ == CS_CMD_FAIL) {
+    // Without a server there are no columns to find: say what is wrong instead.
+    if (resultsReturn_ == CS_FAIL && ConnectionLost()) DatabaseError(kLostConnection);
     return 0;
+  }
   return sent;
 }
 
@@ -422,10 +444,12 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
   if (index < cachedCount_) return CS_SUCCEED;
   WaitCursor wait;
   while (index >= cachedCount_) {
+    const bool reading = moreRows_ && rowCmd_;
     if (ReadRowCursorRow(rowCmd_.get(), true) != CS_SUCCEED) {
       CloseCommandCursor(rowCmd_);
       cache_.squeeze();  // every row is in: no room kept for more
       recordCount_ = cachedCount_;
+      if (reading) CheckEndOfRows();
       return 0;
     }
     StoreRow();
@@ -604,6 +628,7 @@ bool TNorvDataSet::FilterAccepts(TRecordBuffer buffer) {
 
 TGetResult TNorvDataSet::ReadRecord(TRecordBuffer buffer, TGetMode mode, bool /*doCheck*/) {
   if (recordCount_ < 1) return grEOF;
+  const int entry = current_;
   for (;;) {
     switch (mode) {
       case gmCurrent:
@@ -618,7 +643,7 @@ TGetResult TNorvDataSet::ReadRecord(TRecordBuffer buffer, TGetMode mode, bool /*
         --current_;
         break;
     }
-    if (current_ >= cachedCount_ && EnsureCached(current_) != CS_SUCCEED) {
+    if (current_ >= cachedCount_ && FetchUpTo(current_, entry) != CS_SUCCEED) {
       current_ = cachedCount_;
       return grEOF;
     }
@@ -677,6 +702,7 @@ bool TNorvDataSet::StepFind(bool restart, bool goForward) {
 void TNorvDataSet::MoveAfterLast() {
   WaitCursor wait;
   recordCount_ = cachedCount_;
+  const bool reading = moreRows_ && rowCmd_;
   while (ReadRowCursorRow(rowCmd_.get(), true) == CS_SUCCEED) {
     ++cachedCount_;
     StoreRow();
@@ -685,6 +711,37 @@ void TNorvDataSet::MoveAfterLast() {
   cache_.squeeze();  // every row is in: no room kept for more
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
+  if (reading) CheckEndOfRows();
+}
+
+// EnsureCached for a read that started at `entry`: when the fetch fails with an error, the
+// position goes back there, where the framework still believes it is.
+CS_RETCODE TNorvDataSet::FetchUpTo(int index, int entry) {
+  try {
+    return EnsureCached(index);
+  } catch (...) {
+    current_ = entry;
+    throw;
+  }
+}
+
+// Rows that a lost connection or a server error stopped are no end of the result: the cache is
+// all the data set has, and the caller must know. A server error is raised as any other (its
+// message would otherwise wait on the connection and be blamed on the next statement).
+void TNorvDataSet::CheckEndOfRows() {
+  if (ConnectionLost()) DatabaseError(kLostConnection);
+  HandleMessages();
+}
+
+// The library may report a cursor whose connection went as ended; the connection's state, asked
+// after the close, tells the two apart.
+bool TNorvDataSet::ConnectionLost() const {
+  TNorvDatabase* db = Database();
+  if (!db || !db->Connected() || !db->Handle()) return true;
+  CS_INT alive = CS_FALSE;
+  return oc::ct_con_props(db->Handle(), CS_GET, CS_LOGIN_STATUS, &alive, CS_UNUSED, nullptr) !=
+             CS_SUCCEED ||
+         alive != CS_TRUE;
 }
 
 void TNorvDataSet::MoveToBookmark(const TBookmark& bookmark) {
@@ -1163,7 +1220,10 @@ void TNorvDataSet::ExecStatement() {
   if (!db->Connected()) DatabaseError(QStringLiteral("Can not connect"));
   con_ = db->Handle();
   ctx_ = db->ContextHandle();
-  ExecuteCommandText(dynamicText_, rowCount_);
+  // A statement the server never got is no statement that changed nothing. (A descendant that
+  // runs statements itself reports the failure in its own words.)
+  if (ExecuteCommandText(dynamicText_, rowCount_) == 0 && ConnectionLost())
+    DatabaseError(kLostConnection);
 }
 
 // ---- Master and detail -------------------------------------------------------------------------

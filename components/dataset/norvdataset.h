@@ -249,6 +249,10 @@ class TNorvDataSet : public TDataSet,
   int SlotSize(int fieldNo) const;
   void ComputeLayout();
   CS_RETCODE EnsureCached(int index);
+  CS_RETCODE FetchUpTo(int index, int entry);
+  bool ConnectionLost() const;
+  // Only for a cursor that was reading when its rows stopped.
+  void CheckEndOfRows();
   void StoreRow();
   QString SlotText(const char* slot, int fieldNo) const;
   void TakeSnapshot();

@@ -42,6 +42,13 @@ class NorvDataSetTest : public ::testing::Test {
         "t tinyint null, d datetime null, i int null, m money null, b bit not null)",
         "insert nds_layout values ('abc', '', 200, 'Jan 2 2001 10:11:12:567PM', null, "
         "12.34, 1)",
+        "if object_id('nds_rows') is not null drop table nds_rows",
+        "create table nds_rows (id int not null, name varchar(40) null, price money null, "
+        "stamp datetime null, ratio float null)",
+        "insert nds_rows values (1, 'one', 12.3456, 'Dec 29 1999 11:59:58:500PM', 0.5)",
+        "insert nds_rows values (2, null, null, null, null)",
+        "insert nds_rows values (3, replicate('x', 40), -1.5, 'Jan 1 1900 12:00:00:000AM', "
+        "-2.25)",
     });
   }
 
@@ -125,6 +132,35 @@ TEST_F(NorvDataSetTest, RecordImageLayoutAndValues) {
             NaiveDateTime(QDate(2001, 1, 2), QTime(22, 11, 12, 567)));
   EXPECT_TRUE(ds->FieldByName(QStringLiteral("i"))->IsNull());
   EXPECT_FALSE(ds->FieldByName(QStringLiteral("v"))->IsNull());
+}
+
+// The bench's column shapes read alike whatever the rows per exchange; a NULL row after a full one
+// keeps none of its values, and closing in the middle of the cursor leaves the connection free.
+TEST_F(NorvDataSetTest, RowsReadAlikeAtEveryFetchSize) {
+  const QStringList expected = {
+      "1|one|12.3456|1999-12-29 23:59:58.500|0.5",
+      "2|NULL|NULL|NULL|NULL",
+      "3|" + QString(40, QLatin1Char('x')) + "|-1.5|1900-01-01 00:00:00|-2.25",
+  };
+  for (int fetchRows : {1, 2, 10, 1000}) {
+    SCOPED_TRACE(fetchRows);
+    auto ds =
+        DataSet(QStringLiteral("SELECT id, name, price, stamp, ratio FROM nds_rows ORDER BY id"));
+    ds->SetFetchRows(fetchRows);
+    ds->Open();
+    EXPECT_TRUE(ds->MoreRows());
+    ds->Close();
+    ds->Open();
+    QStringList rows;
+    for (; !ds->Eof(); ds->Next()) {
+      QStringList row;
+      for (int i = 0; i < ds->FieldCount(); ++i)
+        row << (ds->Fields()[i]->IsNull() ? QStringLiteral("NULL") : ds->Fields()[i]->AsString());
+      rows << row.join(QLatin1Char('|'));
+    }
+    EXPECT_EQ(rows, expected);
+  }
+  for (const auto& s : shown_->Taken()) EXPECT_NE(s.kind, Kind::MessageBox) << s.text.toStdString();
 }
 
 TEST_F(NorvDataSetTest, UnnamedColumnIsNamedByItsNumber) {

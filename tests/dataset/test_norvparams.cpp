@@ -27,6 +27,7 @@ class NorvParamsTest : public ::testing::Test {
         "insert prm_types values (1, 'abc', 7, 70000, 1, 1.5, 12.5, "
         "'Jan 1 1900 12:00:00.500PM')",
         "insert prm_types values (2, null, -3, null, 0, null, null, null)",
+        "insert prm_types values (0, 'it''s', 8, 5, 1, null, null, null)",
     });
   }
 
@@ -61,6 +62,7 @@ TEST_F(NorvParamsTest, EachSupportedTypeSelectsItsRow) {
   };
   const std::vector<Case> cases = {
       {"s", [](TParam& p) { p.SetAsString(QStringLiteral("abc")); }, 1},
+      {"s", [](TParam& p) { p.SetAsString(QStringLiteral("it's")); }, 0},
       {"si", [](TParam& p) { p.SetAsSmallInt(-3); }, 2},
       {"i", [](TParam& p) { p.SetAsInteger(70000); }, 1},
       {"b", [](TParam& p) { p.SetAsBoolean(false); }, 2},
@@ -155,6 +157,62 @@ TEST_F(NorvParamsTest, ProcedureGivesReturnStatusAndOutputParameter) {
     EXPECT_EQ(cnt.AsString(), QString::fromLatin1(c.count));
     EXPECT_FALSE(ds->Prepared());
   }
+}
+
+// A data set over a procedure reads the procedure's rows, on the text or prepared with its
+// parameter, one row or many per exchange.
+TEST_F(NorvParamsTest, CursorOnAProcedure) {
+  struct Case {
+    const char* sql;
+    const char* type;  // the :type value, when the statement has one
+    int fetchRows;
+    QStringList ids;
+  };
+  const std::vector<Case> cases = {
+      {"exec pubs2..titles_by_type 'business'",
+       nullptr,
+       10,
+       {"BU4478", "BU2101", "BU3340", "BU2215"}},
+      {"exec pubs2..titles_by_type :type", "mod_cook", 1, {"CK1150", "CK1288"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    auto ds = DataSet(QString::fromLatin1(c.sql));
+    if (c.type) ds->ParamByName(QStringLiteral("type")).SetAsString(QString::fromLatin1(c.type));
+    ds->SetFetchRows(c.fetchRows);
+    ds->Open();
+    QStringList ids;
+    for (; !ds->Eof(); ds->Next()) ids << ds->Fields()[0]->AsString();
+    EXPECT_EQ(ids, c.ids);
+  }
+}
+
+// Two data sets of one name, prepared as "PrepId" on one connection and opened back to back: each
+// has a cursor of its own, and the first carries on fetching after the second released its
+// statement.
+TEST_F(NorvParamsTest, TwoPreparedDataSetsOnOneConnection) {
+  auto byState = DataSet(QStringLiteral("select au_id from pubs2..authors where state = :st"));
+  byState->ParamByName(QStringLiteral("st")).SetAsString(QStringLiteral("CA"));
+  byState->SetFetchRows(1);
+  byState->Open();
+  auto count = DataSet(
+      QStringLiteral("select n = count(*) from pubs2..authors where state = :st and city = :city"));
+  count->ParamByName(QStringLiteral("st")).SetAsString(QStringLiteral("CA"));
+  count->ParamByName(QStringLiteral("city")).SetAsString(QStringLiteral("Oakland"));
+  count->Open();
+  const int oakland = count->FieldByName(QStringLiteral("n"))->AsInteger();
+  count->Close();
+  byState->Last();
+  auto plain = DataSet(QStringLiteral(
+      "select n = count(*) from pubs2..authors where state = 'CA' and city = 'Oakland'"));
+  plain->Open();
+  EXPECT_EQ(oakland, plain->FieldByName(QStringLiteral("n"))->AsInteger());
+  plain->Close();
+  plain->SetSql(QStringLiteral("select n = count(*) from pubs2..authors where state = 'CA'"));
+  plain->Open();
+  EXPECT_EQ(byState->RecordCount(), plain->FieldByName(QStringLiteral("n"))->AsInteger());
+  EXPECT_GT(oakland, 0);
+  EXPECT_GT(byState->RecordCount(), 1);
 }
 
 TEST_F(NorvParamsTest, ExecStatementReportsTheRowCount) {
