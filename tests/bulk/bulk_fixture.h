@@ -94,6 +94,16 @@ class BulkTest : public ::testing::Test {
     f.write(bytes.data(), static_cast<qint64>(bytes.size()));
   }
 
+  // The message of the failure `copy` ends in; empty when it succeeds.
+  static std::string Failure(TNorvBulk& bulk) {
+    try {
+      bulk.BulkCopy();
+    } catch (const Exception& e) {
+      return e.what();
+    }
+    return {};
+  }
+
   static inline TNorvDatabase* db_ = nullptr;
   QTemporaryDir dir_;
 };

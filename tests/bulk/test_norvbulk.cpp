@@ -38,3 +38,210 @@ TEST_F(BulkTest, EveryTableCopiesOutAndBackInUnchanged) {
 
 }  // namespace
 }  // namespace norvtest
+
+namespace norvtest {
+namespace {
+
+class BulkBehaviour : public BulkTest {
+ protected:
+  void SetUp() override {
+    Run({"if object_id('pubs2..blk_t') is not null drop table pubs2..blk_t",
+         "create table pubs2..blk_t (a varchar(20) null, b varchar(20) null, c varchar(20) null)"});
+  }
+  void Fill(std::initializer_list<const char*> rows) {
+    for (const char* values : rows)
+      Run({("insert pubs2..blk_t values (" + std::string(values) + ")").c_str()});
+  }
+  static Rows Table() { return Query(QStringLiteral("select * from pubs2..blk_t")); }
+};
+
+TEST_F(BulkBehaviour, EachFormatWritesItsSeparatorAndRowEnd) {
+  Fill({"'a', 'b', 'c'", "'d', null, 'f'"});
+  struct Case {
+    TFormat format;
+    const char* terminator;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {bcCharacter, ",", "a\tb\tc\r\nd\t\tf\r\n"},
+      {bcNone, "|", "a|b|c\r\nd||f\r\n"},
+      {bcNone, "<->", "a<->b<->c\r\nd<-><->f\r\n"},
+      {bcNative, "|", std::string("abc") + "df"},
+  };
+  for (const Case& c : cases) {
+    auto out = Bulk(bdOut, QStringLiteral("pubs2..blk_t"), QStringLiteral("f.txt"));
+    out->SetFormat(c.format);
+    out->SetFieldTerminator(QString::fromLatin1(c.terminator));
+    out->SetRowTerminator(QStringLiteral("#"));  // kept, never used
+    out->BulkCopy();
+    EXPECT_EQ(Read(QStringLiteral("f.txt")), c.expected) << c.format << c.terminator;
+    EXPECT_EQ(out->RowsCopied(), 2u);
+  }
+}
+
+TEST_F(BulkBehaviour, LinesSplitAtTheSeparatorWithEitherLineEnd) {
+  struct Case {
+    TFormat format;
+    const char* terminator;
+    std::string file;
+    Rows rows;
+  };
+  const Case cases[] = {
+      {bcCharacter, "", "1\t\tx\n\r\n1\tx\t\r\n", {{"1", "", "x"}, {"1", "x", ""}}},
+      {bcNone, ";", "p;q;r\r\n\ns;t;u", {{"p", "q", "r"}, {"s", "t", "u"}}},
+      // Fields are taken as they are (the server drops a varchar's trailing blanks itself).
+      {bcCharacter, ";", "a b\tc;d\t e \n", {{"a b", "c;d", " e"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Run({"delete pubs2..blk_t"});
+    Write(QStringLiteral("in.txt"), c.file);
+    auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_t"), QStringLiteral("in.txt"));
+    in->SetFormat(c.format);
+    in->SetFieldTerminator(QString::fromLatin1(c.terminator));
+    in->BulkCopy();
+    EXPECT_EQ(in->RowsCopied(), c.rows.size());
+    EXPECT_EQ(in->CurrentRow(), c.rows.size() + 1);  // empty lines are not rows
+    EXPECT_EQ(Table(), c.rows);
+  }
+  // NULL in a nullable column is written as an empty field and read back as NULL.
+  EXPECT_EQ(Query(QStringLiteral("select count(*) from pubs2..blk_t where a is null")),
+            (Rows{{"0"}}));
+}
+
+TEST_F(BulkBehaviour, TheRowWindowSelectsSourceRowsBothWays) {
+  Fill({"'1', 'x', 'x'", "'2', 'x', 'x'", "'3', 'x', 'x'", "'4', 'x', 'x'", "'5', 'x', 'x'",
+        "'6', 'x', 'x'", "'7', 'x', 'x'"});
+  struct Case {
+    uint32_t first, last;
+    std::string expected;
+  };
+  const Case cases[] = {{3, 5, "345"}, {0, 0, "1234567"}, {1, 2, "12"}, {6, 0, "67"}};
+  for (const Case& c : cases) {
+    auto out = Bulk(bdOut, QStringLiteral("pubs2..blk_t"), QStringLiteral("w.txt"));
+    out->SetFirstRow(c.first);
+    out->SetLastRow(c.last);
+    out->SetFormat(bcNone);  // rows as "n|x|x"
+    out->SetFieldTerminator(QStringLiteral("|"));
+    out->BulkCopy();
+    std::string firsts;
+    for (const auto& line : QString::fromStdString(Read(QStringLiteral("w.txt")))
+                                .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+      firsts += line.left(1).toStdString();
+    EXPECT_EQ(firsts, c.expected) << c.first << "-" << c.last;
+    EXPECT_EQ(out->RowsCopied(), c.expected.size());
+  }
+  // Into a table the same window picks lines 3 to 5 of the file.
+  Write(QStringLiteral("w.txt"), "1\tx\tx\n2\tx\tx\n3\tx\tx\n4\tx\tx\n5\tx\tx\n6\tx\tx\n");
+  Run({"delete pubs2..blk_t"});
+  auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_t"), QStringLiteral("w.txt"));
+  in->SetFirstRow(3);
+  in->SetLastRow(5);
+  in->BulkCopy();
+  EXPECT_EQ(Table(), (Rows{{"3", "x", "x"}, {"4", "x", "x"}, {"5", "x", "x"}}));
+}
+
+TEST_F(BulkBehaviour, BatchesCommitEveryBatchSizeRowsAndEventsArriveInOrder) {
+  Write(QStringLiteral("b.txt"), "1\tx\tx\n2\tx\tx\n3\tx\tx\n4\tx\tx\n5\tx\tx\n");
+  auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_t"), QStringLiteral("b.txt"));
+  in->SetBatchSize(2);
+  std::string events;
+  TNorvBulk* component = in.get();
+  auto note = [&events, component](char what) {
+    return [&events, component, what](QObject* sender) {
+      EXPECT_EQ(sender, component);
+      events += what;
+      if (what == 'n') events += std::to_string(component->RowsCopied());
+    };
+  };
+  in->BeforeCopy = note('<');
+  in->BeforeRow = note('r');
+  in->AfterRow = note('.');
+  in->OnBatch = note('n');
+  in->AfterCopy = note('>');
+  in->BulkCopy();
+  EXPECT_EQ(events, "<r.rn2.r.rn4.r.>");
+  EXPECT_EQ(in->BatchCount(), 2u);
+  EXPECT_EQ(in->RowsCopied(), 5u);
+  EXPECT_EQ(Query(QStringLiteral("select count(*) from pubs2..blk_t")), (Rows{{"5"}}));
+}
+
+TEST_F(BulkBehaviour, AValueHoldingTheSeparatorOrALineBreakStopsTheCopyOut) {
+  struct Case {
+    TFormat format;
+    const char* terminator;
+    const char* bad;  // the third row's b
+    std::string kept;
+  };
+  const Case cases[] = {
+      {bcCharacter, "", "'x' + char(9) + 'y'", "1\tb\tc\r\n2\tb\tc\r\n"},
+      {bcCharacter, "", "'x' + char(10)", "1\tb\tc\r\n2\tb\tc\r\n"},
+      {bcNone, "|", "'x|y'", "1|b|c\r\n2|b|c\r\n"},
+      {bcNone, "|", "char(13)", "1|b|c\r\n2|b|c\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bad);
+    Run({"delete pubs2..blk_t"});
+    Fill({"'1', 'b', 'c'", "'2', 'b', 'c'"});
+    Run({(std::string("insert pubs2..blk_t values ('3', ") + c.bad + ", 'c')").c_str()});
+    Fill({"'4', 'b', 'c'"});
+    auto out = Bulk(bdOut, QStringLiteral("pubs2..blk_t"), QStringLiteral("s.txt"));
+    out->SetFormat(c.format);
+    out->SetFieldTerminator(QString::fromLatin1(c.terminator));
+    EXPECT_EQ(Failure(*out),
+              "Row 3, column 2 (b) holds the field separator or a line break and cannot be "
+              "written to the data file");
+    EXPECT_EQ(Read(QStringLiteral("s.txt")), c.kept);
+    EXPECT_FALSE(out->HasDescriptor());
+  }
+  // The connection is free again.
+  EXPECT_EQ(Query(QStringLiteral("select count(*) from pubs2..blk_t")), (Rows{{"4"}}));
+}
+
+TEST_F(BulkBehaviour, ABadLineStopsTheCopyInAndKeepsOnlyCommittedBatches) {
+  Run({"if object_id('pubs2..blk_n') is not null drop table pubs2..blk_n",
+       "create table pubs2..blk_n (id int not null, name varchar(10) null, code char(3) not "
+       "null, amount numeric(8,2) null)"});
+  struct Case {
+    std::string line5;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"5\tx\tc",
+       "Number of columns in target and source table does not match: line 5 has 3 "
+       "fields, the table 4 columns"},
+      {"5\tx\tc\t1.5\t9",
+       "Number of columns in target and source table does not match: line 5 "
+       "has 5 fields, the table 4 columns"},
+      {"five\tx\tc\t1.5", "Line 5, column 1 (id): the value 'five' does not convert to int"},
+      {"5\tx\tc\tabc", "Line 5, column 4 (amount): the value 'abc' does not convert to numeric"},
+      {"5\tx\tcode\t1", "Line 5, column 3 (code): the value 'code' does not convert to char"},
+      {"\tx\tc\t1", "Line 5, column 1 (id): an empty field for a column that does not allow NULL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line5);
+    Run({"delete pubs2..blk_n"});
+    // Line 2 is empty: line numbers count every line of the file.
+    Write(QStringLiteral("n.txt"),
+          "1\ta\tc\t1.25\r\n\r\n2\t\tc\t\r\n3\tc\t\t-3\r\n" + c.line5 + "\r\n6\tz\tc\t6\r\n");
+    auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_n"), QStringLiteral("n.txt"));
+    in->SetBatchSize(2);
+    EXPECT_EQ(Failure(*in), c.error);
+    EXPECT_FALSE(in->HasDescriptor());
+    // The first batch stays, the second (row 3 and the bad one) is gone.
+    EXPECT_EQ(Query(QStringLiteral("select id, name, code, amount from pubs2..blk_n")),
+              (Rows{{"1", "a", "c  ", "1.25"}, {"2", "", "c  ", ""}}));
+  }
+  // An empty field in a NOT NULL character column is an empty string, not NULL.
+  Write(QStringLiteral("n.txt"), "7\tq\t\t7\n");
+  auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_n"), QStringLiteral("n.txt"));
+  in->BulkCopy();
+  EXPECT_EQ(Query(QStringLiteral("select count(*) from pubs2..blk_n where id = 7 and code is "
+                                 "not null and name = 'q'")),
+            (Rows{{"1"}}));
+  EXPECT_EQ(Query(QStringLiteral("select count(*) from pubs2..blk_n where name is null")),
+            (Rows{{"1"}}));
+}
+
+}  // namespace
+}  // namespace norvtest
