@@ -8,9 +8,14 @@
 #include "query/norvquery.h"
 
 #include "server_fixture.h"
+#include "trace_capture.h"
 
+#include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
+#include <QTime>
 
 #include <gtest/gtest.h>
 

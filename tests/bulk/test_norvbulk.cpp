@@ -245,3 +245,106 @@ TEST_F(BulkBehaviour, ABadLineStopsTheCopyInAndKeepsOnlyCommittedBatches) {
 
 }  // namespace
 }  // namespace norvtest
+
+namespace norvtest {
+namespace {
+
+TEST_F(BulkTest, BadInputGivesAClearErrorAndLeavesNothingOpen) {
+  Run({"if object_id('pubs2..blk_bad') is not null drop table pubs2..blk_bad",
+       "create table pubs2..blk_bad (a int null)"});
+  TNorvDatabase noBulk;
+  noBulk.SetName(QStringLiteral("nobulk"));
+  noBulk.SetServerName(SampleServer().serverName);
+  noBulk.SetUserName(QStringLiteral("sa"));
+  noBulk.SetLoginPrompt(false);
+  noBulk.SetConnected(true);
+  TNorvDatabase offline;
+  offline.SetName(QStringLiteral("offline"));
+  offline.SetServerName(SampleServer().serverName);
+  offline.SetConProps({cpBulk_Login});
+  QDir(dir_.path()).mkdir(QStringLiteral("folder"));
+  struct Case {
+    TBulkDirection direction;
+    QString db, table, file;
+    std::string error;
+  };
+  const Case cases[] = {
+      {bdIn, "bulkdb", "pubs2..blk_bad", "missing.txt", "File access error"},
+      {bdIn, "bulkdb", "pubs2..blk_bad", "folder", "File access error"},
+      // Nobody writes under /proc, whoever runs the tests.
+      {bdOut, "bulkdb", "pubs2..blk_bad", "/proc/norv-bulk.txt", "File access error"},
+      {bdOut, "bulkdb", "pubs2..no_such_table", "x.txt", "pubs2..no_such_table not found"},
+      {bdIn, "nobulk", "pubs2..blk_bad", "x.txt",
+       "cpBulk_Login must be selected for database component nobulk"},
+      {bdOut, "offline", "pubs2..blk_bad", "x.txt", "Not connected to server SAMPLE"},
+      {bdOut, "", "pubs2..blk_bad", "x.txt", "DBName not specified"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    auto bulk = Bulk(c.direction, c.table, c.file);
+    if (c.file.startsWith(QLatin1Char('/'))) bulk->SetDataFile(c.file);
+    bulk->SetDbName(c.db);
+    const std::string failure = Failure(*bulk);
+    EXPECT_NE(failure.find(c.error), std::string::npos) << failure;
+    EXPECT_FALSE(bulk->HasDescriptor());
+    EXPECT_FALSE(bulk->CopyOk());
+  }
+  // The connection is idle: a copy runs on it at once.
+  Write(QStringLiteral("ok.txt"), "1\n\n2\n");
+  auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_bad"), QStringLiteral("ok.txt"));
+  in->BulkCopy();
+  EXPECT_EQ(Query(QStringLiteral("select a from pubs2..blk_bad")), (Rows{{"1"}, {"2"}}));
+}
+
+TEST_F(BulkTest, PreparationTracesEachBulkLibraryCall) {
+  Run({"if object_id('pubs2..blk_tr') is not null drop table pubs2..blk_tr",
+       "create table pubs2..blk_tr (k int null, v varchar(5) null)"});
+  TraceCapture trace;
+  ASSERT_TRUE(trace.Listening());
+  QObject owner;  // trace lines come only from owned components
+  for (TBulkDirection direction : {bdOut, bdIn}) {
+    auto bulk = Bulk(direction, QStringLiteral("pubs2..blk_tr"), QStringLiteral("tr.txt"));
+    bulk->setParent(&owner);
+    bulk->SetMonitor(true);
+    bulk->BulkCopy();
+    bulk->setParent(nullptr);
+  }
+  QStringList lines = trace.Wait(12);
+  lines = lines.filter(QStringLiteral("Open-Client: blk_"));
+  const QStringList columns = {QStringLiteral("Open-Client: blk_describe"),
+                               QStringLiteral("Open-Client: blk_bind - Column Name : k"),
+                               QStringLiteral("Open-Client: blk_describe"),
+                               QStringLiteral("Open-Client: blk_bind - Column Name : v")};
+  QStringList expected;
+  for (const char* init : {"Open-Client: blk_init(CS_BLK_OUT)", "Open-Client: blk_init(CS_BLK_IN)"})
+    expected << QStringLiteral("Open-Client: blk_alloc(BLK_VERSION_100)") << QLatin1String(init)
+             << columns;
+  EXPECT_EQ(lines, expected);
+}
+
+TEST_F(BulkTest, NativeDateTimesAreTheDesktopsTextWithWholeSeconds) {
+  Run({"if object_id('pubs2..blk_dt') is not null drop table pubs2..blk_dt",
+       "create table pubs2..blk_dt (d datetime null, s smalldatetime null)",
+       "insert pubs2..blk_dt values ('1900-01-01 12:00:00.500', '2001-02-03 00:00')"});
+  const QLocale locale;
+  QString time = locale.timeFormat(QLocale::ShortFormat);
+  if (!time.contains(QLatin1String("ss")))
+    time.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
+  const std::string expected =
+      (locale.toString(QDate(1900, 1, 1), QLocale::ShortFormat) + QLatin1Char(' ') +
+       locale.toString(QTime(12, 0), time) + QLatin1Char('\t') +
+       locale.toString(QDate(2001, 2, 3), QLocale::ShortFormat) + QStringLiteral("\r\n"))
+          .toStdString();
+  auto out = Bulk(bdOut, QStringLiteral("pubs2..blk_dt"), QStringLiteral("dt.txt"));
+  out->SetNativeDtFmt(true);
+  out->BulkCopy();
+  EXPECT_EQ(Read(QStringLiteral("dt.txt")), expected);
+  // Without it the server's text keeps the milliseconds, so a copy back in loses nothing.
+  out->SetNativeDtFmt(false);
+  out->BulkCopy();
+  EXPECT_EQ(Read(QStringLiteral("dt.txt")),
+            "Jan  1 1900 12:00:00:500PM\tFeb  3 2001 12:00:00:000AM\r\n");
+}
+
+}  // namespace
+}  // namespace norvtest
