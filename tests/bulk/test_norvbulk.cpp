@@ -348,3 +348,80 @@ TEST_F(BulkTest, NativeDateTimesAreTheDesktopsTextWithWholeSeconds) {
 
 }  // namespace
 }  // namespace norvtest
+
+namespace norvtest {
+namespace {
+
+// Values FreeTDS's Bulk-Library cannot send as they come: text and image longer than its
+// 4096-byte column buffer, and NULL in a bigint column.
+TEST_F(BulkTest, LongTextAndImageAndNullBigintsCopyInAndOutUnchanged) {
+  Run({"if object_id('pubs2..blk_long') is not null drop table pubs2..blk_long",
+       "create table pubs2..blk_long (id int not null, big bigint null, t text null, "
+       "i image null)"});
+  std::string text(9000, 'x');
+  for (size_t k = 0; k < text.size(); k += 61) text[k] = static_cast<char>('a' + k % 26);
+  std::string hex;
+  for (size_t k = 0; k < 6000; ++k) hex += "0123456789abcdef"[(k * 7) % 16];
+  const std::string file = "1\t\t" + text + "\t" + hex + "\r\n" +        //
+                           "2\t-9223372036854775808\tshort\t00ff\r\n" +  //
+                           "3\t\t\t\r\n" +                               //
+                           "4\t12\t" + text.substr(0, 4097) + "\t\r\n";
+  Write(QStringLiteral("long.txt"), file);
+  auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_long"), QStringLiteral("long.txt"));
+  in->SetBatchSize(3);
+  in->BulkCopy();
+  EXPECT_EQ(in->RowsCopied(), 4u);
+  EXPECT_EQ(Query(QStringLiteral("select id, datalength(t), datalength(i), big from "
+                                 "pubs2..blk_long")),
+            (Rows{{"1", "9000", "3000", ""},
+                  {"2", "5", "2", "-9223372036854775808"},
+                  {"3", "", "", ""},
+                  {"4", "4097", "", "12"}}));
+  auto out = Bulk(bdOut, QStringLiteral("pubs2..blk_long"), QStringLiteral("long.out"));
+  out->BulkCopy();
+  EXPECT_TRUE(Read(QStringLiteral("long.out")) == file);
+}
+
+}  // namespace
+}  // namespace norvtest
+
+namespace norvtest {
+namespace {
+
+// Bulk-Library through the adapter with values bound in their own types, as a program other than
+// the component would bind them: bytes to an image column, a NULL bigint last.
+TEST_F(BulkTest, NativelyBoundImageAndNullBigintGoInWhole) {
+  Run({"if object_id('pubs2..blk_nat') is not null drop table pubs2..blk_nat",
+       "create table pubs2..blk_nat (id int not null, pic image null, big bigint null)"});
+  oc::BlkHandle blk;
+  ASSERT_EQ(oc::blk_alloc(db_->Handle(), BLK_VERSION_100, blk), CS_SUCCEED);
+  ASSERT_EQ(oc::blk_init(blk.get(), CS_BLK_IN, "pubs2..blk_nat", CS_NULLTERM), CS_SUCCEED);
+  CS_INT id = 0;
+  CS_BIGINT big = 0;
+  std::vector<char> pic(5000, '\x5a');
+  CS_INT lens[3] = {CS_UNUSED, 0, CS_UNUSED};
+  CS_SMALLINT inds[3] = {0, 0, -1};
+  CS_DATAFMT fmt[3]{};
+  fmt[0].datatype = CS_INT_TYPE;
+  fmt[1].datatype = CS_BINARY_TYPE;
+  fmt[1].maxlength = static_cast<CS_INT>(pic.size());
+  fmt[2].datatype = CS_BIGINT_TYPE;
+  void* buffers[3] = {&id, pic.data(), &big};
+  for (CS_INT c = 0; c < 3; ++c) {
+    fmt[c].count = 1;
+    ASSERT_EQ(oc::blk_bind(blk.get(), c + 1, &fmt[c], buffers[c], &lens[c], &inds[c]), CS_SUCCEED);
+  }
+  for (CS_INT n : {10, 3000}) {
+    id = n;
+    lens[1] = n;
+    ASSERT_EQ(oc::blk_rowxfer(blk.get()), CS_SUCCEED);
+  }
+  CS_INT rows = 0;
+  ASSERT_EQ(oc::blk_done(blk.get(), CS_BLK_ALL, &rows), CS_SUCCEED);
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(Query(QStringLiteral("select id, datalength(pic), big from pubs2..blk_nat")),
+            (Rows{{"10", "10", ""}, {"3000", "3000", ""}}));
+}
+
+}  // namespace
+}  // namespace norvtest
