@@ -425,3 +425,69 @@ TEST_F(BulkTest, NativelyBoundImageAndNullBigintGoInWhole) {
 
 }  // namespace
 }  // namespace norvtest
+
+namespace norvtest {
+namespace {
+
+// FreeTDS's freebcp, run as a user would: our character files load with it, its files load with
+// us, and nothing changes on the way.
+class BulkFreebcp : public BulkTest {
+ protected:
+  std::string Freebcp(const QString& table, const char* direction, const QString& file,
+                      const char* extra = "") {
+    const std::string command =
+        "freebcp " + table.toStdString() + " " + direction + " '" + Path(file).toStdString() +
+        "' -S " + SampleServer().serverName.toStdString() + " -U sa -P '' -c " + extra + " 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) text.append(buf, n);
+    return text;
+  }
+  static void EmptyCopy(const QString& source, const QString& copy) {
+    Run({QStringLiteral("if object_id('%1') is not null drop table %1")
+             .arg(copy)
+             .toUtf8()
+             .constData(),
+         QStringLiteral("select * into %1 from %2 where 1=0")
+             .arg(copy, source)
+             .toUtf8()
+             .constData()});
+  }
+};
+
+TEST_F(BulkFreebcp, CharacterFilesInterchangeWithFreebcpForEveryTable) {
+  Run({"if object_id('pubs2..blk_fb') is not null drop table pubs2..blk_fb",
+       "create table pubs2..blk_fb (id int not null, n numeric(9,2) null, t text null)",
+       "insert pubs2..blk_fb values (1, null, null)",
+       "insert pubs2..blk_fb values (2, -3.5, replicate('0123456789', 500))"});
+  const char* tables[] = {"authors",     "titles", "publishers", "sales",
+                          "salesdetail", "stores", "discounts",  "roysched",
+                          "titleauthor", "blurbs", "au_pix",     "blk_fb"};
+  for (const char* name : tables) {
+    SCOPED_TRACE(name);
+    const QString source = QStringLiteral("pubs2..") + QLatin1String(name);
+    const Rows rows = Query(QStringLiteral("select * from ") + source);
+    ASSERT_FALSE(rows.empty());
+    // Ours out, freebcp in, ours out again: the same bytes.
+    const QString ours = QLatin1String(name) + QStringLiteral(".ours");
+    Bulk(bdOut, source, ours)->BulkCopy();
+    EmptyCopy(source, source + QStringLiteral("_fb"));
+    std::string said = Freebcp(source + QStringLiteral("_fb"), "in", ours, "-r '\\r\\n'");
+    EXPECT_NE(said.find(std::to_string(rows.size()) + " rows copied"), std::string::npos) << said;
+    Bulk(bdOut, source + QStringLiteral("_fb"), ours + QStringLiteral("2"))->BulkCopy();
+    EXPECT_TRUE(Read(ours) == Read(ours + QStringLiteral("2")));
+    // freebcp out, ours in: the same rows.
+    const QString theirs = QLatin1String(name) + QStringLiteral(".theirs");
+    said = Freebcp(source, "out", theirs, "-T 65536");  // its own text size is 4096
+    EXPECT_NE(said.find(std::to_string(rows.size()) + " rows copied"), std::string::npos) << said;
+    EmptyCopy(source, source + QStringLiteral("_in"));
+    auto in = Bulk(bdIn, source + QStringLiteral("_in"), theirs);
+    in->BulkCopy();
+    EXPECT_EQ(Query(QStringLiteral("select * from ") + source + QStringLiteral("_in")), rows);
+  }
+}
+
+}  // namespace
+}  // namespace norvtest
