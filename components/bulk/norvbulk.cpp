@@ -295,6 +295,15 @@ void TNorvBulk::BindOut() {
     r.Fmt = fmt;
     r.Nullable = (fmt.status & CS_CANBENULL) != 0;
     r.CharLike = IsCharType(fmt.datatype);
+    if (format_ != bcNative && !IsBlobType(fmt.datatype)) {
+      // A text file takes text: the fetch converts each value once, straight into its buffer
+      // (binary as two hex digits a byte; numbers and dates fit in 64 characters).
+      maxlength = IsCharType(fmt.datatype)     ? maxlength
+                  : IsBinaryType(fmt.datatype) ? 2 * maxlength
+                                               : std::max<CS_INT>(maxlength, 64);
+      fmt.datatype = CS_CHAR_TYPE;
+      r.CharLike = true;
+    }
     r.Buffer.assign(static_cast<size_t>(maxlength) + 1, 0);
     fmt.maxlength = maxlength + 1;
     fmt.format = fmt.datatype == CS_CHAR_TYPE ? CS_FMT_NULLTERM : CS_FMT_UNUSED;

@@ -403,28 +403,38 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
         v.len = value_length(b);
         const char* src = static_cast<const char*>(b.buffer);
         v.bytes.assign(src, src + std::max<CS_INT>(v.len, 0));
-        // The value must convert to the column's type, as FreeTDS will convert it later.
-        CS_DATAFMT from = b.fmt;
-        from.maxlength = v.len;
-        CS_DATAFMT to{};
-        to.datatype = col.datatype;
-        // Text and image declare 2 GB, and a conversion into image pads to the length it is
-        // given: such a value is checked at its own length.
-        to.maxlength = is_blob(col.datatype)
-                           ? std::max<CS_INT>(v.len, 1)
-                           : std::max<CS_INT>({col.maxlength, fixed_size(col.datatype),
-                                               static_cast<CS_INT>(sizeof(CS_NUMERIC))});
-        to.precision = col.precision;
-        to.scale = col.scale;
-        to.format = CS_FMT_UNUSED;
-        std::vector<char> scratch(static_cast<size_t>(to.maxlength) + 64, 0);
-        CS_INT outlen = 0;
-        std::vector<char> value = v.bytes;
-        value.push_back('\0');
-        const bool converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(),
-                                           &to, scratch.data(), &outlen) == CS_SUCCEED &&
-                              (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
-                               outlen <= col.maxlength);
+        // The value must convert to the column's type, as FreeTDS will convert it later. A
+        // value bound in the column's own type converts whenever it fits (numeric aside: its
+        // precision and scale may differ from the column's).
+        const bool sameType = b.fmt.datatype == col.datatype && col.datatype != CS_NUMERIC_TYPE &&
+                              col.datatype != CS_DECIMAL_TYPE;
+        bool converts = true;
+        if (sameType) {
+          converts = !(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
+                     v.len <= col.maxlength;
+        } else {
+          CS_DATAFMT from = b.fmt;
+          from.maxlength = v.len;
+          CS_DATAFMT to{};
+          to.datatype = col.datatype;
+          // Text and image declare 2 GB, and a conversion into image pads to the length it is
+          // given: such a value is checked at its own length.
+          to.maxlength = is_blob(col.datatype)
+                             ? std::max<CS_INT>(v.len, 1)
+                             : std::max<CS_INT>({col.maxlength, fixed_size(col.datatype),
+                                                 static_cast<CS_INT>(sizeof(CS_NUMERIC))});
+          to.precision = col.precision;
+          to.scale = col.scale;
+          to.format = CS_FMT_UNUSED;
+          std::vector<char> scratch(static_cast<size_t>(to.maxlength) + 64, 0);
+          CS_INT outlen = 0;
+          std::vector<char> value = v.bytes;
+          value.push_back('\0');
+          converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(), &to,
+                                  scratch.data(), &outlen) == CS_SUCCEED &&
+                     (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
+                      outlen <= col.maxlength);
+        }
         if (!converts) {
           client_message(blk->con, 16908289 + 201, 5,
                          "blk_rowxfer(): blk layer: user error: The value of column " +
