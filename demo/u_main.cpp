@@ -1,4 +1,5 @@
 #include "u_main.h"
+#include "u_norvtable.h"
 
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
@@ -380,7 +381,7 @@ void Tf_main::BulkCopy1Click() {
 
 void Tf_main::NorvTable1Click() {
   if (!ConnectedOrWarn()) return;
-  // The table browser window opens here.
+  ShowToolWindow(new Tf_tnorvtable(this));
 }
 
 void Tf_main::ObjectInfo1Click() {

@@ -21,7 +21,6 @@ constexpr int kInfoSize = 20;
 constexpr int kBookmarkAt = 12;
 constexpr int kFlagAt = 16;
 constexpr int kProvisionalCount = 1000;
-constexpr int kDateTimeTextSize = 60;
 
 constexpr const char* kBestEffortClose =
     "closing is best effort: what the server still holds goes with the command";
@@ -425,6 +424,7 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
   while (index >= cachedCount_) {
     if (ReadRowCursorRow(rowCmd_.get(), true) != CS_SUCCEED) {
       CloseCommandCursor(rowCmd_);
+      cache_.squeeze();  // every row is in: no room kept for more
       recordCount_ = cachedCount_;
       return 0;
     }
@@ -436,12 +436,16 @@ CS_RETCODE TNorvDataSet::EnsureCached(int index) {
 }
 
 void TNorvDataSet::StoreRow() {
-  QByteArray image(recordSize_, '\0');
+  // Straight into the cache: a row's image is built where it stays.
+  const qsizetype at = cache_.size();
+  cache_.resize(at + recordSize_);
+  char* image = cache_.data() + at;
+  std::memset(image, 0, static_cast<size_t>(recordSize_));
   for (int n = 1; n <= ColumnCount(); ++n) {
     const size_t i = static_cast<size_t>(n - 1);
     const NorvColumnDesc& c = columns_[i];
     NorvColumnBinding& b = bindings_[i];
-    char* slot = image.data() + offsets_[i];
+    char* slot = image + offsets_[i];
     const int size = SlotSize(n);
     bool null = b.Indicator != 0;
     switch (types_[i]) {
@@ -471,7 +475,18 @@ void TNorvDataSet::StoreRow() {
         break;
       case ftFloat:
       case ftCurrency:
-        if (!null) {
+        if (!null && c.DataType == CS_FLOAT_TYPE) {
+          std::memcpy(slot, b.Buffer.get(), 8);
+        } else if (!null && c.DataType == CS_MONEY_TYPE) {
+          // What the conversion to float gives: the scaled integer over 10,000.
+          CS_MONEY m;
+          std::memcpy(&m, b.Buffer.get(), sizeof m);
+          const double v = static_cast<double>(static_cast<qint64>(
+                               (static_cast<quint64>(static_cast<quint32>(m.mnyhigh)) << 32) |
+                               static_cast<quint32>(m.mnylow))) /
+                           10000;
+          std::memcpy(slot, &v, 8);
+        } else if (!null) {
           CS_DATAFMT dst{};
           dst.datatype = CS_FLOAT_TYPE;
           dst.maxlength = 8;
@@ -483,25 +498,25 @@ void TNorvDataSet::StoreRow() {
         break;
       default:  // date-time
         if (!null) {
-          // Through the text form, which carries whole 1/300 seconds: the stored value keeps
-          // whole seconds only.
-          CS_DATAFMT chr{}, dt{};
-          chr.datatype = CS_CHAR_TYPE;
-          chr.format = CS_FMT_NULLTERM;
-          chr.maxlength = kDateTimeTextSize;
-          dt.datatype = CS_DATETIME_TYPE;
-          dt.maxlength = 8;
-          char text[kDateTimeTextSize] = {};
+          // Ticks of 1/300 second become milliseconds that convert back to the same ticks when
+          // the value is sent as a parameter. A datetime is read as bound; a smalldatetime is
+          // converted first.
           CS_DATETIME value{};
-          if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &chr, text, nullptr) !=
-                  CS_SUCCEED ||
-              oc::cs_convert(ctx_, &chr, text, &dt, &value, nullptr) != CS_SUCCEED) {
-            null = true;
-            break;
+          if (c.DataType == CS_DATETIME_TYPE) {
+            std::memcpy(&value, b.Buffer.get(), sizeof value);
+          } else {
+            CS_DATAFMT dt{};
+            dt.datatype = CS_DATETIME_TYPE;
+            dt.maxlength = 8;
+            if (oc::cs_convert(ctx_, &formats_[i], b.Buffer.get(), &dt, &value, nullptr) !=
+                CS_SUCCEED) {
+              null = true;
+              break;
+            }
           }
           const double msecs =
               static_cast<double>((qint64(value.dtdays) + 2 + kDateDelta) * kMSecsPerDay +
-                                  qint64(value.dttime / 300) * 1000);
+                                  std::llround(static_cast<double>(value.dttime) / 0.3));
           std::memcpy(slot, &msecs, 8);
         }
     }
@@ -517,7 +532,6 @@ void TNorvDataSet::StoreRow() {
                      .arg(text.isEmpty() ? QStringLiteral("NULL") : text));
     }
   }
-  cache_.append(image);
 }
 
 // The value of a slot as text; empty for NULL.
@@ -668,6 +682,7 @@ void TNorvDataSet::MoveAfterLast() {
     StoreRow();
   }
   CloseCommandCursor(rowCmd_);
+  cache_.squeeze();  // every row is in: no room kept for more
   moreRows_ = false;
   recordCount_ = current_ = cachedCount_;
 }
@@ -975,6 +990,12 @@ void TNorvDataSet::SendParams(oc::Command* command) {
     HandleMessages();
     MonitorLog(QStringLiteral("Open-Client: ct_param : Column = ") + p.Name());
   }
+}
+
+void TNorvDataSet::SwapBoundColumns(BoundColumns& other) {
+  other.columns.swap(columns_);
+  other.formats.swap(formats_);
+  other.bindings.swap(bindings_);
 }
 
 QString TNorvDataSet::BoundText(int n) const {

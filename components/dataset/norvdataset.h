@@ -102,6 +102,8 @@ class TNorvDataSet : public TDataSet,
 
   // ---- Run-time state --------------------------------------------------------------------------
   int CachedCount() const { return cachedCount_; }
+  // The bytes the record cache holds (RecordSize per record once every row is in).
+  qsizetype CacheBytes() const { return cache_.capacity(); }
   bool MoreRows() const { return moreRows_; }
   int ColumnCount() const { return static_cast<int>(columns_.size()); }
   // Column n from 1.
@@ -218,6 +220,16 @@ class TNorvDataSet : public TDataSet,
   QString BoundText(int n) const;
   // A fresh command on the connection of DbName (empty without one).
   oc::CommandHandle AllocateCommand();
+
+  // The described columns and their bindings. A command that binds columns of its own while the
+  // row cursor can still fetch swaps them out first and back afterwards, so the cursor's bound
+  // buffers stay where the library writes them.
+  struct BoundColumns {
+    std::vector<NorvColumnDesc> columns;
+    std::vector<CS_DATAFMT> formats;
+    std::vector<NorvColumnBinding> bindings;
+  };
+  void SwapBoundColumns(BoundColumns& other);
 
   // The SELECT text the cursors are declared on; a descendant fills it.
   QStringList& StatementText() { return statement_; }

@@ -1,5 +1,7 @@
-// Cursors: the protocol's cursor calls and the Transact-SQL cursor statements. A cursor's rows
-// are read at open, so an open cursor never holds a read transaction against other sessions.
+// Cursors: the protocol's cursor calls and the Transact-SQL cursor statements. A select's rows
+// are read all at once at the cursor's first fetch (its open only compiles the query, so a cursor
+// opened to learn its columns and closed costs no read), and an open cursor never holds a read
+// transaction against other sessions.
 #include "engine/messages.h"
 #include "engine/session.h"
 #include "engine/values.h"
@@ -79,6 +81,7 @@ bool SessionImpl::CursorOpen(int32_t id, ResultSink& sink) {
     auto parsed = sql::Parse(c->select, sql::ParseOptions{options_.quotedIdentifier, 200});
     if (!parsed.ok() || parsed.statements.empty()) Fail(102, {c->name});
     c->data.clear();
+    c->pending.clear();
     c->position = 0;
     if (parsed.statements[0]->kind == sql::StmtKind::Exec) {
       if (!OpenExecuteCursor(*c, sink)) return false;
@@ -88,27 +91,29 @@ bool SessionImpl::CursorOpen(int32_t id, ResultSink& sink) {
       c->columns = q.columns;
       for (auto& col : c->columns) col.updatable = c->forUpdate;
       if (!options_.fmtonly) {
-        Statement st(db_.get(), q.sql);
-        while (st.Step()) c->data.push_back(ReadRow(st, c->columns));
+        Statement st(db_.get(), q.sql);  // a query that does not compile fails the open
+        c->pending = q.sql;
       }
     }
   } catch (...) {
-    ServerMessage m;
-    try {
-      throw;
-    } catch (const StatementError& e) {
-      m = e.message;
-    } catch (const SqlError& e) {
-      m = e.message();
-    } catch (const storage::SqliteError& e) {
-      m = MapSqliteError(e);
-    }
-    Send(sink, m);
+    Send(sink, CurrentErrorMessage());
     return false;
   }
   c->state = static_cast<uint16_t>((c->state & ~(kCursorClosed | kCursorDeclared)) | kCursorOpen);
   sink.Columns(c->columns);
   return true;
+}
+
+ServerMessage SessionImpl::CurrentErrorMessage() {
+  try {
+    throw;
+  } catch (const StatementError& e) {
+    return e.message;
+  } catch (const SqlError& e) {
+    return e.message();
+  } catch (const storage::SqliteError& e) {
+    return MapSqliteError(e);
+  }
 }
 
 // The procedure runs to its end at open; the rows of its first result set are kept, its other
@@ -152,6 +157,18 @@ int32_t SessionImpl::CursorFetch(int32_t id, ResultSink& sink) {
     Send(sink, Msg(c ? 592 : 557, {c ? c->name : std::to_string(id)}));
     return 0;
   }
+  if (!c->pending.empty()) {
+    const std::string sql = std::move(c->pending);
+    c->pending.clear();
+    try {
+      Statement st(db_.get(), sql);
+      while (st.Step()) c->data.push_back(ReadRow(st, c->columns));
+    } catch (...) {
+      c->data.clear();
+      Send(sink, CurrentErrorMessage());
+      return 0;
+    }
+  }
   int32_t n = 0;
   while (n < c->rows && c->position < c->data.size()) {
     sink.Row(c->data[c->position++]);
@@ -167,6 +184,7 @@ bool SessionImpl::CursorClose(int32_t id, bool deallocate, ResultSink& sink) {
     return false;
   }
   c->data.clear();
+  c->pending.clear();
   c->position = 0;
   c->state = static_cast<uint16_t>((c->state & ~kCursorOpen) | kCursorClosed);
   if (deallocate) cursors_.erase(id);

@@ -155,7 +155,8 @@ struct Cursor {
   int32_t rows = 1;
   uint16_t state = 0;
   std::vector<ColumnInfo> columns;
-  std::vector<std::vector<Value>> data;  // materialised at open
+  std::vector<std::vector<Value>> data;  // materialised at the first fetch
+  std::string pending;                   // the query whose rows the first fetch reads
   size_t position = 0;
   bool described = false;
 };
@@ -368,6 +369,8 @@ class SessionImpl : public Session {
   // Inside a catch block: reports the exception in flight as the statement's failure.
   void ReportCurrentError(ResultSink& sink);
   ServerMessage MapSqliteError(const storage::SqliteError& e);
+  // Inside a catch block: the message of the statement, SQL or storage error being handled.
+  ServerMessage CurrentErrorMessage();
   std::string IndexSqlName(const catalog::TableMeta& t, const std::string& index);
   catalog::TableMeta MakeTable(const sql::ObjectName& name,
                                std::vector<catalog::ColumnMeta> columns,

@@ -122,7 +122,7 @@ TEST_F(NorvDataSetTest, RecordImageLayoutAndValues) {
   for (const Case& c : cases)
     EXPECT_EQ(ds->FieldByName(QString::fromLatin1(c.field))->AsString(), c.text) << c.field;
   EXPECT_EQ(ds->FieldByName(QStringLiteral("d"))->AsDateTime(),
-            NaiveDateTime(QDate(2001, 1, 2), QTime(22, 11, 12)));
+            NaiveDateTime(QDate(2001, 1, 2), QTime(22, 11, 12, 567)));
   EXPECT_TRUE(ds->FieldByName(QStringLiteral("i"))->IsNull());
   EXPECT_FALSE(ds->FieldByName(QStringLiteral("v"))->IsNull());
 }

@@ -7,6 +7,7 @@
 #include "connection/openclient.h"
 #include "connection/openclient_internal.h"
 
+#include "call_trace.h"
 #include "recording_presenter.h"
 #include "server_fixture.h"
 #include "trace_capture.h"
@@ -14,10 +15,8 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTime>
 
@@ -60,39 +59,6 @@ QStringList Rows(TNorvQuery& q) {
   }
   return rows;
 }
-
-// The adapter's own trace of the calls made while it lives (ct_debug on the default context).
-class CallTrace {
- public:
-  CallTrace() {
-    path_ = dir_.filePath(QStringLiteral("calls.log")).toUtf8();
-    ctx_ = FindContextHandle(QStringLiteral("default"));
-    EXPECT_EQ(
-        oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, path_.constData(), CS_NULLTERM),
-        CS_SUCCEED);
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
-              CS_SUCCEED);
-  }
-  ~CallTrace() {
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_CLEAR_FLAG, CS_DBG_API_STATES, nullptr, CS_UNUSED),
-              CS_SUCCEED);
-    EXPECT_EQ(oc::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, "", CS_NULLTERM), CS_SUCCEED);
-  }
-  // Lines of the routine `name` ("ct_cursor(...) -> rc").
-  QStringList Calls(const QString& name) const {
-    QFile file(QString::fromUtf8(path_));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QStringList out;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')))
-      if (name.isEmpty() || line.startsWith(name + QLatin1Char('('))) out << line;
-    return out;
-  }
-
- private:
-  QTemporaryDir dir_;
-  QByteArray path_;
-  oc::Context* ctx_ = nullptr;
-};
 
 class QueryTest : public ::testing::Test {
  protected:
@@ -319,7 +285,7 @@ TEST_F(QueryTest, CursorNamesComeFromTheClockAndThePreviousCursorIsDeallocated) 
   auto q = Query(QStringLiteral("select n from qt_five order by n"));
   q->SetIsCursor(true);
   q->SetReadOnly(true);
-  CallTrace trace;
+  norvtest::CallTrace trace;
 
   auto nameAt = [](const QTime& t) {
     return QString::number(t.hour()) + QString::number(t.minute()) + QString::number(t.second()) +
@@ -379,7 +345,7 @@ TEST_P(CursorRowsTest, EveryRowOnceAndInOrder) {
   q->SetIsCursor(true);
   q->SetReadOnly(true);
   q->SetCurFetchRows(GetParam());
-  CallTrace trace;
+  norvtest::CallTrace trace;
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   int expected = 1;
   while (q->Next()) {
@@ -408,7 +374,7 @@ TEST_P(CloseResultsTest, CancelFollowsTheServerKind) {
   auto q = Query(QStringLiteral("select n from qt_five order by n"));
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   ASSERT_EQ(q->Fetch(), 1);
-  CallTrace trace;
+  norvtest::CallTrace trace;
   q->CloseResults();
   const QStringList cancels = trace.Calls(QStringLiteral("ct_cancel"));
   if (cancelType == 0) {
@@ -553,7 +519,7 @@ TEST_F(QueryTest, TextReadInPiecesArrivesWhole) {
   q->SetTextImage(true);
   q->SetSql(QStringLiteral("select t, id from #blob"));
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
-  CallTrace trace;
+  norvtest::CallTrace trace;
   ASSERT_EQ(q->Fetch(), 1);
   const QString expected = QString(1000, u'x') + QString(1000, u'y') + QString(1000, u'z');
   EXPECT_EQ(q->FieldValue(1), expected);

@@ -1,11 +1,15 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
-// Execute: usage norvscreenshot OUT.png. The sample server runs in-process on a free port with
+// Execute, and with a second file the table browser showing pubs2's authors: usage
+// norvscreenshot OUT.png [TABLE.png]. The sample server runs in-process on a free port with
 // throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvlogin.h"
+#include "controls/norvcombobox.h"
+#include "dataset/norvtable.h"
 #include "tds/sampleserver.h"
 #include "u_main.h"
+#include "u_norvtable.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -40,8 +44,8 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: norvscreenshot OUT.png\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -77,6 +81,19 @@ int main(int argc, char** argv) {
     Settle(500);
 
     if (!window->grab().save(out, "PNG")) throw std::runtime_error("cannot write the picture");
+    if (argc == 3) {
+      // The table browser over pubs2's authors, opened as the user opens it.
+      window->db->SetDBName(QStringLiteral("pubs2"));
+      Tf_tnorvtable browser(window.get());
+      browser.show();
+      browser.cb_tables->setCurrentIndex(browser.cb_tables->findText(QStringLiteral("authors")));
+      browser.btn_openclose->click();
+      if (!browser.Table1->Active()) throw std::runtime_error("the table did not open");
+      Settle(500);
+      if (!browser.grab().save(QString::fromLocal8Bit(argv[2]), "PNG"))
+        throw std::runtime_error("cannot write the table picture");
+      browser.btn_close->click();
+    }
     window->btn_close->click();
     window.reset();
     server->Stop();
@@ -85,5 +102,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", qPrintable(out));
+  if (argc == 3) std::printf("%s\n", argv[2]);
   return 0;
 }

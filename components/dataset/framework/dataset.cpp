@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 TDataSet::TDataSet(QObject* owner) : QObject(owner) {}
 
@@ -843,6 +844,49 @@ void TDataSet::EnableControls() {
     DataEvent(deUpdateState);
     if (Active()) DataEvent(deDataSetChange);
   }
+}
+
+void TDataSet::Visit(const std::function<void()>& visit) {
+  CheckActive();
+  if (state_ != dsBrowse) DatabaseError(QStringLiteral("Dataset not in browse mode"));
+  // The window's buffers wait aside; the visit reads into fresh ones.
+  std::vector<TRecordBufferHolder> window;
+  window.swap(buffers_);
+  for (size_t i = 0; i < window.size(); ++i) buffers_.push_back(AllocateRecordBuffer());
+  const int windowCount = windowCount_, activeRecord = activeRecord_;
+  const bool bof = bof_, eof = eof_, disabledEvent = disabledEvent_;
+  TDataSetNotifyEvent before = std::exchange(BeforeScroll, nullptr);
+  TDataSetNotifyEvent after = std::exchange(AfterScroll, nullptr);
+  ++disableCount_;
+  std::exception_ptr error;
+  try {
+    visit();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  --disableCount_;
+  disabledEvent_ = disabledEvent;
+  BeforeScroll = std::move(before);
+  AfterScroll = std::move(after);
+  if (Active() && state_ == dsBrowse && buffers_.size() == window.size()) {
+    for (TRecordBufferHolder& buffer : buffers_) ReleaseRecordBuffer(buffer);
+    buffers_.swap(window);
+    windowCount_ = windowCount;
+    activeRecord_ = activeRecord;
+    bof_ = bof;
+    eof_ = eof;
+    CursorPosChanged();  // the descendant's cursor is wherever the visit left it
+  } else {
+    // Closed or changed on the way: what stands now is news, told as EnableControls would.
+    for (TRecordBufferHolder& buffer : window) ReleaseRecordBuffer(buffer);
+    if (disableCount_ > 0) {
+      disabledEvent_ = true;
+    } else {
+      DataEvent(deUpdateState);
+      if (Active()) DataEvent(deDataSetChange);
+    }
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 bool TDataSet::IsLinkedTo(const TDataSource* source) const {

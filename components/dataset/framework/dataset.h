@@ -39,6 +39,7 @@
 #include <QVariant>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -137,6 +138,11 @@ class TDataSet : public QObject {
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return disableCount_ > 0; }
+  // Runs `visit`, which may move the data set to read other records (First, MoveBy, SetRecNo,
+  // bookmarks; nothing that edits), and then puts it back as it was: the same window of records,
+  // the same active record, Bof and Eof. No data source hears of it and BeforeScroll and
+  // AfterScroll do not fire. Only in browse state; what `visit` raised is raised afterwards.
+  void Visit(const std::function<void()>& visit);
   // Whether `source` is fed by this data set, directly or through masters.
   bool IsLinkedTo(const TDataSource* source) const;
   // The master data source; none in the base.

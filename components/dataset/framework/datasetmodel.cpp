@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 void ShowDataSetError() noexcept {
@@ -38,7 +39,6 @@ class TDataSetModel::Link : public TDataLink {
 
  protected:
   void ActiveStateChanged() override {
-    // Each opening starts lazily again with one batch of rows.
     SetBufferCount(model_.fetchBatch_);
     model_.Rebuild();
     if (Active()) model_.WindowChanged();
@@ -48,7 +48,7 @@ class TDataSetModel::Link : public TDataLink {
     emit model_.ActiveRowChanged(model_.ActiveRow());
   }
   void RecordMoved(TField* /*field*/) override { model_.RecordChanged(); }
-  void EditingChanged() override { model_.RecordChanged(); }
+  void EditingChanged() override { model_.StateChanged(); }
   void LayoutChanged() override {
     model_.Rebuild();
     model_.WindowChanged();
@@ -84,7 +84,7 @@ void TDataSetModel::SetDataSource(TDataSource* source) {
 
 void TDataSetModel::SetFetchBatch(int value) {
   fetchBatch_ = std::max(value, 1);
-  // The first batch is what the data set reads when the source attaches or opens.
+  // The window is what the data set reads when the source attaches or opens.
   if (!link_->Active()) link_->SetBufferCount(fetchBatch_);
 }
 
@@ -94,7 +94,7 @@ TField* TDataSetModel::FieldAt(int column) const {
 
 int TDataSetModel::ActiveRow() const {
   if (!link_->Active() || link_->DataSet()->IsEmpty()) return -1;
-  return link_->ActiveRecord();
+  return top_ + link_->ActiveRecord();
 }
 
 void TDataSetModel::MoveToRow(int row) {
@@ -130,7 +130,10 @@ void TDataSetModel::Rebuild() {
   beginResetModel();
   columns_.clear();
   for (TField* field : VisibleFields()) columns_.emplace_back(field);
-  rows_ = link_->Active() ? link_->RecordCount() : 0;
+  block_.clear();
+  top_ = known_ = 0;
+  atEnd_ = false;
+  rows_ = link_->Active() ? Locate() : 0;
   endResetModel();
   emit ActiveRowChanged(ActiveRow());
 }
@@ -140,52 +143,58 @@ void TDataSetModel::WindowChanged() {
     if (rows_ > 0 || !columns_.empty() || link_->Active()) Rebuild();
     return;
   }
-  TDataSet* dataSet = link_->DataSet();
-  if (!reanchoring_ && dataSet->State() == dsBrowse && !dataSet->IsEmpty()) {
-    int recNo = -1;
-    try {
-      recNo = dataSet->RecNo();
-    } catch (...) {  // a position the data set cannot tell: the window shows as it stands
-    }
-    const int first = recNo - 1 - link_->ActiveRecord();
-    if (recNo > 0 && first > 0) return Reanchor();
-  }
-  SyncRowCount();
+  block_.clear();
+  SyncRowCount(Locate());
   if (rows_ > 0 && !columns_.empty())
     emit dataChanged(index(0, 0), index(rows_ - 1, int(columns_.size()) - 1));
   emit ActiveRowChanged(ActiveRow());
 }
 
-// The data set stands on a record beyond the first window row's reach: read the window again
-// from the first record, as wide as needed, and return to the same record. The user's record
-// stays the same, so the scroll events of the way there are held back.
-void TDataSetModel::Reanchor() {
+void TDataSetModel::FindTop() {
   TDataSet* dataSet = link_->DataSet();
-  const int recNo = dataSet->RecNo();
-  const int needed = recNo - 1 - link_->ActiveRecord() + link_->RecordCount();
-  TDataSetNotifyEvent before = std::exchange(dataSet->BeforeScroll, nullptr);
-  TDataSetNotifyEvent after = std::exchange(dataSet->AfterScroll, nullptr);
-  reanchoring_ = true;
-  dataSet->DisableControls();
-  auto restore = [&] {
-    dataSet->BeforeScroll = std::move(before);
-    dataSet->AfterScroll = std::move(after);
-    dataSet->EnableControls();  // one change notice: WindowChanged runs again from there
-    reanchoring_ = false;
-  };
-  try {
-    link_->SetBufferCount(std::max(link_->BufferCount(), needed));
-    dataSet->First();
-    dataSet->MoveBy(recNo - 1);
-  } catch (...) {
-    restore();
-    throw;
+  if (dataSet->IsEmpty()) {
+    top_ = 0;
+    return;
   }
-  restore();
+  if (dataSet->State() == dsInsert) return;  // the new record has no number; the window stays
+  int recNo = -1;
+  try {
+    recNo = dataSet->RecNo();
+  } catch (...) {  // a position the data set cannot tell: the window shows as it stands
+  }
+  hasRecNo_ = recNo > 0;
+  top_ = hasRecNo_ ? std::max(recNo - 1 - link_->ActiveRecord(), 0) : 0;
 }
 
-void TDataSetModel::SyncRowCount() {
-  const int count = link_->Active() ? link_->RecordCount() : 0;
+// Where the window stands and how many rows there are now.
+int TDataSetModel::Locate() {
+  TDataSet* dataSet = link_->DataSet();
+  FindTop();
+  const bool inserting = dataSet->State() == dsInsert;
+  const int count = link_->RecordCount();
+  const int stored = count - (inserting ? 1 : 0);
+  const int recordCount = dataSet->RecordCount();
+  if (!hasRecNo_ || count < link_->BufferCount()) {
+    // The data set could not fill the window: it holds every record (or is all we can show).
+    top_ = 0;
+    known_ = stored;
+    atEnd_ = true;
+  } else if (atEnd_) {
+    known_ = std::max(known_ + recordCount - lastCount_, top_ + stored);
+  } else {
+    known_ = std::max(known_, top_ + stored);
+    // A delete may have left the last row without a record.
+    if (recordCount >= top_ + stored) known_ = std::min(known_, recordCount);
+  }
+  if (!inserting && dataSet->Eof() && dataSet->State() == dsBrowse) {
+    atEnd_ = true;
+    known_ = top_ + link_->ActiveRecord() + 1;
+  }
+  lastCount_ = recordCount;
+  return known_ + (inserting ? 1 : 0);
+}
+
+void TDataSetModel::SyncRowCount(int count) {
   if (count > rows_) {
     beginInsertRows(QModelIndex(), rows_, count - 1);
     rows_ = count;
@@ -199,10 +208,19 @@ void TDataSetModel::SyncRowCount() {
 
 void TDataSetModel::RecordChanged() {
   if (!ColumnsCurrent()) return WindowChanged();
-  SyncRowCount();  // an insert may have widened the window by a row
   const int row = ActiveRow();
   if (row >= 0 && row < rows_ && !columns_.empty())
     emit dataChanged(index(row, 0), index(row, int(columns_.size()) - 1));
+}
+
+void TDataSetModel::StateChanged() {
+  // Inserting moves the rows after the new record down, and ending it back (or not).
+  const bool inserting = link_->Active() && link_->DataSet()->State() == dsInsert;
+  if (inserting || inserting_) {
+    inserting_ = inserting;
+    return WindowChanged();
+  }
+  RecordChanged();
 }
 
 int TDataSetModel::rowCount(const QModelIndex& parent) const {
@@ -213,35 +231,92 @@ int TDataSetModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(columns_.size());
 }
 
+bool TDataSetModel::InWindow(int row) const {
+  return row >= top_ && row < top_ + link_->RecordCount();
+}
+
+// The field's value in the data set's active record.
+TDataSetModel::Cell TDataSetModel::ReadCell(TField* field) {
+  Cell cell;
+  try {
+    cell.isNull = field->IsNull();
+    if (!cell.isNull) {
+      cell.display = field->DisplayText();
+      cell.edit = field->Text();
+    }
+  } catch (...) {  // an OnGetText that fails shows nothing rather than breaking the paint
+    cell = Cell{};
+    cell.failed = true;
+  }
+  return cell;
+}
+
+// Lets `visit` move the data set to other records and puts it back as it was, unheard (the
+// data set's Visit). What `visit` raised is returned.
+std::exception_ptr TDataSetModel::Elsewhere(const std::function<void()>& visit) const {
+  try {
+    link_->DataSet()->Visit(visit);
+  } catch (...) {
+    return std::current_exception();
+  }
+  return {};
+}
+
+bool TDataSetModel::CanVisit() const {
+  return hasRecNo_ && link_->Active() && link_->DataSet()->State() == dsBrowse &&
+         !link_->DataSet()->IsEmpty();
+}
+
+// Reads the rows from a little before `row` into the block.
+void TDataSetModel::TakeBlock(int row) const {
+  block_.clear();
+  if (!CanVisit()) return;
+  TDataSet* dataSet = link_->DataSet();
+  const int size = fetchBatch_;
+  blockTop_ = std::clamp(row - size / 4, 0, std::max(known_ - 1, 0));
+  std::vector<std::vector<Cell>> rows;
+  const std::exception_ptr error = Elsewhere([&] {
+    dataSet->SetRecNo(blockTop_ + 1);
+    for (int n = 0; n < size && blockTop_ + n < known_; ++n) {
+      std::vector<Cell>& cells = rows.emplace_back();
+      for (const QPointer<TField>& field : columns_)
+        cells.push_back(field ? ReadCell(field.data()) : Cell{});
+      if (dataSet->MoveBy(1) == 0) break;
+    }
+  });
+  if (!error) block_ = std::move(rows);  // a failed read shows empty cells
+}
+
 QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::FontRole &&
       role != Qt::ForegroundRole)
     return {};
   TField* field = FieldAt(index.column());
-  if (!field || index.row() >= rows_ || index.row() >= link_->RecordCount()) return {};
-  // The row becomes the active record only for this read.
-  const int saved = link_->ActiveRecord();
-  link_->SetActiveRecord(index.row());
-  bool isNull = true;
-  QString text;
-  try {
-    isNull = field->IsNull();
-    if (!isNull) text = role == Qt::EditRole ? field->Text() : field->DisplayText();
-  } catch (...) {  // an OnGetText that fails shows nothing rather than breaking the paint
+  const int row = index.row();
+  if (!field || row < 0 || row >= rows_) return {};
+  Cell cell;
+  if (InWindow(row)) {
+    // The row becomes the active record only for this read.
+    const int saved = link_->ActiveRecord();
+    link_->SetActiveRecord(row - top_);
+    cell = ReadCell(field);
     link_->SetActiveRecord(saved);
-    return {};
+  } else {
+    if (row < blockTop_ || row >= blockTop_ + int(block_.size())) TakeBlock(row);
+    if (row < blockTop_ || row >= blockTop_ + int(block_.size())) return {};
+    cell = block_[size_t(row - blockTop_)][size_t(index.column())];
   }
-  link_->SetActiveRecord(saved);
+  if (cell.failed) return {};
   switch (role) {
-    case Qt::DisplayRole: return isNull ? QStringLiteral("NULL") : text;
-    case Qt::EditRole: return isNull ? QVariant() : QVariant(text);
+    case Qt::DisplayRole: return cell.isNull ? QStringLiteral("NULL") : cell.display;
+    case Qt::EditRole: return cell.isNull ? QVariant() : QVariant(cell.edit);
     case Qt::FontRole: {
-      if (!isNull) return {};
+      if (!cell.isNull) return {};
       QFont font;
       font.setItalic(true);
       return font;
     }
-    default: return isNull ? QVariant(QBrush(Qt::gray)) : QVariant();
+    default: return cell.isNull ? QVariant(QBrush(Qt::gray)) : QVariant();
   }
 }
 
@@ -283,15 +358,35 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
 }
 
 bool TDataSetModel::canFetchMore(const QModelIndex& parent) const {
-  if (parent.isValid() || !link_->Active() || link_->DataSet()->State() != dsBrowse) return false;
-  // A full window may have more records after it; one that could not fill has reached the end.
-  return link_->RecordCount() >= link_->BufferCount();
+  return !parent.isValid() && !atEnd_ && CanVisit();
 }
 
+// Steps FetchBatch records past the last row shown (the data set reads them from its cache or
+// its cursor) and shows those that exist.
 void TDataSetModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
-  link_->SetBufferCount(link_->BufferCount() + fetchBatch_);
-  SyncRowCount();
+  TDataSet* dataSet = link_->DataSet();
+  int reached = known_;
+  bool end = false;
+  const std::exception_ptr error = Elsewhere([&] {
+    dataSet->SetRecNo(known_);
+    const int moved = dataSet->MoveBy(fetchBatch_);
+    reached = known_ + moved;
+    end = moved < fetchBatch_;
+  });
+  // A data set that failed to read further has reached its end, as far as the rows go.
+  atEnd_ = end || error;
+  known_ = std::max(known_, reached);
+  if (link_->Active()) lastCount_ = dataSet->RecordCount();
+  block_.clear();
+  SyncRowCount(known_ + (link_->Active() && dataSet->State() == dsInsert ? 1 : 0));
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (...) {
+      ShowDataSetError();
+    }
+  }
 }
 
 bool TDataSetModel::submit() {

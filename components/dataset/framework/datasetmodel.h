@@ -1,22 +1,23 @@
 // A table model over a data source: one row per record, one column per visible field.
 //
-// The model hears the data set through a data link whose window it widens to every row it
-// shows, so the window always runs from the first record to the last row fetched. Reading a
-// cell makes that row the link's active record for the moment of the read (the framework's way
-// for a grid to paint: no events, no cursor move), so the data set's own record and its users'
-// scroll events are untouched while the view paints. Bookmark or record-number jumps would fire
-// BeforeScroll/AfterScroll and post pending edits on every paint, which is why they are not used.
+// The model hears the data set through a data link holding a window of FetchBatch records (as
+// many as a view shows at once, plus a margin), wherever the data set's active record has put
+// it; the model keeps the absolute row of the window's first record. A cell inside the window
+// is read by making its row the link's active record for the moment of the read (no events, no
+// cursor move). A cell outside is read from a block of row texts the model took on a visit
+// (TDataSet::Visit): the data set goes to that row (RecNo), the block is read, and the data set
+// is put back as it was, its users hearing nothing. A visit reads only what the data set has
+// cached or would fetch anyway, and is not made while a record is being edited or inserted
+// (leaving it would post): such cells show empty until the record is posted or cancelled. So
+// the data set's buffers stay about a screenful however many rows the view has.
 //
-// Rows arrive as the view scrolls: canFetchMore holds while the window is full (there may be
-// more records), fetchMore widens it by FetchBatch rows and the data set reads what exists. The
-// data set's RecordCount is never asked: a server data set reports a provisional count right
-// after opening. When the data set itself moves past the rows shown (Last, Next beyond the
-// window, a bookmark jump), the window is re-anchored on the first record with the same record
-// active; the scroll events of that re-anchoring are held back, the user's record being the
-// same. That needs the data set's RecNo; without one the model shows the window as it is. A
-// record appended while not every row has been fetched has no known row until it is posted, so
-// until then the rows show the data set's window (the last records and the new one). The window
-// holds one record buffer per row shown, which is what keeps painting free of cursor moves.
+// Rows arrive as the view scrolls: canFetchMore holds until the model has seen the end of the
+// data, fetchMore steps FetchBatch records past the last row shown (on a visit) and shows
+// the rows that exist. The data set's RecordCount is not taken as the row count (a server data
+// set reports a provisional count right after opening); once the end is known it only tells
+// how many records a post or delete added or removed. Before the end is known, a delete leaves
+// the row count as it was and an insert does not add one: the next fetchMore sets it right. A
+// data set without RecNo shows its window alone.
 //
 // NULL reads "NULL" in grey italics (display, font and foreground roles) and an empty edit
 // value; an empty string reads as an empty text in the normal font. Editing a cell moves the
@@ -29,6 +30,8 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,7 +48,7 @@ class TDataSetModel : public QAbstractTableModel {
 
   TDataSource* DataSource() const;
   void SetDataSource(TDataSource* source);
-  // Rows read per fetchMore (and right after opening).
+  // Rows added per fetchMore; also the records the data set keeps in its window for the model.
   int FetchBatch() const { return fetchBatch_; }
   void SetFetchBatch(int value);
   // The field shown in `column`; null outside.
@@ -81,14 +84,35 @@ class TDataSetModel : public QAbstractTableModel {
   bool ColumnsCurrent() const;
   void Rebuild();
   void WindowChanged();
-  void Reanchor();
-  void SyncRowCount();
+  int Locate();
+  void FindTop();
+  void SyncRowCount(int count);
   void RecordChanged();
+  void StateChanged();
   bool Editable() const;
+  bool InWindow(int row) const;
+  bool CanVisit() const;
+
+  // One cell of a row read on a visit.
+  struct Cell {
+    bool isNull = true;
+    bool failed = false;
+    QString display, edit;
+  };
+  static Cell ReadCell(TField* field);
+  std::exception_ptr Elsewhere(const std::function<void()>& visit) const;
+  void TakeBlock(int row) const;
 
   std::unique_ptr<Link> link_;
   std::vector<QPointer<TField>> columns_;
   int rows_ = 0;
+  int known_ = 0;        // rows of stored records known to exist
+  mutable int top_ = 0;  // the row of the link's first record
+  mutable bool hasRecNo_ = true;
+  bool atEnd_ = false;  // known_ reaches the data's last record
+  int lastCount_ = 0;   // the data set's RecordCount when last looked at
+  bool inserting_ = false;
   int fetchBatch_ = 50;
-  bool reanchoring_ = false;
+  mutable int blockTop_ = 0;  // the row of block_'s first row
+  mutable std::vector<std::vector<Cell>> block_;
 };

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 struct Grid : TRecordingLink {};
@@ -132,6 +134,43 @@ TEST_F(Navigation, BookmarksReturnToTheirRecord) {
     EXPECT_EQ(e.Message(), "Bookmark 99 not found!");
   }
   EXPECT_EQ(Id(), 4);
+}
+
+// A visit elsewhere leaves the window, the record, Bof/Eof and every listener as they were.
+TEST_F(Navigation, VisitPutsEverythingBackUnheard) {
+  QStringList events;
+  RecordEvents(ds, events);
+  for (const char* at : {"first", "last"}) {
+    SCOPED_TRACE(at);
+    at[0] == 'f' ? ds.First() : ds.Last();
+    const bool bof = ds.Bof(), eof = ds.Eof();
+    const int id = Id(), row = grid.ActiveRecord();
+    grid.log.clear();
+    events.clear();
+    int seen = 0;
+    ds.Visit([&] {
+      ds.SetRecNo(5);
+      ds.MoveBy(-3);
+      seen = Id();
+    });
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(Id(), id);
+    EXPECT_EQ(grid.ActiveRecord(), row);
+    EXPECT_EQ(ds.Bof(), bof);
+    EXPECT_EQ(ds.Eof(), eof);
+    EXPECT_TRUE(grid.log.isEmpty()) << grid.log.join(' ').toStdString();
+    EXPECT_TRUE(events.isEmpty()) << events.join(' ').toStdString();
+    ds.Next();  // the cursor follows the record again
+    EXPECT_EQ(Id(), std::min(id + 1, 10));
+  }
+  ds.Edit();
+  EXPECT_THROW(ds.Visit([] {}), EDatabaseError);
+  ds.Cancel();
+  // A data set closed on the way stays closed, and its listeners hear of it.
+  grid.log.clear();
+  ds.Visit([&] { ds.Close(); });
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(grid.log, QStringList({"Active:0"}));
 }
 
 TEST_F(Navigation, FindStepsAndReportsWhetherItFound) {

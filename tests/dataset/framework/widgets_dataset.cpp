@@ -86,6 +86,14 @@ TEST_F(DataWidgets, ScrollingTheGridToTheEndFetchesOnDemand) {
   EXPECT_EQ(counts.last(), 200);
   EXPECT_EQ(counts[1], 40);  // one batch per scroll to the end
   EXPECT_LT(readsBefore, 40);
+  // The window stays a batch wide; rows beyond it read quietly, the record staying the first.
+  RecordEvents(ds, log);
+  EXPECT_EQ(ds.BufferCount(), 20);
+  EXPECT_EQ(grid.Model()->data(grid.Model()->index(150, 0)).toString(), "151");
+  EXPECT_EQ(grid.Model()->data(grid.Model()->index(3, 1)).toString(), "n4");
+  EXPECT_EQ(Id(ds), 1);
+  EXPECT_TRUE(ds.Bof());
+  EXPECT_TRUE(log.isEmpty()) << log.join(' ').toStdString();
 }
 
 // Editing a cell puts the data set in edit state; the value reads back at once and is stored
