@@ -79,6 +79,13 @@ bool TNorvBulk::IsTableToTable() const {
 }
 
 void TNorvBulk::Check(bool raise) {
+  // Checked after every row: with nothing queued there is nothing to route.
+  CS_INT server = 0;
+  CS_INT client = 0;
+  if (con_ && oc::ct_diag(con_, CS_STATUS, CS_SERVERMSG_TYPE, CS_UNUSED, &server) == CS_SUCCEED &&
+      oc::ct_diag(con_, CS_STATUS, CS_CLIENTMSG_TYPE, CS_UNUSED, &client) == CS_SUCCEED &&
+      server == 0 && client == 0)
+    return;
   const TMsgDialogs dialogs = MsgDialogs();
   const TShowDbMessages show = ShowDbMessages();
   HandleDbMessages(con_, this, raise, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
@@ -447,7 +454,7 @@ bool TNorvBulk::SplitFields(const std::string& separator, const std::string& lin
 
 bool TNorvBulk::ConvertIn(int i, const char* text, size_t length, size_t lineNumber) {
   Record& r = records_[static_cast<size_t>(i)];
-  r.Text.assign(text, length);
+  r.Value = std::string_view(text, length);
   auto refuse = [&](const QString& why) {
     ReleaseCopy();
     ReportError(QStringLiteral("Line %1, %2: %3").arg(lineNumber).arg(ColumnLabel(i), why));
@@ -590,16 +597,16 @@ CS_RETCODE TNorvBulk::FetchRow() {
 void TNorvBulk::ConvertOut(int i) {
   Record& r = records_[static_cast<size_t>(i)];
   if (r.Indicator == -1) {
-    r.Text.clear();  // NULL is an empty field
+    r.Value = {};  // NULL is an empty field
     return;
   }
   if (r.CharLike) {
-    const size_t cap = r.Buffer.size() - 1;
-    const size_t len =
-        r.DataLength > 0 ? std::min<size_t>(static_cast<size_t>(r.DataLength), cap) : 0;
-    r.Text.assign(r.Buffer.data(), len);
-    // A terminated value counts its zero.
-    while (!r.Text.empty() && r.Text.back() == '\0') r.Text.pop_back();
+    // The value is its bytes, up to the buffer's end; a terminated value counts its zero.
+    size_t len = r.DataLength > 0
+                     ? std::min<size_t>(static_cast<size_t>(r.DataLength), r.Buffer.size() - 1)
+                     : 0;
+    while (len > 0 && r.Buffer[len - 1] == '\0') --len;
+    r.Value = std::string_view(r.Buffer.data(), len);
   } else {
     CS_DATAFMT src = r.Fmt;
     src.maxlength = r.DataLength > 0 ? r.DataLength : r.Fmt.maxlength;
@@ -614,10 +621,13 @@ void TNorvBulk::ConvertOut(int i) {
       scratch_[0] = '\0';
     }
     r.Text.assign(scratch_.data(), strnlen(scratch_.data(), scratch_.size()));
+    r.Value = r.Text;
   }
-  if (nativeDtFmt_ && (r.Fmt.datatype == CS_DATETIME_TYPE || r.Fmt.datatype == CS_DATETIME4_TYPE))
-    r.Text = DateTimeFromText(r.Text);
-  r.DataLength = static_cast<CS_INT>(r.Text.size());
+  if (nativeDtFmt_ && (r.Fmt.datatype == CS_DATETIME_TYPE || r.Fmt.datatype == CS_DATETIME4_TYPE)) {
+    r.Text = DateTimeFromText(std::string(r.Value));
+    r.Value = r.Text;
+  }
+  r.DataLength = static_cast<CS_INT>(r.Value.size());
 }
 
 // The desktop's own text of a date-time: the short date, then the time with its seconds (whole
@@ -687,8 +697,9 @@ void TNorvBulk::CopyOutToFile() {
       const Record& r = records_[static_cast<size_t>(i)];
       if (plain) {
         // A separator or a line break inside a value would shift every field after it.
-        const bool breaks = r.Text.find_first_of("\r\n") != std::string::npos ||
-                            (!separator.empty() && r.Text.find(separator) != std::string::npos);
+        const bool breaks =
+            r.Value.find_first_of("\r\n") != std::string_view::npos ||
+            (!separator.empty() && r.Value.find(separator) != std::string_view::npos);
         if (breaks) {
           std::fflush(file.get());
           CancelPending();
@@ -700,7 +711,7 @@ void TNorvBulk::CopyOutToFile() {
                   .arg(ColumnLabel(i)));
           return;
         }
-        row += r.Text;
+        row += r.Value;
         row += i < columnCount_ ? separator : rowEnd;
       } else {
         row.append(r.Buffer.data(), strnlen(r.Buffer.data(), r.Buffer.size()));

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TNorvDatabase;
@@ -164,7 +165,8 @@ class TNorvBulk : public QObject,
     CS_INT DataLength = 0;
     CS_DATAFMT Fmt{};          // as blk_describe gave it
     std::vector<char> Buffer;  // the out buffer (copy-out) or the in buffer (copy-in)
-    std::string Text;
+    std::string Text;          // a converted value's text
+    std::string_view Value;    // the value as text: in the buffer, the line or Text
     bool Nullable = false;
     bool CharLike = false;   // char, varchar, text: values are their bytes
     bool Variable = false;   // the value's length is what conversion wrote
