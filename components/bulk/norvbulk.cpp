@@ -19,8 +19,8 @@
 
 namespace {
 
-// Text and image columns declare a 2 GB length; their buffers are sized by the connection's text
-// size instead (what the server sends at most), or by this when none is set.
+// The server sends text and image values cut at the connection's text size; this one is assumed
+// when the connection names none.
 constexpr CS_INT kDefaultTextBuffer = 32768;
 // A table's columns are numbered in one byte.
 constexpr int kMaxColumns = 255;
