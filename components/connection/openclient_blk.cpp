@@ -95,12 +95,67 @@ CS_INT value_length(const InBind& b) {
   return std::max<CS_INT>(b.fmt.maxlength, 0);
 }
 
-// Allocates, initialises and binds a FreeTDS descriptor for one batch of held rows, sends them
+// FreeTDS converts each value of a copy-in into a column buffer of its own, which for a text or
+// image column holds at most 4096 bytes; a longer value is written past its end.
+constexpr CS_INT kFreeTdsBlobBuffer = 4096;
+
+bool is_blob(CS_INT type) { return type == CS_TEXT_TYPE || type == CS_IMAGE_TYPE; }
+
+bool too_long_for_freetds(const BlkState& st, const std::vector<HeldValue>& row) {
+  for (size_t c = 0; c < row.size() && c < st.columns.size(); ++c)
+    if (is_blob(st.columns[c].datatype) && row[c].indicator != -1 &&
+        row[c].len >= kFreeTdsBlobBuffer)
+      return true;
+  return false;
+}
+
+// Runs one statement on the connection and reads all of its results; false when it failed.
+bool run_statement(Connection* con, const std::string& sql) {
+  CommandHandle cmd;
+  if (oc::ct_cmd_alloc(con, cmd) != CS_SUCCEED ||
+      oc::ct_command(cmd.get(), CS_LANG_CMD, sql.c_str(), CS_NULLTERM, CS_UNUSED) != CS_SUCCEED ||
+      oc::ct_send(cmd.get()) != CS_SUCCEED)
+    return false;
+  bool ok = true;
+  CS_INT type = 0;
+  CS_RETCODE rc;
+  while ((rc = oc::ct_results(cmd.get(), &type)) == CS_SUCCEED) {
+    if (type == CS_CMD_FAIL) ok = false;
+    if (type == CS_ROW_RESULT || type == CS_STATUS_RESULT || type == CS_PARAM_RESULT ||
+        type == CS_COMPUTE_RESULT)
+      oc::IgnoreStatus(oc::ct_cancel(nullptr, cmd.get(), CS_CANCEL_CURRENT),
+                       "the loop's next ct_results tells whether the stream moved on");
+  }
+  return ok && rc == CS_END_RESULTS;
+}
+
+// One held row as an INSERT statement, each value a literal of its bound type.
+std::string insert_statement(BlkDesc* blk, const std::vector<HeldValue>& row) {
+  const BlkState& st = *blk->state;
+  std::string sql = "insert into " + st.table + " values (";
+  for (size_t c = 0; c < row.size(); ++c) {
+    if (c > 0) sql += ", ";
+    const InBind& b = st.binds[c];
+    if (!b.bound) {
+      sql += "NULL";
+      continue;
+    }
+    CS_DATAFMT fmt = b.fmt;
+    fmt.maxlength = row[c].len;
+    std::vector<char> value(row[c].bytes);
+    value.resize(std::max<size_t>(value.size(), sizeof(CS_NUMERIC)) + 1, 0);
+    sql += sql_literal(blk->ctx ? blk->ctx->cs : nullptr, &fmt, value.data(), row[c].len,
+                       row[c].indicator, nullptr);
+  }
+  return sql + ")";
+}
+
+// Allocates, initialises and binds a FreeTDS descriptor for held rows [first, last), sends them
 // and finishes the bulk operation.
-CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
+CS_RETCODE send_bulk(BlkDesc* blk, size_t first, size_t last, CS_INT* outrow) {
   BlkState& st = *blk->state;
   if (outrow) *outrow = 0;
-  if (st.held.empty()) return CS_SUCCEED;
+  if (first >= last) return CS_SUCCEED;
   CS_BLKDESC* raw = nullptr;
   if (::blk_alloc(blk->con->cs, BLK_VERSION_100, &raw) != CS_SUCCEED) return CS_FAIL;
   FreeBlkPtr desc(raw);
@@ -121,16 +176,21 @@ CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
     // Numeric conversions write past the wire size: buffers are at least sizeof(CS_NUMERIC).
     CS_INT size = std::max<CS_INT>(
         {b.fmt.maxlength, fixed_size(b.fmt.datatype), static_cast<CS_INT>(sizeof(CS_NUMERIC)), 1});
-    for (const auto& row : st.held) size = std::max<CS_INT>(size, row[c].len + 1);
+    for (size_t r = first; r < last; ++r) size = std::max<CS_INT>(size, st.held[r][c].len + 1);
     buffers[c].assign(static_cast<size_t>(size), 0);
     CS_DATAFMT fmt = b.fmt;
+    // Bytes bound to an image column go as image: FreeTDS pads a binary value converted to
+    // image to the column's whole declared length (2 GB).
+    if (st.columns[c].datatype == CS_IMAGE_TYPE && is_binary_type(fmt.datatype))
+      fmt.datatype = CS_IMAGE_TYPE;
     fmt.maxlength = size;
     fmt.count = 1;
     if (::blk_bind(desc.get(), static_cast<CS_INT>(c + 1), &fmt, buffers[c].data(), &lens[c],
                    &inds[c]) != CS_SUCCEED)
       return CS_FAIL;
   }
-  for (const auto& row : st.held) {
+  for (size_t r = first; r < last; ++r) {
+    const auto& row = st.held[r];
     for (size_t c = 0; c < ncols; ++c) {
       if (!st.binds[c].bound) continue;
       std::fill(buffers[c].begin(), buffers[c].end(), 0);
@@ -140,14 +200,50 @@ CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
     }
     if (::blk_rowxfer(desc.get()) != CS_SUCCEED) {
       ::blk_done(desc.get(), CS_BLK_ALL, nullptr);
-      st.held.clear();
       return CS_FAIL;
     }
   }
   CS_INT n = 0;
-  CS_RETCODE rc = ::blk_done(desc.get(), CS_BLK_ALL, &n);
-  st.held.clear();
+  const CS_RETCODE rc = ::blk_done(desc.get(), CS_BLK_ALL, &n);
   if (outrow) *outrow = n;
+  return rc;
+}
+
+// Sends the held rows as one batch. Rows FreeTDS cannot send go as INSERT statements in their
+// place; the batch then runs in a transaction of its own, so it still commits or fails whole.
+CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
+  BlkState& st = *blk->state;
+  if (outrow) *outrow = 0;
+  if (st.held.empty()) return CS_SUCCEED;
+  const bool split = std::any_of(st.held.begin(), st.held.end(),
+                                 [&](const auto& row) { return too_long_for_freetds(st, row); });
+  CS_RETCODE rc = CS_SUCCEED;
+  CS_INT total = 0;
+  if (!split) {
+    rc = send_bulk(blk, 0, st.held.size(), &total);
+  } else if (!run_statement(blk->con, "begin transaction")) {
+    rc = CS_FAIL;
+  } else {
+    size_t first = 0;
+    for (size_t r = 0; r <= st.held.size() && rc == CS_SUCCEED; ++r) {
+      if (r < st.held.size() && !too_long_for_freetds(st, st.held[r])) continue;
+      CS_INT n = 0;
+      rc = send_bulk(blk, first, r, &n);
+      total += n;
+      if (rc == CS_SUCCEED && r < st.held.size()) {
+        if (run_statement(blk->con, insert_statement(blk, st.held[r])))
+          ++total;
+        else
+          rc = CS_FAIL;
+      }
+      first = r + 1;
+    }
+    if (!run_statement(blk->con, rc == CS_SUCCEED ? "commit transaction" : "rollback transaction"))
+      rc = CS_FAIL;
+    if (rc != CS_SUCCEED) total = 0;
+  }
+  st.held.clear();
+  if (outrow) *outrow = total;
   return rc;
 }
 }  // namespace
@@ -307,24 +403,38 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
         v.len = value_length(b);
         const char* src = static_cast<const char*>(b.buffer);
         v.bytes.assign(src, src + std::max<CS_INT>(v.len, 0));
-        // The value must convert to the column's type, as FreeTDS will convert it later.
-        CS_DATAFMT from = b.fmt;
-        from.maxlength = v.len;
-        CS_DATAFMT to{};
-        to.datatype = col.datatype;
-        to.maxlength = std::max<CS_INT>(
-            {col.maxlength, fixed_size(col.datatype), static_cast<CS_INT>(sizeof(CS_NUMERIC))});
-        to.precision = col.precision;
-        to.scale = col.scale;
-        to.format = CS_FMT_UNUSED;
-        std::vector<char> scratch(static_cast<size_t>(to.maxlength) + 64, 0);
-        CS_INT outlen = 0;
-        std::vector<char> value = v.bytes;
-        value.push_back('\0');
-        const bool converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(),
-                                           &to, scratch.data(), &outlen) == CS_SUCCEED &&
-                              (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
-                               outlen <= col.maxlength);
+        // The value must convert to the column's type, as FreeTDS will convert it later. A
+        // value bound in the column's own type converts whenever it fits (numeric aside: its
+        // precision and scale may differ from the column's).
+        const bool sameType = b.fmt.datatype == col.datatype && col.datatype != CS_NUMERIC_TYPE &&
+                              col.datatype != CS_DECIMAL_TYPE;
+        bool converts = true;
+        if (sameType) {
+          converts = !(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
+                     v.len <= col.maxlength;
+        } else {
+          CS_DATAFMT from = b.fmt;
+          from.maxlength = v.len;
+          CS_DATAFMT to{};
+          to.datatype = col.datatype;
+          // Text and image declare 2 GB, and a conversion into image pads to the length it is
+          // given: such a value is checked at its own length.
+          to.maxlength = is_blob(col.datatype)
+                             ? std::max<CS_INT>(v.len, 1)
+                             : std::max<CS_INT>({col.maxlength, fixed_size(col.datatype),
+                                                 static_cast<CS_INT>(sizeof(CS_NUMERIC))});
+          to.precision = col.precision;
+          to.scale = col.scale;
+          to.format = CS_FMT_UNUSED;
+          std::vector<char> scratch(static_cast<size_t>(to.maxlength) + 64, 0);
+          CS_INT outlen = 0;
+          std::vector<char> value = v.bytes;
+          value.push_back('\0');
+          converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(), &to,
+                                  scratch.data(), &outlen) == CS_SUCCEED &&
+                     (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
+                      outlen <= col.maxlength);
+        }
         if (!converts) {
           client_message(blk->con, 16908289 + 201, 5,
                          "blk_rowxfer(): blk layer: user error: The value of column " +

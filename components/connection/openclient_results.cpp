@@ -622,19 +622,24 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
       } else if (is_char_type(datafmt->datatype)) {
         internal.datatype = CS_CHAR_TYPE;
         internal.format = CS_FMT_UNUSED;
-        CS_INT need = 256;
+        // Counted wide: text and image columns declare a 2 GB length.
+        int64_t need = 256;
         if (is_char_type(col.datatype))
-          need = col.maxlength + 1;  // one spare byte
+          need = int64_t{col.maxlength} + 1;  // one spare byte
         else if (is_binary_type(col.datatype))
-          need = 2 * col.maxlength + 3;
-        internal.maxlength = std::clamp<CS_INT>(std::max(need, wanted + 1), 1, cap);
+          need = 2 * int64_t{col.maxlength} + 3;
+        internal.maxlength = static_cast<CS_INT>(
+            std::clamp<int64_t>(std::max<int64_t>(need, int64_t{wanted} + 1), 1, cap));
       } else if (is_binary_type(datafmt->datatype)) {
-        internal.datatype =
-            datafmt->datatype == CS_VARBINARY_TYPE ? CS_VARBINARY_TYPE : CS_BINARY_TYPE;
+        // Image stays image: FreeTDS pads a conversion into binary to the whole buffer.
+        internal.datatype = datafmt->datatype == CS_VARBINARY_TYPE ? CS_VARBINARY_TYPE
+                            : datafmt->datatype == CS_IMAGE_TYPE   ? CS_IMAGE_TYPE
+                                                                   : CS_BINARY_TYPE;
         internal.format = CS_FMT_UNUSED;
         internal.maxlength = internal.datatype == CS_VARBINARY_TYPE
                                  ? static_cast<CS_INT>(sizeof(CS_VARBINARY))
-                                 : std::clamp<CS_INT>(std::max(col.maxlength, wanted) + 1, 1, cap);
+                                 : static_cast<CS_INT>(std::clamp<int64_t>(
+                                       int64_t{std::max(col.maxlength, wanted)} + 1, 1, cap));
       } else {
         internal.datatype = datafmt->datatype;
         internal.format = datafmt->format;

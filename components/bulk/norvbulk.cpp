@@ -1,0 +1,740 @@
+#include "bulk/norvbulk.h"
+
+#include "connection/messagerouter.h"
+#include "connection/norvdatabase.h"
+#include "connection/presenter.h"
+#include "connection/typenames.h"
+#include "query/norvquery.h"
+
+#include <QDate>
+#include <QFile>
+#include <QLocale>
+#include <QTime>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The server sends text and image values cut at the connection's text size; this one is assumed
+// when the connection names none.
+constexpr CS_INT kDefaultTextBuffer = 32768;
+// A table's columns are numbered in one byte.
+constexpr int kMaxColumns = 255;
+
+struct CloseFile {
+  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
+
+FilePtr OpenFile(const QString& path, const char* mode) {
+  if (path.isEmpty()) return {};
+  return FilePtr(std::fopen(QFile::encodeName(path).constData(), mode));
+}
+
+// A line without its end (LF or CR LF); false at the end of the file.
+bool ReadLine(std::FILE* f, std::string& line) {
+  line.clear();
+  char chunk[8192];
+  bool any = false;
+  while (std::fgets(chunk, sizeof chunk, f)) {
+    any = true;
+    const size_t n = std::strlen(chunk);
+    line.append(chunk, n);
+    if (n > 0 && chunk[n - 1] == '\n') break;
+  }
+  if (!any) return false;
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+bool IsCharType(CS_INT t) {
+  return t == CS_CHAR_TYPE || t == CS_VARCHAR_TYPE || t == CS_TEXT_TYPE || t == CS_LONGCHAR_TYPE;
+}
+bool IsBinaryType(CS_INT t) {
+  return t == CS_BINARY_TYPE || t == CS_VARBINARY_TYPE || t == CS_IMAGE_TYPE ||
+         t == CS_LONGBINARY_TYPE;
+}
+bool IsBlobType(CS_INT t) { return t == CS_TEXT_TYPE || t == CS_IMAGE_TYPE; }
+bool IsNumericType(CS_INT t) { return t == CS_NUMERIC_TYPE || t == CS_DECIMAL_TYPE; }
+
+}  // namespace
+
+TNorvBulk::TNorvBulk(QObject* owner) : QObject(owner) {}
+
+TNorvBulk::~TNorvBulk() {
+  try {
+    ReleaseCopy();
+  } catch (...) {
+    // A destructor reports nothing; the descriptor and buffers are gone either way.
+  }
+}
+
+bool TNorvBulk::IsTableToTable() const {
+  return !srcTarDbName_.trimmed().isEmpty() && !srcTarTableName_.trimmed().isEmpty();
+}
+
+void TNorvBulk::Check(bool raise) {
+  // Checked after every row: with nothing queued there is nothing to route.
+  CS_INT server = 0;
+  CS_INT client = 0;
+  if (con_ && oc::ct_diag(con_, CS_STATUS, CS_SERVERMSG_TYPE, CS_UNUSED, &server) == CS_SUCCEED &&
+      oc::ct_diag(con_, CS_STATUS, CS_CLIENTMSG_TYPE, CS_UNUSED, &client) == CS_SUCCEED &&
+      server == 0 && client == 0)
+    return;
+  const TMsgDialogs dialogs = MsgDialogs();
+  const TShowDbMessages show = ShowDbMessages();
+  HandleDbMessages(con_, this, raise, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
+                   show.Contains(smDbMsg), show.Contains(smDbErr));
+}
+
+void TNorvBulk::ReportError(const QString& text) {
+  if (!worker_) throw ENorvException(text);
+  norv::CurrentPresenter().ShowMessageBox(QStringLiteral("CT-Library error"), text,
+                                          norv::MsgIcon::Error);
+}
+
+void TNorvBulk::CancelPending() {
+  if (!blk_) return;
+  CS_INT rows = 0;
+  oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_CANCEL, &rows),
+                   "a descriptor with nothing under way has nothing to cancel");
+}
+
+// ---- BulkCopy --------------------------------------------------------------------------------
+
+void TNorvBulk::BulkCopy() {
+  SetDbServerMsg(CS_SERVERMSG{});
+  SetShowDbMessages(ShowDbMessages());
+  if (running_) {
+    ReportError(QStringLiteral("BulkCopy is still in progress"));
+    return;
+  }
+  CheckDbName(DbName());
+  copyOk_ = true;
+  rowsCopied_ = 0;
+  currentRow_ = 0;
+  batchCount_ = 0;
+  try {
+    PrepareCopy();
+  } catch (...) {
+    ReleaseCopy();
+    throw;
+  }
+  if (copyOk_ && IsTableToTable()) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("Table-to-table copy is not available in this version"));
+    return;
+  }
+  if (!copyOk_) return;
+  try {
+    if (BeforeCopy) BeforeCopy(this);
+    if (direction_ == bdIn)
+      CopyInFromFile();
+    else
+      CopyOutToFile();
+  } catch (...) {
+    ReleaseCopy();
+    throw;
+  }
+  ReleaseCopy();
+  if (AfterCopy) AfterCopy(this);
+}
+
+// ---- Preparation -----------------------------------------------------------------------------
+
+void TNorvBulk::CheckBulkConnection() {
+  TNorvDatabase* db = FindDatabase(DbName());
+  if (db) {
+    con_ = db->Handle();
+    ctx_ = db->ContextHandle();
+  }
+  if (!db) {
+    copyOk_ = false;
+    return;
+  }
+  if (!db->ConProps().Contains(cpBulk_Login)) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("cpBulk_Login must be selected for database component ") + DbName());
+  } else if (!db->Connected()) {
+    copyOk_ = false;
+    ReportError(QStringLiteral("Not connected to server ") + db->ServerName());
+  } else {
+    CancelPending();
+    con_ = db->Handle();
+    ctx_ = db->ContextHandle();
+  }
+}
+
+void TNorvBulk::ReadColumns() {
+  TNorvQuery query;
+  query.SetDbName(DbName());
+  query.SetIsCursor(getKeys_);
+  query.SetMsgDialogs(MsgDialogs());
+  query.SetSql(QStringLiteral("SELECT * FROM ") + tableName_);
+  query.DescribeColumns();
+  columnCount_ = query.ColumnCount();
+  columns_.assign(static_cast<size_t>(columnCount_) + 1, ColumnDescription{});
+  for (int n = 1; n <= columnCount_; ++n) {
+    ColumnDescription& c = columns_[static_cast<size_t>(n)];
+    c.Name = query.FieldName(n);
+    c.NameLength = query.FieldNameLength(n);
+    c.MaxLength = query.FieldMaxLength(n);
+    c.Scale = query.FieldScale(n);
+    c.Precision = query.FieldPrecision(n);
+    c.DataType = query.FieldType(n);
+    c.Format = query.FieldFormat(n);
+    c.UserType = query.FieldUserType(n);
+    c.Status = query.FieldStatus(n);
+  }
+}
+
+void TNorvBulk::PrepareCopy() {
+  CheckBulkConnection();
+  if (!copyOk_) {
+    TNorvDatabase* db = FindDatabase(DbName());
+    if (db && db->Connected()) CancelPending();
+    return;
+  }
+  ReadColumns();
+  if (columnCount_ < 1) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("Table ") + tableName_ + QStringLiteral(" has no columns to copy"));
+    return;
+  }
+  if (columnCount_ > kMaxColumns) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("Table ") + tableName_ +
+                QStringLiteral(" has more than 255 columns and cannot be copied"));
+    return;
+  }
+  records_.clear();
+  records_.resize(static_cast<size_t>(columnCount_) + 1);
+  // Asked before blk_init: a copy-out holds the connection from then on.
+  longest_.assign(static_cast<size_t>(columnCount_) + 1, 0);
+  if (direction_ == bdOut)
+    for (int i = 1; i <= columnCount_; ++i)
+      if (IsBlobType(columns_[static_cast<size_t>(i)].DataType))
+        longest_[static_cast<size_t>(i)] = LongestValue(i);
+
+  const CS_RETCODE alloc = oc::blk_alloc(con_, BLK_VERSION_100, blk_);
+  try {
+    Check();
+  } catch (...) {
+    if (alloc == CS_SUCCEED) {
+      ReleaseCopy();
+      throw;
+    }
+  }
+  MonitorLog(QStringLiteral("Open-Client: blk_alloc(BLK_VERSION_100)"));
+  if (alloc != CS_SUCCEED) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("blk_alloc Failed"));
+    return;
+  }
+
+  const QByteArray table = tableName_.toUtf8();
+  const CS_RETCODE init = oc::blk_init(blk_.get(), direction_ == bdIn ? CS_BLK_IN : CS_BLK_OUT,
+                                       table.constData(), CS_NULLTERM);
+  Check();
+  MonitorLog(direction_ == bdIn ? QStringLiteral("Open-Client: blk_init(CS_BLK_IN)")
+                                : QStringLiteral("Open-Client: blk_init(CS_BLK_OUT)"));
+  blkReady_ = init == CS_SUCCEED;
+  if (!blkReady_) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("blk_init Failed for table ") + tableName_);
+    return;
+  }
+  if (direction_ == bdIn)
+    BindIn();
+  else
+    BindOut();
+}
+
+// The longest value of a text or image column: their declared length is 2 GB, so their buffers
+// are sized by what the table holds.
+CS_INT TNorvBulk::LongestValue(int i) {
+  TNorvQuery query;
+  query.SetDbName(DbName());
+  query.SetSql(QStringLiteral("SELECT max(datalength(%1)) FROM %2")
+                   .arg(columns_[static_cast<size_t>(i)].Name, tableName_));
+  CS_INT longest = 0;
+  if (query.Execute() == CS_SUCCEED && query.Fetch() == 1) longest = query.FieldValue(1).toInt();
+  while (query.Fetch() == 1) {
+  }
+  return longest;
+}
+
+void TNorvBulk::BindOut() {
+  TNorvDatabase* db = FindDatabase(DbName());
+  const CS_INT textSize = db && db->TextSize() > 0 ? db->TextSize() : kDefaultTextBuffer;
+  size_t scratch = 1024;
+  for (int i = 1; i <= columnCount_; ++i) {
+    Record& r = records_[static_cast<size_t>(i)];
+    CS_DATAFMT fmt{};
+    if (oc::blk_describe(blk_.get(), i, &fmt) != CS_SUCCEED) {
+      Check();
+      ReleaseCopy();
+      ReportError(QStringLiteral("blk_describe Failed for ") + ColumnLabel(i));
+      return;
+    }
+    Check();
+    MonitorLog(QStringLiteral("Open-Client: blk_describe"));
+    CS_INT maxlength = fmt.maxlength;
+    if (IsBlobType(fmt.datatype)) {
+      maxlength = longest_[static_cast<size_t>(i)];
+      if (maxlength > textSize) {
+        // The server cuts such values at the text size: the file would lose their ends.
+        ReleaseCopy();
+        ReportError(QStringLiteral("%1 holds values of %2 bytes, longer than the connection's "
+                                   "TextSize of %3")
+                        .arg(ColumnLabel(i))
+                        .arg(maxlength)
+                        .arg(textSize));
+        return;
+      }
+    }
+    maxlength = std::max<CS_INT>(maxlength, 1);
+    r.Fmt = fmt;
+    r.Nullable = (fmt.status & CS_CANBENULL) != 0;
+    r.CharLike = IsCharType(fmt.datatype);
+    if (format_ != bcNative && !IsBlobType(fmt.datatype)) {
+      // A text file takes text: the fetch converts each value once, straight into its buffer
+      // (binary as two hex digits a byte; numbers and dates fit in 64 characters).
+      maxlength = IsCharType(fmt.datatype)     ? maxlength
+                  : IsBinaryType(fmt.datatype) ? 2 * maxlength
+                                               : std::max<CS_INT>(maxlength, 64);
+      fmt.datatype = CS_CHAR_TYPE;
+      r.CharLike = true;
+    }
+    r.Buffer.assign(static_cast<size_t>(maxlength) + 1, 0);
+    fmt.maxlength = maxlength + 1;
+    fmt.format = fmt.datatype == CS_CHAR_TYPE ? CS_FMT_NULLTERM : CS_FMT_UNUSED;
+    fmt.count = 1;
+    r.Fmt.maxlength = fmt.maxlength;
+    // Binary values are written as two hex digits a byte.
+    scratch = std::max(scratch, static_cast<size_t>(maxlength) * 2 + 64);
+    const CS_RETCODE rc =
+        oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator);
+    Check();
+    MonitorLog(QStringLiteral("Open-Client: blk_bind - Column Name : ") +
+               columns_[static_cast<size_t>(i)].Name);
+    if (rc != CS_SUCCEED) {
+      ReleaseCopy();
+      ReportError(QStringLiteral("blk_bind Failed for ") + ColumnLabel(i));
+      return;
+    }
+  }
+  scratch_.assign(scratch, 0);
+}
+
+void TNorvBulk::BindIn() {
+  for (int i = 1; i <= columnCount_; ++i) {
+    Record& r = records_[static_cast<size_t>(i)];
+    CS_DATAFMT fmt{};
+    if (oc::blk_describe(blk_.get(), i, &fmt) != CS_SUCCEED) {
+      Check();
+      ReleaseCopy();
+      ReportError(QStringLiteral("blk_describe Failed for ") + ColumnLabel(i));
+      return;
+    }
+    Check();
+    MonitorLog(QStringLiteral("Open-Client: blk_describe"));
+    r.Fmt = fmt;
+    r.Nullable = (fmt.status & CS_CANBENULL) != 0;
+    r.CharLike = IsCharType(fmt.datatype);
+    r.Variable = r.CharLike || IsBinaryType(fmt.datatype);
+    r.Growable = IsBlobType(fmt.datatype);
+    // Conversions into numeric write a whole CS_NUMERIC; text and image grow with their values.
+    CS_INT size = fmt.maxlength;
+    if (IsNumericType(fmt.datatype)) size = std::max<CS_INT>(size, sizeof(CS_NUMERIC));
+    if (r.Growable || size <= 0) size = 4096;
+    r.Buffer.assign(static_cast<size_t>(size), 0);
+    fmt.count = 1;
+    fmt.maxlength = size;
+    r.Fmt.maxlength = size;
+    const CS_RETCODE rc =
+        oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator);
+    Check();
+    MonitorLog(QStringLiteral("Open-Client: blk_bind - Column Name : ") +
+               columns_[static_cast<size_t>(i)].Name);
+    if (rc != CS_SUCCEED) {
+      ReleaseCopy();
+      ReportError(QStringLiteral("blk_bind Failed for ") + ColumnLabel(i));
+      return;
+    }
+    r.FixedLength = IsNumericType(fmt.datatype) ? static_cast<CS_INT>(sizeof(CS_NUMERIC)) : size;
+    r.DataLength = r.FixedLength;
+  }
+}
+
+void TNorvBulk::ReleaseCopy() {
+  copyOk_ = false;
+  if (blk_) {
+    if (direction_ == bdIn && blkReady_) {
+      CS_INT rows = 0;
+      oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_CANCEL, &rows),
+                       "the rows of an abandoned batch are dropped whatever it says");
+      if (con_) Check(false);
+    }
+    // Dropping the descriptor also ends a copy-out under way; it goes before the buffers it
+    // points into.
+    oc::IgnoreStatus(oc::blk_drop(blk_), "the handle is emptied whatever the library says");
+  }
+  blkReady_ = false;
+  records_.clear();
+  scratch_.clear();
+}
+
+// ---- Shared pieces ---------------------------------------------------------------------------
+
+std::string TNorvBulk::Separator() const {
+  switch (format_) {
+    case bcCharacter: return "\t";
+    case bcNone: return fieldTerminator_.toStdString();
+    case bcNative: break;
+  }
+  return {};
+}
+
+bool TNorvBulk::InWindow() const {
+  return currentRow_ >= firstRow_ && (lastRow_ == 0 || currentRow_ <= lastRow_);
+}
+
+QString TNorvBulk::ColumnLabel(int i) const {
+  QString label = QStringLiteral("column ") + QString::number(i);
+  if (i >= 1 && i < static_cast<int>(columns_.size()))
+    label += QStringLiteral(" (") + columns_[static_cast<size_t>(i)].Name + QLatin1Char(')');
+  return label;
+}
+
+void TNorvBulk::CompleteBatch() {
+  CS_INT rows = 0;
+  oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
+                   "a batch the server refused is reported through the message check");
+  Check();
+  ++batchCount_;
+  if (OnBatch) OnBatch(this);
+}
+
+// ---- File to table -----------------------------------------------------------------------------
+
+bool TNorvBulk::SplitFields(const std::string& separator, const std::string& line,
+                            size_t lineNumber) {
+  fields_.clear();
+  if (separator.empty()) {
+    fields_.push_back(line);
+  } else {
+    size_t start = 0;
+    for (;;) {
+      const size_t at = line.find(separator, start);
+      if (at == std::string::npos) {
+        fields_.emplace_back(line, start);
+        break;
+      }
+      fields_.emplace_back(line, start, at - start);
+      start = at + separator.size();
+    }
+  }
+  if (static_cast<int>(fields_.size()) != columnCount_) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("Number of columns in target and source table does not match: "
+                               "line %1 has %2 fields, the table %3 columns")
+                    .arg(lineNumber)
+                    .arg(fields_.size())
+                    .arg(columnCount_));
+    return false;
+  }
+  return true;
+}
+
+bool TNorvBulk::ConvertIn(int i, const char* text, size_t length, size_t lineNumber) {
+  Record& r = records_[static_cast<size_t>(i)];
+  r.Value = std::string_view(text, length);
+  auto refuse = [&](const QString& why) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("Line %1, %2: %3").arg(lineNumber).arg(ColumnLabel(i), why));
+    return false;
+  };
+  if (length == 0) {
+    // An empty field is NULL where the column allows it, else an empty string.
+    if (r.Nullable) {
+      r.Indicator = -1;
+      r.DataLength = 0;
+      return true;
+    }
+    if (r.CharLike) {
+      r.Indicator = 0;
+      r.DataLength = 0;
+      return true;
+    }
+    return refuse(QStringLiteral("an empty field for a column that does not allow NULL"));
+  }
+  r.Indicator = 0;
+  if (r.Growable && static_cast<size_t>(length) + 1 > r.Buffer.size()) {
+    // The descriptor keeps the buffer's address: bind the larger one in its place.
+    r.Buffer.assign(length + 1, 0);
+    CS_DATAFMT fmt = r.Fmt;
+    fmt.maxlength = static_cast<CS_INT>(r.Buffer.size());
+    r.Fmt.maxlength = fmt.maxlength;
+    if (oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator) !=
+        CS_SUCCEED)
+      return refuse(QStringLiteral("the value cannot be bound"));
+  }
+  CS_DATAFMT src{};
+  src.datatype = CS_CHAR_TYPE;
+  src.maxlength = static_cast<CS_INT>(length);
+  src.format = CS_FMT_NULLTERM;
+  CS_DATAFMT dst = r.Fmt;
+  dst.format = CS_FMT_UNUSED;
+  if (IsBinaryType(r.Fmt.datatype)) {
+    // Hex digits, two a byte: the conversion pads a binary value to the length it is given.
+    const size_t digits =
+        length >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? length - 2 : length;
+    dst.maxlength = std::min<CS_INT>(r.Fmt.maxlength, static_cast<CS_INT>((digits + 1) / 2));
+  }
+  CS_INT written = 0;
+  const bool fits = !r.Variable || r.Growable || static_cast<CS_INT>(length) <= r.Fmt.maxlength ||
+                    IsBinaryType(r.Fmt.datatype);
+  if (!fits ||
+      oc::cs_convert(ctx_, &src, const_cast<char*>(text), &dst, r.Buffer.data(), &written) !=
+          CS_SUCCEED ||
+      (r.Variable && written > r.Fmt.maxlength))
+    return refuse(
+        QStringLiteral("the value '%1' does not convert to %2")
+            .arg(QString::fromUtf8(text, static_cast<qsizetype>(std::min<size_t>(length, 60))),
+                 NorvTypeName(r.Fmt.datatype)));
+  r.DataLength = r.Variable ? written : r.FixedLength;
+  return true;
+}
+
+void TNorvBulk::SendRow(size_t lineNumber) {
+  for (int i = 1; i <= columnCount_; ++i) {
+    const std::string& f = fields_[static_cast<size_t>(i - 1)];
+    if (!ConvertIn(i, f.data(), f.size(), lineNumber)) return;
+  }
+  if (BeforeRow) BeforeRow(this);
+  const CS_RETCODE rc = oc::blk_rowxfer(blk_.get());
+  Check();
+  if (rc != CS_SUCCEED) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("blk_rowxfer Failed at line %1").arg(lineNumber));
+    return;
+  }
+  ++rowsCopied_;
+  if (batchSize_ > 0 && rowsCopied_ % batchSize_ == 0) CompleteBatch();
+  if (AfterRow) AfterRow(this);
+}
+
+void TNorvBulk::CopyInFromFile() {
+  FilePtr file = OpenFile(dataFile_, "rb");
+  if (!file) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("File access error"));
+    return;
+  }
+  const std::string separator = Separator();
+  currentRow_ = 1;
+  std::string line;
+  size_t lineNumber = 0;
+  while (ReadLine(file.get(), line)) {
+    ++lineNumber;
+    if (line.empty()) continue;
+    if (!SplitFields(separator, line, lineNumber) || !copyOk_) return;
+    if (lastRow_ > 0 && currentRow_ > lastRow_) break;
+    if (InWindow()) {
+      SendRow(lineNumber);
+      if (!copyOk_) return;
+    }
+    ++currentRow_;
+  }
+  if (std::ferror(file.get())) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("File access error"));
+    return;
+  }
+  file.reset();
+  CS_INT rows = 0;
+  try {
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
+                     "a batch the server refused is reported through the message check");
+    Check();
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
+                     "the end of the copy is reported through the message check");
+    Check();
+    blkReady_ = false;
+    moreRows_ = false;
+  } catch (...) {
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
+                     "the copy is over whatever it says");
+    blkReady_ = false;
+    if (MsgDialogs().Contains(mdEnhErr)) throw;
+  }
+}
+
+// ---- Table to file -----------------------------------------------------------------------------
+
+CS_RETCODE TNorvBulk::FetchRow() {
+  CS_RETCODE rc = oc::blk_rowxfer(blk_.get());
+  Check();
+  if (rc == CS_END_DATA) {
+    CS_INT rows = 0;
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
+                     "the end of data was reached already");
+    Check();
+    blkReady_ = false;
+    return rc;
+  }
+  if (rc != CS_SUCCEED) return rc;
+  for (int i = 1; i <= columnCount_; ++i) ConvertOut(i);
+  return rc;
+}
+
+void TNorvBulk::ConvertOut(int i) {
+  Record& r = records_[static_cast<size_t>(i)];
+  if (r.Indicator == -1) {
+    r.Value = {};  // NULL is an empty field
+    return;
+  }
+  if (r.CharLike) {
+    // The value is its bytes, up to the buffer's end; a terminated value counts its zero.
+    size_t len = r.DataLength > 0
+                     ? std::min<size_t>(static_cast<size_t>(r.DataLength), r.Buffer.size() - 1)
+                     : 0;
+    while (len > 0 && r.Buffer[len - 1] == '\0') --len;
+    r.Value = std::string_view(r.Buffer.data(), len);
+  } else {
+    CS_DATAFMT src = r.Fmt;
+    src.maxlength = r.DataLength > 0 ? r.DataLength : r.Fmt.maxlength;
+    src.format = CS_FMT_UNUSED;
+    CS_DATAFMT dst{};
+    dst.datatype = CS_CHAR_TYPE;
+    dst.maxlength = static_cast<CS_INT>(scratch_.size());
+    dst.format = CS_FMT_NULLTERM;
+    CS_INT written = 0;
+    if (oc::cs_convert(ctx_, &src, r.Buffer.data(), &dst, scratch_.data(), &written) !=
+        CS_SUCCEED) {
+      scratch_[0] = '\0';
+    }
+    r.Text.assign(scratch_.data(), strnlen(scratch_.data(), scratch_.size()));
+    r.Value = r.Text;
+  }
+  if (nativeDtFmt_ && (r.Fmt.datatype == CS_DATETIME_TYPE || r.Fmt.datatype == CS_DATETIME4_TYPE)) {
+    r.Text = DateTimeFromText(std::string(r.Value));
+    r.Value = r.Text;
+  }
+  r.DataLength = static_cast<CS_INT>(r.Value.size());
+}
+
+// The desktop's own text of a date-time: the short date, then the time with its seconds (whole
+// seconds; fractions are dropped), the time left out at midnight.
+std::string TNorvBulk::DateTimeFromText(const std::string& text) {
+  CS_DATAFMT src{};
+  src.datatype = CS_CHAR_TYPE;
+  src.maxlength = static_cast<CS_INT>(text.size());
+  CS_DATAFMT dst{};
+  dst.datatype = CS_DATETIME_TYPE;
+  dst.maxlength = 8;
+  CS_DATETIME dt{};
+  CS_INT written = 0;
+  if (oc::cs_convert(ctx_, &src, const_cast<char*>(text.c_str()), &dst, &dt, &written) !=
+      CS_SUCCEED)
+    return text;
+  const QLocale locale;
+  const QDate date = QDate(1900, 1, 1).addDays(dt.dtdays);
+  const int seconds = static_cast<int>(static_cast<CS_UINT>(dt.dttime) / 300);
+  QString out = locale.toString(date, QLocale::ShortFormat);
+  if (seconds != 0) {
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    if (!timeFormat.contains(QLatin1String("ss")))
+      timeFormat.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
+    out += QLatin1Char(' ') + locale.toString(QTime(0, 0).addSecs(seconds), timeFormat);
+  }
+  return out.toStdString();
+}
+
+void TNorvBulk::CopyOutToFile() {
+  // The stream's buffer outlives the stream.
+  std::vector<char> streamBuffer(1 << 16);
+  FilePtr file = OpenFile(dataFile_, "wb");
+  if (!file) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("File access error"));
+    return;
+  }
+  std::setvbuf(file.get(), streamBuffer.data(), _IOFBF, streamBuffer.size());
+  const std::string separator = Separator();
+  const bool plain = format_ != bcNative;
+  const std::string rowEnd = plain ? "\r\n" : "";
+  currentRow_ = 1;
+  moreRows_ = true;
+  std::string row;
+  bool failed = false;
+  for (;;) {
+    const CS_RETCODE fetched = FetchRow();
+    if (fetched == CS_END_DATA || !moreRows_) break;
+    if (fetched != CS_SUCCEED) {
+      // A row that cannot be read is not skipped silently.
+      CancelPending();
+      ReleaseCopy();
+      ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_));
+      return;
+    }
+    if (lastRow_ > 0 && currentRow_ > lastRow_) {
+      CancelPending();
+      blkReady_ = false;
+      moreRows_ = false;
+      break;
+    }
+    const uint32_t number = currentRow_++;
+    if (number < firstRow_) continue;
+    row.clear();
+    for (int i = 1; i <= columnCount_; ++i) {
+      const Record& r = records_[static_cast<size_t>(i)];
+      if (plain) {
+        // A separator or a line break inside a value would shift every field after it.
+        const bool breaks =
+            r.Value.find_first_of("\r\n") != std::string_view::npos ||
+            (!separator.empty() && r.Value.find(separator) != std::string_view::npos);
+        if (breaks) {
+          std::fflush(file.get());
+          CancelPending();
+          ReleaseCopy();
+          ReportError(
+              QStringLiteral("Row %1, %2 holds the field separator or a line break and cannot "
+                             "be written to the data file")
+                  .arg(number)
+                  .arg(ColumnLabel(i)));
+          return;
+        }
+        row += r.Value;
+        row += i < columnCount_ ? separator : rowEnd;
+      } else {
+        row.append(r.Buffer.data(), strnlen(r.Buffer.data(), r.Buffer.size()));
+      }
+    }
+    ++rowsCopied_;
+    if (BeforeRow) BeforeRow(this);
+    if (std::fwrite(row.data(), 1, row.size(), file.get()) != row.size()) {
+      failed = true;
+      break;
+    }
+    if (AfterRow) AfterRow(this);
+  }
+  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) failed = true;
+  if (std::fclose(file.release()) != 0) failed = true;
+  if (failed) {
+    CancelPending();
+    ReleaseCopy();
+    ReportError(QStringLiteral("File access error"));
+    return;
+  }
+  CS_INT rows = 0;
+  oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
+                   "the end of the copy is reported through the message check");
+  Check();
+}

@@ -1,0 +1,225 @@
+// The bulk copy component: moves the rows of one server table through Bulk-Library, between the
+// table and a delimited data file.
+//
+// BulkCopy prepares the copy (connection checks, column descriptions, blk_alloc, blk_init, one
+// bind per column) and then moves the rows: a file into the table (Direction bdIn) or the table
+// into a file (bdOut). The data file is text, one row per line: fields separated by a TAB
+// (bcCharacter) or by FieldTerminator (bcNone), rows ending in CR LF; bcNative writes each value
+// back to back. Lines are read with LF or CR LF ends.
+//
+// What the plain file format cannot carry is refused rather than written: a value holding the
+// field separator or a line break stops a copy-out, naming its row and column, and the file keeps
+// only the whole rows before it. A line with the wrong number of fields, or a field that does not
+// convert to its column's type, stops a copy-in naming its line and column; the batch under way
+// is abandoned, batches committed before it stay. NULL copies out as an empty field, and an empty
+// field copies into a nullable column as NULL (into a NOT NULL character column as an empty
+// string).
+#pragma once
+
+#include "connection/component.h"
+#include "connection/norvexception.h"
+#include "connection/norvtypes.h"
+#include "connection/openclient.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TNorvDatabase;
+class QThread;
+
+enum TFormat { bcNative, bcCharacter, bcNone };
+enum TBulkDirection { bdIn, bdOut };
+
+using TBeforeCopyEvent = TNotifyEvent;
+using TAfterCopyEvent = TNotifyEvent;
+using TBeforeRowEvent = TNotifyEvent;
+using TAfterRowEvent = TNotifyEvent;
+using TOnBatchEvent = TNotifyEvent;
+
+class TNorvBulk : public QObject,
+                  public TDbMessageReporter,
+                  public TComponentCommon,
+                  public TDbNameProperty {
+  Q_OBJECT
+ public:
+  explicit TNorvBulk(QObject* owner = nullptr);
+  ~TNorvBulk() override;
+
+  TNorvBulk(const TNorvBulk&) = delete;
+  TNorvBulk& operator=(const TNorvBulk&) = delete;
+
+  QString Name() const { return objectName(); }
+  void SetName(const QString& name) { setObjectName(name); }
+
+  // ---- Properties ----------------------------------------------------------------------------
+  TFormat Format() const { return format_; }
+  void SetFormat(TFormat value) { format_ = value; }
+  QString FieldTerminator() const { return fieldTerminator_; }
+  void SetFieldTerminator(const QString& value) { fieldTerminator_ = value; }
+  // Kept and stored; rows always end as the file format says.
+  QString RowTerminator() const { return rowTerminator_; }
+  void SetRowTerminator(const QString& value) { rowTerminator_ = value; }
+  // Source rows counted from 1; 0 and 1 act the same. LastRow 0: no limit.
+  uint32_t FirstRow() const { return firstRow_; }
+  void SetFirstRow(uint32_t value) { firstRow_ = value; }
+  uint32_t LastRow() const { return lastRow_; }
+  void SetLastRow(uint32_t value) { lastRow_ = value; }
+  // Rows per committed batch when copying into a table; 0: one batch.
+  uint32_t BatchSize() const { return batchSize_; }
+  void SetBatchSize(uint32_t value) { batchSize_ = value; }
+  // Kept and stored; no copy reads it.
+  QString ErrorFile() const { return errorFile_; }
+  void SetErrorFile(const QString& value) { errorFile_ = value; }
+  QString DataFile() const { return dataFile_; }
+  void SetDataFile(const QString& value) { dataFile_ = value; }
+  // Copy-out writes datetime and smalldatetime columns as the desktop's own date-time text.
+  bool NativeDtFmt() const { return nativeDtFmt_; }
+  void SetNativeDtFmt(bool value) { nativeDtFmt_ = value; }
+  // Transfer on a worker thread. The worker is not part of this component yet: until it is, a
+  // copy moves its rows in the caller's thread whatever this says.
+  bool Background() const { return background_; }
+  void SetBackground(bool value) { background_ = value; }
+  // The columns are described through a cursor.
+  bool GetKeys() const { return getKeys_; }
+  void SetGetKeys(bool value) { getKeys_ = value; }
+  TBulkDirection Direction() const { return direction_; }
+  void SetDirection(TBulkDirection value) { direction_ = value; }
+  // DbName (inherited): the connection component's Name, at most 30 characters.
+  QString TableName() const { return tableName_; }
+  void SetTableName(const QString& value) { tableName_ = NorvObjectname(value.trimmed()); }
+  QString SrcTarDbName() const { return srcTarDbName_; }
+  void SetSrcTarDbName(const QString& value) { srcTarDbName_ = NorvObjectname(value); }
+  QString SrcTarTableName() const { return srcTarTableName_; }
+  void SetSrcTarTableName(const QString& value) {
+    srcTarTableName_ = NorvObjectname(value.trimmed());
+  }
+
+  // ---- Events (the four message events and the message switches are inherited) ---------------
+  TBeforeCopyEvent BeforeCopy;
+  TAfterCopyEvent AfterCopy;
+  TBeforeRowEvent BeforeRow;
+  TAfterRowEvent AfterRow;
+  TOnBatchEvent OnBatch;
+
+  // ---- Operations ----------------------------------------------------------------------------
+  virtual void BulkCopy();
+
+  // ---- Run-time state --------------------------------------------------------------------------
+  uint32_t RowsCopied() const { return rowsCopied_; }
+  uint32_t CurrentRow() const { return currentRow_; }
+  uint32_t BatchCount() const { return batchCount_; }
+  bool CopyOk() const { return copyOk_; }
+  bool BlkReady() const { return blkReady_; }
+  bool MoreRows() const { return moreRows_; }
+  bool Running() const { return running_; }
+  QThread* Worker() const { return worker_; }
+  // The fields of the current data-file line.
+  const std::vector<std::string>& FieldList() const { return fields_; }
+  int ColumnCount() const { return columnCount_; }
+  // A Bulk-Library descriptor is held (between preparation and release).
+  bool HasDescriptor() const { return static_cast<bool>(blk_); }
+  // Both table-to-table names are filled (after trimming blanks).
+  bool IsTableToTable() const;
+
+  // The query component's column description, one per column of the table.
+  struct ColumnDescription {
+    QString Name;
+    int NameLength = 0;
+    int MaxLength = 0;
+    int Scale = 0;
+    int Precision = 0;
+    int DataType = 0;
+    int Format = 0;
+    int UserType = 0;
+    int Status = 0;
+  };
+  const ColumnDescription& Column(int n) const { return columns_.at(static_cast<size_t>(n)); }
+
+ protected:
+  // The steps of a copy, in the order BulkCopy runs them.
+  void CheckBulkConnection();
+  void ReadColumns();
+  void PrepareCopy();
+  void BindOut();
+  void BindIn();
+  void CopyInFromFile();
+  void CopyOutToFile();
+  void ReleaseCopy();
+  // Raises ENorvException with `text`; once a worker has been started, shows it in a message box
+  // instead and returns.
+  void ReportError(const QString& text);
+  // Ends this component's own Bulk-Library operation if one is under way; other components on
+  // the same connection are left alone.
+  void CancelPending();
+
+ private:
+  // One column's bound buffer with the length and indicator Bulk-Library reads or writes beside
+  // it, and the column's value as text.
+  struct Record {
+    CS_SMALLINT Indicator = 0;
+    CS_INT DataLength = 0;
+    CS_DATAFMT Fmt{};          // as blk_describe gave it
+    std::vector<char> Buffer;  // the out buffer (copy-out) or the in buffer (copy-in)
+    std::string Text;          // a converted value's text
+    std::string_view Value;    // the value as text: in the buffer, the line or Text
+    bool Nullable = false;
+    bool CharLike = false;   // char, varchar, text: values are their bytes
+    bool Variable = false;   // the value's length is what conversion wrote
+    bool Growable = false;   // text and image: the in buffer grows to the value
+    CS_INT FixedLength = 0;  // what a fixed-length value's conversion writes
+  };
+
+  void Check(bool raise = true);
+  CS_INT LongestValue(int i);
+  bool SplitFields(const std::string& separator, const std::string& line, size_t lineNumber);
+  bool ConvertIn(int i, const char* text, size_t length, size_t lineNumber);
+  void SendRow(size_t lineNumber);
+  CS_RETCODE FetchRow();
+  void ConvertOut(int i);
+  std::string DateTimeFromText(const std::string& text);
+  void CompleteBatch();
+  bool InWindow() const;
+  std::string Separator() const;
+  QString ColumnLabel(int i) const;
+
+  TFormat format_ = bcCharacter;
+  QString fieldTerminator_;
+  QString rowTerminator_;
+  uint32_t firstRow_ = 0;
+  uint32_t lastRow_ = 0;
+  uint32_t batchSize_ = 0;
+  QString errorFile_;
+  QString dataFile_;
+  bool nativeDtFmt_ = false;
+  bool background_ = true;
+  bool getKeys_ = false;
+  TBulkDirection direction_ = bdOut;
+  QString tableName_;
+  QString srcTarDbName_;
+  QString srcTarTableName_;
+
+  uint32_t rowsCopied_ = 0;
+  uint32_t currentRow_ = 0;
+  uint32_t batchCount_ = 0;
+  bool copyOk_ = false;
+  bool blkReady_ = false;
+  bool moreRows_ = false;
+  bool running_ = false;
+  QThread* worker_ = nullptr;
+
+  oc::Connection* con_ = nullptr;
+  oc::Context* ctx_ = nullptr;
+  int columnCount_ = 0;
+  std::vector<ColumnDescription> columns_;  // 1..columnCount_
+  std::vector<Record> records_;             // 1..columnCount_
+  std::vector<std::string> fields_;         // the current line's fields
+  std::vector<char> scratch_;               // ConvertOut's conversion target
+  std::vector<CS_INT> longest_;             // text and image: the longest value held
+  // Declared after the buffers: the descriptor holds pointers into them and goes first.
+  oc::BlkHandle blk_;
+};

@@ -1,0 +1,116 @@
+// What the bulk copy tests share: a connection with the bulk-copy login flag, a scratch
+// directory for data files, a component set up for a foreground copy, and ways to read tables
+// and files back.
+#pragma once
+
+#include "bulk/norvbulk.h"
+#include "connection/norvdatabase.h"
+#include "query/norvquery.h"
+
+#include "server_fixture.h"
+#include "trace_capture.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTime>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace norvtest {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+class BulkTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const auto& info = SampleServer();
+    db_ = new TNorvDatabase;
+    db_->SetName(QStringLiteral("bulkdb"));
+    db_->SetServerName(info.serverName);
+    db_->SetUserName(QStringLiteral("sa"));
+    db_->SetLoginPrompt(false);
+    db_->SetConProps({cpBulk_Login});
+    db_->SetConnected(true);
+  }
+  static void TearDownTestSuite() {
+    delete db_;
+    db_ = nullptr;
+  }
+
+  // A component for a foreground copy of `table` through `file` (a name in the scratch folder).
+  std::unique_ptr<TNorvBulk> Bulk(TBulkDirection direction, const QString& table,
+                                  const QString& file) {
+    auto bulk = std::make_unique<TNorvBulk>();
+    bulk->SetName(QStringLiteral("bulk"));
+    bulk->SetDbName(QStringLiteral("bulkdb"));
+    bulk->SetBackground(false);
+    bulk->SetDirection(direction);
+    bulk->SetTableName(table);
+    bulk->SetDataFile(Path(file));
+    return bulk;
+  }
+
+  QString Path(const QString& file) const { return dir_.filePath(file); }
+
+  // Every row of `sql` as text, sorted.
+  static Rows Query(const QString& sql) {
+    TNorvQuery q;
+    q.SetDbName(QStringLiteral("bulkdb"));
+    q.SetSql(sql);
+    Rows rows;
+    if (q.Execute() != CS_SUCCEED) return rows;
+    while (q.Fetch() == 1) {
+      std::vector<std::string> row;
+      for (int c = 1; c <= q.ColumnCount(); ++c) row.push_back(q.FieldValue(c).toStdString());
+      rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  static void Run(std::initializer_list<const char*> statements) {
+    for (const char* sql : statements) {
+      TNorvQuery q;
+      q.SetDbName(QStringLiteral("bulkdb"));
+      q.SetSql(QString::fromUtf8(sql));
+      ASSERT_EQ(q.Execute(), CS_SUCCEED) << sql;
+      while (q.Fetch() == 1) {
+      }
+    }
+  }
+
+  std::string Read(const QString& file) const {
+    QFile f(Path(file));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll().toStdString();
+  }
+  void Write(const QString& file, const std::string& bytes) const {
+    QFile f(Path(file));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  }
+
+  // The message of the failure `copy` ends in; empty when it succeeds.
+  static std::string Failure(TNorvBulk& bulk) {
+    try {
+      bulk.BulkCopy();
+    } catch (const Exception& e) {
+      return e.what();
+    }
+    return {};
+  }
+
+  static inline TNorvDatabase* db_ = nullptr;
+  QTemporaryDir dir_;
+};
+
+}  // namespace norvtest
