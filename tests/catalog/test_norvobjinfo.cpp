@@ -60,15 +60,16 @@ Strings Rows(const QString& dbName, const QString& sql) {
 
 class ObjInfo : public ::testing::Test {
  protected:
+  // One connection of each server kind, over the same server.
   static void SetUpTestSuite() {
-    sybase_ = Connect(QStringLiteral("cat"), QStringLiteral("Sybase SQL Server")).release();
-    anywhere_ = Connect(QStringLiteral("cat_asa"), QStringLiteral("SQLAnywhere")).release();
-    other_ = Connect(QStringLiteral("cat_other"), QStringLiteral("Other")).release();
+    sybase_ = Connect(QStringLiteral("cat"), QStringLiteral("Sybase SQL Server"));
+    anywhere_ = Connect(QStringLiteral("cat_asa"), QStringLiteral("SQLAnywhere"));
+    other_ = Connect(QStringLiteral("cat_other"), QStringLiteral("Other"));
   }
   static void TearDownTestSuite() {
-    delete sybase_;
-    delete anywhere_;
-    delete other_;
+    sybase_.reset();
+    anywhere_.reset();
+    other_.reset();
   }
   void SetUp() override {
     info_.SetDbName(QStringLiteral("cat"));
@@ -84,9 +85,9 @@ class ObjInfo : public ::testing::Test {
     return trace.Wait(std::max<qsizetype>(expected, 1), expected > 0 ? 5000 : 300);
   }
 
-  static inline TNorvDatabase* sybase_ = nullptr;
-  static inline TNorvDatabase* anywhere_ = nullptr;
-  static inline TNorvDatabase* other_ = nullptr;
+  static inline std::unique_ptr<TNorvDatabase> sybase_;
+  static inline std::unique_ptr<TNorvDatabase> anywhere_;
+  static inline std::unique_ptr<TNorvDatabase> other_;
   QObject owner_;  // trace lines go out only for a component with an owner
   TNorvObjInfo& info_ = *new TNorvObjInfo(&owner_);
 };
@@ -246,15 +247,6 @@ TEST_F(ObjInfo, CatalogPrefixGoesBeforeEveryCatalogTable) {
                      "so,pubs2..sysindexes si WHERE so.id = si.id  AND si.indid<> 0 AND so.type "
                      "IN ('U','S') ORDER BY so.name,si.indid"}));
   EXPECT_TRUE(info_.ResultList().contains(QStringLiteral("authors.aunmind")));
-}
-
-TEST_F(ObjInfo, TwoCallsShareOneListAndTheSecondReplacesTheFirst) {
-  QStringList& first = info_.GetObjectNames(QStringLiteral("R"));
-  const Strings rules = first;
-  QStringList& second = info_.GetUserDatatypes();
-  EXPECT_EQ(&first, &second);
-  EXPECT_EQ(second, Strings({"empid", "id", "tid"}));
-  EXPECT_NE(second, rules);
 }
 
 // The source objects of the sample script: name and the text it was created with.
@@ -468,11 +460,6 @@ TEST_F(ObjInfo, ServerGoneBetweenTwoCalls) {
   TearDownTestSuite();
   SetUpTestSuite();
   EXPECT_FALSE(info_.GetGroups().isEmpty());
-}
-
-TEST(ObjInfoPadRight, PadsShortTextsOnly) {
-  EXPECT_EQ(TNorvObjInfo::PadRight(QStringLiteral("ab"), QLatin1Char('.'), 4), "ab..");
-  EXPECT_EQ(TNorvObjInfo::PadRight(QStringLiteral("abcde"), QLatin1Char('.'), 4), "abcde");
 }
 
 }  // namespace
