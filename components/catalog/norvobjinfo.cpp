@@ -9,6 +9,7 @@ namespace {
 const QString kNotSourceObject =
     QStringLiteral("Object is not a Stored Procedure, View ,Trigger, Default or Rule!");
 const QString kNoData = QStringLiteral("/* Data not available */");
+const QString kLostConnection = QStringLiteral("Connection to the server was lost");
 constexpr int kObjectNameWidth = 60;
 constexpr int kVarcharUserType = 2;
 constexpr int kSysnameUserType = 18;
@@ -41,6 +42,16 @@ std::unique_ptr<TNorvQuery> TNorvObjInfo::MakeListQuery() const {
   auto query = MakeQuery();
   query->SetTrimResults(true);
   return query;
+}
+
+bool TNorvObjInfo::ConnectionLost() const {
+  const TNorvDatabase* db = FindDatabase(DbName());
+  if (!db || !db->Connected()) return false;  // closed by the application: nothing failed
+  oc::Connection* con = db->Handle();
+  CS_INT alive = CS_FALSE;
+  return !con ||
+         oc::ct_con_props(con, CS_GET, CS_LOGIN_STATUS, &alive, CS_UNUSED, nullptr) != CS_SUCCEED ||
+         alive != CS_TRUE;
 }
 
 QString TNorvObjInfo::Rdbms() const {
@@ -180,6 +191,9 @@ QStringList& TNorvObjInfo::GetTableScript(const QString& TableName) {
   query->DescribeColumns();
 
   const int count = query->ColumnCount();
+  // The describe passes over a connection that went away; that is a failure, not a table
+  // without columns.
+  if (count <= 0 && ConnectionLost()) throw ENorvException(kLostConnection);
   if (count <= 0) {
     resultList_.append(kNoData);
     return resultList_;

@@ -39,7 +39,8 @@ class TNorvObjInfo : public TNorvBase {
   void GetObjectText(const QString& ObjName, QString& Text);
   // A CREATE TABLE script for `TableName` (cut to 60 characters, not trimmed), one line per
   // entry; "/* Data not available */" when the name yields no columns. Raises ENorvException for
-  // a name that is not a (qualified) table name, without asking the server.
+  // a name that is not a (qualified) table name, without asking the server, and when the
+  // connection's server has gone.
   QStringList& GetTableScript(const QString& TableName);
   QStringList& GetUsers();
   QStringList& GetGroups();
@@ -61,6 +62,8 @@ class TNorvObjInfo : public TNorvBase {
   std::unique_ptr<TNorvQuery> MakeListQuery() const;
   QString IndexNamesSql() const;
   QString Rdbms() const;
+  // DbName's connection says it is connected but its server has gone.
+  bool ConnectionLost() const;
 
   QStringList resultList_;
   QString catalogPrefix_;
