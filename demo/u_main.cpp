@@ -1,4 +1,5 @@
 #include "u_main.h"
+#include "u_info.h"
 #include "u_norvtable.h"
 
 #include "connection/norvapplication.h"
@@ -386,7 +387,7 @@ void Tf_main::NorvTable1Click() {
 
 void Tf_main::ObjectInfo1Click() {
   if (!ConnectedOrWarn()) return;
-  // The object information window opens here.
+  ShowToolWindow(new Tf_info(this));
 }
 
 void Tf_main::NorvFunctions1Click() {

@@ -554,6 +554,7 @@ CS_RETCODE ct_res_info(Command* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen
 }
 
 CS_RETCODE ct_describe(Command* cmd, CS_INT item, CS_DATAFMT* datafmt) {
+  constexpr CS_INT kTimestampUserType = 80;
   CS_RETCODE rc = CS_FAIL;
   if (usable(cmd) && datafmt) {
     // FreeTDS writes every field but `format`.
@@ -562,6 +563,10 @@ CS_RETCODE ct_describe(Command* cmd, CS_INT item, CS_DATAFMT* datafmt) {
     if (::ct_res_info(cmd->cs, CS_NUMDATA, &columns, CS_UNUSED, nullptr) == CS_SUCCEED &&
         item >= 1 && item <= columns)
       rc = ::ct_describe(cmd->cs, item, datafmt);
+    // A timestamp column is known by its user type. FreeTDS flags it only when it arrives as
+    // binary, but servers send it as varbinary.
+    if (rc == CS_SUCCEED && datafmt->usertype == kTimestampUserType)
+      datafmt->status |= CS_TIMESTAMP;
   }
   trace(sink_of(cmd), "ct_describe", rc, cmd, item);
   return rc;

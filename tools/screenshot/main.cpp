@@ -1,19 +1,23 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
-// Execute, and with a second file the table browser showing pubs2's authors: usage
-// norvscreenshot OUT.png [TABLE.png]. The sample server runs in-process on a free port with
-// throw-away databases, named SAMPLE in a temporary SQL.INI.
+// Execute, with a second file the table browser showing pubs2's authors, and with a third the
+// object information window showing the script of pubs2's titles: usage
+// norvscreenshot OUT.png [TABLE.png [INFO.png]]. The sample server runs in-process on a free port
+// with throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvlogin.h"
 #include "controls/norvcombobox.h"
 #include "dataset/norvtable.h"
 #include "tds/sampleserver.h"
+#include "u_info.h"
 #include "u_main.h"
 #include "u_norvtable.h"
 
+#include <QAction>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSplitter>
@@ -44,8 +48,8 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png [INFO.png]]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -81,7 +85,7 @@ int main(int argc, char** argv) {
     Settle(500);
 
     if (!window->grab().save(out, "PNG")) throw std::runtime_error("cannot write the picture");
-    if (argc == 3) {
+    if (argc >= 3) {
       // The table browser over pubs2's authors, opened as the user opens it.
       window->db->SetDBName(QStringLiteral("pubs2"));
       Tf_tnorvtable browser(window.get());
@@ -94,6 +98,21 @@ int main(int argc, char** argv) {
         throw std::runtime_error("cannot write the table picture");
       browser.btn_close->click();
     }
+    if (argc >= 4) {
+      // The object information window: pubs2's user tables, and the script of titles.
+      Tf_info info(window.get());
+      info.resize(980, 380);  // wide enough for a script line
+      info.show();
+      info.PopupItems[3]->trigger();  // User Tables
+      const auto titles = info.lb_objects->findItems(QStringLiteral("titles"), Qt::MatchExactly);
+      if (titles.isEmpty()) throw std::runtime_error("the table list has no titles");
+      info.lb_objects->setCurrentItem(titles.first());
+      info.Button1->click();
+      Settle(500);
+      if (!info.grab().save(QString::fromLocal8Bit(argv[3]), "PNG"))
+        throw std::runtime_error("cannot write the object information picture");
+      info.btn_close->click();
+    }
     window->btn_close->click();
     window.reset();
     server->Stop();
@@ -102,6 +121,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", qPrintable(out));
-  if (argc == 3) std::printf("%s\n", argv[2]);
+  for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
   return 0;
 }

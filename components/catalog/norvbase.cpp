@@ -1,0 +1,27 @@
+#include "catalog/norvbase.h"
+
+#include "query/norvquery.h"
+
+TNorvBase::TNorvBase(QObject* owner) : QObject(owner) {}
+
+TNorvBase::~TNorvBase() = default;
+
+std::unique_ptr<TNorvQuery> TNorvBase::MakeQuery() const {
+  auto query = std::make_unique<TNorvQuery>();
+  query->SetIsCursor(true);
+  query->SetReadOnly(true);
+  query->SetMsgDialogs(MsgDialogs());
+  query->SetShowDbMessages(ShowDbMessages());
+  query->OnDbError = OnDbError;
+  query->AfterDbError = AfterDbError;
+  query->OnDbMessage = OnDbMessage;
+  query->AfterDbMessage = AfterDbMessage;
+  query->SetDbName(DbName());
+  return query;
+}
+
+QString SqlLiteral(const QString& value) {
+  QString text = value;
+  text.replace(QLatin1Char('\''), QStringLiteral("''"));
+  return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
