@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -714,7 +715,10 @@ bool TNorvQuery::BindColumns(int count) {
     CS_DATAFMT text = own;
     int width = DisplayLength(own.maxlength, own.datatype, own.namelen) + 1;
     if (IsBinaryCode(fmt.datatype))
-      width = std::max(width, std::min(2 * fmt.maxlength + 2, kMaxBindWidth) + 1);
+      // In 64 bits: an image column declares a 2 GB maximum.
+      width = std::max(
+          width,
+          static_cast<int>(std::min<int64_t>(2 * int64_t{fmt.maxlength} + 2, kMaxBindWidth)) + 1);
     if (IsCharCode(fmt.datatype))
       width = std::max(width, std::min(fmt.maxlength, kMaxBindWidth) + 1);
     text.format = CS_FMT_NULLTERM;
