@@ -1,6 +1,7 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
-// Execute, and with a second file the table browser showing pubs2's authors: usage
-// norvscreenshot OUT.png [TABLE.png]. The sample server runs in-process on a free port with
+// Execute, with a second file the table browser showing pubs2's authors, and with a third the
+// functions window after datediff: usage norvscreenshot OUT.png [TABLE.png [FUNCTIONS.png]]. The
+// sample server runs in-process on a free port with
 // throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
@@ -8,12 +9,14 @@
 #include "controls/norvcombobox.h"
 #include "dataset/norvtable.h"
 #include "tds/sampleserver.h"
+#include "u_functions.h"
 #include "u_main.h"
 #include "u_norvtable.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSplitter>
@@ -44,8 +47,8 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png [FUNCTIONS.png]]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -81,7 +84,7 @@ int main(int argc, char** argv) {
     Settle(500);
 
     if (!window->grab().save(out, "PNG")) throw std::runtime_error("cannot write the picture");
-    if (argc == 3) {
+    if (argc >= 3) {
       // The table browser over pubs2's authors, opened as the user opens it.
       window->db->SetDBName(QStringLiteral("pubs2"));
       Tf_tnorvtable browser(window.get());
@@ -94,6 +97,18 @@ int main(int argc, char** argv) {
         throw std::runtime_error("cannot write the table picture");
       browser.btn_close->click();
     }
+    if (argc == 4) {
+      // The functions window after its datediff button, with the statement it sent.
+      Tf_functions functions(window.get());
+      functions.show();
+      functions.Button4->click();
+      if (functions.e_result->text() != QStringLiteral("29"))
+        throw std::runtime_error("datediff did not answer 29");
+      Settle(300);
+      if (!functions.grab().save(QString::fromLocal8Bit(argv[3]), "PNG"))
+        throw std::runtime_error("cannot write the functions picture");
+      functions.Button24->click();
+    }
     window->btn_close->click();
     window.reset();
     server->Stop();
@@ -102,6 +117,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", qPrintable(out));
-  if (argc == 3) std::printf("%s\n", argv[2]);
+  for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
   return 0;
 }
