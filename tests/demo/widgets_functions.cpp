@@ -48,9 +48,11 @@ TEST(FunctionsWindow, OpensModallyFromTheMainWindow) {
 class FunctionsWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // SYBASE must name the server before the first connection component reads SQL.INI.
+    const QString server = norvtest::SampleServer().serverName;
     db_ = std::make_unique<TNorvDatabase>();
     db_->SetName(QStringLiteral("db"));
-    db_->SetServerName(norvtest::SampleServer().serverName);
+    db_->SetServerName(server);
     db_->SetUserName(QStringLiteral("sa"));
     db_->SetLoginPrompt(false);
     db_->SetConnected(true);
