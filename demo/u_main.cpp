@@ -1,4 +1,5 @@
 #include "u_main.h"
+#include "u_functions.h"
 #include "u_info.h"
 #include "u_norvtable.h"
 
@@ -392,7 +393,7 @@ void Tf_main::ObjectInfo1Click() {
 
 void Tf_main::NorvFunctions1Click() {
   if (!ConnectedOrWarn()) return;
-  // The functions window opens here.
+  ShowToolWindow(new Tf_functions(this));
 }
 
 void Tf_main::closeEvent(QCloseEvent* event) {

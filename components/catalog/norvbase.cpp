@@ -10,14 +10,18 @@ std::unique_ptr<TNorvQuery> TNorvBase::MakeQuery() const {
   auto query = std::make_unique<TNorvQuery>();
   query->SetIsCursor(true);
   query->SetReadOnly(true);
-  query->SetMsgDialogs(MsgDialogs());
-  query->SetShowDbMessages(ShowDbMessages());
-  query->OnDbError = OnDbError;
-  query->AfterDbError = AfterDbError;
-  query->OnDbMessage = OnDbMessage;
-  query->AfterDbMessage = AfterDbMessage;
-  query->SetDbName(DbName());
+  ConfigureQuery(*query);
   return query;
+}
+
+void TNorvBase::ConfigureQuery(TNorvQuery& query) const {
+  query.SetMsgDialogs(MsgDialogs());
+  query.SetShowDbMessages(ShowDbMessages());
+  query.OnDbError = OnDbError;
+  query.AfterDbError = AfterDbError;
+  query.OnDbMessage = OnDbMessage;
+  query.AfterDbMessage = AfterDbMessage;
+  query.SetDbName(DbName());
 }
 
 QString SqlLiteral(const QString& value) {

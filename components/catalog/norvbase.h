@@ -32,6 +32,8 @@ class TNorvBase : public QObject,
   // A read-only cursor query without owner on DbName, carrying this component's switches and
   // message handlers; results are left untrimmed.
   std::unique_ptr<TNorvQuery> MakeQuery() const;
+  // Gives `query` this component's connection name, message switches and handlers.
+  void ConfigureQuery(TNorvQuery& query) const;
 };
 
 // `value` as a Transact-SQL string literal: in single quotes, each quote inside doubled, so a

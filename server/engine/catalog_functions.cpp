@@ -260,8 +260,10 @@ void HostName(sqlite3_context* ctx, int, sqlite3_value**) {
 }
 
 void HostId(sqlite3_context* ctx, int, sqlite3_value**) {
-  // The login record's host process id is not kept by the protocol layer.
-  sqlite3_result_null(ctx);
+  // The client's process id from the login record; NULL when the client sent none.
+  const std::string& process = Self(ctx).Login().hostProcess;
+  if (process.empty()) return sqlite3_result_null(ctx);
+  ResultText(ctx, process);
 }
 
 void AppName(sqlite3_context* ctx, int, sqlite3_value**) {

@@ -24,6 +24,7 @@ struct LoginRequest {
   std::string user;
   std::string password;
   std::string host;
+  std::string hostProcess;  // the client's process id as the login record carries it
   std::string application;
   std::string language;
   std::string charset;

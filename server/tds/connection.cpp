@@ -391,6 +391,7 @@ bool Connection::Login(const Message& first) {
   request.user = login.user;
   request.password = login.password;
   request.host = login.host;
+  request.hostProcess = login.hostProcess;
   request.application = login.application;
   request.language = login.language;
   request.charset = login.charset;

@@ -1,14 +1,16 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
 // Execute, with a second file the table browser showing pubs2's authors, and with a third the
 // object information window showing the script of pubs2's titles: usage
-// norvscreenshot OUT.png [TABLE.png [INFO.png]]. The sample server runs in-process on a free port
-// with throw-away databases, named SAMPLE in a temporary SQL.INI.
+// norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png]]], the last the functions window
+// after datediff. The sample server runs
+// in-process on a free port with throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvlogin.h"
 #include "controls/norvcombobox.h"
 #include "dataset/norvtable.h"
 #include "tds/sampleserver.h"
+#include "u_functions.h"
 #include "u_info.h"
 #include "u_main.h"
 #include "u_norvtable.h"
@@ -17,6 +19,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
@@ -48,8 +51,8 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png [INFO.png]]\n");
+  if (argc < 2 || argc > 5) {
+    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png]]]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -112,6 +115,18 @@ int main(int argc, char** argv) {
       if (!info.grab().save(QString::fromLocal8Bit(argv[3]), "PNG"))
         throw std::runtime_error("cannot write the object information picture");
       info.btn_close->click();
+    }
+    if (argc >= 5) {
+      // The functions window after its datediff button, with the statement it sent.
+      Tf_functions functions(window.get());
+      functions.show();
+      functions.Button4->click();
+      if (functions.e_result->text() != QStringLiteral("29"))
+        throw std::runtime_error("datediff did not answer 29");
+      Settle(300);
+      if (!functions.grab().save(QString::fromLocal8Bit(argv[4]), "PNG"))
+        throw std::runtime_error("cannot write the functions picture");
+      functions.Button24->click();
     }
     window->btn_close->click();
     window.reset();
