@@ -253,7 +253,8 @@ TEST_F(MainWindowTest, LoginFillsTheDatabaseListAndLogoutUndoesIt) {
   EXPECT_EQ(w->norv_clb->count(), 0);
 
   // Connected, the tool entries warn no more (NorvTable opens its window: widgets_norvtable.cpp).
-  for (QAction* tool : {w->BulkCopy1, w->ObjectInfo1, w->NorvFunctions1}) tool->trigger();
+  // NorvBulk opens its window: widgets_bulkcopy.cpp.
+  for (QAction* tool : {w->ObjectInfo1, w->NorvFunctions1}) tool->trigger();
   EXPECT_TRUE(Boxes().isEmpty()) << Boxes().join("; ").toStdString();
 
   // The menu entry follows the button: now it logs out.
