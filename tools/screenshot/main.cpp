@@ -1,19 +1,24 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
-// Execute, and with a second file the table browser showing pubs2's authors: usage
-// norvscreenshot OUT.png [TABLE.png]. The sample server runs in-process on a free port with
+// Execute, with a second file the table browser showing pubs2's authors, and with a third the bulk
+// copy window after copying pubs2's titles out: usage norvscreenshot OUT.png [TABLE.png
+// [BULK.png]]. The sample server runs in-process on a free port with
 // throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvlogin.h"
 #include "controls/norvcombobox.h"
+#include "controls/norvlistbox.h"
 #include "dataset/norvtable.h"
 #include "tds/sampleserver.h"
+#include "u_bulkcopy.h"
 #include "u_main.h"
 #include "u_norvtable.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSplitter>
@@ -44,8 +49,8 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png [BULK.png]]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -81,7 +86,7 @@ int main(int argc, char** argv) {
     Settle(500);
 
     if (!window->grab().save(out, "PNG")) throw std::runtime_error("cannot write the picture");
-    if (argc == 3) {
+    if (argc >= 3) {
       // The table browser over pubs2's authors, opened as the user opens it.
       window->db->SetDBName(QStringLiteral("pubs2"));
       Tf_tnorvtable browser(window.get());
@@ -94,6 +99,25 @@ int main(int argc, char** argv) {
         throw std::runtime_error("cannot write the table picture");
       browser.btn_close->click();
     }
+    if (argc == 4) {
+      // The bulk copy window after copying pubs2's titles out to a file in the scratch folder,
+      // named as a user would type it.
+      const QString picture = QFileInfo(QString::fromLocal8Bit(argv[3])).absoluteFilePath();
+      QDir::setCurrent(sybase.path());
+      window->db->SetDBName(QStringLiteral("pubs2"));
+      Tf_bulkcopy bulk(window.get());
+      bulk.show();
+      const auto titles = bulk.lb_tablename->findItems(QStringLiteral("titles"), Qt::MatchExactly);
+      if (titles.isEmpty()) throw std::runtime_error("pubs2 has no titles table");
+      bulk.lb_tablename->setCurrentItem(titles.front());
+      bulk.e_file->setText(QStringLiteral("titles.bcp"));
+      bulk.btn_copy->click();
+      if (bulk.e_cnt->text().toInt() <= 0) throw std::runtime_error("the bulk copy sent no rows");
+      Settle(300);
+      if (!bulk.grab().save(picture, "PNG"))
+        throw std::runtime_error("cannot write the bulk copy picture");
+      bulk.btn_close->click();
+    }
     window->btn_close->click();
     window.reset();
     server->Stop();
@@ -102,6 +126,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", qPrintable(out));
-  if (argc == 3) std::printf("%s\n", argv[2]);
+  for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
   return 0;
 }
