@@ -1,4 +1,5 @@
 #include "u_main.h"
+#include "u_bulkcopy.h"
 #include "u_functions.h"
 #include "u_info.h"
 #include "u_norvtable.h"
@@ -378,7 +379,7 @@ void Tf_main::ShowToolWindow(QDialog* window) {
 // ShowToolWindow(new Tf_<window>(this)).
 void Tf_main::BulkCopy1Click() {
   if (!ConnectedOrWarn()) return;
-  // The bulk copy window opens here.
+  ShowToolWindow(new Tf_bulkcopy(this));
 }
 
 void Tf_main::NorvTable1Click() {

@@ -7,8 +7,8 @@
 #   demo            build, then run the demonstration program: against the sample server (started
 #                   on a free port, databases kept in build/demo-data), or, when SYBASE is set,
 #                   against the servers of $SYBASE/INI/SQL.INI
-#   screenshot      build, then redraw docs/main-window.png, docs/table-browser.png,
-#                   docs/object-info.png and docs/functions.png (needs Xvfb, installed if missing)
+#   screenshot      build, then redraw the pictures in docs/ (main window, table browser, object
+#                   information, functions, bulk copy; needs Xvfb, installed if missing)
 #   peer-tests      build, then run FreeTDS 1.3.17's own unit tests against the sample server
 #                   (FreeTDS's source from $FREETDS_SOURCE or ../shared/peers/; skipped without it)
 #   examples        build, install into a temporary prefix, build examples/ against it alone and
@@ -63,7 +63,7 @@ screenshot() {
   fi
   xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/tools/screenshot/norvscreenshot" \
     "$top/docs/main-window.png" "$top/docs/table-browser.png" "$top/docs/object-info.png" \
-    "$top/docs/functions.png"
+    "$top/docs/functions.png" "$top/docs/bulk-copy.png"
 }
 
 case "${1:-}" in

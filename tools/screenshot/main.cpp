@@ -1,15 +1,17 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
-// Execute, with a second file the table browser showing pubs2's authors, and with a third the
-// object information window showing the script of pubs2's titles: usage
-// norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png]]], the last the functions window
-// after datediff. The sample server runs
+// Execute, and with further files the table browser showing pubs2's authors, the object
+// information window showing the script of pubs2's titles, the functions window after datediff
+// and the bulk copy window after copying pubs2's titles out: usage
+// norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png [BULK.png]]]]. The sample server runs
 // in-process on a free port with throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/norvlogin.h"
 #include "controls/norvcombobox.h"
+#include "controls/norvlistbox.h"
 #include "dataset/norvtable.h"
 #include "tds/sampleserver.h"
+#include "u_bulkcopy.h"
 #include "u_functions.h"
 #include "u_info.h"
 #include "u_main.h"
@@ -19,6 +21,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
@@ -51,8 +54,10 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc < 2 || argc > 5) {
-    std::fprintf(stderr, "usage: norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png]]]\n");
+  if (argc < 2 || argc > 6) {
+    std::fprintf(
+        stderr,
+        "usage: norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png [BULK.png]]]]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -127,6 +132,25 @@ int main(int argc, char** argv) {
       if (!functions.grab().save(QString::fromLocal8Bit(argv[4]), "PNG"))
         throw std::runtime_error("cannot write the functions picture");
       functions.Button24->click();
+    }
+    if (argc >= 6) {
+      // The bulk copy window after copying pubs2's titles out to a file in the scratch folder,
+      // named as a user would type it.
+      const QString picture = QFileInfo(QString::fromLocal8Bit(argv[5])).absoluteFilePath();
+      QDir::setCurrent(sybase.path());
+      window->db->SetDBName(QStringLiteral("pubs2"));
+      Tf_bulkcopy bulk(window.get());
+      bulk.show();
+      const auto titles = bulk.lb_tablename->findItems(QStringLiteral("titles"), Qt::MatchExactly);
+      if (titles.isEmpty()) throw std::runtime_error("pubs2 has no titles table");
+      bulk.lb_tablename->setCurrentItem(titles.front());
+      bulk.e_file->setText(QStringLiteral("titles.bcp"));
+      bulk.btn_copy->click();
+      if (bulk.e_cnt->text().toInt() <= 0) throw std::runtime_error("the bulk copy sent no rows");
+      Settle(300);
+      if (!bulk.grab().save(picture, "PNG"))
+        throw std::runtime_error("cannot write the bulk copy picture");
+      bulk.btn_close->click();
     }
     window->btn_close->click();
     window.reset();
