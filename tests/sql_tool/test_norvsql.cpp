@@ -184,7 +184,7 @@ TEST_F(NorvsqlTest, WhatCannotWorkEndsWithAMessageAndAStatus) {
       {{QStringLiteral("-Q")}, "unknown option '-Q'", 1},
       {{QStringLiteral("-w")}, "option '-w' needs a value", 1},
       {{QStringLiteral("-S"), QStringLiteral("NORVSQL_NOWHERE")},
-       "could not connect to server 'NORVSQL_NOWHERE'",
+       "server 'NORVSQL_NOWHERE' is not named in",
        1},
       {{QStringLiteral("-P"), QStringLiteral("wrong")}, "could not connect to server", 1},
       {{QStringLiteral("-i"), QStringLiteral("/nonexistent/norvsql.sql")},

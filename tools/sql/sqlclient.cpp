@@ -6,7 +6,7 @@
 #include "query/norvquery.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <QSettings>
 
 #include <algorithm>
 #include <vector>
@@ -15,7 +15,7 @@ namespace norvsql {
 namespace {
 
 // Options that take a value, and those that do not.
-const QString kValued = QStringLiteral("SUPDiosw hmt");
+const QString kValued = QStringLiteral("SUPDioswhmt");
 const QString kFlags = QStringLiteral("ebnv");
 
 bool ToInt(const QString& text, int minimum, int& value) {
@@ -147,6 +147,15 @@ class Session {
       : options_(options), out_(out), err_(err) {}
 
   bool Connect() {
+    // A name missing from SQL.INI is said plainly rather than as a failed login.
+    const QString ini = qEnvironmentVariable("SYBASE") + QStringLiteral("/INI/SQL.INI");
+    if (QFile::exists(ini)) {
+      const QStringList sections = QSettings(ini, QSettings::IniFormat).childGroups();
+      if (!sections.contains(options_.server, Qt::CaseInsensitive)) {
+        err_ << "norvsql: server '" << options_.server << "' is not named in " << ini << '\n';
+        return false;
+      }
+    }
     context_.SetName(QStringLiteral("norvsql_context"));
     db_.SetName(QStringLiteral("norvsql_db"));
     db_.SetServerName(options_.server);
@@ -350,7 +359,7 @@ bool ParseOptions(const QStringList& args, Options& o, QString& error) {
       }
       continue;
     }
-    if (!kValued.contains(letter) || letter == QLatin1Char(' ')) {
+    if (!kValued.contains(letter)) {
       error = QStringLiteral("unknown option '%1'").arg(arg);
       return false;
     }
