@@ -2,6 +2,7 @@
 // through it and through FreeTDS's fisql give the same rows and messages, and what cannot work
 // ends with a message and a non-zero status instead of hanging.
 #include "server_fixture.h"
+#include "sqlclient.h"
 
 #include <QDir>
 #include <QFile>
@@ -109,7 +110,7 @@ const ScriptCase kScripts[] = {
     {"several result sets",
      "select count(*) from pubs2..titles\nselect pub_name from pubs2..publishers order by 1\ngo\n",
      "(6 rows affected)"},
-    {"print", "print 'norvsql says hello'\ngo\n", "norvsql says hello"},
+    {"print after rows", "select 1 as one\nprint 'norvsql says hello'\ngo\n", "norvsql says hello"},
     {"error 208", "select * from norvsql_missing\ngo\nselect 1 as after\ngo\n",
      "Msg 208, Level 16, State 1:"},
     {"return status",
@@ -199,6 +200,28 @@ TEST_F(NorvsqlTest, WhatCannotWorkEndsWithAMessageAndAStatus) {
     const Outcome out = Norvsql(c.args, script);
     EXPECT_EQ(out.exitCode, c.exitCode);
     EXPECT_TRUE(out.text.contains(QString::fromUtf8(c.message))) << out.text.toStdString();
+  }
+}
+
+// The prompts need a terminal, so the runner is driven in-process with a prompt stream of its own.
+TEST_F(NorvsqlTest, PromptsNumberTheLinesOfABatch) {
+  const struct {
+    bool numbered;
+    const char* prompts;
+  } cases[] = {{true, "1> 2> 3> 1> "}, {false, "> > > > "}};
+  for (const auto& c : cases) {
+    norvsql::Options options;
+    options.server = SampleServer().serverName;
+    options.user = QStringLiteral("sa");
+    options.password = QString();
+    options.numberPrompt = c.numbered;
+    QString input = QStringLiteral("select 'p' as p\nprint 'x'\ngo\nquit\n");
+    QString prompts, results, errors;
+    QTextStream in(&input), prompt(&prompts), out(&results), err(&errors);
+    EXPECT_EQ(norvsql::Run(options, in, &prompt, out, err), norvsql::kExitOk)
+        << errors.toStdString();
+    EXPECT_EQ(prompts.toStdString(), c.prompts);
+    EXPECT_EQ(Normalised(results), "p|----|p|(1 row affected)|x");
   }
 }
 

@@ -81,5 +81,5 @@ int main(int argc, char** argv) {
   QTextStream in(&inputFile);
   QTextStream out(&outputFile);
   QTextStream& results = options.outputFile.isEmpty() ? stdoutStream : out;
-  return norvsql::Run(options, in, terminal, results, err);
+  return norvsql::Run(options, in, terminal ? &stdoutStream : nullptr, results, err);
 }

@@ -158,6 +158,7 @@ class Session {
     }
     context_.SetName(QStringLiteral("norvsql_context"));
     db_.SetName(QStringLiteral("norvsql_db"));
+    db_.SetContextName(context_.ContextName());  // the timeout is a setting of the context
     db_.SetServerName(options_.server);
     db_.SetUserName(options_.user);
     db_.SetPassword(options_.password.value_or(QString()));
@@ -194,6 +195,7 @@ class Session {
   // Sends one batch; false when the server failed it.
   bool Execute(const QString& sql) {
     ResultPrinter printer(options_, out_);
+    printer_ = &printer;
     bool newSet = true;
     query_.BeforeCommand = [&newSet](QObject*) { newSet = true; };
     query_.SetSql(sql);
@@ -239,6 +241,7 @@ class Session {
     if (query_.HasReturnStatus())
       out_ << QStringLiteral("(return status = %1)\n").arg(query_.ReturnStatus());
     query_.BeforeCommand = nullptr;
+    printer_ = nullptr;
     out_.flush();
     return ok;
   }
@@ -247,7 +250,9 @@ class Session {
 
  private:
   // The router hands over "Server   : name" and the texts of the step's messages.
+  // A message comes after the rows before it: the open result set ends first.
   void PrintMessage(const QString& text) {
+    if (printer_) printer_->EndSet();
     QString body = text;
     const qsizetype eol = body.indexOf(QStringLiteral("\r\n"));
     if (body.startsWith(QStringLiteral("Server")) && eol >= 0) body = body.mid(eol + 2);
@@ -261,6 +266,7 @@ class Session {
   TNorvDatabase db_;
   TNorvQuery query_;
   int worstSeverity_ = 0;
+  ResultPrinter* printer_ = nullptr;  // the printer of the batch being run
 };
 
 // Reads the lines of a batch and acts on the commands that end one.
@@ -436,19 +442,18 @@ QString UsageText() {
 
 QString VersionText() { return QStringLiteral("norvsql 0.1\n"); }
 
-int Run(const Options& options, QTextStream& in, bool interactive, QTextStream& out,
+int Run(const Options& options, QTextStream& in, QTextStream* prompt, QTextStream& out,
         QTextStream& err) {
   Session session(options, out, err);
   if (!session.Connect()) return kExitStartup;
   BatchReader reader(options, session, out, err);
   QString line;
   for (;;) {
-    if (interactive) {
-      if (options.numberPrompt)
-        out << reader.NextLineNumber() << "> ";
-      else
-        out << "> ";
+    if (prompt) {
       out.flush();
+      if (options.numberPrompt) *prompt << reader.NextLineNumber();
+      *prompt << "> ";
+      prompt->flush();
     }
     if (!in.readLineInto(&line)) break;
     if (!reader.Feed(line)) break;

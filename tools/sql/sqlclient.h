@@ -41,9 +41,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitStartup = 1;      // bad options, unreadable file, no connection
 constexpr int kExitBatchFailed = 2;  // -m N given and an error of severity N or more came back
 
-// Connects as `options` say and runs the batches read from `in`. `interactive` prints the
-// numbered prompts. Results go to `out`, the program's own complaints to `err`.
-int Run(const Options& options, QTextStream& in, bool interactive, QTextStream& out,
+// Connects as `options` say and runs the batches read from `in`. With `prompt` (the terminal,
+// also when results go to a file) each line is asked for with its number in the batch. Results
+// go to `out`, the program's own complaints to `err`.
+int Run(const Options& options, QTextStream& in, QTextStream* prompt, QTextStream& out,
         QTextStream& err);
 
 }  // namespace norvsql
