@@ -164,6 +164,12 @@ TEST_F(NorvsqlTest, OptionsShapeTheOutput) {
       {{},
        "w|-----|twice|(1 row affected)|w|-----|twice|(1 row affected)",
        "select 'twice' as w\ngo 2\n"},
+      {{QStringLiteral("-D"), QStringLiteral("pubs2")},
+       "d|------------------------------|pubs2|(1 row affected)",
+       "select db_name() as d\ngo\n"},
+      {{QStringLiteral("-w"), QStringLiteral("20")},
+       "a|b|---------------|-----------------|aaaaaaaaaaaaaaa|bbbbbbbbbbbbbbbbb|(1 row affected)",
+       "select 'aaaaaaaaaaaaaaa' as a, 'bbbbbbbbbbbbbbbbb' as b\ngo\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
@@ -179,9 +185,11 @@ struct FailureCase {
   int exitCode;
 };
 
-TEST_F(NorvsqlTest, WhatCannotWorkEndsWithAMessageAndAStatus) {
+TEST_F(NorvsqlTest, ArgumentsDecideTheMessageAndTheStatus) {
   const QString script = QStringLiteral("select * from norvsql_missing\ngo\n");
   const FailureCase cases[] = {
+      {{QStringLiteral("--help")}, "Exit status: 0; 1 when the options are wrong", 0},
+      {{QStringLiteral("-v")}, "norvsql 0.1", 0},
       {{QStringLiteral("-Q")}, "unknown option '-Q'", 1},
       {{QStringLiteral("-w")}, "option '-w' needs a value", 1},
       {{QStringLiteral("-S"), QStringLiteral("NORVSQL_NOWHERE")},
