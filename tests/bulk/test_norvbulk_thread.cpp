@@ -173,6 +173,39 @@ TEST_F(BulkThread, AStopRequestEndsEachDirectionKeepingCommittedBatches) {
   }
 }
 
+TEST_F(BulkThread, FailuresOnTheWorkerAreReportedOnTheMainThreadAndTheCopyGoesOn) {
+  Run({"if object_id('pubs2..blk_n') is not null drop table pubs2..blk_n",
+       "create table pubs2..blk_n (a int null)", "insert pubs2..blk_n values (1)",
+       "insert pubs2..blk_n values (null)", "insert pubs2..blk_n values (1)",
+       "if object_id('pubs2..blk_nn') is not null drop table pubs2..blk_nn",
+       "create table pubs2..blk_nn (a int not null)",
+       "create unique index blk_nn_a on pubs2..blk_nn (a)"});
+  norv::ScopedRecordingPresenter shown;
+  auto bulk = TableCopy(bdIn, QStringLiteral("pubs2..blk_nn"), QStringLiteral("pubs2..blk_n"));
+  bulk->SetBackground(true);
+  std::string events;
+  bool offMain = false;
+  auto record = [&](const char* name) {
+    return [&, name](QObject* sender) {
+      events += std::string(name) + " ";
+      offMain |= sender != bulk.get() ||
+                 QThread::currentThread() != QCoreApplication::instance()->thread();
+    };
+  };
+  bulk->OnDbError = record("OnDbError");
+  bulk->AfterDbError = record("AfterDbError");
+  bulk->BulkCopy();
+  Finish(*bulk);
+  EXPECT_FALSE(offMain);
+  EXPECT_NE(events.find("OnDbError AfterDbError"), std::string::npos) << events;
+  bool refused = false;
+  for (const auto& s : shown->Taken())
+    refused |= s.text == QStringLiteral("blk_rowxfer Failed at row 2");
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(Count(QStringLiteral("pubs2..blk_nn")), 0);
+  EXPECT_FALSE(bulk->HasDescriptor());
+}
+
 TEST_F(BulkThread, ASecondCopyWhileOneRunsIsRefusedAndTheFirstCompletes) {
   Big();
   norv::ScopedRecordingPresenter shown;
