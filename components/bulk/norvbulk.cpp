@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QTime>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -68,7 +69,8 @@ bool IsNumericType(CS_INT t) { return t == CS_NUMERIC_TYPE || t == CS_DECIMAL_TY
 // there can answer a question, so the worker never waits for that thread.
 class WorkerPresenter final : public norv::Presenter {
  public:
-  explicit WorkerPresenter(QObject* home) : home_(home) {}
+  explicit WorkerPresenter(std::function<void(std::function<void()>)> post)
+      : post_(std::move(post)) {}
   void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
     Post([=] { norv::CurrentPresenter().ShowMessageBox(caption, text, icon); });
   }
@@ -86,10 +88,8 @@ class WorkerPresenter final : public norv::Presenter {
   bool Confirm(const QString&, const QString&) override { return false; }
 
  private:
-  void Post(std::function<void()> call) {
-    QMetaObject::invokeMethod(home_, std::move(call), Qt::QueuedConnection);
-  }
-  QObject* home_;
+  void Post(std::function<void()> call) { post_(std::move(call)); }
+  std::function<void(std::function<void()>)> post_;
 };
 
 }  // namespace
@@ -98,7 +98,6 @@ class WorkerPresenter final : public norv::Presenter {
 
 ThreadBulk::ThreadBulk(TNorvBulk* bulk) : QThread(bulk), bulk_(bulk) {
   bulk->running_ = true;
-  connect(this, &QThread::finished, this, &QObject::deleteLater);
   start();
 }
 
@@ -157,9 +156,35 @@ void TNorvBulk::Deliver(std::function<void()> call) {
   TNorvBulk* home = main_ ? main_ : this;
   const QCoreApplication* app = QCoreApplication::instance();
   if (CurrentWorker() && app && home->thread() == app->thread())
-    QMetaObject::invokeMethod(home, std::move(call), Qt::QueuedConnection);
+    home->Post(std::move(call));
   else
     call();
+}
+
+void TNorvBulk::Post(std::function<void()> call) {
+  const std::lock_guard<std::mutex> lock(postedMutex_);
+  posted_.push_back(std::move(call));
+}
+
+// What comes while the calls run waits for the next tick, so the thread's own events are served
+// in between.
+void TNorvBulk::DrainEvents() {
+  // Read before the queue: the worker queues its last call before it clears Running.
+  const bool done = !running_;
+  std::vector<std::function<void()>> calls;
+  {
+    const std::lock_guard<std::mutex> lock(postedMutex_);
+    calls.swap(posted_);
+  }
+  for (const auto& call : calls) call();
+  if (!done) return;
+  if (drainTimer_) drainTimer_->stop();
+  // A handler may have started the next copy: only a finished worker is freed.
+  ThreadBulk* worker = worker_.data();
+  if (worker && !running_) {
+    worker->wait();
+    delete worker;
+  }
 }
 
 void TNorvBulk::Fire(const TNotifyEvent& event) {
@@ -264,6 +289,20 @@ void TNorvBulk::BulkCopy() {
     }
     sink_->SetDbServerMsg(CS_SERVERMSG{});
     workerStarted_ = true;
+    if (ThreadBulk* previous = worker_.data()) {
+      // Ended, its last events not yet served.
+      previous->wait();
+      delete previous;
+    }
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app && thread() == app->thread()) {
+      if (!drainTimer_) {
+        drainTimer_ = new QTimer(this);
+        drainTimer_->setInterval(5);
+        connect(drainTimer_, &QTimer::timeout, this, &TNorvBulk::DrainEvents);
+      }
+      drainTimer_->start();
+    }
     worker_ = new ThreadBulk(this);
     return;
   }
@@ -293,7 +332,7 @@ void TNorvBulk::Execute(ThreadBulk* worker) {
   std::optional<norv::ScopedThreadPresenter> scope;
   const QCoreApplication* app = QCoreApplication::instance();
   if (app && thread() == app->thread()) {
-    presenter.emplace(this);
+    presenter.emplace([this](std::function<void()> call) { Post(std::move(call)); });
     scope.emplace(&*presenter);
   }
   Fire(BeforeCopy);

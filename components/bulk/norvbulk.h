@@ -42,10 +42,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QTimer;
 class TNorvDatabase;
 class ThreadBulk;
 
@@ -134,7 +136,8 @@ class TNorvBulk : public QObject,
   bool BlkReady() const { return blkReady_; }
   bool MoreRows() const { return moreRows_; }
   bool Running() const { return running_; }
-  // The worker of the last background copy; null once it has freed itself.
+  // The worker of the background copy under way; null once the copy's last event has been
+  // delivered and the worker freed.
   QThread* Worker() const;
   // What follows belongs to the copy: read it while Running is false.
   // The fields of the current data-file line.
@@ -209,6 +212,10 @@ class TNorvBulk : public QObject,
   // Runs `call` in the component's thread when a worker calls and the component lives in the
   // application's main thread (queued, in order); at once otherwise.
   void Deliver(std::function<void()> call);
+  // Queues `call` for the component's thread; the calls run there in the order queued.
+  void Post(std::function<void()> call);
+  // The component's thread: runs what has been queued; once the worker is done, frees it.
+  void DrainEvents();
   void Fire(const TNotifyEvent& event);
   void Relay(TNotifyEvent TDbMessageReporter::*event);
   void StopWorker();
@@ -256,6 +263,12 @@ class TNorvBulk : public QObject,
   QPointer<ThreadBulk> worker_;
   // Once a worker has been started, ReportError shows message boxes instead of raising.
   bool workerStarted_ = false;
+  // What the worker queued for the component's thread, under its own lock so that the hand-over
+  // is plain to see.
+  std::mutex postedMutex_;
+  std::vector<std::function<void()>> posted_;
+  // Polls the queue while a worker runs: the worker itself never calls into Qt's event queues.
+  QTimer* drainTimer_ = nullptr;
   // A worker's messages land here and go on to this component's texts and events.
   std::unique_ptr<TNorvBulk> sink_;
   // Table to table: the source/target side, a component of its own; `main_` is set on it.
@@ -278,7 +291,7 @@ class TNorvBulk : public QObject,
 };
 
 // Moves the rows of one TNorvBulk copy on a thread of its own. A child of the component, which
-// stops and joins it before going; it frees itself when the transfer ends.
+// frees it once the transfer has ended and stops and joins it when destroyed mid-copy.
 class ThreadBulk : public QThread {
   Q_OBJECT
  public:

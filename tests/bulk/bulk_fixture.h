@@ -102,12 +102,11 @@ class BulkTest : public ::testing::Test {
     f.write(bytes.data(), static_cast<qint64>(bytes.size()));
   }
 
-  // Serves the events a background copy sends here until its worker is done.
+  // Serves the events a background copy sends here until its worker is done and freed.
   static void Finish(const TNorvBulk& bulk) {
     QDeadlineTimer deadline(120000);
-    while (bulk.Running() && !deadline.hasExpired())
+    while ((bulk.Running() || bulk.Worker()) && !deadline.hasExpired())
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QCoreApplication::processEvents();
   }
 
   // What a FreeTDS tool run through the shell says.
