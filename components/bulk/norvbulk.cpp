@@ -65,6 +65,13 @@ bool IsBinaryType(CS_INT t) {
 bool IsBlobType(CS_INT t) { return t == CS_TEXT_TYPE || t == CS_IMAGE_TYPE; }
 bool IsNumericType(CS_INT t) { return t == CS_NUMERIC_TYPE || t == CS_DECIMAL_TYPE; }
 
+bool ConnectionLost(oc::Connection* con) {
+  CS_INT status = 0;
+  return con &&
+         oc::ct_con_props(con, CS_GET, CS_CON_STATUS, &status, CS_UNUSED, nullptr) == CS_SUCCEED &&
+         (status & CS_CONSTAT_DEAD) != 0;
+}
+
 // What a worker would show goes to the component's thread, queued behind its events. Nothing
 // there can answer a question, so the worker never waits for that thread.
 class WorkerPresenter final : public norv::Presenter {
@@ -753,8 +760,8 @@ void TNorvBulk::SendRow(size_t lineNumber) {
   Fire(BeforeRow);
   const CS_RETCODE rc = oc::blk_rowxfer(blk_.get());
   Check();
-  if (rc != CS_SUCCEED && CurrentWorker()) {
-    // The worker shows the failure and goes on with the next row.
+  if (rc != CS_SUCCEED && CurrentWorker() && !ConnectionLost(con_)) {
+    // The worker shows the failure and goes on with the next row, unless the connection is gone.
     ReportError(QStringLiteral("blk_rowxfer Failed at line %1").arg(lineNumber));
     return;
   }
@@ -1076,8 +1083,9 @@ void TNorvBulk::SendRowTo(TNorvBulk& target, const TNorvBulk& source) {
   const CS_RETCODE rc = oc::blk_rowxfer(target.blk_.get());
   target.Check();
   if (rc != CS_SUCCEED) {
-    if (CurrentWorker()) {
-      // The worker shows the failure and goes on with the next row.
+    if (CurrentWorker() && !ConnectionLost(target.con_)) {
+      // The worker shows the failure and goes on with the next row, unless the connection is
+      // gone.
       ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_.load()));
       return;
     }
