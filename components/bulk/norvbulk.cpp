@@ -183,12 +183,15 @@ void TNorvBulk::DrainEvents() {
     const std::lock_guard<std::mutex> lock(postedMutex_);
     calls.swap(posted_);
   }
-  for (const auto& call : calls) call();
-  if (!done) return;
+  // A handler may destroy the component, or start its next copy.
+  const QPointer<TNorvBulk> alive(this);
+  for (const auto& call : calls) {
+    call();
+    if (!alive) return;
+  }
+  if (!done || running_) return;
   if (drainTimer_) drainTimer_->stop();
-  // A handler may have started the next copy: only a finished worker is freed.
-  ThreadBulk* worker = worker_.data();
-  if (worker && !running_) {
+  if (ThreadBulk* worker = worker_.data()) {
     worker->wait();
     delete worker;
   }

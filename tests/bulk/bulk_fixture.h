@@ -104,7 +104,7 @@ class BulkTest : public ::testing::Test {
 
   // Serves the events a background copy sends here until its worker is done and freed.
   static void Finish(const TNorvBulk& bulk) {
-    QDeadlineTimer deadline(120000);
+    QDeadlineTimer deadline(30000);
     while ((bulk.Running() || bulk.Worker()) && !deadline.hasExpired())
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }

@@ -130,6 +130,20 @@ TEST_F(BulkThread, WorkerEventsArriveInOrderOnTheMainThreadFromTheWorker) {
   }
 }
 
+TEST_F(BulkThread, AnAfterCopyHandlerMayStartTheNextCopy) {
+  auto bulk = Bulk(bdOut, QStringLiteral("pubs2..authors"), QStringLiteral("a.txt"));
+  bulk->SetBackground(true);
+  int afterCopies = 0;
+  bulk->AfterCopy = [&](QObject*) {
+    if (++afterCopies == 1) bulk->BulkCopy();
+  };
+  bulk->BulkCopy();
+  Finish(*bulk);
+  EXPECT_EQ(afterCopies, 2);
+  EXPECT_EQ(bulk->Worker(), nullptr);
+  EXPECT_EQ(bulk->RowsCopied(), Query(QStringLiteral("select * from pubs2..authors")).size());
+}
+
 TEST_F(BulkThread, AStopRequestEndsEachDirectionKeepingCommittedBatches) {
   Big();
   const QString big = QStringLiteral("pubs2..blk_big"), copy = QStringLiteral("pubs2..blk_big2");
