@@ -227,7 +227,17 @@ TEST_F(BulkThread, ASecondCopyWhileOneRunsIsRefusedAndTheFirstCompletes) {
   bulk->SetBackground(true);
   bulk->BulkCopy();
   bulk->BulkCopy();
+  // Read while the worker counts: never torn, never going back.
+  uint32_t last = 0;
+  bool monotonic = true;
+  while (bulk->Running()) {
+    const uint32_t now = bulk->RowsCopied();
+    monotonic &= now >= last && now <= static_cast<uint32_t>(kBigRows);
+    last = now;
+    QCoreApplication::processEvents();
+  }
   Finish(*bulk);
+  EXPECT_TRUE(monotonic);
   const auto taken = shown->Taken();
   ASSERT_EQ(taken.size(), 1u);
   EXPECT_EQ(taken[0].text, QStringLiteral("BulkCopy is still in progress"));
