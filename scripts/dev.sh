@@ -9,7 +9,7 @@
 #                   against the servers of $SYBASE/INI/SQL.INI; with NORV_MONITOR=1 the trace
 #                   monitor (norvmonitor) runs beside it and stops when it exits
 #   screenshot      build, then redraw the pictures in docs/ (main window, table browser, object
-#                   information, functions, bulk copy; needs Xvfb, installed if missing)
+#                   information, functions, bulk copy, trace monitor; needs Xvfb, installed if missing)
 #   peer-tests      build, then run FreeTDS 1.3.17's own unit tests against the sample server
 #                   (FreeTDS's source from $FREETDS_SOURCE or ../shared/peers/; skipped without it)
 #   examples        build, install into a temporary prefix, build examples/ against it alone and
@@ -84,7 +84,7 @@ screenshot() {
   fi
   xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/tools/screenshot/norvscreenshot" \
     "$top/docs/main-window.png" "$top/docs/table-browser.png" "$top/docs/object-info.png" \
-    "$top/docs/functions.png" "$top/docs/bulk-copy.png"
+    "$top/docs/functions.png" "$top/docs/bulk-copy.png" "$top/docs/monitor.png"
 }
 
 case "${1:-}" in
