@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -142,6 +143,24 @@ TEST_F(MonitorWindowTest, SaveWritesWhatIsShown) {
   EXPECT_EQ(QString::fromUtf8(saved.readAll()), window_->ShownText() + "\n");
   EXPECT_EQ(window_->ShownText().count("keep"), 2);
   EXPECT_FALSE(window_->ShownText().contains("other"));
+}
+
+TEST_F(MonitorWindowTest, FollowsNewLinesOnlyWhileAtTheBottom) {
+  Open().resize(400, 200);
+  window_->show();
+  Send("p", Numbered("first ", 100));
+  ASSERT_EQ(Shown(100).size(), 100);
+  QScrollBar* bar = window_->View()->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  bar->setValue(10);  // the user scrolls up
+  Send("p", Numbered("second ", 50));
+  ASSERT_EQ(Shown(150).size(), 150);
+  EXPECT_EQ(bar->value(), 10);
+  bar->setValue(bar->maximum());  // and back down
+  Send("p", Numbered("third ", 50));
+  ASSERT_EQ(Shown(200).size(), 200);
+  EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(MonitorWindowTest, RemembersItsGeometry) {
