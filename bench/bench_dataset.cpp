@@ -5,6 +5,7 @@
 // cache bytes over record size x rows.
 //
 //   bench_dataset [rows=100000] [fetchrows=1000]   (rows: a power of ten from 10 to 1,000,000)
+#include "bench_server.h"
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "connection/openclient.h"
@@ -122,25 +123,11 @@ int main(int argc, char** argv) {
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   try {
-    QTemporaryDir data, sybase;
-    sampleserver::ServerOptions options;
-    options.dataDir = data.path().toStdString();
-    auto server = sampleserver::SampleServer::Start(options);
-    QDir(sybase.path()).mkpath(QStringLiteral("INI"));
-    QFile ini(sybase.filePath(QStringLiteral("INI/SQL.INI")));
-    if (!ini.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write SQL.INI");
-    ini.write(QStringLiteral("[BENCH]\nquery=TCP,127.0.0.1,%1\n").arg(server->Port()).toUtf8());
-    ini.close();
-    qputenv("SYBASE", sybase.path().toUtf8());
+    BenchServer bench;
 
     NorvApplication app(argc, argv);
     TNorvDatabase db;
-    db.SetName(QStringLiteral("db"));
-    db.SetServerName(QStringLiteral("BENCH"));
-    db.SetUserName(QStringLiteral("sa"));
-    db.SetLoginPrompt(false);
-    db.SetConnected(true);
-    if (!db.Connected()) throw std::runtime_error("cannot connect to the sample server");
+    ConnectBench(db);
 
     // A number, a name, a price, a date and a measure per row.
     Run(QStringLiteral("create table bench_digits (d int)"));
@@ -203,7 +190,7 @@ int main(int argc, char** argv) {
                 recordBytes > 0 ? cacheBytes / recordBytes : 0.0);
     Run(QStringLiteral("drop table bench_ds drop table bench_digits"));
     db.SetConnected(false);
-    server->Stop();
+    bench.server->Stop();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_dataset: %s\n", e.what());
     return 1;

@@ -4,6 +4,7 @@
 // ratio (ours over bsqldb's) and the grid's memory for the listing over its texts' bytes.
 //
 //   bench_grid [rows=100000]   (rows: a power of ten from 10 to 1,000,000)
+#include "bench_server.h"
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
 #include "controls/norvgrid.h"
@@ -50,25 +51,11 @@ int main(int argc, char** argv) {
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   try {
-    QTemporaryDir data, sybase;
-    sampleserver::ServerOptions options;
-    options.dataDir = data.path().toStdString();
-    auto server = sampleserver::SampleServer::Start(options);
-    QDir(sybase.path()).mkpath(QStringLiteral("INI"));
-    QFile ini(sybase.filePath(QStringLiteral("INI/SQL.INI")));
-    if (!ini.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write SQL.INI");
-    ini.write(QStringLiteral("[BENCH]\nquery=TCP,127.0.0.1,%1\n").arg(server->Port()).toUtf8());
-    ini.close();
-    qputenv("SYBASE", sybase.path().toUtf8());
+    BenchServer bench;
 
     NorvApplication app(argc, argv);
     TNorvDatabase db;
-    db.SetName(QStringLiteral("db"));
-    db.SetServerName(QStringLiteral("BENCH"));
-    db.SetUserName(QStringLiteral("sa"));
-    db.SetLoginPrompt(false);
-    db.SetConnected(true);
-    if (!db.Connected()) throw std::runtime_error("cannot connect to the sample server");
+    ConnectBench(db);
 
     // Four columns of the kinds a listing usually holds: a number, a name, a price, a date.
     Run(QStringLiteral("create table bench_digits (d int)"));
@@ -96,14 +83,14 @@ int main(int argc, char** argv) {
     grid.SetSql(select);
 
     // bsqldb reaches the server through a configuration file of its own.
-    QFile conf(data.filePath(QStringLiteral("freetds.conf")));
+    QFile conf(bench.data.filePath(QStringLiteral("freetds.conf")));
     if (!conf.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write freetds.conf");
     conf.write(QStringLiteral("[global]\n\ttds version = 5.0\n\tclient charset = UTF-8\n[BENCH]\n"
                               "\thost = 127.0.0.1\n\tport = %1\n")
-                   .arg(server->Port())
+                   .arg(bench.server->Port())
                    .toUtf8());
     conf.close();
-    QFile script(data.filePath(QStringLiteral("select.sql")));
+    QFile script(bench.data.filePath(QStringLiteral("select.sql")));
     if (!script.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write the script");
     script.write((select + QStringLiteral("\ngo\n")).toUtf8());
     script.close();
@@ -158,7 +145,7 @@ int main(int argc, char** argv) {
     std::printf("ratio grid memory / text bytes: %.2f\n", text > 0 ? held / text : 0.0);
     Run(QStringLiteral("drop table bench_rows drop table bench_digits"));
     db.SetConnected(false);
-    server->Stop();
+    bench.server->Stop();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_grid: %s\n", e.what());
     return 1;

@@ -5,6 +5,7 @@
 // calls'), once for the posts alone and once with the duplicate check each edit makes first.
 //
 //   bench_table [posts=1000]
+#include "bench_server.h"
 #include "connection/norvdatabase.h"
 #include "connection/openclient.h"
 #include "dataset/norvtable.h"
@@ -104,26 +105,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    QTemporaryDir data, sybase;
-    sampleserver::ServerOptions options;
-    options.dataDir = data.path().toStdString();
-    auto server = sampleserver::SampleServer::Start(options);
-    QDir(sybase.path()).mkpath(QStringLiteral("INI"));
-    QFile ini(sybase.filePath(QStringLiteral("INI/SQL.INI")));
-    if (!ini.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write SQL.INI");
-    ini.write(QStringLiteral("[BENCH]\nquery=TCP,127.0.0.1,%1\n").arg(server->Port()).toUtf8());
-    ini.close();
-    qputenv("SYBASE", sybase.path().toUtf8());
+    BenchServer bench;
 
     QCoreApplication app(argc, argv);
     QObject owner;
     TNorvDatabase db;
-    db.SetName(QStringLiteral("db"));
-    db.SetServerName(QStringLiteral("BENCH"));
-    db.SetUserName(QStringLiteral("sa"));
-    db.SetLoginPrompt(false);
-    db.SetConnected(true);
-    if (!db.Connected()) throw std::runtime_error("cannot connect to the sample server");
+    ConnectBench(db);
     db.SetDBName(QStringLiteral("pubs2"));
 
     Run(QStringLiteral("create table pubs2..bench_posts (k int not null, v int not null)"));
@@ -185,7 +172,7 @@ int main(int argc, char** argv) {
                 checked / bare);
     Run(QStringLiteral("drop table pubs2..bench_posts"));
     db.SetConnected(false);
-    server->Stop();
+    bench.server->Stop();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_table: %s\n", e.what());
     return 1;

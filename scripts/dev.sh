@@ -6,9 +6,10 @@
 #   test-sanitize   the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
 #   demo            build, then run the demonstration program: against the sample server (started
 #                   on a free port, databases kept in build/demo-data), or, when SYBASE is set,
-#                   against the servers of $SYBASE/INI/SQL.INI
+#                   against the servers of $SYBASE/INI/SQL.INI; with NORV_MONITOR=1 the trace
+#                   monitor (norvmonitor) runs beside it and stops when it exits
 #   screenshot      build, then redraw the pictures in docs/ (main window, table browser, object
-#                   information, functions, bulk copy; needs Xvfb, installed if missing)
+#                   information, functions, bulk copy, trace monitor; needs Xvfb, installed if missing)
 #   peer-tests      build, then run FreeTDS 1.3.17's own unit tests against the sample server
 #                   (FreeTDS's source from $FREETDS_SOURCE or ../shared/peers/; skipped without it)
 #   examples        build, install into a temporary prefix, build examples/ against it alone and
@@ -39,6 +40,21 @@ run_tests() {  # run_tests DIR
 # start_sample_server DIR: the sample server on a free port, named SAMPLE in DIR/INI/SQL.INI.
 source "$top/scripts/sample-server.sh"
 
+# With NORV_MONITOR=1, the trace monitor beside the demonstration; stop_monitor ends it.
+start_monitor() {
+  monitor_pid=""
+  [[ ${NORV_MONITOR:-} == 1 ]] || return 0
+  "$top/build/tools/monitor/norvmonitor" &
+  monitor_pid=$!
+  sleep 0.5  # listening before the demonstration sends its first lines
+}
+
+stop_monitor() {
+  [[ -n ${monitor_pid:-} ]] || return 0
+  kill "$monitor_pid" 2>/dev/null
+  wait "$monitor_pid" 2>/dev/null || true
+}
+
 demo() {
   if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
     echo "dev.sh: the demonstration is a desktop program and no display was found (DISPLAY)." >&2
@@ -47,9 +63,14 @@ demo() {
   if [[ -n ${SYBASE:-} ]]; then
     # The user's own servers: nothing to start.
     echo "Servers from $SYBASE/INI/SQL.INI" >&2
-    exec "$top/build/demo/norvdemo"
+    start_monitor
+    trap stop_monitor EXIT
+    "$top/build/demo/norvdemo"
+    return
   fi
   start_sample_server "$top/build/demo-data"
+  start_monitor
+  trap 'stop_monitor; stop_sample_server' EXIT
   echo "Sample server SAMPLE on 127.0.0.1:$sample_port (databases in $top/build/demo-data); log in as sa, empty password." >&2
   SYBASE="$top/build/demo-data" "$top/build/demo/norvdemo"
 }
@@ -63,7 +84,7 @@ screenshot() {
   fi
   xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/tools/screenshot/norvscreenshot" \
     "$top/docs/main-window.png" "$top/docs/table-browser.png" "$top/docs/object-info.png" \
-    "$top/docs/functions.png" "$top/docs/bulk-copy.png"
+    "$top/docs/functions.png" "$top/docs/bulk-copy.png" "$top/docs/monitor.png"
 }
 
 case "${1:-}" in

@@ -6,16 +6,19 @@
 #include "connection/typenames.h"
 #include "query/norvquery.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QFile>
 #include <QLocale>
 #include <QTime>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -62,20 +65,162 @@ bool IsBinaryType(CS_INT t) {
 bool IsBlobType(CS_INT t) { return t == CS_TEXT_TYPE || t == CS_IMAGE_TYPE; }
 bool IsNumericType(CS_INT t) { return t == CS_NUMERIC_TYPE || t == CS_DECIMAL_TYPE; }
 
+bool ConnectionLost(oc::Connection* con) {
+  CS_INT status = 0;
+  return con &&
+         oc::ct_con_props(con, CS_GET, CS_CON_STATUS, &status, CS_UNUSED, nullptr) == CS_SUCCEED &&
+         (status & CS_CONSTAT_DEAD) != 0;
+}
+
+// What a worker would show goes to the component's thread, queued behind its events. Nothing
+// there can answer a question, so the worker never waits for that thread.
+class WorkerPresenter final : public norv::Presenter {
+ public:
+  explicit WorkerPresenter(std::function<void(std::function<void()>)> post)
+      : post_(std::move(post)) {}
+  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
+    Post([=] { norv::CurrentPresenter().ShowMessageBox(caption, text, icon); });
+  }
+  void ShowMessageWindow(const QString& caption, const QString& text,
+                         norv::PanelColour bottom) override {
+    Post([=] { norv::CurrentPresenter().ShowMessageWindow(caption, text, bottom); });
+  }
+  void Beep() override {
+    Post([] { norv::CurrentPresenter().Beep(); });
+  }
+  void SetWaitCursor(bool on) override {
+    Post([on] { norv::CurrentPresenter().SetWaitCursor(on); });
+  }
+  bool LoginPrompt(norv::TLoginRequest&) override { return false; }
+  bool Confirm(const QString&, const QString&) override { return false; }
+
+ private:
+  void Post(std::function<void()> call) { post_(std::move(call)); }
+  std::function<void(std::function<void()>)> post_;
+};
+
 }  // namespace
+
+// ---- ThreadBulk --------------------------------------------------------------------------------
+
+ThreadBulk::ThreadBulk(TNorvBulk* bulk) : QThread(bulk), bulk_(bulk) {
+  bulk->running_ = true;
+  start();
+}
+
+// The component deletes a worker only after joining it; anyone else waits for the end here.
+ThreadBulk::~ThreadBulk() { wait(); }
+
+void ThreadBulk::run() { bulk_->Execute(this); }
+
+// ---- TNorvBulk -------------------------------------------------------------------------------
 
 TNorvBulk::TNorvBulk(QObject* owner) : QObject(owner) {}
 
 TNorvBulk::~TNorvBulk() {
+  StopWorker();
   try {
+    ReleaseSrcTar();
     ReleaseCopy();
   } catch (...) {
     // A destructor reports nothing; the descriptor and buffers are gone either way.
   }
 }
 
+QThread* TNorvBulk::Worker() const { return worker_.data(); }
+
+bool TNorvBulk::HasDescriptor() const {
+  return static_cast<bool>(blk_) || (srcTar_ && srcTar_->blk_);
+}
+
 bool TNorvBulk::IsTableToTable() const {
   return !srcTarDbName_.trimmed().isEmpty() && !srcTarTableName_.trimmed().isEmpty();
+}
+
+void TNorvBulk::StopWorker() {
+  ThreadBulk* worker = worker_.data();
+  if (!worker) return;
+  worker->requestInterruption();
+  worker->wait();
+  delete worker;
+}
+
+ThreadBulk* TNorvBulk::CurrentWorker() {
+  return qobject_cast<ThreadBulk*>(QThread::currentThread());
+}
+
+bool TNorvBulk::StopRequested() {
+  const ThreadBulk* worker = CurrentWorker();
+  return worker && worker->isInterruptionRequested();
+}
+
+QObject* TNorvBulk::EventSender() {
+  if (ThreadBulk* worker = CurrentWorker()) return worker;
+  return main_ ? main_ : this;
+}
+
+void TNorvBulk::Deliver(std::function<void()> call) {
+  TNorvBulk* home = main_ ? main_ : this;
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (CurrentWorker() && app && home->thread() == app->thread())
+    home->Post(std::move(call));
+  else
+    call();
+}
+
+void TNorvBulk::Post(std::function<void()> call) {
+  const std::lock_guard<std::mutex> lock(postedMutex_);
+  posted_.push_back(std::move(call));
+}
+
+// What comes while the calls run waits for the next tick, so the thread's own events are served
+// in between.
+void TNorvBulk::DrainEvents() {
+  // Read before the queue: the worker queues its last call before it clears Running.
+  const bool done = !running_;
+  std::vector<std::function<void()>> calls;
+  {
+    const std::lock_guard<std::mutex> lock(postedMutex_);
+    calls.swap(posted_);
+  }
+  // A handler may destroy the component, or start its next copy.
+  const QPointer<TNorvBulk> alive(this);
+  for (const auto& call : calls) {
+    call();
+    if (!alive) return;
+  }
+  if (!done || running_) return;
+  if (drainTimer_) drainTimer_->stop();
+  if (ThreadBulk* worker = worker_.data()) {
+    worker->wait();
+    delete worker;
+  }
+}
+
+void TNorvBulk::Fire(const TNotifyEvent& event) {
+  if (!event) return;
+  if (!CurrentWorker()) {
+    event(main_ ? main_ : this);
+    return;
+  }
+  // A copy of the handler: it runs later, whatever is assigned meanwhile.
+  QObject* sender = EventSender();
+  Deliver([event, sender] { event(sender); });
+}
+
+// The texts the router stored on the sink go with the event, so a handler reads them as it would
+// in the foreground.
+void TNorvBulk::Relay(TNotifyEvent TDbMessageReporter::*event) {
+  const QString error = sink_->DbErrorText();
+  const CS_SERVERMSG msg = sink_->DbServerMsg();
+  const QString message = sink_->DbMessageText();
+  Deliver([this, event, error, msg, message] {
+    SetDbErrorText(error);
+    SetDbServerMsg(msg);
+    SetDbMessageText(message);
+    const TNotifyEvent& handler = this->*event;
+    if (handler) handler(this);
+  });
 }
 
 void TNorvBulk::Check(bool raise) {
@@ -86,14 +231,23 @@ void TNorvBulk::Check(bool raise) {
       oc::ct_diag(con_, CS_STATUS, CS_CLIENTMSG_TYPE, CS_UNUSED, &client) == CS_SUCCEED &&
       server == 0 && client == 0)
     return;
-  const TMsgDialogs dialogs = MsgDialogs();
-  const TShowDbMessages show = ShowDbMessages();
-  HandleDbMessages(con_, this, raise, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
+  // The source/target side reports as the component it serves; a worker never raises, and its
+  // texts and events go through the sink to the component's thread.
+  TNorvBulk& home = main_ ? *main_ : *this;
+  QObject* owner = &home;
+  if (CurrentWorker() && home.sink_) {
+    owner = home.sink_.get();
+    raise = false;
+  }
+  const TMsgDialogs dialogs = home.MsgDialogs();
+  const TShowDbMessages show = home.ShowDbMessages();
+  HandleDbMessages(con_, owner, raise, dialogs.Contains(mdEnhErr), dialogs.Contains(mdEnhMsg),
                    show.Contains(smDbMsg), show.Contains(smDbErr));
 }
 
 void TNorvBulk::ReportError(const QString& text) {
-  if (!worker_) throw ENorvException(text);
+  const TNorvBulk& home = main_ ? *main_ : *this;
+  if (!home.workerStarted_) throw ENorvException(text);
   norv::CurrentPresenter().ShowMessageBox(QStringLiteral("CT-Library error"), text,
                                           norv::MsgIcon::Error);
 }
@@ -119,30 +273,108 @@ void TNorvBulk::BulkCopy() {
   rowsCopied_ = 0;
   currentRow_ = 0;
   batchCount_ = 0;
+  const bool tableToTable = IsTableToTable();
+  rawOut_ = tableToTable;
   try {
     PrepareCopy();
+    if (copyOk_ && tableToTable) PrepareSrcTar();
   } catch (...) {
+    ReleaseSrcTar();
     ReleaseCopy();
     throw;
   }
-  if (copyOk_ && IsTableToTable()) {
+  if (!copyOk_) {
+    // Whichever side was prepared holds no descriptor past a refused copy.
+    ReleaseSrcTar();
     ReleaseCopy();
-    ReportError(QStringLiteral("Table-to-table copy is not available in this version"));
     return;
   }
-  if (!copyOk_) return;
+  if (background_) {
+    if (!sink_) {
+      sink_ = std::make_unique<TNorvBulk>();
+      sink_->OnDbError = [this](QObject*) { Relay(&TDbMessageReporter::OnDbError); };
+      sink_->AfterDbError = [this](QObject*) { Relay(&TDbMessageReporter::AfterDbError); };
+      sink_->OnDbMessage = [this](QObject*) { Relay(&TDbMessageReporter::OnDbMessage); };
+      sink_->AfterDbMessage = [this](QObject*) { Relay(&TDbMessageReporter::AfterDbMessage); };
+    }
+    sink_->SetDbServerMsg(CS_SERVERMSG{});
+    workerStarted_ = true;
+    if (ThreadBulk* previous = worker_.data()) {
+      // Ended, its last events not yet served.
+      previous->wait();
+      delete previous;
+    }
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app && thread() == app->thread()) {
+      if (!drainTimer_) {
+        drainTimer_ = new QTimer(this);
+        drainTimer_->setInterval(5);
+        connect(drainTimer_, &QTimer::timeout, this, &TNorvBulk::DrainEvents);
+      }
+      drainTimer_->start();
+    }
+    worker_ = new ThreadBulk(this);
+    return;
+  }
   try {
-    if (BeforeCopy) BeforeCopy(this);
-    if (direction_ == bdIn)
-      CopyInFromFile();
-    else
-      CopyOutToFile();
+    Fire(BeforeCopy);
+    Transfer();
   } catch (...) {
+    ReleaseSrcTar();
     ReleaseCopy();
     throw;
   }
+  ReleaseSrcTar();
   ReleaseCopy();
-  if (AfterCopy) AfterCopy(this);
+  Fire(AfterCopy);
+}
+
+void TNorvBulk::Transfer() {
+  if (!IsTableToTable())
+    direction_ == bdIn ? CopyInFromFile() : CopyOutToFile();
+  else
+    direction_ == bdIn ? CopyTableIn() : CopyTableOut();
+}
+
+void TNorvBulk::Execute(ThreadBulk* worker) {
+  Q_UNUSED(worker);
+  std::optional<WorkerPresenter> presenter;
+  std::optional<norv::ScopedThreadPresenter> scope;
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app && thread() == app->thread()) {
+    presenter.emplace([this](std::function<void()> call) { Post(std::move(call)); });
+    scope.emplace(&*presenter);
+  }
+  Fire(BeforeCopy);
+  try {
+    Transfer();
+  } catch (const std::exception& e) {
+    // Nothing leaves the worker: what would have been raised is shown.
+    norv::CurrentPresenter().ShowMessageBox(QStringLiteral("CT-Library error"),
+                                            QString::fromUtf8(e.what()), norv::MsgIcon::Error);
+  } catch (...) {
+    norv::CurrentPresenter().ShowMessageBox(QStringLiteral("CT-Library error"),
+                                            QStringLiteral("The bulk copy failed"),
+                                            norv::MsgIcon::Error);
+  }
+  ReleaseSrcTar();
+  ReleaseCopy();
+  Fire(AfterCopy);
+  // Cleared last: until here the worker still uses the component's state.
+  running_ = false;
+}
+
+void TNorvBulk::Abandon() {
+  // A sending side still has rows on their way: end its operation before the connection is used
+  // again.
+  for (TNorvBulk* side : {this, srcTar_.get()})
+    if (side && side->blk_ && side->direction_ == bdOut) side->CancelPending();
+  ReleaseSrcTar();
+  ReleaseCopy();
+  for (TNorvBulk* side : {this, srcTar_.get()})
+    if (side && side->con_)
+      oc::IgnoreStatus(oc::ct_cancel(side->con_, nullptr, CS_CANCEL_ALL),
+                       "a connection with nothing pending has nothing to cancel");
 }
 
 // ---- Preparation -----------------------------------------------------------------------------
@@ -159,7 +391,10 @@ void TNorvBulk::CheckBulkConnection() {
   }
   if (!db->ConProps().Contains(cpBulk_Login)) {
     ReleaseCopy();
-    ReportError(QStringLiteral("cpBulk_Login must be selected for database component ") + DbName());
+    ReportError(
+        (main_ ? QStringLiteral("cpBulk_Login must be selected for SrcTar database component ")
+               : QStringLiteral("cpBulk_Login must be selected for database component ")) +
+        DbName());
   } else if (!db->Connected()) {
     copyOk_ = false;
     ReportError(QStringLiteral("Not connected to server ") + db->ServerName());
@@ -201,6 +436,12 @@ void TNorvBulk::PrepareCopy() {
     return;
   }
   ReadColumns();
+  if (main_ && columnCount_ != main_->columnCount_) {
+    ReleaseCopy();
+    ReportError(QStringLiteral("Number of columns in target and source table does not match"));
+    copyOk_ = false;
+    return;
+  }
   if (columnCount_ < 1) {
     ReleaseCopy();
     ReportError(QStringLiteral("Table ") + tableName_ + QStringLiteral(" has no columns to copy"));
@@ -241,8 +482,9 @@ void TNorvBulk::PrepareCopy() {
   const CS_RETCODE init = oc::blk_init(blk_.get(), direction_ == bdIn ? CS_BLK_IN : CS_BLK_OUT,
                                        table.constData(), CS_NULLTERM);
   Check();
-  MonitorLog(direction_ == bdIn ? QStringLiteral("Open-Client: blk_init(CS_BLK_IN)")
-                                : QStringLiteral("Open-Client: blk_init(CS_BLK_OUT)"));
+  MonitorLog((direction_ == bdIn ? QStringLiteral("Open-Client: blk_init(CS_BLK_IN)")
+                                 : QStringLiteral("Open-Client: blk_init(CS_BLK_OUT)")) +
+             (main_ ? QStringLiteral(" - Source/Target") : QString()));
   blkReady_ = init == CS_SUCCEED;
   if (!blkReady_) {
     ReleaseCopy();
@@ -302,7 +544,7 @@ void TNorvBulk::BindOut() {
     r.Fmt = fmt;
     r.Nullable = (fmt.status & CS_CANBENULL) != 0;
     r.CharLike = IsCharType(fmt.datatype);
-    if (format_ != bcNative && !IsBlobType(fmt.datatype)) {
+    if (!rawOut_ && format_ != bcNative && !IsBlobType(fmt.datatype)) {
       // A text file takes text: the fetch converts each value once, straight into its buffer
       // (binary as two hex digits a byte; numbers and dates fit in 64 characters).
       maxlength = IsCharType(fmt.datatype)     ? maxlength
@@ -313,7 +555,8 @@ void TNorvBulk::BindOut() {
     }
     r.Buffer.assign(static_cast<size_t>(maxlength) + 1, 0);
     fmt.maxlength = maxlength + 1;
-    fmt.format = fmt.datatype == CS_CHAR_TYPE ? CS_FMT_NULLTERM : CS_FMT_UNUSED;
+    // Table to table takes each value's own bytes; a text file a terminated string.
+    fmt.format = fmt.datatype == CS_CHAR_TYPE && !rawOut_ ? CS_FMT_NULLTERM : CS_FMT_UNUSED;
     fmt.count = 1;
     r.Fmt.maxlength = fmt.maxlength;
     // Binary values are written as two hex digits a byte.
@@ -418,7 +661,7 @@ void TNorvBulk::CompleteBatch() {
                    "a batch the server refused is reported through the message check");
   Check();
   ++batchCount_;
-  if (OnBatch) OnBatch(this);
+  Fire(OnBatch);
 }
 
 // ---- File to table -----------------------------------------------------------------------------
@@ -517,9 +760,14 @@ void TNorvBulk::SendRow(size_t lineNumber) {
     const std::string& f = fields_[static_cast<size_t>(i - 1)];
     if (!ConvertIn(i, f.data(), f.size(), lineNumber)) return;
   }
-  if (BeforeRow) BeforeRow(this);
+  Fire(BeforeRow);
   const CS_RETCODE rc = oc::blk_rowxfer(blk_.get());
   Check();
+  if (rc != CS_SUCCEED && CurrentWorker() && !ConnectionLost(con_)) {
+    // The worker shows the failure and goes on with the next row, unless the connection is gone.
+    ReportError(QStringLiteral("blk_rowxfer Failed at line %1").arg(lineNumber));
+    return;
+  }
   if (rc != CS_SUCCEED) {
     ReleaseCopy();
     ReportError(QStringLiteral("blk_rowxfer Failed at line %1").arg(lineNumber));
@@ -527,7 +775,7 @@ void TNorvBulk::SendRow(size_t lineNumber) {
   }
   ++rowsCopied_;
   if (batchSize_ > 0 && rowsCopied_ % batchSize_ == 0) CompleteBatch();
-  if (AfterRow) AfterRow(this);
+  Fire(AfterRow);
 }
 
 void TNorvBulk::CopyInFromFile() {
@@ -541,7 +789,13 @@ void TNorvBulk::CopyInFromFile() {
   currentRow_ = 1;
   std::string line;
   size_t lineNumber = 0;
-  while (ReadLine(file.get(), line)) {
+  for (;;) {
+    if (StopRequested()) {
+      file.reset();
+      Abandon();
+      return;
+    }
+    if (!ReadLine(file.get(), line)) break;
     ++lineNumber;
     if (line.empty()) continue;
     if (!SplitFields(separator, line, lineNumber) || !copyOk_) return;
@@ -589,7 +843,7 @@ CS_RETCODE TNorvBulk::FetchRow() {
     blkReady_ = false;
     return rc;
   }
-  if (rc != CS_SUCCEED) return rc;
+  if (rc != CS_SUCCEED || rawOut_) return rc;
   for (int i = 1; i <= columnCount_; ++i) ConvertOut(i);
   return rc;
 }
@@ -690,6 +944,12 @@ void TNorvBulk::CopyOutToFile() {
       moreRows_ = false;
       break;
     }
+    if (StopRequested()) {
+      // The rows written so far stay in the file.
+      std::fclose(file.release());
+      Abandon();
+      return;
+    }
     const uint32_t number = currentRow_++;
     if (number < firstRow_) continue;
     row.clear();
@@ -718,12 +978,12 @@ void TNorvBulk::CopyOutToFile() {
       }
     }
     ++rowsCopied_;
-    if (BeforeRow) BeforeRow(this);
+    Fire(BeforeRow);
     if (std::fwrite(row.data(), 1, row.size(), file.get()) != row.size()) {
       failed = true;
       break;
     }
-    if (AfterRow) AfterRow(this);
+    Fire(AfterRow);
   }
   if (std::fflush(file.get()) != 0 || std::ferror(file.get())) failed = true;
   if (std::fclose(file.release()) != 0) failed = true;
@@ -737,4 +997,196 @@ void TNorvBulk::CopyOutToFile() {
   oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
                    "the end of the copy is reported through the message check");
   Check();
+}
+
+// ---- Table to table ----------------------------------------------------------------------------
+
+// The source/target side is a component of its own: the same preparation on the other
+// connection, the opposite direction, each value bound in the column's own type.
+void TNorvBulk::PrepareSrcTar() {
+  if (DbName() == srcTarDbName_) {
+    ReportError(QStringLiteral("Source and Target DbName may not be the same"));
+    copyOk_ = false;
+    return;
+  }
+  CheckDbName(srcTarDbName_);
+  if (!srcTar_) srcTar_ = std::make_unique<TNorvBulk>();
+  TNorvBulk& side = *srcTar_;
+  side.main_ = this;
+  side.SetName(Name());
+  side.SetMonitor(Monitor());
+  side.SetDbName(srcTarDbName_);
+  side.tableName_ = srcTarTableName_;
+  side.direction_ = direction_ == bdIn ? bdOut : bdIn;
+  side.format_ = bcNative;
+  side.getKeys_ = getKeys_;
+  side.rawOut_ = true;
+  side.copyOk_ = true;
+  side.PrepareCopy();
+  if (!side.copyOk_) copyOk_ = false;
+}
+
+void TNorvBulk::ReleaseSrcTar() {
+  if (srcTar_) srcTar_->ReleaseCopy();
+}
+
+bool TNorvBulk::ConvertFrom(const TNorvBulk& from) {
+  for (int i = 1; i <= columnCount_; ++i) {
+    Record& r = records_[static_cast<size_t>(i)];
+    const Record& s = from.records_[static_cast<size_t>(i)];
+    if (s.Indicator == -1) {
+      // The receiving server refuses NULL where its column does not allow it.
+      r.Indicator = -1;
+      r.DataLength = 0;
+      continue;
+    }
+    r.Indicator = 0;
+    const CS_INT length = std::max<CS_INT>(s.DataLength, 0);
+    if (r.Growable && static_cast<size_t>(length) + 1 > r.Buffer.size()) {
+      // The descriptor keeps the buffer's address: bind the larger one in its place.
+      r.Buffer.assign(static_cast<size_t>(length) + 1, 0);
+      CS_DATAFMT fmt = r.Fmt;
+      fmt.maxlength = static_cast<CS_INT>(r.Buffer.size());
+      r.Fmt.maxlength = fmt.maxlength;
+      if (oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator) !=
+          CS_SUCCEED)
+        return false;
+    }
+    CS_DATAFMT src = s.Fmt;
+    src.maxlength = length;
+    src.format = CS_FMT_UNUSED;
+    CS_DATAFMT dst = r.Fmt;
+    dst.format = CS_FMT_UNUSED;
+    // The conversion pads a binary value to the length it is given.
+    if (IsBinaryType(r.Fmt.datatype) && IsBinaryType(s.Fmt.datatype))
+      dst.maxlength = std::min(r.Fmt.maxlength, std::max<CS_INT>(length, 1));
+    CS_INT written = 0;
+    if (oc::cs_convert(ctx_, &src, const_cast<char*>(s.Buffer.data()), &dst, r.Buffer.data(),
+                       &written) != CS_SUCCEED ||
+        (r.Variable && written > r.Fmt.maxlength)) {
+      failedColumn_ = i;
+      return false;
+    }
+    r.DataLength = r.Variable ? written : r.FixedLength;
+  }
+  return true;
+}
+
+void TNorvBulk::SendRowTo(TNorvBulk& target, const TNorvBulk& source) {
+  if (!target.ConvertFrom(source)) {
+    const QString column = target.ColumnLabel(target.failedColumn_);
+    ReleaseSrcTar();
+    ReleaseCopy();
+    ReportError(QStringLiteral("Row %1, %2: the value does not convert to the target column's type")
+                    .arg(currentRow_.load())
+                    .arg(column));
+    return;
+  }
+  Fire(BeforeRow);
+  const CS_RETCODE rc = oc::blk_rowxfer(target.blk_.get());
+  target.Check();
+  if (rc != CS_SUCCEED) {
+    if (CurrentWorker() && !ConnectionLost(target.con_)) {
+      // The worker shows the failure and goes on with the next row, unless the connection is
+      // gone.
+      ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_.load()));
+      return;
+    }
+    ReleaseSrcTar();
+    ReleaseCopy();
+    ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_.load()));
+    return;
+  }
+  ++rowsCopied_;
+  if (batchSize_ > 0 && rowsCopied_ % batchSize_ == 0) {
+    CS_INT rows = 0;
+    oc::IgnoreStatus(oc::blk_done(target.blk_.get(), CS_BLK_BATCH, &rows),
+                     "a batch the server refused is reported through the message check");
+    target.Check();
+    ++batchCount_;
+    Fire(OnBatch);
+  }
+  Fire(AfterRow);
+}
+
+// The source/target table into the main table; every source row is read, those in the window
+// sent.
+void TNorvBulk::CopyTableIn() {
+  TNorvBulk& source = *srcTar_;
+  currentRow_ = 1;
+  for (;;) {
+    if (StopRequested()) {
+      Abandon();
+      return;
+    }
+    const CS_RETCODE rc = source.FetchRow();
+    if (rc == CS_END_DATA) break;
+    if (rc != CS_SUCCEED) {
+      Abandon();
+      ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_.load()));
+      return;
+    }
+    if (InWindow()) {
+      SendRowTo(*this, source);
+      if (!copyOk_) return;
+    }
+    ++currentRow_;
+  }
+  CS_INT rows = 0;
+  try {
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
+                     "a batch the server refused is reported through the message check");
+    Check();
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
+                     "the end of the copy is reported through the message check");
+    Check();
+    blkReady_ = false;
+  } catch (...) {
+    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
+                     "the copy is over whatever it says");
+    blkReady_ = false;
+    if (MsgDialogs().Contains(mdEnhErr)) throw;
+  }
+}
+
+// The main table into the source/target table; reading stops past LastRow.
+void TNorvBulk::CopyTableOut() {
+  TNorvBulk& target = *srcTar_;
+  moreRows_ = true;
+  currentRow_ = 1;
+  CS_INT rows = 0;
+  for (;;) {
+    if (StopRequested()) {
+      Abandon();
+      return;
+    }
+    const CS_RETCODE rc = FetchRow();
+    if (rc == CS_END_DATA || !moreRows_) break;
+    if (rc != CS_SUCCEED) {
+      Abandon();
+      ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_.load()));
+      return;
+    }
+    if (lastRow_ > 0 && currentRow_ > lastRow_) {
+      CancelPending();
+      blkReady_ = false;
+      moreRows_ = false;
+      break;
+    }
+    const uint32_t number = currentRow_++;
+    if (number < firstRow_) continue;
+    SendRowTo(target, *this);
+    if (!copyOk_) return;
+  }
+  try {
+    oc::IgnoreStatus(oc::blk_done(target.blk_.get(), CS_BLK_ALL, &rows),
+                     "the end of the copy is reported through the message check");
+    target.Check();
+    target.blkReady_ = false;
+  } catch (...) {
+    oc::IgnoreStatus(oc::blk_done(target.blk_.get(), CS_BLK_ALL, &rows),
+                     "the copy is over whatever it says");
+    target.blkReady_ = false;
+    if (MsgDialogs().Contains(mdEnhErr)) throw;
+  }
 }

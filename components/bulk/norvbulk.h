@@ -14,6 +14,18 @@
 // is abandoned, batches committed before it stay. NULL copies out as an empty field, and an empty
 // field copies into a nullable column as NULL (into a NOT NULL character column as an empty
 // string).
+//
+// With Background true (the default) BulkCopy prepares the copy in the caller's thread and hands
+// the transfer to a ThreadBulk worker, returning at once. A caller stops it with
+// Worker()->requestInterruption() while Running is true; destroying the component stops and
+// joins it. When the component lives in the application's main thread, the copy events, the
+// message events and every message box of the worker reach it there, queued in their order, so
+// no handler runs on the worker; the counters and flags may be read at any time.
+//
+// Table to table: with SrcTarDbName and SrcTarTableName filled the rows move between two tables
+// behind two connection components, each value converted from the sending column's own type to
+// the receiving column's; Direction bdIn copies the source/target table into TableName, bdOut the
+// other way.
 #pragma once
 
 #include "connection/component.h"
@@ -22,15 +34,22 @@
 #include "connection/openclient.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QThread>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QTimer;
 class TNorvDatabase;
-class QThread;
+class ThreadBulk;
 
 enum TFormat { bcNative, bcCharacter, bcNone };
 enum TBulkDirection { bdIn, bdOut };
@@ -80,8 +99,7 @@ class TNorvBulk : public QObject,
   // Copy-out writes datetime and smalldatetime columns as the desktop's own date-time text.
   bool NativeDtFmt() const { return nativeDtFmt_; }
   void SetNativeDtFmt(bool value) { nativeDtFmt_ = value; }
-  // Transfer on a worker thread. The worker is not part of this component yet: until it is, a
-  // copy moves its rows in the caller's thread whatever this says.
+  // Transfer on a ThreadBulk worker.
   bool Background() const { return background_; }
   void SetBackground(bool value) { background_ = value; }
   // The columns are described through a cursor.
@@ -110,6 +128,7 @@ class TNorvBulk : public QObject,
   virtual void BulkCopy();
 
   // ---- Run-time state --------------------------------------------------------------------------
+  // Safe to read while a worker runs.
   uint32_t RowsCopied() const { return rowsCopied_; }
   uint32_t CurrentRow() const { return currentRow_; }
   uint32_t BatchCount() const { return batchCount_; }
@@ -117,12 +136,15 @@ class TNorvBulk : public QObject,
   bool BlkReady() const { return blkReady_; }
   bool MoreRows() const { return moreRows_; }
   bool Running() const { return running_; }
-  QThread* Worker() const { return worker_; }
+  // The worker of the background copy under way; null once the copy's last event has been
+  // delivered and the worker freed.
+  QThread* Worker() const;
+  // What follows belongs to the copy: read it while Running is false.
   // The fields of the current data-file line.
   const std::vector<std::string>& FieldList() const { return fields_; }
   int ColumnCount() const { return columnCount_; }
-  // A Bulk-Library descriptor is held (between preparation and release).
-  bool HasDescriptor() const { return static_cast<bool>(blk_); }
+  // A Bulk-Library descriptor is held (between preparation and release), on either side.
+  bool HasDescriptor() const;
   // Both table-to-table names are filled (after trimming blanks).
   bool IsTableToTable() const;
 
@@ -141,6 +163,9 @@ class TNorvBulk : public QObject,
   const ColumnDescription& Column(int n) const { return columns_.at(static_cast<size_t>(n)); }
 
  protected:
+  friend class ThreadBulk;
+  // The worker's body: the transfer, the release and the two copy events.
+  void Execute(ThreadBulk* worker);
   // The steps of a copy, in the order BulkCopy runs them.
   void CheckBulkConnection();
   void ReadColumns();
@@ -150,6 +175,11 @@ class TNorvBulk : public QObject,
   void CopyInFromFile();
   void CopyOutToFile();
   void ReleaseCopy();
+  // Table to table: the source/target side.
+  void PrepareSrcTar();
+  void CopyTableIn();
+  void CopyTableOut();
+  void ReleaseSrcTar();
   // Raises ENorvException with `text`; once a worker has been started, shows it in a message box
   // instead and returns.
   void ReportError(const QString& text);
@@ -175,6 +205,26 @@ class TNorvBulk : public QObject,
   };
 
   void Check(bool raise = true);
+  // The worker running this call, if any, and whether it was asked to stop.
+  static ThreadBulk* CurrentWorker();
+  static bool StopRequested();
+  QObject* EventSender();
+  // Runs `call` in the component's thread when a worker calls and the component lives in the
+  // application's main thread (queued, in order); at once otherwise.
+  void Deliver(std::function<void()> call);
+  // Queues `call` for the component's thread; the calls run there in the order queued.
+  void Post(std::function<void()> call);
+  // The component's thread: runs what has been queued; once the worker is done, frees it.
+  void DrainEvents();
+  void Fire(const TNotifyEvent& event);
+  void Relay(TNotifyEvent TDbMessageReporter::*event);
+  void StopWorker();
+  void Transfer();
+  // Ends the transfer after a stop request: the side is released and the connection cancelled.
+  void Abandon();
+  // Table to table: the row `from` fetched, converted into this side's buffers.
+  bool ConvertFrom(const TNorvBulk& from);
+  void SendRowTo(TNorvBulk& target, const TNorvBulk& source);
   CS_INT LongestValue(int i);
   bool SplitFields(const std::string& separator, const std::string& line, size_t lineNumber);
   bool ConvertIn(int i, const char* text, size_t length, size_t lineNumber);
@@ -203,14 +253,30 @@ class TNorvBulk : public QObject,
   QString srcTarDbName_;
   QString srcTarTableName_;
 
-  uint32_t rowsCopied_ = 0;
-  uint32_t currentRow_ = 0;
-  uint32_t batchCount_ = 0;
-  bool copyOk_ = false;
-  bool blkReady_ = false;
-  bool moreRows_ = false;
-  bool running_ = false;
-  QThread* worker_ = nullptr;
+  std::atomic<uint32_t> rowsCopied_ = 0;
+  std::atomic<uint32_t> currentRow_ = 0;
+  std::atomic<uint32_t> batchCount_ = 0;
+  std::atomic<bool> copyOk_ = false;
+  std::atomic<bool> blkReady_ = false;
+  std::atomic<bool> moreRows_ = false;
+  std::atomic<bool> running_ = false;
+  QPointer<ThreadBulk> worker_;
+  // Once a worker has been started, ReportError shows message boxes instead of raising.
+  bool workerStarted_ = false;
+  // What the worker queued for the component's thread, under its own lock so that the hand-over
+  // is plain to see.
+  std::mutex postedMutex_;
+  std::vector<std::function<void()>> posted_;
+  // Polls the queue while a worker runs: the worker itself never calls into Qt's event queues.
+  QTimer* drainTimer_ = nullptr;
+  // A worker's messages land here and go on to this component's texts and events.
+  std::unique_ptr<TNorvBulk> sink_;
+  // Table to table: the source/target side, a component of its own; `main_` is set on it.
+  std::unique_ptr<TNorvBulk> srcTar_;
+  TNorvBulk* main_ = nullptr;
+  // The values are fetched in their own types for a table-to-table copy.
+  bool rawOut_ = false;
+  int failedColumn_ = 0;  // the column ConvertFrom could not convert
 
   oc::Connection* con_ = nullptr;
   oc::Context* ctx_ = nullptr;
@@ -222,4 +288,20 @@ class TNorvBulk : public QObject,
   std::vector<CS_INT> longest_;             // text and image: the longest value held
   // Declared after the buffers: the descriptor holds pointers into them and goes first.
   oc::BlkHandle blk_;
+};
+
+// Moves the rows of one TNorvBulk copy on a thread of its own. A child of the component, which
+// frees it once the transfer has ended and stops and joins it when destroyed mid-copy.
+class ThreadBulk : public QThread {
+  Q_OBJECT
+ public:
+  explicit ThreadBulk(TNorvBulk* bulk);
+  ~ThreadBulk() override;
+  TNorvBulk* Bulk() const { return bulk_; }
+
+ protected:
+  void run() override;
+
+ private:
+  TNorvBulk* bulk_;
 };

@@ -1,6 +1,8 @@
 #include "monitor.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QtEndian>
 
@@ -38,14 +40,38 @@ QString MonitorSocketName() {
   return override.isEmpty() ? QStringLiteral("Open Client SQL Monitor") : override;
 }
 
-QByteArray EncodeMonitorFrame(quintptr window, const QString& line) {
-  QByteArray text = line.toUtf8();
+QString MonitorProgramName() {
+  const QString name = QCoreApplication::applicationName();
+  if (!name.isEmpty()) return name;
+  return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).fileName();
+}
+
+namespace {
+
+QByteArray Frame(quintptr window, quint32 tag, QByteArray text) {
   text.append('\0');
   QByteArray frame(kFrameHeader, Qt::Uninitialized);
   qToLittleEndian<quint64>(window, frame.data());
-  qToLittleEndian<quint32>(kMonitorCopyDataTag, frame.data() + 8);
+  qToLittleEndian<quint32>(tag, frame.data() + 8);
   qToLittleEndian<quint32>(static_cast<quint32>(text.size()), frame.data() + 12);
   return frame + text;
+}
+
+}  // namespace
+
+QByteArray EncodeMonitorFrame(quintptr window, const QString& line) {
+  return Frame(window, kMonitorCopyDataTag, line.toUtf8());
+}
+
+QByteArray EncodeMonitorFrame(quintptr window, const QString& line, const QString& program,
+                              const QString& component) {
+  // Names cannot hold the zero that ends them.
+  QByteArray text = program.toUtf8().replace('\0', ' ');
+  text.append('\0');
+  text.append(component.toUtf8().replace('\0', ' '));
+  text.append('\0');
+  text.append(line.toUtf8());
+  return Frame(window, kMonitorSenderTag, text);
 }
 
 namespace {
@@ -66,8 +92,8 @@ bool WriteFrame(QLocalSocket* socket, const QByteArray& frame) {
 
 }  // namespace
 
-void SendToMonitor(quintptr window, const QString& line) {
-  const QByteArray frame = EncodeMonitorFrame(window, line);
+void SendToMonitor(quintptr window, const QString& line, const QString& component) {
+  const QByteArray frame = EncodeMonitorFrame(window, line, MonitorProgramName(), component);
   // A socket kept from an earlier line may lead to a monitor that has since gone: then try a
   // fresh connection once.
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -85,7 +111,9 @@ void MonitorLog(const QObject* component, bool monitor, const QString& line) {
   const QObject* owner = component->parent();
   if (!owner) return;
   const quintptr window = owner->isWidgetType() ? reinterpret_cast<quintptr>(owner) : 0;
-  SendToMonitor(window, line);
+  const QString name = component->objectName();
+  SendToMonitor(window, line,
+                name.isEmpty() ? QString::fromLatin1(component->metaObject()->className()) : name);
 }
 
 MonitorListener::MonitorListener(QObject* parent) : QObject(parent) {
@@ -115,7 +143,8 @@ void MonitorListener::ReadFrom(QLocalSocket* socket) {
     const auto window = qFromLittleEndian<quint64>(header.data());
     const auto tag = qFromLittleEndian<quint32>(header.data() + 8);
     const auto length = qFromLittleEndian<quint32>(header.data() + 12);
-    if (tag != kMonitorCopyDataTag || length == 0) {  // not one of ours: drop the peer
+    if ((tag != kMonitorCopyDataTag && tag != kMonitorSenderTag) ||
+        length == 0) {  // not one of ours: drop the peer
       socket->abort();
       return;
     }
@@ -123,6 +152,21 @@ void MonitorListener::ReadFrom(QLocalSocket* socket) {
     socket->skip(kFrameHeader);
     QByteArray text = socket->read(length);
     text.chop(1);  // the terminating zero
-    emit LineReceived(static_cast<quintptr>(window), QString::fromUtf8(text));
+    QString program;
+    QString component;
+    if (tag == kMonitorSenderTag) {
+      const qsizetype end1 = text.indexOf('\0');
+      const qsizetype end2 = end1 < 0 ? -1 : text.indexOf('\0', end1 + 1);
+      if (end2 < 0) {  // a sender frame without its names: not one of ours
+        socket->abort();
+        return;
+      }
+      program = QString::fromUtf8(text.left(end1));
+      component = QString::fromUtf8(text.mid(end1 + 1, end2 - end1 - 1));
+      text.remove(0, end2 + 1);
+    }
+    const QString line = QString::fromUtf8(text);
+    emit LineReceived(static_cast<quintptr>(window), line);
+    emit LineFrom(static_cast<quintptr>(window), program, component, line);
   }
 }

@@ -10,7 +10,9 @@
 #include "server_fixture.h"
 #include "trace_capture.h"
 
+#include <QCoreApplication>
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
@@ -20,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -97,6 +100,35 @@ class BulkTest : public ::testing::Test {
     QFile f(Path(file));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  }
+
+  // Serves the events a background copy sends here until its worker is done and freed.
+  static void Finish(const TNorvBulk& bulk) {
+    QDeadlineTimer deadline(30000);
+    while ((bulk.Running() || bulk.Worker()) && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+
+  // What a FreeTDS tool run through the shell says.
+  static std::string Shell(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) text.append(buf, n);
+    return text;
+  }
+
+  // `copy` made anew as an empty table shaped like `source`.
+  static void EmptyCopy(const QString& source, const QString& copy) {
+    Run({QStringLiteral("if object_id('%1') is not null drop table %1")
+             .arg(copy)
+             .toUtf8()
+             .constData(),
+         QStringLiteral("select * into %1 from %2 where 1=0")
+             .arg(copy, source)
+             .toUtf8()
+             .constData()});
   }
 
   // The message of the failure `copy` ends in; empty when it succeeds.

@@ -435,25 +435,9 @@ class BulkFreebcp : public BulkTest {
  protected:
   std::string Freebcp(const QString& table, const char* direction, const QString& file,
                       const char* extra = "") {
-    const std::string command =
-        "freebcp " + table.toStdString() + " " + direction + " '" + Path(file).toStdString() +
-        "' -S " + SampleServer().serverName.toStdString() + " -U sa -P '' -c " + extra + " 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) text.append(buf, n);
-    return text;
-  }
-  static void EmptyCopy(const QString& source, const QString& copy) {
-    Run({QStringLiteral("if object_id('%1') is not null drop table %1")
-             .arg(copy)
-             .toUtf8()
-             .constData(),
-         QStringLiteral("select * into %1 from %2 where 1=0")
-             .arg(copy, source)
-             .toUtf8()
-             .constData()});
+    return Shell("freebcp " + table.toStdString() + " " + direction + " '" +
+                 Path(file).toStdString() + "' -S " + SampleServer().serverName.toStdString() +
+                 " -U sa -P '' -c " + extra);
   }
 };
 

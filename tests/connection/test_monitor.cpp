@@ -72,6 +72,34 @@ TEST_F(MonitorTest, MonitorLogNeedsTheSwitchAndAnOwner) {
   EXPECT_EQ(received_[0].second, "Flow : ** Start of Connect **");
 }
 
+TEST_F(MonitorTest, LinesNameTheirProgramAndComponentAndOldFramesStillRead) {
+  ASSERT_TRUE(listener_.Listen());
+  std::vector<QStringList> from;
+  QObject::connect(
+      &listener_, &MonitorListener::LineFrom,
+      [&from](quintptr, const QString& program, const QString& component, const QString& line) {
+        from.push_back({program, component, line});
+      });
+  QObject owner;
+  QObject named(&owner);
+  named.setObjectName("Session1");
+  QObject unnamed(&owner);
+  MonitorLog(&named, true, "named");
+  MonitorLog(&unnamed, true, "unnamed");
+  QLocalSocket old;  // a sender from before frames named their sender
+  old.connectToServer(name_);
+  ASSERT_TRUE(old.waitForConnected(1000));
+  old.write(EncodeMonitorFrame(3, "old frame"));
+  old.flush();
+  WaitFor(3);
+  ASSERT_EQ(from.size(), 3u);
+  const QString program = QCoreApplication::applicationName();
+  EXPECT_EQ(from[0], QStringList({program, "Session1", "named"}));
+  EXPECT_EQ(from[1], QStringList({program, "QObject", "unnamed"}));
+  EXPECT_EQ(from[2], QStringList({"", "", "old frame"}));
+  EXPECT_FALSE(program.isEmpty());
+}
+
 TEST_F(MonitorTest, WorkerThreadsSendOnTheirOwnSockets) {
   ASSERT_TRUE(listener_.Listen());
   std::thread worker([] {

@@ -5,45 +5,17 @@
 #include "recording_presenter.h"
 #include "server_fixture.h"
 #include "u_functions.h"
-#include "u_main.h"
 
 #include <gtest/gtest.h>
-#include <QAction>
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSysInfo>
-#include <QTimer>
 
 #include <memory>
 
 namespace {
-
-TEST(FunctionsWindow, OpensModallyFromTheMainWindow) {
-  norv::ScopedRecordingPresenter recorder;
-  norvtest::SampleServer();
-  Tf_main main;
-  recorder->QueueLoginReply([](norv::TLoginRequest&) { return true; });
-  main.btn_connect->click();
-  ASSERT_TRUE(main.db->Connected());
-  QString seen;
-  QTimer closer;
-  int ticks = 0;
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    auto* w = qobject_cast<Tf_functions*>(QApplication::activeModalWidget());
-    if (w) {
-      seen = w->windowTitle();
-      w->Button24->click();
-    } else if (++ticks > 200) {
-      if (auto* any = QApplication::activeModalWidget()) any->close();
-    }
-  });
-  closer.start(10);
-  main.NorvFunctions1->trigger();
-  closer.stop();
-  EXPECT_EQ(seen, QStringLiteral("NorvFunctions"));
-}
 
 class FunctionsWindowTest : public ::testing::Test {
  protected:

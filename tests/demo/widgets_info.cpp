@@ -6,16 +6,13 @@
 #include "server_fixture.h"
 #include "trace_capture.h"
 #include "u_info.h"
-#include "u_main.h"
 
 #include <gtest/gtest.h>
-#include <QAction>
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -32,31 +29,6 @@ void Select(QListWidget* list, const QString& text) {
   const auto found = list->findItems(text, Qt::MatchExactly);
   ASSERT_EQ(found.size(), 1) << text.toStdString();
   list->setCurrentItem(found.first());
-}
-
-TEST(ObjectInfoWindow, OpensModallyFromTheMainWindow) {
-  norv::ScopedRecordingPresenter recorder;
-  norvtest::SampleServer();
-  Tf_main main;
-  recorder->QueueLoginReply([](norv::TLoginRequest&) { return true; });
-  main.btn_connect->click();
-  ASSERT_TRUE(main.db->Connected());
-  QString seen;
-  QTimer closer;
-  int ticks = 0;
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    auto* w = qobject_cast<Tf_info*>(QApplication::activeModalWidget());
-    if (w) {
-      seen = w->windowTitle();
-      w->btn_close->click();
-    } else if (++ticks > 200) {
-      if (auto* any = QApplication::activeModalWidget()) any->close();
-    }
-  });
-  closer.start(10);
-  main.ObjectInfo1->trigger();
-  closer.stop();
-  EXPECT_EQ(seen, QStringLiteral("Object Info"));
 }
 
 class ObjectInfoWindowTest : public ::testing::Test {

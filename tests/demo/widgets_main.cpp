@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -238,6 +239,34 @@ TEST_F(MainWindowTest, FailedLoginIsShownByTheApplicationAndLeavesTheWindowDisco
   EXPECT_FALSE(w->db->Connected());
   EXPECT_EQ(w->btn_connect->text(), "Connect");
   EXPECT_EQ(w->windowTitle(), "Norv Demo - NOT Connected");
+}
+
+TEST_F(MainWindowTest, EveryToolEntryOpensItsWindowModally) {
+  Connect();
+  const std::vector<std::pair<QAction*, QString>> entries = {{w->NorvTable1, "TNorvTable Demo"},
+                                                             {w->BulkCopy1, "Bulk-Copy Demo"},
+                                                             {w->ObjectInfo1, "Object Info"},
+                                                             {w->NorvFunctions1, "NorvFunctions"}};
+  for (const auto& [entry, title] : entries) {
+    QString seen;
+    // Closes the window once it runs modally; gives up (and lets the test fail) after a while.
+    QTimer closer;
+    int ticks = 0;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal && modal != w.get()) {
+        seen = modal->windowTitle();
+        modal->close();
+      } else if (++ticks > 300) {
+        closer.stop();
+      }
+    });
+    closer.start(10);
+    entry->trigger();
+    closer.stop();
+    EXPECT_EQ(seen, title) << entry->text().toStdString();
+  }
+  EXPECT_TRUE(Boxes().isEmpty()) << Boxes().join("; ").toStdString();
 }
 
 TEST_F(MainWindowTest, LoginFillsTheDatabaseListAndLogoutUndoesIt) {

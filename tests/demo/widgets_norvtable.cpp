@@ -11,15 +11,11 @@
 #include "query/norvquery.h"
 #include "recording_presenter.h"
 #include "server_fixture.h"
-#include "u_main.h"
 #include "u_norvtable.h"
 #include "widget_helpers.h"
 
 #include <gtest/gtest.h>
-#include <QAction>
-#include <QApplication>
 #include <QPushButton>
-#include <QTimer>
 
 #include <memory>
 
@@ -37,32 +33,6 @@ QString Scalar(const QString& sql) {
   while (q.Fetch() == 1) {
   }
   return value;
-}
-
-TEST(TableBrowserWindow, OpensModallyFromTheMainWindow) {
-  norv::ScopedRecordingPresenter recorder;
-  norvtest::SampleServer();
-  Tf_main main;
-  recorder->QueueLoginReply([](norv::TLoginRequest&) { return true; });
-  main.btn_connect->click();
-  ASSERT_TRUE(main.db->Connected());
-  QString seen;
-  // Closes the window once it runs modally; gives up (and lets the test fail) after a while.
-  QTimer closer;
-  int ticks = 0;
-  QObject::connect(&closer, &QTimer::timeout, [&] {
-    auto* w = qobject_cast<Tf_tnorvtable*>(QApplication::activeModalWidget());
-    if (w) {
-      seen = w->windowTitle();
-      w->btn_close->click();
-    } else if (++ticks > 200) {
-      if (auto* any = QApplication::activeModalWidget()) any->close();
-    }
-  });
-  closer.start(10);
-  main.NorvTable1->trigger();
-  closer.stop();
-  EXPECT_EQ(seen, QStringLiteral("TNorvTable Demo"));
 }
 
 TEST(TableBrowserWindow, PickOpenScrollEditDeleteClose) {

@@ -1,8 +1,10 @@
 // Draws the demonstration's main window as a user sees it after logging in as sa and pressing
 // Execute, and with further files the table browser showing pubs2's authors, the object
 // information window showing the script of pubs2's titles, the functions window after datediff
-// and the bulk copy window after copying pubs2's titles out: usage
-// norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png [BULK.png]]]]. The sample server runs
+// and the bulk copy window after copying pubs2's titles out, and the trace monitor with what the
+// object information window traced: usage
+// norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png [BULK.png [MONITOR.png]]]]]. The
+// sample server runs
 // in-process on a free port with throw-away databases, named SAMPLE in a temporary SQL.INI.
 #include "connection/norvapplication.h"
 #include "connection/norvdatabase.h"
@@ -10,6 +12,7 @@
 #include "controls/norvcombobox.h"
 #include "controls/norvlistbox.h"
 #include "dataset/norvtable.h"
+#include "monitorwindow.h"
 #include "tds/sampleserver.h"
 #include "u_bulkcopy.h"
 #include "u_functions.h"
@@ -29,6 +32,7 @@
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUuid>
 
 #include <cstdio>
 #include <exception>
@@ -54,10 +58,10 @@ void WriteSqlIni(const QTemporaryDir& sybase, uint16_t port) {
 
 int main(int argc, char** argv) {
   NorvApplication app(argc, argv);
-  if (argc < 2 || argc > 6) {
-    std::fprintf(
-        stderr,
-        "usage: norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png [BULK.png]]]]\n");
+  if (argc < 2 || argc > 7) {
+    std::fprintf(stderr,
+                 "usage: norvscreenshot OUT.png [TABLE.png [INFO.png [FUNCTIONS.png [BULK.png "
+                 "[MONITOR.png]]]]]\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
@@ -69,11 +73,20 @@ int main(int argc, char** argv) {
     WriteSqlIni(sybase, server->Port());
     // Read by the window's connection when it is created.
     qputenv("SYBASE", sybase.path().toUtf8());
+    // The monitor listens from the start, on a socket of its own so a running one is left alone.
+    std::unique_ptr<MonitorWindow> monitor;
+    if (argc >= 7) {
+      const QString socket = "norvscreenshot-" + QUuid::createUuid().toString(QUuid::Id128);
+      qputenv("NORV_MONITOR_SOCKET", socket.toUtf8());
+      monitor = std::make_unique<MonitorWindow>();
+      if (!monitor->Listen(socket)) throw std::runtime_error("the monitor cannot listen");
+    }
 
     auto window = std::make_unique<Tf_main>();
     // A screen without a window manager does not maximise: give it a roomy size instead.
     window->resize(1040, 660);
     window->show();
+    if (monitor) window->db->SetMonitor(true);  // the login and the statements traced too
     Settle(200);
 
     // The real login dialog comes up modally; press its OK as the user would.
@@ -151,6 +164,16 @@ int main(int argc, char** argv) {
       if (!bulk.grab().save(picture, "PNG"))
         throw std::runtime_error("cannot write the bulk copy picture");
       bulk.btn_close->click();
+    }
+    if (monitor) {
+      monitor->resize(1040, 260);
+      monitor->show();
+      Settle(300);
+      monitor->Flush();
+      if (monitor->ShownText().isEmpty()) throw std::runtime_error("the monitor received nothing");
+      Settle(200);
+      if (!monitor->grab().save(QString::fromLocal8Bit(argv[6]), "PNG"))
+        throw std::runtime_error("cannot write the monitor picture");
     }
     window->btn_close->click();
     window.reset();
