@@ -396,6 +396,8 @@ int TNorvQuery::Execute() {
   fetchCount_ = 0;
   hadRows_ = false;
   rowsAffected_ = 0;
+  hasReturnStatus_ = false;
+  returnStatus_ = 0;
   resultType_ = 0;  // nothing of the previous batch may steer Fetch
   int result = 0;
   executed_ = true;
@@ -524,8 +526,23 @@ int TNorvQuery::ProcessResult() {
         FetchRow();
       break;
     }
+    case CS_STATUS_RESULT: {
+      // The one integer is kept: a console program prints it after the procedure's rows.
+      CS_DATAFMT fmt{};
+      fmt.datatype = CS_INT_TYPE;
+      fmt.maxlength = sizeof(CS_INT);
+      fmt.count = 1;
+      CS_INT status = 0;
+      const bool bound = oc::ct_bind(cmd_.get(), 1, &fmt, &status, nullptr, nullptr) == CS_SUCCEED;
+      while (oc::ct_fetch(cmd_.get(), CS_UNUSED, CS_UNUSED, CS_UNUSED, nullptr) == CS_SUCCEED) {
+        if (!bound) continue;
+        hasReturnStatus_ = true;
+        returnStatus_ = status;
+      }
+      HandleMessages();
+      break;
+    }
     case CS_PARAM_RESULT:
-    case CS_STATUS_RESULT:
     case CS_MSG_RESULT:
     case CS_COMPUTE_RESULT:
     case CS_COMPUTEFMT_RESULT:
@@ -910,6 +927,9 @@ int TNorvQuery::FieldPrecision(int column) const { return At(column) ? At(column
 int TNorvQuery::FieldFormat(int column) const { return At(column) ? At(column)->Format : 0; }
 int TNorvQuery::FieldUserType(int column) const { return At(column) ? At(column)->UserType : 0; }
 int TNorvQuery::FieldStatus(int column) const { return At(column) ? At(column)->Status : 0; }
+bool TNorvQuery::FieldIsNull(int column) const {
+  return At(column) && At(column)->Indicator == CS_NULLDATA;
+}
 int TNorvQuery::FieldDisplayWidth(int column) const {
   return At(column) ? At(column)->DisplayWidth : 0;
 }

@@ -158,9 +158,14 @@ class TNorvQuery : public QObject,
   bool FieldIsNullable(int column) const;
   bool FieldIsTimestamp(int column) const;
   bool FieldIsIdentity(int column) const;
+  // The column of the current row holds NULL (its text is then empty).
+  bool FieldIsNull(int column) const;
 
   // ---- Run-time state --------------------------------------------------------------------------
   int RowsAffected() const { return rowsAffected_ < 0 ? 0 : rowsAffected_; }
+  // The status a procedure of the last batch returned; HasReturnStatus is false until one came.
+  bool HasReturnStatus() const { return hasReturnStatus_; }
+  int ReturnStatus() const { return returnStatus_; }
   bool HadRows() const { return hadRows_; }
   int ColumnCount() const { return columnCount_; }
   int BoundCount() const { return boundCount_; }
@@ -247,6 +252,8 @@ class TNorvQuery : public QObject,
   CS_INT resultType_ = 0;
   CS_RETCODE resultsReturn_ = 0;
   int lastReturn_ = 0;
+  bool hasReturnStatus_ = false;
+  int returnStatus_ = 0;
   int columnCount_ = 0;
   int boundCount_ = 0;
   std::int32_t rowsAffected_ = 0;
