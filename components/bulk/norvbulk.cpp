@@ -812,6 +812,12 @@ void TNorvBulk::CopyInFromFile() {
     return;
   }
   file.reset();
+  if (FinishCopyIn()) moreRows_ = false;
+}
+
+// Sends the last batch and ends the copy into a table; a refusal is reported through the message
+// check, and the copy is over either way. True when the server took both.
+bool TNorvBulk::FinishCopyIn() {
   CS_INT rows = 0;
   try {
     oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
@@ -821,13 +827,14 @@ void TNorvBulk::CopyInFromFile() {
                      "the end of the copy is reported through the message check");
     Check();
     blkReady_ = false;
-    moreRows_ = false;
+    return true;
   } catch (...) {
     oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
                      "the copy is over whatever it says");
     blkReady_ = false;
     if (MsgDialogs().Contains(mdEnhErr)) throw;
   }
+  return false;
 }
 
 // ---- Table to file -----------------------------------------------------------------------------
@@ -1132,21 +1139,7 @@ void TNorvBulk::CopyTableIn() {
     }
     ++currentRow_;
   }
-  CS_INT rows = 0;
-  try {
-    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
-                     "a batch the server refused is reported through the message check");
-    Check();
-    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
-                     "the end of the copy is reported through the message check");
-    Check();
-    blkReady_ = false;
-  } catch (...) {
-    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
-                     "the copy is over whatever it says");
-    blkReady_ = false;
-    if (MsgDialogs().Contains(mdEnhErr)) throw;
-  }
+  FinishCopyIn();
 }
 
 // The main table into the source/target table; reading stops past LastRow.

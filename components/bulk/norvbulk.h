@@ -222,6 +222,8 @@ class TNorvBulk : public QObject,
   void Transfer();
   // Ends the transfer after a stop request: the side is released and the connection cancelled.
   void Abandon();
+  // Sends the last batch and ends a copy into a table; true when the server took both.
+  bool FinishCopyIn();
   // Table to table: the row `from` fetched, converted into this side's buffers.
   bool ConvertFrom(const TNorvBulk& from);
   void SendRowTo(TNorvBulk& target, const TNorvBulk& source);
