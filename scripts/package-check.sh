@@ -107,9 +107,11 @@ if [[ -x /usr/bin/norvsql ]]; then
   timeout 60 /usr/bin/norvsql -S SAMPLE -U sa -P "" -i "$work/count.sql" </dev/null >"$work/norvsql.out" 2>&1 ||
     { cat "$work/norvsql.out" >&2; fail "the installed norvsql failed"; }
   # One row, 25, whatever the padding.
-  sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$work/norvsql.out" | grep -qx 25 &&
-    grep -qF '(1 row affected)' "$work/norvsql.out" ||
-    { cat "$work/norvsql.out" >&2; fail "the installed norvsql did not count pubs2's 25 authors"; }
+  if ! sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$work/norvsql.out" | grep -qx 25 ||
+    ! grep -qF '(1 row affected)' "$work/norvsql.out"; then
+    cat "$work/norvsql.out" >&2
+    fail "the installed norvsql did not count pubs2's 25 authors"
+  fi
   echo "package-check.sh: norvsql counted pubs2's 25 authors"
 else
   echo "package-check.sh: skipped norvsql: the norv-tools package has no /usr/bin/norvsql yet" >&2
@@ -126,10 +128,12 @@ done
 echo "package-check.sh: norvdemo and norvmonitor start headless"
 
 # examples/console against the installed libnorv-dev alone: no prefix hints, no package registry.
-env -u CMAKE_PREFIX_PATH cmake -S "$top/examples/console" -B "$work/console" -G Ninja \
-  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/console.log" 2>&1 &&
-  cmake --build "$work/console" >>"$work/console.log" 2>&1 ||
-  { cat "$work/console.log" >&2; fail "building examples/console against libnorv-dev failed"; }
+if ! env -u CMAKE_PREFIX_PATH cmake -S "$top/examples/console" -B "$work/console" -G Ninja \
+  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/console.log" 2>&1 ||
+  ! cmake --build "$work/console" >>"$work/console.log" 2>&1; then
+  cat "$work/console.log" >&2
+  fail "building examples/console against libnorv-dev failed"
+fi
 norv_dir=$(sed -n 's/^Norv_DIR:PATH=//p' "$work/console/CMakeCache.txt")
 [[ $norv_dir == /usr/lib/cmake/Norv ]] || fail "examples/console found Norv in '$norv_dir', not the package"
 NORV_USER=sa NORV_PASSWORD='' "$work/console/norvselect" SAMPLE \
