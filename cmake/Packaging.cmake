@@ -24,6 +24,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/norvdemo.svg
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/norv-sampleserver.service
   DESTINATION lib/systemd/system COMPONENT sampleserver)
 
+# A stripped install (cpack strips, as does cmake --install --strip) also drops the static
+# libraries' debug sections, as Debian's own -dev packages do: they are most of the archives' size.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(archive $<TARGET_FILE_NAME:norv_core> $<TARGET_FILE_NAME:norv_widgets>)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/\${archive}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()" COMPONENT dev)
+
 set(CPACK_PACKAGE_NAME norv)
 set(CPACK_PACKAGE_VENDOR "The Norv developers")
 set(CPACK_PACKAGE_CONTACT "Norv developers <norv@localhost>")
