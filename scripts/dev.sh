@@ -14,6 +14,10 @@
 #                   (FreeTDS's source from $FREETDS_SOURCE or ../shared/peers/; skipped without it)
 #   examples        build, install into a temporary prefix, build examples/ against it alone and
 #                   run them against the sample server (scripts/examples.sh)
+#   package         build, then the Debian packages libnorv-dev, norv-tools and norv-sampleserver
+#                   (cpack -G DEB) into build/packages/
+#   package-check   package, install the packages, try them against their own sample server,
+#                   remove them (scripts/package-check.sh; needs root or sudo)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -75,6 +79,12 @@ demo() {
   SYBASE="$top/build/demo-data" "$top/build/demo/norvdemo"
 }
 
+package() {
+  rm -f "$top/build/packages/"*.deb
+  cpack -G DEB --config "$top/build/CPackConfig.cmake" -B "$top/build/packages"
+  ls "$top/build/packages/"*.deb
+}
+
 screenshot() {
   if ! command -v xvfb-run >/dev/null; then
     local sudo=""
@@ -101,7 +111,9 @@ case "${1:-}" in
   screenshot) build build && screenshot ;;
   peer-tests) build build && "$top/scripts/peer-tests.sh" ;;
   examples) "$top/scripts/examples.sh" ;;
+  package) build build && package ;;
+  package-check) "$top/scripts/package-check.sh" ;;
   *)
-    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
     exit 2 ;;
 esac
