@@ -511,6 +511,19 @@ CS_INT TNorvBulk::LongestValue(int i) {
   return longest;
 }
 
+// Column i as the copy sees it; on failure the copy is released and the error reported.
+bool TNorvBulk::DescribeColumn(int i, CS_DATAFMT& fmt) {
+  if (oc::blk_describe(blk_.get(), i, &fmt) != CS_SUCCEED) {
+    Check();
+    ReleaseCopy();
+    ReportError(QStringLiteral("blk_describe Failed for ") + ColumnLabel(i));
+    return false;
+  }
+  Check();
+  MonitorLog(QStringLiteral("Open-Client: blk_describe"));
+  return true;
+}
+
 void TNorvBulk::BindOut() {
   TNorvDatabase* db = FindDatabase(DbName());
   const CS_INT textSize = db && db->TextSize() > 0 ? db->TextSize() : kDefaultTextBuffer;
@@ -518,14 +531,7 @@ void TNorvBulk::BindOut() {
   for (int i = 1; i <= columnCount_; ++i) {
     Record& r = records_[static_cast<size_t>(i)];
     CS_DATAFMT fmt{};
-    if (oc::blk_describe(blk_.get(), i, &fmt) != CS_SUCCEED) {
-      Check();
-      ReleaseCopy();
-      ReportError(QStringLiteral("blk_describe Failed for ") + ColumnLabel(i));
-      return;
-    }
-    Check();
-    MonitorLog(QStringLiteral("Open-Client: blk_describe"));
+    if (!DescribeColumn(i, fmt)) return;
     CS_INT maxlength = fmt.maxlength;
     if (IsBlobType(fmt.datatype)) {
       maxlength = longest_[static_cast<size_t>(i)];
@@ -579,14 +585,7 @@ void TNorvBulk::BindIn() {
   for (int i = 1; i <= columnCount_; ++i) {
     Record& r = records_[static_cast<size_t>(i)];
     CS_DATAFMT fmt{};
-    if (oc::blk_describe(blk_.get(), i, &fmt) != CS_SUCCEED) {
-      Check();
-      ReleaseCopy();
-      ReportError(QStringLiteral("blk_describe Failed for ") + ColumnLabel(i));
-      return;
-    }
-    Check();
-    MonitorLog(QStringLiteral("Open-Client: blk_describe"));
+    if (!DescribeColumn(i, fmt)) return;
     r.Fmt = fmt;
     r.Nullable = (fmt.status & CS_CANBENULL) != 0;
     r.CharLike = IsCharType(fmt.datatype);

@@ -170,6 +170,7 @@ class TNorvBulk : public QObject,
   void CheckBulkConnection();
   void ReadColumns();
   void PrepareCopy();
+  bool DescribeColumn(int i, CS_DATAFMT& fmt);
   void BindOut();
   void BindIn();
   void CopyInFromFile();
