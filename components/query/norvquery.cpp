@@ -396,6 +396,7 @@ int TNorvQuery::Execute() {
   fetchCount_ = 0;
   hadRows_ = false;
   rowsAffected_ = 0;
+  doneRowCount_ = -1;
   hasReturnStatus_ = false;
   returnStatus_ = 0;
   resultType_ = 0;  // nothing of the previous batch may steer Fetch
@@ -484,6 +485,7 @@ std::vector<TServerMessageRecord> TNorvQuery::FailureRecords() const {
 void TNorvQuery::ReadRowCount() {
   CS_INT count = 0;
   resultsReturn_ = oc::ct_res_info(cmd_.get(), CS_ROW_COUNT, &count, CS_UNUSED, nullptr);
+  doneRowCount_ = resultsReturn_ == CS_SUCCEED ? count : -1;
   if (count == -1) count = 0;
   rowsAffected_ = count;
   MonitorLog(QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - Number of rows : ") +
@@ -519,7 +521,10 @@ int TNorvQuery::ProcessResult() {
         MonitorLog(line);
       }
       columnCount_ = count;
-      if (textImage_) columns_.assign(static_cast<size_t>(std::max(count, 0)) + 1, Column{});
+      if (textImage_)
+        columns_.assign(static_cast<size_t>(std::max(count, 0)) + 1, Column{});
+      else if (AfterDescribe)
+        AfterDescribe(this);
       if (skipFirstFetch_)
         skipFirstFetch_ = false;
       else
@@ -557,7 +562,11 @@ int TNorvQuery::ProcessResult() {
     case CS_CMD_DONE:
       rowReady_ = needFetch_ = false;
       moreResults_ = true;
-      if (!isCursor_) ReadRowCount();
+      if (!isCursor_)
+        ReadRowCount();
+      else
+        doneRowCount_ = -1;
+      if (AfterCommandDone) AfterCommandDone(this);
       break;
     case CS_CMD_SUCCEED:
       ReadRowCount();

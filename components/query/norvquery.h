@@ -117,6 +117,11 @@ class TNorvQuery : public QObject,
   TNotifyEvent AfterExec;
   TNotifyEvent BeforeCommand;  // the first row of a new command number is in the buffers
   TNotifyEvent OnMaxRows;
+  // Each result set's columns are described, before its first row is fetched: a set without
+  // rows is seen too (not in TextImage mode, where columns are described with each row).
+  TNotifyEvent AfterDescribe;
+  // Each statement of the batch is done; DoneRowCount says what it counted.
+  TNotifyEvent AfterCommandDone;
 
   // ---- Operations ----------------------------------------------------------------------------
   // CS_SUCCEED when the batch was sent and its first results taken; 0 when the result stream
@@ -163,6 +168,9 @@ class TNorvQuery : public QObject,
 
   // ---- Run-time state --------------------------------------------------------------------------
   int RowsAffected() const { return rowsAffected_ < 0 ? 0 : rowsAffected_; }
+  // The server's count for the statement last done; -1 when it sent none (set nocount on, or a
+  // statement that counts nothing).
+  int DoneRowCount() const { return doneRowCount_; }
   // The status a procedure of the last batch returned; HasReturnStatus is false until one came.
   bool HasReturnStatus() const { return hasReturnStatus_; }
   int ReturnStatus() const { return returnStatus_; }
@@ -257,6 +265,7 @@ class TNorvQuery : public QObject,
   int columnCount_ = 0;
   int boundCount_ = 0;
   std::int32_t rowsAffected_ = 0;
+  std::int32_t doneRowCount_ = -1;
   bool hadRows_ = false;
   int fetchCount_ = 0;
   int rowInCommand_ = 0;

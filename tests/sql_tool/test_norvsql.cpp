@@ -72,15 +72,16 @@ class NorvsqlTest : public ::testing::Test {
   QTemporaryDir dir_;
 };
 
-// Whitespace collapsed, blank lines dropped, and fisql's own ways of counting rows spelled as
-// isql spells them ("(1 row affected)", the return status on a line of its own).
+// Whitespace collapsed, blank lines dropped, and fisql's own ways spelled as isql's: "(1 row
+// affected)", the return status on a line of its own, no "Changed database context" line (fisql
+// prints every informational message), and no header over a set without rows (isql shows one).
 QStringList NormalisedLines(const QString& text) {
   static const QRegularExpression withStatus(
       QStringLiteral("^\\((\\d+) rows? affected, return status = (-?\\d+)\\)$"));
   QStringList lines;
   for (const QString& raw : text.split(QLatin1Char('\n'))) {
     QString line = raw.simplified();
-    if (line.isEmpty()) continue;
+    if (line.isEmpty() || line.startsWith(QStringLiteral("Changed database context"))) continue;
     if (const auto m = withStatus.match(line); m.hasMatch()) {
       lines << QStringLiteral("(%1 rows affected)").arg(m.captured(1))
             << QStringLiteral("(return status = %1)").arg(m.captured(2));
@@ -89,6 +90,11 @@ QStringList NormalisedLines(const QString& text) {
     }
   }
   lines.replaceInStrings(QStringLiteral("(1 rows affected)"), QStringLiteral("(1 row affected)"));
+  static const QRegularExpression dashes(QStringLiteral("^[- ]+$"));
+  for (qsizetype i = 0; i + 2 < lines.size(); ++i)
+    if (dashes.match(lines[i + 1]).hasMatch() &&
+        lines[i + 2] == QStringLiteral("(0 rows affected)"))
+      lines.remove(i, 2);
   return lines;
 }
 
@@ -117,6 +123,14 @@ const ScriptCase kScripts[] = {
      "create procedure norvsql_rs as\nbegin\n  select 7 as a\n  return 5\nend\ngo\n"
      "exec norvsql_rs\ngo\ndrop procedure norvsql_rs\ngo\n",
      "(return status = 5)"},
+    {"counts of statements, empty sets, nocount",
+     "create table tempdb..norvsql_c (a int)\ngo\n"
+     "insert tempdb..norvsql_c values (1)\ninsert tempdb..norvsql_c values (2)\n"
+     "update tempdb..norvsql_c set a = a where a > 7\ndeclare @x int\ngo\n"
+     "select a from tempdb..norvsql_c where a > 5\nselect a from tempdb..norvsql_c\ngo\n"
+     "use pubs2\ngo\nset nocount on\ninsert tempdb..norvsql_c values (3)\n"
+     "select count(*) from tempdb..norvsql_c\ngo\ndrop table tempdb..norvsql_c\ngo\n",
+     "(0 rows affected)"},
     {"reset drops the batch", "select 'dropped' as d\nreset\nselect 'kept' as k\ngo\n", "kept"},
 };
 

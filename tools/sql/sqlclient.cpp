@@ -43,17 +43,14 @@ bool IsNumericType(int type) {
   }
 }
 
-// Prints the result sets of one batch as they stream in: a result set's header when its first row
-// arrives, its row count when the next one begins or the batch ends.
+// Prints the result sets of one batch as they stream in: a result set's header when it is
+// described, its row count when its statement is done (or a message or the batch ends it).
 class ResultPrinter {
  public:
   ResultPrinter(const Options& options, QTextStream& out) : options_(options), out_(out) {}
 
-  void Row(const TNorvQuery& query, bool newSet) {
-    if (newSet) {
-      EndSet();
-      BeginSet(query);
-    }
+  void Row(const TNorvQuery& query) {
+    if (!inSet_) BeginSet(query);
     if (!options_.noHeaders && options_.headersEvery > 0 && rows_ > 0 &&
         rows_ % options_.headersEvery == 0) {
       out_ << '\n';
@@ -73,20 +70,23 @@ class ResultPrinter {
     BeginSet(query);
   }
   bool InSet() const { return inSet_; }
-  bool Printed() const { return printed_; }
 
-  void EndSet() {
+  // Ends the open set with its count: the server's (none under set nocount on), or, when
+  // something else ends the set, the rows printed.
+  void EndSet(int count) {
     if (!inSet_) return;
-    out_ << '\n'
-         << (rows_ == 1 ? QStringLiteral("(1 row affected)")
-                        : QStringLiteral("(%1 rows affected)").arg(rows_))
-         << '\n';
+    out_ << '\n';
+    if (count >= 0)
+      out_ << (count == 1 ? QStringLiteral("(1 row affected)")
+                          : QStringLiteral("(%1 rows affected)").arg(count))
+           << '\n';
     inSet_ = false;
   }
+  void EndSet() { EndSet(rows_); }
 
  private:
   void BeginSet(const TNorvQuery& query) {
-    inSet_ = printed_ = true;
+    inSet_ = true;
     rows_ = 0;
     names_.clear();
     widths_.clear();
@@ -127,7 +127,6 @@ class ResultPrinter {
   const Options& options_;
   QTextStream& out_;
   bool inSet_ = false;
-  bool printed_ = false;
   int rows_ = 0;
   std::vector<QString> names_;
   std::vector<int> widths_;
@@ -192,37 +191,28 @@ class Session {
     return true;
   }
 
-  // Sends one batch; false when the server failed it.
+  // Sends one batch; false when the server failed it. Output streams as the results arrive:
+  // each set's header when it is described (a set without rows shows its columns), its count
+  // when its statement is done, and the count of each statement that changed rows.
   bool Execute(const QString& sql) {
     ResultPrinter printer(options_, out_);
     printer_ = &printer;
-    bool newSet = true;
-    query_.BeforeCommand = [&newSet](QObject*) { newSet = true; };
+    query_.AfterDescribe = [this, &printer](QObject*) {
+      if (query_.ColumnCount() > 0) printer.Describe(query_);
+    };
+    query_.AfterCommandDone = [this, &printer](QObject*) {
+      if (printer.InSet())
+        printer.EndSet(query_.DoneRowCount());
+      else if (query_.DoneRowCount() >= 0)
+        out_ << (query_.DoneRowCount() == 1
+                     ? QStringLiteral("(1 row affected)\n")
+                     : QStringLiteral("(%1 rows affected)\n").arg(query_.DoneRowCount()));
+    };
     query_.SetSql(sql);
     bool ok = true;
     try {
-      if (query_.Execute() != 0) {
-        int columns = -1;
-        // The first set's header comes before its rows; its first row then starts nothing new.
-        bool described = false;
-        if (query_.ResultType() == CS_ROW_RESULT && query_.ColumnCount() > 0) {
-          printer.Describe(query_);
-          columns = query_.ColumnCount();
-          described = true;
-        }
-        while (query_.Fetch() == 1) {
-          if (query_.ColumnCount() != columns) newSet = true;
-          if (described) newSet = described = false;
-          columns = query_.ColumnCount();
-          printer.Row(query_, newSet);
-          newSet = false;
-        }
-        // A batch of statements without result sets reports what its last one changed.
-        if (!printer.Printed() && query_.RowsAffected() > 0)
-          out_ << (query_.RowsAffected() == 1
-                       ? QStringLiteral("(1 row affected)\n")
-                       : QStringLiteral("(%1 rows affected)\n").arg(query_.RowsAffected()));
-      }
+      if (query_.Execute() != 0)
+        while (query_.Fetch() == 1) printer.Row(query_);
     } catch (const EDatabaseError& e) {
       printer.EndSet();
       if (e.Records().empty()) err_ << "norvsql: " << e.what() << '\n';
@@ -240,7 +230,8 @@ class Session {
     printer.EndSet();
     if (query_.HasReturnStatus())
       out_ << QStringLiteral("(return status = %1)\n").arg(query_.ReturnStatus());
-    query_.BeforeCommand = nullptr;
+    query_.AfterDescribe = nullptr;
+    query_.AfterCommandDone = nullptr;
     printer_ = nullptr;
     out_.flush();
     return ok;
