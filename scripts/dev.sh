@@ -4,6 +4,7 @@
 #   build           deps, configure and build (build/)
 #   test            build, then run every test through CTest
 #   test-sanitize   the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
+#   test-tsan       the same under ThreadSanitizer (build-tsan/; suppressions in scripts/tsan.supp)
 #   demo            build, then run the demonstration program: against the sample server (started
 #                   on a free port, databases kept in build/demo-data), or, when SYBASE is set,
 #                   against the servers of $SYBASE/INI/SQL.INI; with NORV_MONITOR=1 the trace
@@ -107,6 +108,10 @@ case "${1:-}" in
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/scripts/lsan.supp:print_suppressions=0}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     run_tests build-asan ;;
+  test-tsan)
+    build build-tsan -DNORV_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$top/scripts/tsan.supp:ignore_noninstrumented_modules=1:die_after_fork=0:second_deadlock_stack=1}
+    run_tests build-tsan ;;
   demo) build build && demo ;;
   screenshot) build build && screenshot ;;
   peer-tests) build build && "$top/scripts/peer-tests.sh" ;;
@@ -114,6 +119,6 @@ case "${1:-}" in
   package) build build && package ;;
   package-check) "$top/scripts/package-check.sh" ;;
   *)
-    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
     exit 2 ;;
 esac

@@ -743,6 +743,7 @@ int TNorvGrid::Execute() {
 
 void TNorvGrid::WorkerFinished(Threadgrid* worker) {
   if (worker != worker_) return;
+  if (!worker->ended_.load(std::memory_order_acquire)) worker->wait();
   if (!worker->channel_->Closed()) worker->channel_->Drain();
   TNorvQuery* query = worker->query_;
   worker->query_ = nullptr;
@@ -841,6 +842,10 @@ void Threadgrid::SendAttention() {
 }
 
 void Threadgrid::run() {
+  struct MarkEnded {
+    std::atomic<bool>& ended;
+    ~MarkEnded() { ended.store(true, std::memory_order_release); }
+  } markEnded{ended_};
   if (!query_) return;
   norvgrid::ChannelWriter writer(*channel_, *settings_);
   norvgrid::WorkerPresenter presenter(writer, QCoreApplication::instance());

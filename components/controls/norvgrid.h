@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -177,4 +178,7 @@ class Threadgrid : public QThread {
   std::unique_ptr<norvgrid::Settings> settings_;
   std::shared_ptr<norvgrid::Channel> channel_;
   bool completed_ = false;
+  // Set as run() returns. The grid reads it before it takes over the worker's query: Qt hands
+  // the finished signal over under locks a race detector cannot see; this pair it can.
+  std::atomic<bool> ended_{false};
 };

@@ -4,6 +4,7 @@
 
 #include <QMutexLocker>
 
+#include <atomic>
 #include <utility>
 
 QString MonitorLine::Display() const {
@@ -40,7 +41,8 @@ MonitorReader::~MonitorReader() {
 }
 
 bool MonitorReader::Listen(const QString& name) {
-  bool listening = false;
+  // Set on the reader's thread; atomic, since the blocking hand-over that orders it is Qt's own.
+  std::atomic<bool> listening = false;
   // The listener and its sockets are made on the reader's thread, so they read there.
   QMetaObject::invokeMethod(
       worker_,
