@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Mutation run: do the tests catch real faults?
 #
-#   scripts/mutate.sh [-R regex] [-x] [-b dir] [patch...]
+#   scripts/mutate.sh [-R regex] [-t targets] [-x] [-b dir] [patch...]
 #
 # Each patch under tests/mutants/ (or those named) plants one realistic fault in the code; it is a
 # plain `git diff` patch named for what it breaks. In turn, each is applied to the work tree with
@@ -16,6 +16,8 @@
 #
 #   -R regex   run only the ctest tests matching regex (test names are Suite.Test), to keep a run
 #              short while working on one component; the full suite is the default
+#   -t targets build only these targets (space-separated, e.g. "test_dataset test_bulk"): with -R,
+#              for a quick run over the code one component's tests cover
 #   -x         stop each mutant's ctest at its first failing test (--stop-on-failure)
 #   -b dir     build folder (default build-mutants)
 # Each mutant's ctest output is kept in <build folder>/mutants/<name>.log.
@@ -26,12 +28,14 @@ cd "$top"
 regex=""
 stop=()
 build_dir=build-mutants
-while getopts "R:xb:" opt; do
+targets=()
+while getopts "R:t:xb:" opt; do
   case $opt in
     R) regex=$OPTARG ;;
+    t) read -ra targets <<<"$OPTARG" ;;
     x) stop=(--stop-on-failure) ;;
     b) build_dir=$OPTARG ;;
-    *) sed -n '2,21p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,23p' "$0" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -65,10 +69,12 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 jobs=$(nproc 2>/dev/null || echo 2)
 ((jobs > 2)) && jobs=2
+build=(cmake --build "$build_dir" -j "$jobs")
+((${#targets[@]})) && build+=(--target "${targets[@]}")
 
 # The unmutated tree must build and pass, or every mutant would look killed.
 cmake -S "$top" -B "$build_dir" -G Ninja >/dev/null || exit 2
-cmake --build "$build_dir" -j "$jobs" >/dev/null || { echo "the tree does not build" >&2; exit 2; }
+"${build[@]}" >/dev/null || { echo "the tree does not build" >&2; exit 2; }
 mkdir -p "$build_dir/mutants"
 ctest_args=(--test-dir "$build_dir" -j "$jobs" --timeout 300)
 [[ -n $regex ]] && ctest_args+=(-R "$regex")
@@ -88,7 +94,7 @@ for patch in "${patches[@]}"; do
   applied=$patch
   git apply "$patch" || { applied=""; echo "STALE $name"; ((++stale)); continue; }
   log="$build_dir/mutants/$name.log"
-  if ! cmake --build "$build_dir" -j "$jobs" >"$log" 2>&1; then
+  if ! "${build[@]}" >"$log" 2>&1; then
     echo "STALE $name (does not build)"
     ((++stale))
   elif ctest "${ctest_args[@]}" "${stop[@]}" >>"$log" 2>&1; then
@@ -102,7 +108,7 @@ for patch in "${patches[@]}"; do
 done
 
 # Leave the build folder matching the tree.
-cmake --build "$build_dir" -j "$jobs" >/dev/null 2>&1
+"${build[@]}" >/dev/null 2>&1
 total=$((killed + survived + stale))
 echo "kill rate: $killed/$total ($((100 * killed / total))%)"
 ((survived == 0 && stale == 0))
