@@ -166,6 +166,17 @@ TEST_F(BulkBehaviour, BatchesCommitEveryBatchSizeRowsAndEventsArriveInOrder) {
   EXPECT_EQ(Query(QStringLiteral("select count(*) from pubs2..blk_t")), (Rows{{"5"}}));
 }
 
+// Binary values go in as hex digits, with or without their 0x, at their own length.
+TEST_F(BulkBehaviour, HexValuesGoInWithOrWithoutTheirPrefix) {
+  Run({"if object_id('pubs2..blk_hex') is not null drop table pubs2..blk_hex",
+       "create table pubs2..blk_hex (id int not null, vb varbinary(10) null)"});
+  Write(QStringLiteral("h.txt"), "1\t0x0102\n2\t0304\n");
+  auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_hex"), QStringLiteral("h.txt"));
+  in->BulkCopy();
+  EXPECT_EQ(Query(QStringLiteral("select id, datalength(vb) from pubs2..blk_hex order by id")),
+            (Rows{{"1", "2"}, {"2", "2"}}));
+}
+
 TEST_F(BulkBehaviour, AValueHoldingTheSeparatorOrALineBreakStopsTheCopyOut) {
   struct Case {
     TFormat format;
@@ -201,7 +212,8 @@ TEST_F(BulkBehaviour, AValueHoldingTheSeparatorOrALineBreakStopsTheCopyOut) {
 TEST_F(BulkBehaviour, ABadLineStopsTheCopyInAndKeepsOnlyCommittedBatches) {
   Run({"if object_id('pubs2..blk_n') is not null drop table pubs2..blk_n",
        "create table pubs2..blk_n (id int not null, name varchar(10) null, code char(3) not "
-       "null, amount numeric(8,2) null)"});
+       "null, amount numeric(8,2) null)",
+       "create unique index blk_n_id on pubs2..blk_n (id)"});
   struct Case {
     std::string line5;
     std::string error;
@@ -217,6 +229,10 @@ TEST_F(BulkBehaviour, ABadLineStopsTheCopyInAndKeepsOnlyCommittedBatches) {
       {"5\tx\tc\tabc", "Line 5, column 4 (amount): the value 'abc' does not convert to numeric"},
       {"5\tx\tcode\t1", "Line 5, column 3 (code): the value 'code' does not convert to char"},
       {"\tx\tc\t1", "Line 5, column 1 (id): an empty field for a column that does not allow NULL"},
+      // Refused by the server at the end of its batch.
+      {"1\tx\tc\t1",
+       "Server   : SAMPLE\r\nMessage  : 2601\r\nSeverity : 14\r\n\r\nAttempt to insert duplicate "
+       "key row in object 'blk_n' with unique index 'blk_n_id'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line5);
@@ -227,6 +243,7 @@ TEST_F(BulkBehaviour, ABadLineStopsTheCopyInAndKeepsOnlyCommittedBatches) {
     auto in = Bulk(bdIn, QStringLiteral("pubs2..blk_n"), QStringLiteral("n.txt"));
     in->SetBatchSize(2);
     EXPECT_EQ(Failure(*in), c.error);
+    EXPECT_EQ(in->BatchCount(), 1u);
     EXPECT_FALSE(in->HasDescriptor());
     // The first batch stays, the second (row 3 and the bad one) is gone.
     EXPECT_EQ(Query(QStringLiteral("select id, name, code, amount from pubs2..blk_n")),

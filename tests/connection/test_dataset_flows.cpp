@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -401,6 +402,35 @@ TEST(DataSetFlows, HundredThousandRowsThroughARowCursor) {
   EXPECT_DOUBLE_EQ(ratios, 0.5 * 99999.0 * 100000 / 2);
   EXPECT_EQ(name_bytes, 100000u * 5 + 10 + 90 * 2 + 900 * 3 + 9000 * 4 + 90000 * 5);
   CloseCommandCursor(cmd);
+}
+
+// A row that does not convert to the bound type fails alone: the rows around it still arrive.
+TEST(DataSetFlows, TypedFetchReportsTheRowThatDoesNotConvert) {
+  Client c;
+  auto cmd = c.command();
+  ASSERT_EQ(oc::ct_command(cmd.get(), CS_LANG_CMD,
+                           "select v = '1' union all select 'x' union all select '3'", CS_NULLTERM,
+                           CS_UNUSED),
+            CS_SUCCEED);
+  ASSERT_EQ(oc::ct_send(cmd.get()), CS_SUCCEED);
+  CS_INT type = 0;
+  ASSERT_EQ(oc::ct_results(cmd.get(), &type), CS_SUCCEED);
+  ASSERT_EQ(type, CS_ROW_RESULT);
+  CS_DATAFMT fmt{};
+  fmt.datatype = CS_INT_TYPE;
+  fmt.maxlength = sizeof(CS_INT);
+  fmt.count = 1;
+  CS_INT value = -1;
+  ASSERT_EQ(oc::ct_bind(cmd.get(), 1, &fmt, &value, nullptr, nullptr), CS_SUCCEED);
+  std::vector<std::pair<CS_RETCODE, CS_INT>> fetched;
+  for (CS_RETCODE rc = CS_SUCCEED; rc == CS_SUCCEED || rc == CS_ROW_FAIL;) {
+    value = -1;
+    rc = oc::ct_fetch(cmd.get(), CS_UNUSED, CS_UNUSED, CS_UNUSED, nullptr);
+    fetched.emplace_back(rc, rc == CS_SUCCEED ? value : 0);
+  }
+  EXPECT_EQ(fetched, (std::vector<std::pair<CS_RETCODE, CS_INT>>{
+                         {CS_SUCCEED, 1}, {CS_ROW_FAIL, 0}, {CS_SUCCEED, 3}, {CS_END_DATA, 0}}));
+  EXPECT_EQ(FlushAndCancel(cmd.get()), CS_SUCCEED);
 }
 
 // The data set reads its row cursor lazily: between two fetches the table checks for duplicates

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <QObject>
+#include <QStringList>
 
 #include <cstring>
 #include <optional>
@@ -83,12 +84,16 @@ class RouterTest : public ::testing::Test {
     return "return";
   }
 
-  // Records each event with how many showings preceded it, so order can be checked.
+  // Records each event with how many showings preceded it, so order can be checked, and the
+  // text a handler reads at that moment.
   void Watch(TDbMessageReporter& reporter) {
-    auto log = [this](const char* name) {
-      return [this, name](QObject* sender) {
+    auto log = [this, &reporter](const char* name) {
+      return [this, name, &reporter](QObject* sender) {
         events_.push_back(std::string(name) + "@" + std::to_string(recorder_->Taken().size()));
         senders_.push_back(sender);
+        texts_.push_back(std::string(name).find("Error") != std::string::npos
+                             ? reporter.DbErrorText()
+                             : reporter.DbMessageText());
       };
     };
     reporter.OnDbError = log("OnDbError");
@@ -102,6 +107,7 @@ class RouterTest : public ::testing::Test {
   norv::ScopedRecordingPresenter recorder_;
   std::vector<std::string> events_;
   std::vector<QObject*> senders_;
+  QStringList texts_;
 };
 
 TEST_F(RouterTest, ChangedDatabaseOnlyProducesNothingButClearsTheQueues) {
@@ -129,6 +135,7 @@ TEST_F(RouterTest, InformationalTextsOfOneStepAreJoinedUnderOneHeader) {
   EXPECT_EQ(events_, (std::vector<std::string>{"OnDbMessage@0", "AfterDbMessage@1"}));
   ASSERT_EQ(senders_.size(), 2u);
   EXPECT_EQ(senders_[0], &owner);
+  EXPECT_EQ(texts_, QStringList({owner.DbMessageText(), owner.DbMessageText()}));
   const auto shown = recorder_->Taken();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].kind, Kind::MessageBox);
@@ -186,6 +193,8 @@ TEST_F(RouterTest, AnErrorEndsTheStepBeforeAnyInformationalTextIsReported) {
             "Server   : SAMPLE\r\nMessage  : 208\r\nSeverity : 16\r\nLine     : 3\r\n\r\n"
             "#t not found. Specify owner.objectname or use sp_help to check whether the object "
             "exists (sp_help may produce lots of output).");
+  // The handlers read the error they are called for.
+  EXPECT_EQ(texts_, QStringList({owner.DbErrorText(), owner.DbErrorText()}));
   EXPECT_EQ(owner.DbServerMsg().msgnumber, 208);
   EXPECT_EQ(owner.DbServerMsg().line, 3);
   EXPECT_EQ(Queued(CS_SERVERMSG_TYPE), 0);

@@ -175,6 +175,13 @@ TEST_F(NorvFaultsTest, StatementsThatOpenNoCursor) {
   }
 }
 
+// The router passes over a few error numbers (2401, 2409) without raising; the statement they fail
+// still fails.
+TEST_F(NorvFaultsTest, StatementFailedWithAnUnreportedErrorStillFails) {
+  auto ds = DataSet(QStringLiteral("raiserror 2409 'not reported'"));
+  EXPECT_EQ(Outcome([&] { ds->ExecStatement(); }), QStringLiteral("abort"));
+}
+
 // Opening and executing on a connection whose server is gone end in an error, never in a data
 // set that looks empty or a statement that looks done.
 TEST_F(NorvFaultsTest, StatementsAfterTheServerIsGone) {

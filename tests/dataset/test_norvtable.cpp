@@ -16,8 +16,11 @@
 #include <gtest/gtest.h>
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -317,6 +320,14 @@ TEST_F(NorvTableTest, DuplicateCheck) {
     EXPECT_EQ(Raised(action), QStringLiteral("Multiple records found, but only one expected"));
     EXPECT_EQ(t->State(), dsBrowse);
   }
+  // A row deleted meanwhile is found missing before the edit begins.
+  Scalar(QStringLiteral("insert pubs2..tbl_bare values (4, null, null, 'gone')"));
+  t->Close();
+  t->Open();
+  ASSERT_TRUE(Locate(*t, QStringLiteral("k"), QStringLiteral("4")));
+  Scalar(QStringLiteral("delete pubs2..tbl_bare where k = 4"));
+  EXPECT_EQ(Raised([&] { t->Edit(); }), QStringLiteral("No record found, but one expected"));
+  EXPECT_EQ(t->State(), dsBrowse);
   // With CachedUpdates the check still runs, but posts and deletes change the cache only.
   t->SetCheckDups(false);
   t->SetCachedUpdates(true);
@@ -411,6 +422,57 @@ TEST_F(NorvTableTest, TextColumnsAreReportedOnceEachAndTheRestOpens) {
 }
 
 // Kept last: it stops the server the other tests of this program use.
+// The server lost after the update ran but before its commit, or while it runs: the post fails
+// and says so, and the table still edits.
+TEST(NorvTableServerGone, ServerLostInsideThePostTransactionFailsThePost) {
+  struct Case {
+    const char* trigger;  // what the update's trigger does
+    bool stopOnMessage;   // stopped when the trigger's message arrives, else 0.5 s into the post
+    const char* error;
+  };
+  const Case cases[] = {
+      {"print 'updated'", true, "Error encountered while committing transaction"},
+      {"waitfor delay '00:00:02'", false, "Error encountered while rolling back transaction"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.trigger);
+    const std::string trigger =
+        std::string("create trigger tbl_au_upd on tbl_au for update as ") + c.trigger;
+    norvtest::RunSetup(
+        {kAuthorsCopy[0], kAuthorsCopy[1], kAuthorsCopy[2], "use pubs2", trigger.c_str()});
+    norv::ScopedRecordingPresenter shown;
+    auto db = norvtest::ConnectSample(QStringLiteral("gone"));
+    db->SetDBName(QStringLiteral("pubs2"));
+    TNorvTable t;
+    t.SetDbName(QStringLiteral("gone"));
+    t.SetTableName(QStringLiteral("tbl_au"));
+    t.Open();
+    t.Edit();
+    t.FieldByName("au_lname")->SetAsString(QStringLiteral("Lost?"));
+    std::thread stopper;
+    if (c.stopOnMessage)
+      t.OnDbMessage = [](QObject*) { norvtest::StopSampleServer(); };
+    else
+      t.BeforePost = [&](TDataSet*) {
+        stopper = std::thread([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+          norvtest::StopSampleServer();
+        });
+      };
+    QString error;
+    try {
+      t.Post();
+    } catch (const Exception& e) {
+      error = e.Message();
+    }
+    if (stopper.joinable()) stopper.join();
+    EXPECT_EQ(error, QString::fromLatin1(c.error));
+    EXPECT_EQ(t.State(), dsEdit);
+    t.Cancel();
+    norvtest::SampleServer();
+  }
+}
+
 TEST(NorvTableServerGone, PostAfterTheServerStoppedLosesNothing) {
   norvtest::RunSetup({kAuthorsCopy[0], kAuthorsCopy[1], kAuthorsCopy[2]});
   norv::ScopedRecordingPresenter shown;

@@ -182,6 +182,17 @@ TEST_F(QueryTest, MaxRowsStopsTheSetAndRaisesOnMaxRowsOnce) {
   EXPECT_EQ(Rows(*q), QStringList{"5"});
 }
 
+// Without counts the limit still holds: it counts the rows delivered, not the server's counts.
+TEST_F(QueryTest, MaxRowsHoldsWithNocountOn) {
+  auto q = Query(QStringLiteral("set nocount on\nselect n from qt_five order by n"));
+  q->SetMaxRows(2);
+  ASSERT_EQ(q->Execute(), CS_SUCCEED);
+  EXPECT_EQ(Rows(*q), QStringList({"1", "2"}));
+  q->SetMaxRows(0);
+  q->SetSql(QStringLiteral("set nocount off"));
+  EXPECT_EQ(q->Execute(), CS_SUCCEED);
+}
+
 TEST_F(QueryTest, StatementWithoutCountReportsZeroRows) {
   // The library reports -1 for a statement that carries no count; the query says 0.
   oc::CommandHandle cmd;

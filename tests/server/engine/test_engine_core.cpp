@@ -205,6 +205,21 @@ TEST_F(EngineCore, TransactionNestingAndErrors) {
   EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{3903});
 }
 
+// An arithmetic error under arithabort rolls the whole transaction back, temporary tables too,
+// and leaves the session ready for the next one.
+TEST_F(EngineCore, ArithmeticAbortRollsBackTheTransaction) {
+  auto s = Login();
+  Run(*s, "create table #ab(x int)");
+  auto r = Run(*s, "begin tran\ninsert #ab values (1)\nselect 1/0");
+  EXPECT_EQ(r.ErrorNumbers(), std::vector<int>{3607});
+  EXPECT_EQ(ScalarText(*s, "select @@trancount"), "0");
+  EXPECT_EQ(ScalarText(*s, "select count(*) from #ab"), "0");
+  r = Run(*s, "begin tran\ninsert #ab values (2)\ncommit");
+  EXPECT_TRUE(r.ErrorNumbers().empty());
+  EXPECT_EQ(ScalarText(*s, "select @@trancount"), "0");
+  EXPECT_EQ(ScalarText(*s, "select sum(x) from #ab"), "2");
+}
+
 TEST_F(EngineCore, ChainedModeOpensTransactionsImplicitly) {
   auto s = Login();
   Run(*s, "create table #c(x int)\nset chained on");

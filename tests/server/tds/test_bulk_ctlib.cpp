@@ -309,6 +309,26 @@ TEST_F(BulkCtlibTest, BatchesCommitOnTheirOwnAndAFailingBatchKeepsNothing) {
   EXPECT_EQ(Count(*c, "bn"), 1);
 }
 
+// An empty value sent to a column that cannot be NULL is an empty string, not a NULL.
+TEST_F(BulkCtlibTest, EmptyStringsIntoNotNullColumnsStayEmptyStrings) {
+  auto c = Connected();
+  ASSERT_EQ(
+      c->Run("create table bz (id int not null, c char(4) not null, v varchar(10) not null)").end,
+      CS_END_RESULTS);
+  {
+    BlkIn in(c->Connection(), "bz");
+    ASSERT_EQ(in.Init(), CS_SUCCEED);
+    ASSERT_EQ(in.Send({"1", "", ""}), CS_SUCCEED);
+    CS_INT copied = -1;
+    EXPECT_EQ(in.Done(CS_BLK_ALL, &copied), CS_SUCCEED);
+    EXPECT_EQ(copied, 1);
+  }
+  // Stored as Sybase stores an empty string: char padded, varchar a single blank.
+  Outcome o = c->Run("select id, '[' + c + ']', '[' + v + ']' from bz");
+  ASSERT_EQ(o.sets.size(), 1u);
+  EXPECT_EQ(o.sets[0].rows, (std::vector<Row>{{"1", "[    ]", "[ ]"}}));
+}
+
 TEST_F(BulkCtlibTest, DefaultsFillNullsAndIdentityIsGenerated) {
   auto c = Connected();
   ASSERT_EQ(c->Run("create table bd (id numeric(6,0) identity, name varchar(10) null, "
