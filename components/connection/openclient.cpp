@@ -5,6 +5,9 @@
 
 #include "connection/openclient_internal.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <array>
@@ -156,13 +159,83 @@ CS_RETCODE server_trampoline(CS_CONTEXT* c, CS_CONNECTION* k, CS_SERVERMSG* msg)
   return detail::deliver_server_message(ctx, con, *msg);
 }
 
+// ---- The socket under a connection -----------------------------------------------------------
+// On a time-out FreeTDS keeps waiting while the answer is CS_SUCCEED, and the inline queue always
+// answers so: a server that stops answering would hold the caller for ever. Answering CS_FAIL is
+// no way out either: FreeTDS then logs out gracefully, which waits for the silent server again,
+// and its MARS build waits there for itself, five seconds at a time, for ever. So a time-out on a
+// connection that queues its messages inline is ended here by shutting the connection's socket:
+// FreeTDS reads the end of the stream at once, marks the connection dead and fails the call, and
+// the caller finds the connection lost. The context's time-out thus bounds every wait.
+//
+// FreeTDS offers no property for the socket. It is the one socket to the server's port that
+// appears while ct_connect runs (connects are serialised for that), kept with its local port so
+// that a descriptor reused after FreeTDS closed it is never taken for it.
+
+// FreeTDS's number for "Adaptive Server connection timed out".
+constexpr CS_INT kTimedOut = 20003;
+
+int port_of(const sockaddr_storage& addr) {
+  if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(addr).sin_port);
+  if (addr.ss_family == AF_INET6)
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(addr).sin6_port);
+  return 0;
+}
+
+// The local port of `fd` when it is a TCP socket connected to `peer_port` (any port for 0).
+int local_port_to(int fd, int peer_port) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
+  int type = 0;
+  socklen_t len = sizeof type;
+  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) return 0;
+  sockaddr_storage addr{};
+  len = sizeof addr;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  if (peer_port != 0 && port_of(addr) != peer_port) return 0;
+  len = sizeof addr;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return port_of(addr);
+}
+
+std::set<int> sockets_to(int peer_port) {
+  std::set<int> fds;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    if (local_port_to(fd, peer_port) != 0) fds.insert(fd);
+  }
+  return fds;
+}
+
+// Called with con->mutex held, while ct_connect runs or after it succeeded.
+void find_socket(Connection* con) {
+  std::set<int> fresh;
+  for (int fd : sockets_to(con->server_port))
+    if (!con->sockets_before.count(fd)) fresh.insert(fd);
+  if (fresh.size() != 1) return;
+  con->socket = *fresh.begin();
+  con->socket_local_port = local_port_to(con->socket, con->server_port);
+}
+
+void shut_on_timeout(Connection* con) {
+  std::lock_guard lock(con->mutex);
+  if (!con->inline_diag) return;
+  if (con->socket < 0 && con->connecting) find_socket(con);
+  if (con->socket >= 0 && con->socket_local_port != 0 &&
+      local_port_to(con->socket, con->server_port) == con->socket_local_port)
+    ::shutdown(con->socket, SHUT_RDWR);
+}
+
 CS_RETCODE client_trampoline(CS_CONTEXT* c, CS_CONNECTION* k, CS_CLIENTMSG* msg) {
   Connection* con = connection_of(k);
   Context* ctx = nullptr;
   std::shared_ptr<ContextState> state = con ? con->ctx : context_of(c);
   if (state) ctx = state->handle;
   if (!con && !ctx) return CS_SUCCEED;
-  return detail::deliver_client_message(ctx, con, *msg);
+  const CS_RETCODE rc = detail::deliver_client_message(ctx, con, *msg);
+  if (con && msg->msgnumber == kTimedOut) shut_on_timeout(con);
+  return rc;
 }
 
 CS_RETCODE cslib_trampoline(CS_CONTEXT* c, CS_CLIENTMSG* msg) {
@@ -894,9 +967,22 @@ CS_RETCODE ct_connect(Connection* con, const CS_CHAR* servername, CS_INT snamele
       }
     }
     if (ok) {
+      // One connect at a time, so that the socket it opens can be told apart (see find_socket).
+      static std::mutex connecting;
+      std::lock_guard serial(connecting);
+      {
+        std::lock_guard lock(con->mutex);
+        con->sockets_before = sockets_to(con->server_port);
+        con->connecting = true;
+        con->socket = -1;
+      }
       rc = ::ct_connect(con->cs, name.empty() ? nullptr : const_cast<char*>(name.c_str()),
                         name.empty() ? 0 : CS_NULLTERM);
       con->connected = rc == CS_SUCCEED;
+      std::lock_guard lock(con->mutex);
+      con->connecting = false;
+      if (con->connected && con->socket < 0) find_socket(con);
+      con->sockets_before.clear();
     }
   }
   trace(sink_of(con), "ct_connect", rc, con, name);
@@ -1005,6 +1091,10 @@ CS_RETCODE ct_close(Connection* con, CS_INT option) {
   // missing socket.
   if (con->connected) rc = ::ct_close(con->cs, option);
   con->connected = false;
+  {
+    std::lock_guard lock(con->mutex);
+    con->socket = -1;
+  }
   trace(sink_of(con), "ct_close", rc, con, option);
   return rc;
 }
