@@ -1,15 +1,26 @@
 // The user flows without widgets, each through a proxy that meets it with a delay, a stall, a cut
 // in either direction or a reset in its middle.
+#include "bulk/norvbulk.h"
+#include "catalog/norvobjinfo.h"
 #include "dataset/norvsqldataset.h"
+#include "dataset/norvtable.h"
 
 #include "reliability_fixture.h"
 
 #include <gtest/gtest.h>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace norvtest {
 namespace {
+
+constexpr int kBulkRows = 200;
+constexpr int kBatch = 20;
 
 // The login meets the fault inside its own exchange: the connection is refused with a reason, is
 // not left half open, and the next login through a healthy wire succeeds.
@@ -17,7 +28,7 @@ TEST_P(WireFaults, ConnectAndLogin) {
   auto db = Connect(QStringLiteral("login"), QString::fromLatin1(kProxyServer), false);
   Arm(100, 100);
   const Outcome out = Run([&] { db->SetConnected(true); });
-  ExpectEnded(out);
+  ExpectEnded(out, "login");
   EXPECT_EQ(db->Connected(), !Fails());
   Reconnect(*db);
 }
@@ -52,6 +63,225 @@ TEST_P(WireFaults, DataSetScrollsOverACursor) {
   for (; !ds.Eof(); ds.Next()) all << ds.FieldByName(QStringLiteral("au_id"))->AsString();
   EXPECT_EQ(all.size(), total);
   EXPECT_EQ(all.mid(0, held.size()), held);
+}
+
+// Three posts, each in its own transaction: every post the table reported done is on the server,
+// the others are wholly there or wholly not, no transaction is left open, and the table posts
+// the rest once reconnected.
+TEST_P(WireFaults, TablePostsInsertUpdateAndDelete) {
+  RunClean(
+      {QStringLiteral("if object_id('pubs2..wire_post') is not null drop table pubs2..wire_post"),
+       QStringLiteral("create table pubs2..wire_post (k int not null, v varchar(20) not null)"),
+       QStringLiteral("create unique index k_ix on pubs2..wire_post (k)"),
+       QStringLiteral("insert pubs2..wire_post values (1, 'one')"),
+       QStringLiteral("insert pubs2..wire_post values (2, 'two')")});
+  TNorvTable t;
+  t.SetName(QStringLiteral("Post"));
+  t.SetDbName(QStringLiteral("wire"));
+  t.SetTableName(QStringLiteral("wire_post"));
+  t.SetIndexName(QStringLiteral("k_ix"));
+  t.Open();
+  const auto go = [&t](int k) {
+    for (t.First(); !t.Eof(); t.Next())
+      if (t.FieldByName(QStringLiteral("k"))->AsInteger() == k) return;
+    FAIL() << "no row " << k;
+  };
+  struct Step {
+    std::function<void()> post;
+    const char* done;  // counts 1 once the post is on the server
+  };
+  const std::vector<Step> steps = {
+      {[&] {
+         t.Insert();
+         t.FieldByName(QStringLiteral("k"))->SetAsInteger(3);
+         t.FieldByName(QStringLiteral("v"))->SetAsString(QStringLiteral("three"));
+         t.Post();
+       },
+       "select count(*) from pubs2..wire_post where k = 3 and v = 'three'"},
+      {[&] {
+         go(1);
+         t.Edit();
+         t.FieldByName(QStringLiteral("v"))->SetAsString(QStringLiteral("uno"));
+         t.Post();
+       },
+       "select count(*) from pubs2..wire_post where k = 1 and v = 'uno'"},
+      {[&] {
+         go(2);
+         t.Delete();
+       },
+       "select 1 - count(*) from pubs2..wire_post where k = 2"},
+  };
+  Arm(600, 400);
+  size_t reported = 0;
+  const Outcome out = Run([&] {
+    for (const Step& step : steps) {
+      step.post();
+      ++reported;
+    }
+  });
+  ExpectEnded(out, "lost");
+  EXPECT_EQ(reported == steps.size(), !Fails());
+  std::vector<bool> done;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    done.push_back(Scalar(QString::fromLatin1(steps[i].done)) == QStringLiteral("1"));
+    if (i < reported) {
+      EXPECT_TRUE(done[i]) << "post " << i << " reported done is not there";
+    }
+  }
+  EXPECT_EQ(Scalar(QStringLiteral("select count(*) from pubs2..wire_post where k between 1 and 3"))
+                .toInt(),
+            2 + (done[0] ? 1 : 0) - (done[2] ? 1 : 0));
+
+  if (t.State() != dsBrowse) t.Cancel();
+  t.Close();
+  Reconnect(*db_);
+  t.Open();
+  for (size_t i = 0; i < steps.size(); ++i)
+    if (!done[i]) steps[i].post();
+  for (const Step& step : steps)
+    EXPECT_EQ(Scalar(QString::fromLatin1(step.done)), QStringLiteral("1"));
+}
+
+// A bulk copy of a file into a table, on its worker, in batches of 20: the table keeps exactly
+// the batches the copy reported committed.
+TEST_P(WireFaults, BulkCopiesAFileIn) {
+  RunClean(
+      {QStringLiteral("if object_id('pubs2..wire_bulk') is not null drop table pubs2..wire_bulk"),
+       QStringLiteral("create table pubs2..wire_bulk (k int not null, v varchar(30) not null)")});
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("in.txt"));
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    for (int k = 1; k <= kBulkRows; ++k)
+      f.write(QStringLiteral("%1\trow number %1\r\n").arg(k).toLatin1());
+  }
+  TNorvBulk bulk;
+  bulk.SetName(QStringLiteral("BulkIn"));
+  bulk.SetDbName(QStringLiteral("wire"));
+  bulk.SetDirection(bdIn);
+  bulk.SetTableName(QStringLiteral("pubs2..wire_bulk"));
+  bulk.SetDataFile(file);
+  bulk.SetBatchSize(kBatch);
+  int batches = 0;
+  bulk.OnBatch = [&](QObject*) { ++batches; };
+  Arm(2500, 1100);
+  const Outcome out = Run([&] {
+    bulk.BulkCopy();
+    QDeadlineTimer deadline(kEndsWithinMs);
+    while ((bulk.Running() || bulk.Worker()) && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  });
+  ExpectEnded(out, "lost");
+  ExpectBatches(Scalar(QStringLiteral("select count(*) from pubs2..wire_bulk")).toInt(), batches);
+  const int rows = Scalar(QStringLiteral("select count(*) from pubs2..wire_bulk")).toInt();
+  EXPECT_EQ(Scalar(QStringLiteral("select count(*) from pubs2..wire_bulk where v = 'row number ' + "
+                                  "convert(varchar, k) and k <= %1")
+                       .arg(rows)),
+            QString::number(rows));
+
+  Reconnect(*db_);
+  RunClean({QStringLiteral("truncate table pubs2..wire_bulk")});
+  bulk.SetBackground(false);
+  bulk.BulkCopy();
+  EXPECT_EQ(Scalar(QStringLiteral("select count(*) from pubs2..wire_bulk")).toInt(), kBulkRows);
+}
+
+// A bulk copy of a table out to a file: the file holds whole rows of the table only, and the copy
+// writes all of them once reconnected.
+TEST_P(WireFaults, BulkCopiesATableOut) {
+  RunClean(
+      {QStringLiteral("if object_id('pubs2..wire_out') is not null drop table pubs2..wire_out"),
+       QStringLiteral("create table pubs2..wire_out (k int not null, v varchar(30) not null)")});
+  QStringList inserts;
+  for (int k = 1; k <= kBulkRows; ++k)
+    inserts << QStringLiteral("insert pubs2..wire_out values (%1, 'row number %1')").arg(k);
+  RunClean({inserts.join(QLatin1Char('\n'))});
+  QTemporaryDir dir;
+  TNorvBulk bulk;
+  bulk.SetName(QStringLiteral("BulkOut"));
+  bulk.SetDbName(QStringLiteral("wire"));
+  bulk.SetBackground(false);
+  bulk.SetDirection(bdOut);
+  bulk.SetTableName(QStringLiteral("pubs2..wire_out"));
+  bulk.SetDataFile(dir.filePath(QStringLiteral("out.txt")));
+  const auto lines = [&] {  // none when the copy failed before it made the file
+    QFile f(bulk.DataFile());
+    return f.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(f.readAll()).split(QStringLiteral("\r\n"))
+               : QStringList{QString()};
+  };
+  Arm(300, 2500);
+  const Outcome out = Run([&] { bulk.BulkCopy(); });
+  ExpectEnded(out);
+  QStringList written = lines();
+  EXPECT_EQ(written.takeLast(), QString()) << "the file ends in part of a row";
+  EXPECT_EQ(written.size() == kBulkRows, !Fails());
+  for (const QString& line : written) {
+    const QStringList fields = line.split(QLatin1Char('\t'));
+    ASSERT_EQ(fields.size(), 2) << line.toStdString();
+    EXPECT_EQ(fields[1], QStringLiteral("row number ") + fields[0]);
+  }
+
+  Reconnect(*db_);
+  bulk.BulkCopy();
+  EXPECT_EQ(lines().size(), kBulkRows + 1);
+}
+
+// A bulk copy between two tables, each behind its own connection through the wire, in batches
+// of 20: the target keeps exactly the batches the copy reported committed.
+TEST_P(WireFaults, BulkCopiesTableToTable) {
+  QStringList setup = {
+      QStringLiteral("if object_id('pubs2..wire_src') is not null drop table pubs2..wire_src"),
+      QStringLiteral("create table pubs2..wire_src (k int not null, v varchar(30) not null)"),
+      QStringLiteral("if object_id('pubs2..wire_dst') is not null drop table pubs2..wire_dst"),
+      QStringLiteral("create table pubs2..wire_dst (k int not null, v varchar(30) not null)")};
+  QStringList inserts;
+  for (int k = 1; k <= kBulkRows; ++k)
+    inserts << QStringLiteral("insert pubs2..wire_src values (%1, 'row number %1')").arg(k);
+  RunClean({setup[0], setup[1], setup[2], setup[3], inserts.join(QLatin1Char('\n'))});
+  auto source = Connect(QStringLiteral("wire_src"), QString::fromLatin1(kProxyServer));
+  TNorvBulk bulk;
+  bulk.SetName(QStringLiteral("BulkT2T"));
+  bulk.SetDbName(QStringLiteral("wire"));
+  bulk.SetBackground(false);
+  bulk.SetDirection(bdIn);
+  bulk.SetTableName(QStringLiteral("pubs2..wire_dst"));
+  bulk.SetSrcTarDbName(QStringLiteral("wire_src"));
+  bulk.SetSrcTarTableName(QStringLiteral("pubs2..wire_src"));
+  bulk.SetBatchSize(kBatch);
+  int batches = 0;
+  bulk.OnBatch = [&](QObject*) { ++batches; };
+  Arm(3000, 5640);
+  const Outcome out = Run([&] { bulk.BulkCopy(); });
+  ExpectEnded(out, "lost");
+  ExpectBatches(Scalar(QStringLiteral("select count(*) from pubs2..wire_dst")).toInt(), batches);
+
+  Reconnect(*db_);
+  Reconnect(*source);
+  RunClean({QStringLiteral("truncate table pubs2..wire_dst")});
+  bulk.BulkCopy();
+  EXPECT_EQ(Scalar(QStringLiteral("select count(*) from pubs2..wire_dst")).toInt(), kBulkRows);
+}
+
+// A catalog call: it fails with the lost connection rather than answering with a partial list,
+// and answers in full once reconnected.
+TEST_P(WireFaults, CatalogListsObjects) {
+  TNorvObjInfo info;
+  info.SetName(QStringLiteral("Info"));
+  info.SetDbName(QStringLiteral("wire"));
+  Arm(100, 200);
+  QStringList names;
+  const Outcome out = Run([&] { names = info.GetObjectNames(QStringLiteral("U")); });
+  ExpectEnded(out, "lost");
+  const int tables =
+      Scalar(QStringLiteral("select count(*) from pubs2..sysobjects where type = 'U'")).toInt();
+  if (!Fails()) {
+    EXPECT_EQ(names.size(), tables);
+  }
+
+  Reconnect(*db_);
+  EXPECT_EQ(info.GetObjectNames(QStringLiteral("U")).size(), tables);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, WireFaults,
