@@ -12,8 +12,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace norvtest {
@@ -21,6 +27,21 @@ namespace {
 
 constexpr int kBulkRows = 200;
 constexpr int kBatch = 20;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 // The login meets the fault inside its own exchange: the connection is refused with a reason, is
 // not left half open, and the next login through a healthy wire succeeds.
@@ -31,6 +52,43 @@ TEST_P(WireFaults, ConnectAndLogin) {
   ExpectEnded(out, "login");
   EXPECT_EQ(db->Connected(), !Fails());
   Reconnect(*db);
+}
+
+// A server whose host never completes the TCP handshake (its accept queue is full, so the
+// connect's SYNs go unanswered): the login still ends within the time-out.
+TEST(WireFaultsLogin, ServerThatNeverAnswersTheConnect) {
+  const auto& info = SampleServer();
+  Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener.get(), 0), 0);
+  ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  std::vector<Fd> queued;  // fill the accept queue; nothing is ever accepted
+  for (int i = 0; i < 2; ++i) {
+    queued.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    ::connect(queued.back().get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  }
+  QFile ini(info.sybaseDir + QStringLiteral("/INI/SQL.INI"));
+  ASSERT_TRUE(ini.open(QIODevice::Append));
+  ini.write(
+      QStringLiteral("\n[SILENT]\nquery=TCP,127.0.0.1,%1\n").arg(ntohs(addr.sin_port)).toUtf8());
+  ini.close();
+  Watchdog watchdog(30);
+  norv::ScopedRecordingPresenter shown;
+  auto db = std::make_unique<TNorvDatabase>();
+  db->SetName(QStringLiteral("silent"));
+  db->SetServerName(QStringLiteral("SILENT"));
+  db->SetUserName(QStringLiteral("sa"));
+  db->SetLoginPrompt(false);
+  db->SetTimeOut(kTimeOut);
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_THROW(db->SetConnected(true), Exception);
+  EXPECT_LT(timer.elapsed(), kEndsWithinMs);
+  EXPECT_FALSE(db->Connected());
 }
 
 // A data set reading a cursor two rows a fetch: the rows it holds are the table's first rows,
@@ -252,7 +310,7 @@ TEST_P(WireFaults, BulkCopiesTableToTable) {
   bulk.SetBatchSize(kBatch);
   int batches = 0;
   bulk.OnBatch = [&](QObject*) { ++batches; };
-  Arm(3000, 5640);
+  Arm(2700, 5640);
   const Outcome out = Run([&] { bulk.BulkCopy(); });
   ExpectEnded(out, "lost");
   ExpectBatches(Scalar(QStringLiteral("select count(*) from pubs2..wire_dst")).toInt(), batches);

@@ -25,9 +25,10 @@ constexpr const char* kScript =
 class GridWireFaults : public WireFaults {
  protected:
   void Script(bool background) {
-    RunClean({QStringLiteral("if object_id('pubs2..wire_grid') is not null drop table "
-                             "pubs2..wire_grid"),
-              QStringLiteral("create table pubs2..wire_grid (k int not null, v varchar(10) null)")});
+    RunClean(
+        {QStringLiteral("if object_id('pubs2..wire_grid') is not null drop table "
+                        "pubs2..wire_grid"),
+         QStringLiteral("create table pubs2..wire_grid (k int not null, v varchar(10) null)")});
     TNorvGrid grid;
     grid.SetDbName(QStringLiteral("wire"));
     grid.SetBackground(background);
