@@ -208,6 +208,13 @@ std::set<int> sockets_to(int peer_port) {
   return fds;
 }
 
+std::mutex& connect_lock(int port) {
+  static std::mutex guard;
+  static std::map<int, std::mutex> locks;
+  std::lock_guard lock(guard);
+  return locks[port];
+}
+
 // Called with con->mutex held, while ct_connect runs or after it succeeded.
 void find_socket(Connection* con) {
   std::set<int> fresh;
@@ -967,9 +974,9 @@ CS_RETCODE ct_connect(Connection* con, const CS_CHAR* servername, CS_INT snamele
       }
     }
     if (ok) {
-      // One connect at a time, so that the socket it opens can be told apart (see find_socket).
-      static std::mutex connecting;
-      std::lock_guard serial(connecting);
+      // One connect at a time to a port, so that the socket it opens can be told apart (see
+      // find_socket).
+      std::lock_guard serial(connect_lock(port));
       {
         std::lock_guard lock(con->mutex);
         con->sockets_before = sockets_to(con->server_port);
