@@ -328,7 +328,8 @@ void FaultProxy::Impl::Run() {
       if (changed) {
         changed = false;
         for (Pair& pair : pairs) {
-          pair.stalled = false;
+          // Its client has given up on it by now; what it holds is never delivered late.
+          if (pair.stalled) End(pair, Fault::Kind::Cut);
           pair.ending = Fault::Kind::None;
           pair.up.limit = pair.down.limit = UINT64_MAX;
         }

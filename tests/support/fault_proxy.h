@@ -39,7 +39,8 @@ class FaultProxy {
   void AddToSqlIni(const QString& serverName) const;
 
   // Replaces the fault; Stall, Cut and Reset apply to every connection live when it starts, and
-  // Cut and Reset refuse new connections until the next Arm. Arm({}) heals: stalled bytes flow.
+  // Cut and Reset refuse new connections until the next Arm. Arm({}) heals: new connections pass,
+  // and those a fault had stopped are closed (what they held is never delivered late).
   void Arm(const Fault& fault);
   bool Started() const;                // the armed fault has started
   uint64_t Passed(Direction d) const;  // bytes forwarded since construction
