@@ -104,14 +104,11 @@ class WireFaults : public ::testing::TestWithParam<FaultClass> {
  protected:
   static constexpr const char* kProxyServer = "FAULTY";
 
+  // One proxy for the program, named in SQL.INI once.
   static void SetUpTestSuite() {
-    const auto& info = SampleServer();
-    proxy_ = new FaultProxy(info.host, info.port);
-    proxy_->AddToSqlIni(QString::fromLatin1(kProxyServer));
-  }
-  static void TearDownTestSuite() {
-    delete proxy_;
-    proxy_ = nullptr;
+    static FaultProxy proxy(SampleServer().host, SampleServer().port);
+    if (!proxy_) proxy.AddToSqlIni(QString::fromLatin1(kProxyServer));
+    proxy_ = &proxy;
   }
 
   void SetUp() override {
