@@ -5,9 +5,7 @@
 
 #include "connection/openclient_internal.h"
 
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <array>
@@ -169,41 +167,58 @@ CS_RETCODE server_trampoline(CS_CONTEXT* c, CS_CONNECTION* k, CS_SERVERMSG* msg)
 // the caller finds the connection lost. The context's time-out thus bounds every wait.
 //
 // FreeTDS offers no property for the socket. It is the one socket to the server's port that
-// appears while ct_connect runs (connects are serialised for that), kept with its local port so
-// that a descriptor reused after FreeTDS closed it is never taken for it.
+// appears while ct_connect runs (connects to a port are serialised for that), found through /proc
+// (the descriptor table and the TCP table) without touching other threads' descriptors, and kept
+// with its inode so that a descriptor reused after FreeTDS closed it is never taken for it.
 
 // FreeTDS's number for "Adaptive Server connection timed out".
 constexpr CS_INT kTimedOut = 20003;
 
-int port_of(const sockaddr_storage& addr) {
-  if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(addr).sin_port);
-  if (addr.ss_family == AF_INET6)
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(addr).sin6_port);
-  return 0;
+// The inode of the socket a descriptor refers to (0 for none), read through /proc: the
+// descriptors looked at belong to other threads, and are never touched themselves.
+unsigned long socket_inode(int fd) {
+  std::array<char, 64> link{};
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(path.c_str(), link.data(), link.size() - 1);
+  unsigned long inode = 0;
+  if (n <= 0 || std::sscanf(link.data(), "socket:[%lu]", &inode) != 1) return 0;
+  return inode;
 }
 
-// The local port of `fd` when it is a TCP socket connected to `peer_port` (any port for 0).
-int local_port_to(int fd, int peer_port) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
-  int type = 0;
-  socklen_t len = sizeof type;
-  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) return 0;
-  sockaddr_storage addr{};
-  len = sizeof addr;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-  if (peer_port != 0 && port_of(addr) != peer_port) return 0;
-  len = sizeof addr;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-  return port_of(addr);
+// The inodes of the TCP sockets, other than listeners, whose remote port is `peer_port` (any
+// for 0).
+std::set<unsigned long> tcp_inodes_to(int peer_port) {
+  std::set<unsigned long> inodes;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+      // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+      std::istringstream fields(line);
+      std::string skip, remote, state;
+      unsigned long inode = 0;
+      if (!(fields >> skip >> skip >> remote >> state >> skip >> skip >> skip >> skip >> skip >>
+            inode))
+        continue;
+      const auto colon = remote.rfind(':');
+      if (colon == std::string::npos || state == "0A") continue;
+      const long port = std::strtol(remote.c_str() + colon + 1, nullptr, 16);
+      if (peer_port == 0 || port == peer_port) inodes.insert(inode);
+    }
+  }
+  return inodes;
 }
 
-std::set<int> sockets_to(int peer_port) {
-  std::set<int> fds;
+// This process's descriptors of TCP sockets to `peer_port`, each with its socket's inode.
+std::map<int, unsigned long> sockets_to(int peer_port) {
+  const std::set<unsigned long> inodes = tcp_inodes_to(peer_port);
+  std::map<int, unsigned long> fds;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
     const int fd = std::atoi(entry.path().filename().c_str());
-    if (local_port_to(fd, peer_port) != 0) fds.insert(fd);
+    const unsigned long inode = socket_inode(fd);
+    if (inode != 0 && inodes.count(inode)) fds[fd] = inode;
   }
   return fds;
 }
@@ -217,20 +232,23 @@ std::mutex& connect_lock(int port) {
 
 // Called with con->mutex held, while ct_connect runs or after it succeeded.
 void find_socket(Connection* con) {
-  std::set<int> fresh;
-  for (int fd : sockets_to(con->server_port))
-    if (!con->sockets_before.count(fd)) fresh.insert(fd);
+  std::map<int, unsigned long> fresh;
+  for (const auto& [fd, inode] : sockets_to(con->server_port)) {
+    const auto before = con->sockets_before.find(fd);
+    if (before == con->sockets_before.end() || before->second != inode) fresh[fd] = inode;
+  }
   if (fresh.size() != 1) return;
-  con->socket = *fresh.begin();
-  con->socket_local_port = local_port_to(con->socket, con->server_port);
+  con->socket = fresh.begin()->first;
+  con->socket_inode = fresh.begin()->second;
 }
 
+// Runs in the thread that waits on the connection (FreeTDS calls its handler from there), so the
+// socket is shut by the thread that uses it.
 void shut_on_timeout(Connection* con) {
   std::lock_guard lock(con->mutex);
   if (!con->inline_diag) return;
   if (con->socket < 0 && con->connecting) find_socket(con);
-  if (con->socket >= 0 && con->socket_local_port != 0 &&
-      local_port_to(con->socket, con->server_port) == con->socket_local_port)
+  if (con->socket >= 0 && socket_inode(con->socket) == con->socket_inode)
     ::shutdown(con->socket, SHUT_RDWR);
 }
 

@@ -124,11 +124,11 @@ struct Connection {
   int server_port = 0;
   std::string server_addr_text;
   // The socket FreeTDS opened for this connection (see shut_on_timeout): sockets to the server
-  // before ct_connect, and the one found after, by descriptor and local port.
-  std::set<int> sockets_before;
+  // before ct_connect, and the one found after, each by descriptor and socket inode.
+  std::map<int, unsigned long> sockets_before;
   bool connecting = false;
   int socket = -1;
-  int socket_local_port = 0;
+  unsigned long socket_inode = 0;
   std::map<CS_INT, CS_INT> int_props;  // properties FreeTDS does not keep
   std::map<CS_INT, std::string> string_props;
   std::map<CS_INT, std::vector<char>> options;  // ct_options read-back
