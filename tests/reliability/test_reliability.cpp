@@ -275,9 +275,11 @@ TEST_P(WireFaults, BulkCopiesATableOut) {
                ? QString::fromLatin1(f.readAll()).split(QStringLiteral("\r\n"))
                : QStringList{QString()};
   };
+  // Sent toward the server, the fault meets the copy's preparation; in the answers, the rows.
   Arm(300, 2500);
   const Outcome out = Run([&] { bulk.BulkCopy(); });
-  ExpectEnded(out);
+  const bool preparing = Class() == FaultClass::CutToServer || Class() == FaultClass::Reset;
+  ExpectEnded(out, preparing ? "lost" : nullptr);
   QStringList written = lines();
   EXPECT_EQ(written.takeLast(), QString()) << "the file ends in part of a row";
   EXPECT_EQ(written.size() == kBulkRows, !Fails());
