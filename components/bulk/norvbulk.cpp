@@ -72,6 +72,13 @@ bool ConnectionLost(oc::Connection* con) {
          (status & CS_CONSTAT_DEAD) != 0;
 }
 
+QString BatchNotCommitted(uint32_t lastRow, oc::Connection* con) {
+  return QStringLiteral("blk_done Failed: the batch ending at row %1 is not committed")
+             .arg(lastRow) +
+         (ConnectionLost(con) ? QStringLiteral(" (the connection to the server was lost)")
+                              : QString());
+}
+
 // What a worker would show goes to the component's thread, queued behind its events. Nothing
 // there can answer a question, so the worker never waits for that thread.
 class WorkerPresenter final : public norv::Presenter {
@@ -444,7 +451,15 @@ void TNorvBulk::PrepareCopy() {
   }
   if (columnCount_ < 1) {
     ReleaseCopy();
-    ReportError(QStringLiteral("Table ") + tableName_ + QStringLiteral(" has no columns to copy"));
+    // A description cut short by a lost connection found no columns either; that is no answer
+    // about the table.
+    TNorvDatabase* db = FindDatabase(DbName());
+    oc::Connection* con = db ? db->Handle() : nullptr;
+    if (!con || ConnectionLost(con))
+      ReportError(QStringLiteral("Connection to the server was lost"));
+    else
+      ReportError(QStringLiteral("Table ") + tableName_ +
+                  QStringLiteral(" has no columns to copy"));
     return;
   }
   if (columnCount_ > kMaxColumns) {
@@ -654,11 +669,18 @@ QString TNorvBulk::ColumnLabel(int i) const {
   return label;
 }
 
+// A batch counts as committed only when blk_done says so: a connection lost under it leaves no
+// server message for the check to find, and the batch is not on the server.
 void TNorvBulk::CompleteBatch() {
   CS_INT rows = 0;
-  oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
-                   "a batch the server refused is reported through the message check");
+  const CS_RETCODE rc = oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows);
   Check();
+  if (rc != CS_SUCCEED) {
+    const QString text = BatchNotCommitted(rowsCopied_, con_);
+    ReleaseCopy();
+    ReportError(text);
+    return;
+  }
   ++batchCount_;
   Fire(OnBatch);
 }
@@ -818,22 +840,30 @@ void TNorvBulk::CopyInFromFile() {
 // check, and the copy is over either way. True when the server took both.
 bool TNorvBulk::FinishCopyIn() {
   CS_INT rows = 0;
+  CS_RETCODE last = CS_FAIL;
   try {
-    oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows),
-                     "a batch the server refused is reported through the message check");
+    last = oc::blk_done(blk_.get(), CS_BLK_BATCH, &rows);
     Check();
     oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
                      "the end of the copy is reported through the message check");
     Check();
     blkReady_ = false;
-    return true;
   } catch (...) {
     oc::IgnoreStatus(oc::blk_done(blk_.get(), CS_BLK_ALL, &rows),
                      "the copy is over whatever it says");
     blkReady_ = false;
     if (MsgDialogs().Contains(mdEnhErr)) throw;
+    return false;
   }
-  return false;
+  if (last != CS_SUCCEED) {
+    // Refused without a server message: the connection went under the last batch, which is not
+    // committed (see CompleteBatch).
+    const QString text = BatchNotCommitted(rowsCopied_, con_);
+    ReleaseCopy();
+    ReportError(text);
+    return false;
+  }
+  return true;
 }
 
 // ---- Table to file -----------------------------------------------------------------------------
@@ -1106,9 +1136,15 @@ void TNorvBulk::SendRowTo(TNorvBulk& target, const TNorvBulk& source) {
   ++rowsCopied_;
   if (batchSize_ > 0 && rowsCopied_ % batchSize_ == 0) {
     CS_INT rows = 0;
-    oc::IgnoreStatus(oc::blk_done(target.blk_.get(), CS_BLK_BATCH, &rows),
-                     "a batch the server refused is reported through the message check");
+    const CS_RETCODE done = oc::blk_done(target.blk_.get(), CS_BLK_BATCH, &rows);
     target.Check();
+    if (done != CS_SUCCEED) {  // not committed (see CompleteBatch)
+      const QString text = BatchNotCommitted(rowsCopied_, target.con_);
+      ReleaseSrcTar();
+      ReleaseCopy();
+      ReportError(text);
+      return;
+    }
     ++batchCount_;
     Fire(OnBatch);
   }

@@ -90,6 +90,7 @@ void TNorvContext::InitLibrary() {
   CS_INT timeOut = timeOut_;
   oc::IgnoreStatus(oc::ct_config(ctx, CS_SET, CS_TIMEOUT, &timeOut, CS_UNUSED, nullptr),
                    "the library keeps its own time-out; TimeOut reads back what it has");
+  ApplyLoginTimeOut();
   // The limit was stored before the context existed; hand it over now.
   CS_INT maxConnect = maxConnect_;
   oc::IgnoreStatus(oc::ct_config(ctx, CS_SET, CS_MAX_CONNECT, &maxConnect, CS_UNUSED, nullptr),
@@ -200,6 +201,16 @@ void TNorvContext::SetTimeOut(int value) {
   CS_INT v = value;
   oc::IgnoreStatus(oc::ct_config(context_.get(), CS_SET, CS_TIMEOUT, &v, CS_UNUSED, nullptr),
                    "stored either way; the reader asks the library");
+  ApplyLoginTimeOut();
+}
+
+// The library's login time-out is otherwise none: a host that never answers the connect would
+// hold ct_connect until the system gives up (minutes). TimeOut bounds the login as well.
+void TNorvContext::ApplyLoginTimeOut() {
+  CS_INT v = timeOut_;
+  oc::IgnoreStatus(
+      oc::ct_config(context_.get(), CS_SET, CS_LOGIN_TIMEOUT, &v, CS_UNUSED, nullptr),
+      "without it a connect waits as long as the system lets it, which is no reason to fail");
 }
 
 TNorvContext* FindContext(const QString& name) {

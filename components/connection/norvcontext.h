@@ -46,6 +46,7 @@ class TNorvContext : public QObject, public TComponentCommon {
 
  private:
   void InitLibrary();
+  void ApplyLoginTimeOut();
   QString ReadLocale(CS_INT type);
   [[nodiscard]] CS_RETCODE WriteLocale(CS_INT type, const QString& value);
 

@@ -5,6 +5,7 @@
 
 #include "connection/openclient_internal.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
 #include <array>
@@ -156,13 +157,110 @@ CS_RETCODE server_trampoline(CS_CONTEXT* c, CS_CONNECTION* k, CS_SERVERMSG* msg)
   return detail::deliver_server_message(ctx, con, *msg);
 }
 
+// ---- The socket under a connection -----------------------------------------------------------
+// On a time-out FreeTDS keeps waiting while the answer is CS_SUCCEED, and the inline queue always
+// answers so: a server that stops answering would hold the caller for ever. Answering CS_FAIL is
+// no way out either: FreeTDS then logs out gracefully, which waits for the silent server again,
+// and its MARS build waits there for itself, five seconds at a time, for ever. So a time-out on a
+// connection that queues its messages inline is ended here by shutting the connection's socket:
+// FreeTDS reads the end of the stream at once, marks the connection dead and fails the call, and
+// the caller finds the connection lost. The context's time-out thus bounds every wait.
+//
+// FreeTDS offers no property for the socket. It is the one socket to the server's port that
+// appears while ct_connect runs (connects to a port are serialised for that), found through /proc
+// (the descriptor table and the TCP table) without touching other threads' descriptors, and kept
+// with its inode so that a descriptor reused after FreeTDS closed it is never taken for it.
+
+// FreeTDS's number for "Adaptive Server connection timed out".
+constexpr CS_INT kTimedOut = 20003;
+
+// The inode of the socket a descriptor refers to (0 for none), read through /proc: the
+// descriptors looked at belong to other threads, and are never touched themselves.
+unsigned long socket_inode(int fd) {
+  std::array<char, 64> link{};
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(path.c_str(), link.data(), link.size() - 1);
+  unsigned long inode = 0;
+  if (n <= 0 || std::sscanf(link.data(), "socket:[%lu]", &inode) != 1) return 0;
+  return inode;
+}
+
+// The inodes of the TCP sockets, other than listeners, whose remote port is `peer_port` (any
+// for 0).
+std::set<unsigned long> tcp_inodes_to(int peer_port) {
+  std::set<unsigned long> inodes;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+      // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+      std::istringstream fields(line);
+      std::string skip, remote, state;
+      unsigned long inode = 0;
+      if (!(fields >> skip >> skip >> remote >> state >> skip >> skip >> skip >> skip >> skip >>
+            inode))
+        continue;
+      const auto colon = remote.rfind(':');
+      if (colon == std::string::npos || state == "0A") continue;
+      const long port = std::strtol(remote.c_str() + colon + 1, nullptr, 16);
+      if (peer_port == 0 || port == peer_port) inodes.insert(inode);
+    }
+  }
+  return inodes;
+}
+
+// This process's descriptors of TCP sockets to `peer_port`, each with its socket's inode.
+std::map<int, unsigned long> sockets_to(int peer_port) {
+  const std::set<unsigned long> inodes = tcp_inodes_to(peer_port);
+  std::map<int, unsigned long> fds;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    const unsigned long inode = socket_inode(fd);
+    if (inode != 0 && inodes.count(inode)) fds[fd] = inode;
+  }
+  return fds;
+}
+
+std::mutex& connect_lock(int port) {
+  static std::mutex guard;
+  static std::map<int, std::mutex> locks;
+  std::lock_guard lock(guard);
+  return locks[port];
+}
+
+// Called with con->mutex held, while ct_connect runs or after it succeeded.
+void find_socket(Connection* con) {
+  std::map<int, unsigned long> fresh;
+  for (const auto& [fd, inode] : sockets_to(con->server_port)) {
+    const auto before = con->sockets_before.find(fd);
+    if (before == con->sockets_before.end() || before->second != inode) fresh[fd] = inode;
+  }
+  if (fresh.size() != 1) return;
+  con->socket = fresh.begin()->first;
+  con->socket_inode = fresh.begin()->second;
+}
+
+// Runs in the thread that waits on the connection (FreeTDS calls its handler from there), so the
+// socket is shut by the thread that uses it.
+void shut_on_timeout(Connection* con) {
+  std::lock_guard lock(con->mutex);
+  if (!con->inline_diag) return;
+  if (con->socket < 0 && con->connecting) find_socket(con);
+  if (con->socket >= 0 && socket_inode(con->socket) == con->socket_inode)
+    ::shutdown(con->socket, SHUT_RDWR);
+}
+
 CS_RETCODE client_trampoline(CS_CONTEXT* c, CS_CONNECTION* k, CS_CLIENTMSG* msg) {
   Connection* con = connection_of(k);
   Context* ctx = nullptr;
   std::shared_ptr<ContextState> state = con ? con->ctx : context_of(c);
   if (state) ctx = state->handle;
   if (!con && !ctx) return CS_SUCCEED;
-  return detail::deliver_client_message(ctx, con, *msg);
+  const CS_RETCODE rc = detail::deliver_client_message(ctx, con, *msg);
+  if (con && msg->msgnumber == kTimedOut) shut_on_timeout(con);
+  return rc;
 }
 
 CS_RETCODE cslib_trampoline(CS_CONTEXT* c, CS_CLIENTMSG* msg) {
@@ -894,9 +992,22 @@ CS_RETCODE ct_connect(Connection* con, const CS_CHAR* servername, CS_INT snamele
       }
     }
     if (ok) {
+      // One connect at a time to a port, so that the socket it opens can be told apart (see
+      // find_socket).
+      std::lock_guard serial(connect_lock(port));
+      {
+        std::lock_guard lock(con->mutex);
+        con->sockets_before = sockets_to(con->server_port);
+        con->connecting = true;
+        con->socket = -1;
+      }
       rc = ::ct_connect(con->cs, name.empty() ? nullptr : const_cast<char*>(name.c_str()),
                         name.empty() ? 0 : CS_NULLTERM);
       con->connected = rc == CS_SUCCEED;
+      std::lock_guard lock(con->mutex);
+      con->connecting = false;
+      if (con->connected && con->socket < 0) find_socket(con);
+      con->sockets_before.clear();
     }
   }
   trace(sink_of(con), "ct_connect", rc, con, name);
@@ -1005,6 +1116,10 @@ CS_RETCODE ct_close(Connection* con, CS_INT option) {
   // missing socket.
   if (con->connected) rc = ::ct_close(con->cs, option);
   con->connected = false;
+  {
+    std::lock_guard lock(con->mutex);
+    con->socket = -1;
+  }
   trace(sink_of(con), "ct_close", rc, con, option);
   return rc;
 }

@@ -123,6 +123,12 @@ struct Connection {
   std::string server_host;  // from CS_SERVERADDR
   int server_port = 0;
   std::string server_addr_text;
+  // The socket FreeTDS opened for this connection (see shut_on_timeout): sockets to the server
+  // before ct_connect, and the one found after, each by descriptor and socket inode.
+  std::map<int, unsigned long> sockets_before;
+  bool connecting = false;
+  int socket = -1;
+  unsigned long socket_inode = 0;
   std::map<CS_INT, CS_INT> int_props;  // properties FreeTDS does not keep
   std::map<CS_INT, std::string> string_props;
   std::map<CS_INT, std::vector<char>> options;  // ct_options read-back

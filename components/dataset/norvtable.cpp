@@ -429,8 +429,21 @@ void TNorvTable::RunInTransaction(Statement kind, const QString& sql) {
     AbandonTransaction();
     throw;
   }
+  // The connection went under the statement or its commit: there is nothing left to roll back
+  // (the server drops an open transaction with its connection), and the error says so.
+  const auto lost = [this](const QString& step, const QString& outcome) {
+    EDatabaseError error(QStringLiteral("Connection to the server was lost"));
+    error.AddContext(step);
+    error.AddContext(outcome);
+    error.AddContext(QString::fromLatin1(metaObject()->className()) + QLatin1Char(' ') +
+                     objectName());
+    throw error;
+  };
   TNorvDatabase* db = FindDatabase(DbName());
   const bool sybase = db && db->RdbmsKind() == TRdbms::SybaseSqlServer;
+  if (r != 1 && !ConnectionAlive())
+    lost(QString::fromLatin1(texts.failed),
+         QStringLiteral("The connection to the server is lost; nothing was written."));
   if (r == 1 && rowCount == 0 && sybase) {
     AbandonTransaction();
     DatabaseError(QString::fromLatin1(texts.noRow));
@@ -443,6 +456,10 @@ void TNorvTable::RunInTransaction(Statement kind, const QString& sql) {
       AbandonTransaction();
       throw;
     }
+    if (r != 1 && !ConnectionAlive())
+      lost(QStringLiteral("Error encountered while committing transaction"),
+           QStringLiteral("The connection was lost during the commit; whether the server took "
+                          "the change is not known."));
     if (r != 1) {
       // A commit that did not happen must not leave the transaction open behind it.
       AbandonTransaction();
