@@ -2,6 +2,7 @@
 
 #include "engine/session.h"
 
+#include <limits>
 #include <vector>
 
 namespace sampleserver {
@@ -39,12 +40,35 @@ LockTable::WaitResult LockTable::Wait(int spid, const std::string& database, uin
     return WaitResult::Deadlock;
   }
   released_.wait_until(lock, until, [&] { return releases_ != seen; });
+  // The wait is over until the next try fails: a stale edge would make false cycles.
+  waits_.erase(spid);
   return WaitResult::Woken;
 }
 
-void LockTable::StopWaiting(int spid) {
+void LockTable::Queue(int spid, const std::string& database) {
   std::lock_guard lock(mutex_);
-  waits_.erase(spid);
+  auto it = queued_.find(spid);
+  if (it == queued_.end() || it->second.first != database) queued_[spid] = {database, ++arrivals_};
+}
+
+void LockTable::Unqueue(int spid) {
+  std::lock_guard lock(mutex_);
+  if (queued_.erase(spid) == 0) return;
+  // Those behind may try now.
+  ++releases_;
+  released_.notify_all();
+}
+
+bool LockTable::MayTry(int spid, const std::string& database) const {
+  std::lock_guard lock(mutex_);
+  auto place = [&](int s, uint64_t arrival) { return std::pair{held_.count(s) ? 0 : 1, arrival}; };
+  auto me = queued_.find(spid);
+  const auto mine = place(spid, me != queued_.end() && me->second.first == database
+                                    ? me->second.second
+                                    : std::numeric_limits<uint64_t>::max());
+  for (const auto& [s, q] : queued_)
+    if (s != spid && q.first == database && place(s, q.second) < mine) return false;
+  return true;
 }
 
 int LockTable::Holder(const std::string& database) const {
@@ -97,11 +121,13 @@ using Clock = std::chrono::steady_clock;
 // How often a wait looks at the client (a cancel, a dropped connection) and the clock.
 constexpr auto kPoll = std::chrono::milliseconds(50);
 
-// Marks the session as waiting for a lock in sysprocesses (status and blocked) while in scope.
+// A wait for a lock while in scope: the session's place in the queue for it, and its status and
+// blocker in sysprocesses.
 class LockSleep {
  public:
   LockSleep(EngineState& engine, int spid) : engine_(engine), spid_(spid) {}
   ~LockSleep() {
+    if (queued_) engine_.locks.Unqueue(spid_);
     if (blocker_ >= 0)
       engine_.UpdateProcess(spid_, [](ProcessInfo& p) {
         p.status = "running";
@@ -110,6 +136,10 @@ class LockSleep {
   }
   LockSleep(const LockSleep&) = delete;
   LockSleep& operator=(const LockSleep&) = delete;
+  void Queued(const std::string& database) {
+    engine_.locks.Queue(spid_, database);
+    queued_ = true;
+  }
   void Blocked(int blocker) {
     if (blocker == blocker_) return;
     blocker_ = blocker;
@@ -122,6 +152,7 @@ class LockSleep {
  private:
   EngineState& engine_;
   int spid_;
+  bool queued_ = false;
   int blocker_ = -1;
 };
 
@@ -189,18 +220,22 @@ bool SessionImpl::LockForWrite(const std::string& database, ResultSink& sink,
   LockSleep sleep(*engine_, spid_);
   for (;;) {
     const uint64_t seen = locks.Releases();
-    lockProbe_ = true;
-    const int rc = sqlite3_exec(db, probe.c_str(), nullptr, nullptr, nullptr);
-    lockProbe_ = false;
-    if (rc == SQLITE_OK) break;
-    if ((rc & 0xFF) != SQLITE_BUSY) throw storage::SqliteError(rc, sqlite3_errmsg(db));
-    if (CanRefreshSnapshot()) {
-      RefreshSnapshot();
-      continue;
+    // Waiters take the lock in turn rather than whoever is quickest after each release.
+    if (locks.MayTry(spid_, database)) {
+      lockProbe_ = true;
+      const int rc = sqlite3_exec(db, probe.c_str(), nullptr, nullptr, nullptr);
+      lockProbe_ = false;
+      if (rc == SQLITE_OK) break;
+      if ((rc & 0xFF) != SQLITE_BUSY) throw storage::SqliteError(rc, sqlite3_errmsg(db));
+      if (CanRefreshSnapshot()) {
+        RefreshSnapshot();
+        continue;
+      }
+      // The transaction read the database before another session changed it: waiting cannot
+      // make its snapshot current again.
+      if (rc == SQLITE_BUSY_SNAPSHOT) Fail(1205, {}, true);
     }
-    // The transaction read the database before another session changed it: waiting cannot
-    // make its snapshot current again.
-    if (rc == SQLITE_BUSY_SNAPSHOT) Fail(1205, {}, true);
+    sleep.Queued(database);
     if (sink.Cancelled()) return false;
     if (deadline && Clock::now() >= *deadline) {
       int64_t id = 0;

@@ -27,12 +27,17 @@ class LockTable {
 
   enum class WaitResult { Woken, Deadlock };
   // Records that `spid` waits for the lock of `database` (empty: of a database it cannot name,
-  // so for every other holder) and sleeps until a release after `seen`, or until `until`.
-  // Deadlock: this wait closes a cycle of waits; `spid` no longer waits and is the victim, so
-  // each cycle has exactly one.
+  // so for every other holder) and sleeps until a release after `seen`, or until `until`; the
+  // record goes when it wakes. Deadlock: this wait closes a cycle of waits; `spid` does not
+  // sleep and is the victim, so each cycle has exactly one.
   WaitResult Wait(int spid, const std::string& database, uint64_t seen, Clock::time_point until);
-  // `spid` waits no longer: it has the lock or gave up.
-  void StopWaiting(int spid);
+  // Queues `spid` for the lock of `database`; it keeps its place while it waits, until Unqueue.
+  void Queue(int spid, const std::string& database);
+  void Unqueue(int spid);
+  // Whether `spid` may try the lock of `database` now: nobody queued for it goes first.
+  // Sessions that hold locks go first, as others may be waiting for them (a deadlock otherwise
+  // claims victim after victim), then sessions in order of arrival.
+  bool MayTry(int spid, const std::string& database) const;
   // The session that holds the lock of `database`, 0 when none does.
   int Holder(const std::string& database) const;
 
@@ -43,9 +48,11 @@ class LockTable {
   mutable std::mutex mutex_;
   std::condition_variable released_;
   uint64_t releases_ = 0;
-  std::map<std::string, int> holders_;         // database -> spid
-  std::map<int, std::set<std::string>> held_;  // spid -> databases
-  std::map<int, std::string> waits_;           // spid -> database waited for
+  std::map<std::string, int> holders_;                      // database -> spid
+  std::map<int, std::set<std::string>> held_;               // spid -> databases
+  std::map<int, std::string> waits_;                        // spid -> database waited for
+  std::map<int, std::pair<std::string, uint64_t>> queued_;  // spid -> database, arrival
+  uint64_t arrivals_ = 0;
 };
 
 }  // namespace sampleserver

@@ -171,6 +171,24 @@ TEST_F(LockWaits, DeadlockMakesOneVictimWhoseRetrySucceeds) {
             "12 12");
 }
 
+// A wait that ended is not mistaken for one still going on: a session that once waited for
+// tempdb and now only holds pubs2 is no part of a cycle.
+TEST_F(LockWaits, AnEndedWaitIsNoLongerAWait) {
+  Run(*a, "begin tran update tempdb..lk_t set v = v + 1");
+  auto waited = Start(*b, "update tempdb..lk_t set v = v + 1", *a);
+  ASSERT_EQ(waited.WaitFor(200ms), std::future_status::timeout);
+  Run(*a, "commit tran");
+  ASSERT_EQ(waited.WaitFor(5s), std::future_status::ready);
+  Run(*b, "begin tran update pubs2..lk_t set v = v + 1");
+  Run(*a, "begin tran update tempdb..lk_t set v = v + 1");
+  auto waiting = Start(*a, "update pubs2..lk_t set v = v + 1", *b);
+  EXPECT_EQ(waiting.WaitFor(300ms), std::future_status::timeout);
+  Run(*b, "commit tran");
+  ASSERT_EQ(waiting.WaitFor(5s), std::future_status::ready);
+  EXPECT_EQ(Errors(waiting.result.get()), "");
+  Run(*a, "commit tran");
+}
+
 // What SQLite cannot wait for: a transaction whose read snapshot went stale and that may not
 // begin again (it changed something, or holds its reads) gets 1205 and is rolled back.
 TEST_F(LockWaits, StaleReadSnapshotIsADeadlock) {
