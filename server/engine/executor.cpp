@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <set>
 #include <thread>
@@ -1516,7 +1517,7 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
       options_.lockWait.reset();
     } else if (s.args.size() == 1 && s.args[0] == "wait") {
       int64_t n = number();
-      if (n < 0 || n > 2147483) Fail(155, {s.value, "SET"});
+      if (n < 0 || n > std::numeric_limits<int32_t>::max()) Fail(155, {s.value, "SET"});
       options_.lockWait = static_cast<int>(n);
     } else {
       Fail(155, {s.value, "SET"});

@@ -81,6 +81,9 @@ TEST_F(LockWaits, WriterWaitsUntilTheHolderEnds) {
       // A transaction that read the table before the holder changed it still waits and wins.
       {"begin tran select v from lk_t", "update lk_t set v = v + 1 commit tran", "commit tran",
        "101"},
+      // ... and keeps its savepoints.
+      {"begin tran save tran s1 select v from lk_t",
+       "update lk_t set v = v + 1 rollback tran s1 commit tran", "commit tran", "100"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.waiter + std::string(" / ") + c.holderEnds);
