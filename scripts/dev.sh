@@ -19,6 +19,8 @@
 #                   (cpack -G DEB) into build/packages/
 #   package-check   package, install the packages, try them against their own sample server,
 #                   remove them (scripts/package-check.sh; needs root or sudo)
+#   soak [seconds]  build, then load the sample server with 64 sessions for that long (default 60)
+#                   and check that no committed work was lost (bench/soak_server)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -118,7 +120,8 @@ case "${1:-}" in
   examples) "$top/scripts/examples.sh" ;;
   package) build build && package ;;
   package-check) "$top/scripts/package-check.sh" ;;
+  soak) build build && "$top/build/bench/soak_server" --seconds "${2:-60}" ;;
   *)
-    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
     exit 2 ;;
 esac

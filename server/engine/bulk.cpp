@@ -74,10 +74,10 @@ class BulkInserter final : public BulkInsert {
 
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
 
-  void Add(std::vector<Value>& row) override {
+  void Add(std::vector<Value>& row, ResultSink& sink) override {
     if (failure_) return;
     try {
-      Open();
+      Open(sink);
       sqlite3_stmt* st = insert_->get();
       int params = sqlite3_bind_parameter_count(st);
       for (size_t i = 0; i < types_.size() && static_cast<int>(i) < params; ++i) {
@@ -104,6 +104,11 @@ class BulkInserter final : public BulkInsert {
     } catch (...) {
       failure_ = MessageOf(std::current_exception());
       if (insert_) sqlite3_reset(insert_->get());
+      if (failure_->number == 1205 || failure_->number == 12205) {
+        // A deadlock or a lock timeout ends the client's transaction too.
+        open_ = false;
+        session_.RollbackTransaction();
+      }
     }
   }
 
@@ -128,6 +133,7 @@ class BulkInserter final : public BulkInsert {
     session_.lastRowcount_ = failure_ ? 0 : rows_;
     failure_.reset();
     rows_ = 0;
+    session_.SyncLocks();
   }
 
   void Fail(const ServerMessage& message) override {
@@ -144,15 +150,37 @@ class BulkInserter final : public BulkInsert {
     } catch (const storage::SqliteError&) {
     }
     rows_ = 0;
+    session_.SyncLocks();
   }
 
  private:
-  void Open() {
+  void Open(ResultSink& sink) {
     if (open_) return;
     if (!insert_) insert_.emplace(session_.Db(), sql_);
+    // The table's lock is taken before the batch writes. In the client's transaction it is
+    // taken first (the transaction may have to begin again to wait for it); otherwise the
+    // batch's own savepoint is the transaction that holds it.
+    const bool own = sqlite3_get_autocommit(session_.Db()) != 0;
+    if (!own) Lock(sink);
     // A savepoint nests in the client's own transaction and commits on release otherwise.
     storage::Exec(session_.Db(), "SAVEPOINT syb_bulk");
     open_ = true;
+    if (own) Lock(sink);
+  }
+
+  void Lock(ResultSink& sink) {
+    if (table_.schema == "temp") return;  // a #temp table is the session's own
+    ResultSink* const outer = session_.waitSink_;
+    session_.waitSink_ = &sink;
+    bool locked = false;
+    try {
+      locked = session_.LockForWrite(table_.database, sink, [this] { return table_.id; });
+    } catch (...) {
+      session_.waitSink_ = outer;
+      throw;
+    }
+    session_.waitSink_ = outer;
+    if (!locked) throw StatementError{session_.Msg(7, {"The bulk copy was cancelled."}), false};
   }
 
   ServerMessage MessageOf(std::exception_ptr error) {

@@ -19,8 +19,9 @@ class BulkInsert {
   virtual ~BulkInsert() = default;
   virtual const std::vector<ColumnInfo>& Columns() const = 0;
   // Adds a row to the open batch (one value per column, NULL as std::monostate). After a
-  // failure the batch is only waiting to be reported: later rows are dropped.
-  virtual void Add(std::vector<Value>& row) = 0;
+  // failure the batch is only waiting to be reported: later rows are dropped. The first row
+  // of a batch may wait for the table's lock; `sink` is polled for a cancel meanwhile.
+  virtual void Add(std::vector<Value>& row, ResultSink& sink) = 0;
   // Ends the batch with one Done: the row count with kDoneCount when every row went in,
   // otherwise the failure's message and kDoneError, with none of the batch's rows kept.
   virtual void Commit(ResultSink& sink) = 0;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <set>
 #include <thread>
@@ -294,6 +295,11 @@ void SessionImpl::ReportCurrentError(ResultSink& sink) {
   }
   if (m.server.empty()) m.server = engine_->config.serverName;
   m.line = currentLine_;
+  // A deadlock's victim and a lock wait that timed out lose their transaction and the batch.
+  if (m.number == 1205 || m.number == 12205) {
+    abortBatch = true;
+    RollbackTransaction();
+  }
   // Arithmetic errors under arithabort end the transaction and the batch.
   if ((m.number == 3607 || m.number == 3606) && options_.arithabort) {
     abortBatch = true;
@@ -378,6 +384,8 @@ ServerMessage SessionImpl::MapSqliteError(const storage::SqliteError& e) {
     return Msg(548, {database_, currentTable_, after("failed: ")});
   }
   if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED) {
+    if ((code & 0xFF) == SQLITE_BUSY && lockFailure_ == LockFailure::Timeout)
+      return LockTimeoutMessage("", 0);
     return Msg(1205, {});
   }
   // SQLite's own limits on the statement it was given are lower than the parser's.
@@ -401,12 +409,49 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
                                                : nullptr;
     if (cmd) NoteActivity(true, cmd);
   }
+  // Outside a transaction a statement takes its locks in one of its own, ended after it.
+  bool lockScope = false;
+  ResultSink* const outerSink = waitSink_;
+  waitSink_ = &sink;
+  auto endLockScope = [&] {
+    waitSink_ = outerSink;
+    if (lockScope && !sqlite3_get_autocommit(db_.get())) {
+      try {
+        Exec(db_.get(), "RELEASE syb_lock");
+      } catch (const storage::SqliteError&) {
+        try {
+          Exec(db_.get(), "ROLLBACK");
+        } catch (const storage::SqliteError&) {
+        }
+      }
+    }
+    SyncLocks();
+  };
   try {
     // Under fmtonly, statements that change data only describe themselves.
     if (options_.fmtonly && (stmt.kind == K::Insert || stmt.kind == K::Update ||
                              stmt.kind == K::Delete || stmt.kind == K::Truncate)) {
       Done(sink, 0, 0, false);
+      endLockScope();
       return;
+    }
+    // Write locks are taken before the statement reads the database: a read first would leave
+    // the transaction unable to wait for them.
+    if (auto targets = WriteTargets(stmt); !targets.empty()) {
+      if (stmt.kind == K::Insert || stmt.kind == K::Update || stmt.kind == K::Delete ||
+          stmt.kind == K::Select)
+        AutoBeginChained();
+      if (sqlite3_get_autocommit(db_.get())) {
+        Exec(db_.get(), "SAVEPOINT syb_lock");
+        lockScope = true;
+      }
+      if (!LockTargets(targets, sink)) {
+        // The client cancelled the wait: the statement did nothing and the batch ends.
+        batchAborted_ = true;
+        Done(sink, kDoneError, 0, false);
+        endLockScope();
+        return;
+      }
     }
     switch (stmt.kind) {
       case K::Select: RunSelect(stmt.As<sql::SelectStmt>(), sink); break;
@@ -461,6 +506,7 @@ void SessionImpl::RunSimple(const sql::Stmt& stmt, ResultSink& sink) {
   } catch (...) {
     ReportCurrentError(sink);
   }
+  endLockScope();
 }
 
 // ------------------------------------------------------------------------------------------
@@ -1463,6 +1509,20 @@ void SessionImpl::RunSetOption(const sql::SetOptionStmt& s, ResultSink& sink) {
     options_.selfRecursion = on;
   else if (o == "string_rtruncation")
     builtinSettings_.stringRtruncation = on;
+  else if (o == "lock") {
+    // set lock wait [n] | set lock nowait
+    if (s.value == "nowait" && s.args.empty()) {
+      options_.lockWait = 0;
+    } else if (s.value == "wait" && s.args.empty()) {
+      options_.lockWait.reset();
+    } else if (s.args.size() == 1 && s.args[0] == "wait") {
+      int64_t n = number();
+      if (n < 0 || n > std::numeric_limits<int32_t>::max()) Fail(155, {s.value, "SET"});
+      options_.lockWait = static_cast<int>(n);
+    } else {
+      Fail(155, {s.value, "SET"});
+    }
+  }
   // Others (forceplan, close on endtran, char_convert, language, ...) are accepted.
   Done(sink, 0, 0, false);
 }

@@ -129,6 +129,7 @@ int Column(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
     case kCmd: Text(ctx, p.cmd); break;
     case kDbid: sqlite3_result_int64(ctx, p.dbid); break;
     case kUid: sqlite3_result_int64(ctx, p.uid); break;
+    case kBlocked: sqlite3_result_int64(ctx, p.blocked); break;
     case kTranName: Text(ctx, ""); break;
     case kNetworkPktsz: sqlite3_result_int64(ctx, 512); break;
     case kExeclass: Text(ctx, "EC2"); break;

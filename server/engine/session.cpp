@@ -46,12 +46,15 @@ SessionImpl::~SessionImpl() {
     } catch (const storage::SqliteError&) {
     }
   }
+  engine_->locks.Hold(spid_, {});
   std::lock_guard lock(engine_->mutex);
   engine_->processes.erase(spid_);
 }
 
 void SessionImpl::OpenConnection() {
   db_ = storage::Open(engine_->PathOf("master"), false);
+  // Lock waits follow the session's lock wait setting, not a fixed timeout.
+  sqlite3_busy_handler(db_.get(), &SessionImpl::OnBusy, this);
   // Every database of the server is reachable by name from one connection.
   sqlite3_limit(db_.get(), SQLITE_LIMIT_ATTACHED, 125);
   attached_["master"] = "main";
@@ -171,6 +174,9 @@ const LocalEntry kLocalMessages[] = {
      "sp_cursorinfo for more information."},
     {628, 16, "Can't issue SAVE TRANSACTION when there is no active transaction."},
     {1205, 13, "Your server command encountered a deadlock situation. Please re-run your command."},
+    {12205, 17,
+     "Could not acquire a lock within the specified wait period. SERVER level wait period=%d "
+     "seconds, spid=%d, lock type=%s, dbid=%d, objid=%d, pageno=%d, rownum=%d."},
     {1505, 14, "Create unique index aborted on duplicate key. Primary key is '%.*s'"},
     {1902, 16,
      "Cannot create more than one clustered index on table '%.*s'. Drop the existing clustered "
@@ -448,6 +454,7 @@ void SessionImpl::AutoBeginChained() {
   if (options_.chained && trancount_ == 0) {
     Exec(db_.get(), "BEGIN");
     trancount_ = 1;
+    savepoints_.clear();
   }
 }
 
@@ -455,7 +462,10 @@ void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
   const auto& t = static_cast<const sql::TranStmt&>(s);
   switch (s.kind) {
     case sql::StmtKind::BeginTran:
-      if (trancount_ == 0) Exec(db_.get(), "BEGIN");
+      if (trancount_ == 0) {
+        Exec(db_.get(), "BEGIN");
+        savepoints_.clear();
+      }
       ++trancount_;
       break;
     case sql::StmtKind::CommitTran:
@@ -463,7 +473,10 @@ void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
         if (!options_.chained) Fail(3902);
         break;
       }
-      if (trancount_ == 1) Exec(db_.get(), "COMMIT");
+      if (trancount_ == 1) {
+        Exec(db_.get(), "COMMIT");
+        savepoints_.clear();
+      }
       --trancount_;
       break;
     case sql::StmtKind::RollbackTran:
@@ -478,7 +491,11 @@ void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
       if (!t.name.empty()) {
         // A savepoint name rolls back to it; the transaction stays open.
         try {
-          Exec(db_.get(), "ROLLBACK TO " + QuoteId("syb_save_" + t.name));
+          const std::string savepoint = "syb_save_" + t.name;
+          Exec(db_.get(), "ROLLBACK TO " + QuoteId(savepoint));
+          // SQLite keeps the savepoint and drops those after it.
+          auto last = std::find(savepoints_.rbegin(), savepoints_.rend(), savepoint);
+          if (last != savepoints_.rend()) savepoints_.erase(last.base(), savepoints_.end());
           break;
         } catch (const storage::SqliteError&) {
           // not a savepoint: the whole transaction, as Sybase does for a transaction name
@@ -487,12 +504,14 @@ void SessionImpl::RunTran(const sql::Stmt& s, ResultSink& sink) {
       Exec(db_.get(), "ROLLBACK");
       trancount_ = 0;
       ++rollbacks_;
+      savepoints_.clear();
       // A statement's savepoint went with the transaction.
       statementOpen_ = false;
       break;
     case sql::StmtKind::SaveTran:
       if (trancount_ == 0) Fail(628);
       Exec(db_.get(), "SAVEPOINT " + QuoteId("syb_save_" + t.name));
+      savepoints_.push_back("syb_save_" + t.name);
       break;
     default: break;
   }

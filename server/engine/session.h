@@ -7,12 +7,15 @@
 #include "engine/builtins.h"
 #include "engine/catalog.h"
 #include "engine/engine.h"
+#include "engine/locks.h"
 #include "engine/sqltypes.h"
 #include "engine/storage.h"
 #include "sql/ast.h"
 #include "sql/parser.h"
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +36,7 @@ struct ProcessInfo {
   int64_t uid = 1;
   std::string status = "recv sleep";
   std::string cmd = "AWAITING COMMAND";
+  int blocked = 0;       // the spid whose lock it waits for
   std::string loggedIn;  // storage form of the login time
 };
 
@@ -44,6 +48,7 @@ struct EngineState {
   std::mutex mutex;  // spids, the live sessions and the creation of databases
   int nextSpid = 11;
   std::map<int, ProcessInfo> processes;  // by spid
+  LockTable locks;                       // write locks of the databases, for waits and deadlocks
 
   // Changes a live session's entry under the lock.
   template <typename F>
@@ -124,6 +129,8 @@ struct Options {
   int datefirst = 7;
   std::string dateformat = "mdy";
   std::map<std::string, bool> identityInsert;  // table name -> on
+  // set lock wait: seconds a statement waits for a lock; none: until the lock is free.
+  std::optional<int> lockWait;
   // Options the server accepts without acting on them: read back as they were set.
   std::map<int, std::vector<uint8_t>> others;
 };
@@ -274,7 +281,10 @@ class SessionImpl : public Session {
   // Marks the session running while it serves one request.
   struct Busy {
     Busy(SessionImpl& session, const char* cmd) : s(session) { s.NoteActivity(true, cmd); }
-    ~Busy() { s.NoteActivity(false); }
+    ~Busy() {
+      s.NoteActivity(false);
+      s.SyncLocks();
+    }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
     SessionImpl& s;
@@ -404,6 +414,34 @@ class SessionImpl : public Session {
   // Ends a changing statement: its count becomes @@rowcount and the DONE's count.
   void FinishChange(int64_t rows, ResultSink& sink);
 
+  // --- lock waits (locks.cpp)
+  // Takes the write lock of `database` before the statement reads it, waiting for it as
+  // Sybase does: until it is free, or for the session's lock wait and then message 12205. A
+  // deadlock makes this session the victim (1205). Both throw; the caller's error handling
+  // rolls the transaction back. False when the client cancelled the wait. `objectId` names
+  // the object for 12205.
+  bool LockForWrite(const std::string& database, ResultSink& sink,
+                    const std::function<int64_t()>& objectId);
+  // The objects a statement changes (tables, or the database of a new object); none for a
+  // statement that changes nothing.
+  std::vector<const sql::ObjectName*> WriteTargets(const sql::Stmt& stmt) const;
+  // Their write locks, taken before the statement runs; false when the client cancelled.
+  bool LockTargets(const std::vector<const sql::ObjectName*>& names, ResultSink& sink);
+  // Tells the lock table which databases this session holds the write lock of now.
+  void SyncLocks();
+  // A read-only transaction at read committed gives up its read snapshot (it ends and begins
+  // again, savepoints and all) so that a lock it waited for does not leave it stale.
+  bool CanRefreshSnapshot() const;
+  void RefreshSnapshot();
+  // Ends the whole transaction, as a deadlock or a lock timeout does.
+  void RollbackTransaction();
+  // Message 12205 for a wait on `database` (empty when unknown) for object `objectId`.
+  ServerMessage LockTimeoutMessage(const std::string& database, int64_t objectId);
+  // SQLite's busy handler for locks not taken beforehand: waits as LockForWrite does, for
+  // whichever database it is.
+  static int OnBusy(void* session, int count);
+  bool WaitWhileBusy(int count);
+
   // --- triggers (triggers.cpp)
   // The table's trigger for the action when one is to fire; null when none. Looked up before
   // the statement's savepoint opens.
@@ -528,6 +566,16 @@ class SessionImpl : public Session {
   // A call or trigger went past the nesting limit: every caller ends with it, or a recursive
   // procedure would go on calling at the deepest level.
   bool nestingExceeded_ = false;
+  // Lock waits: the databases whose write lock the lock table knows this session holds, the
+  // transaction's savepoints (save tran) in order, the request polled for a cancel while
+  // waiting, and why SQLite's busy handler last gave up.
+  std::set<std::string> heldLocks_;
+  std::vector<std::string> savepoints_;
+  ResultSink* waitSink_ = nullptr;
+  bool lockProbe_ = false;  // trying a lock: SQLite must not wait
+  enum class LockFailure { None, Timeout, Deadlock, Cancelled };
+  LockFailure lockFailure_ = LockFailure::None;
+  std::chrono::steady_clock::time_point busySince_;
 };
 
 }  // namespace sampleserver

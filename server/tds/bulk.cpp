@@ -419,7 +419,7 @@ void BulkCopy::Piece(const Message& m, ResultSink& sink) {
   } else if (!failed_) {
     try {
       stream_->Feed(m.payload.data(), m.payload.size(),
-                    [&](std::vector<Value>& row) { insert_->Add(row); });
+                    [&](std::vector<Value>& row) { insert_->Add(row, sink); });
     } catch (const ProtocolError& e) {
       failed_ = true;
       ServerMessage msg;

@@ -112,7 +112,7 @@ TEST_F(EngineStrings, BulkRowsAreFittedToTheirColumns) {
   ASSERT_TRUE(bulk);
   std::vector<Value> row{std::string("abc\xC3\xA9"), std::string("ab"), std::string("ab  "),
                          Bytes{1}};
-  bulk->Add(row);
+  bulk->Add(row, sink);
   bulk->Commit(sink);
   ASSERT_TRUE(sink.ErrorNumbers().empty()) << sink.messages[0].text;
   Expect({{"select v + c + cn + '|' + convert(varchar, datalength(bn)) from st_t", "abcab  ab|3"}});

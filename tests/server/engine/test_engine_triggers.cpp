@@ -161,7 +161,7 @@ TEST_F(EngineTriggers, BulkCopyDoesNotFireTriggers) {
   auto bulk = copier->BeginBulkInsert("tg_t", sink);
   ASSERT_TRUE(bulk);
   std::vector<Value> row{int64_t{1}, int64_t{2}};
-  bulk->Add(row);
+  bulk->Add(row, sink);
   bulk->Commit(sink);
   EXPECT_TRUE(sink.ErrorNumbers().empty());
   EXPECT_EQ(Rows("select count(*) from tg_t"), "1;");

@@ -1,9 +1,10 @@
 // A Client-Library client against the real engine: cursors in row batches (read-only and for
-// update), format-only, cancel in the middle of a result, and concurrent sessions with their own
-// temporary tables and transactions.
+// update), format-only, cancel in the middle of a result or of a lock wait, and concurrent
+// sessions with their own temporary tables and transactions.
 #include "tds_ctlib.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace tdstest {
@@ -80,6 +81,53 @@ TEST_F(TdsRealSessions, FormatOnlyDescribesWithoutRows) {
   ASSERT_EQ(ct_options(client->Connection(), CS_SET, CS_OPT_FORMATONLY, &off, CS_UNUSED, nullptr),
             CS_SUCCEED);
   EXPECT_FALSE(client->Run("select au_id from pubs2..authors").sets.at(0).rows.empty());
+}
+
+// A statement waiting for another session's lock stops waiting at once when its client sends
+// an attention (the session goes on) or goes away (the session ends).
+TEST_F(TdsRealSessions, AttentionOrADroppedConnectionEndsALockWait) {
+  auto holder = Connected();
+  holder->Run("create table tempdb..lw_t (v int not null) insert tempdb..lw_t values (1)");
+  for (bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "dropped connection" : "attention");
+    holder->Run("begin tran update tempdb..lw_t set v = v + 1");
+    auto waiter = Connected();
+    const std::string spid = waiter->Run("select @@spid").sets.at(0).rows.at(0).at(0).value();
+    const std::string state = "select rtrim(status) from master..sysprocesses where spid = " + spid;
+    CS_COMMAND* cmd = nullptr;
+    ASSERT_EQ(ct_cmd_alloc(waiter->Connection(), &cmd), CS_SUCCEED);
+    std::unique_ptr<CS_COMMAND, CS_RETCODE (*)(CS_COMMAND*)> guard(cmd, ct_cmd_drop);
+    char update[] = "update tempdb..lw_t set v = v + 10";
+    ASSERT_EQ(ct_command(cmd, CS_LANG_CMD, update, CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
+    ASSERT_EQ(ct_send(cmd), CS_SUCCEED);
+    for (int i = 0;
+         i < 100 && holder->Run(state).sets.at(0).rows != std::vector<Row>{{"lock sleep"}}; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(holder->Run(state).sets.at(0).rows, (std::vector<Row>{{"lock sleep"}}));
+    const auto start = std::chrono::steady_clock::now();
+    // Should the wait not end, the holder ends it after a while: the test fails, not hangs.
+    std::atomic<bool> ended{false};
+    std::thread watchdog([&] {
+      for (int i = 0; i < 250 && !ended; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (!ended) holder->Run("commit tran");
+    });
+    if (drop) {
+      ASSERT_EQ(ct_close(waiter->Connection(), CS_FORCE_CLOSE), CS_SUCCEED);
+      for (int i = 0; i < 100 && !holder->Run(state).sets.at(0).rows.empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      EXPECT_TRUE(holder->Run(state).sets.at(0).rows.empty()) << "the session lives on";
+    } else {
+      ASSERT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ALL), CS_SUCCEED);
+      EXPECT_EQ(waiter->Run("select @@trancount").sets.at(0).rows, (std::vector<Row>{{"0"}}));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    ended = true;
+    watchdog.join();
+    holder->Run("commit tran");
+    EXPECT_EQ(holder->Run("select v from tempdb..lw_t").sets.at(0).rows,
+              (std::vector<Row>{{drop ? "3" : "2"}}));
+  }
 }
 
 TEST_F(TdsRealSessions, CancelInTheMiddleOfALargeResultLeavesTheSessionUsable) {
