@@ -1,0 +1,151 @@
+// The components' handling of server replies: a fake server on a loopback socket in this process
+// completes the login with the canned replies a real server gave, then answers each request of
+// the flow with the next reply of the input, framed into packets of the input's size. Once the
+// replies are spent it closes the connection, or (flags) waits for the client to give up. The
+// query, a data set and a bulk copy in and out read what comes back; nothing may crash, leak,
+// hang or touch memory wrongly, and failures must come back as errors.
+#include "reply_flows.h"
+
+#include "connection/norvcontext.h"
+#include "connection/norvdatabase.h"
+#include "connection/presenter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The replies of the sample server to the login and the statements the connection runs after it
+// (record_replies writes this file).
+#include "canned_connect.inc"
+
+// Every box the components would show is dropped: a fuzz run has nobody to click.
+class QuietPresenter : public norv::Presenter {
+ public:
+  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon) override {
+    if (qEnvironmentVariableIntValue("NORV_FUZZ_VERBOSE"))
+      std::fprintf(stderr, "[box] %s: %s\n", qPrintable(caption), qPrintable(text));
+  }
+  void ShowMessageWindow(const QString&, const QString&, norv::PanelColour) override {}
+  void Beep() override {}
+  void SetWaitCursor(bool) override {}
+  bool LoginPrompt(norv::TLoginRequest&) override { return false; }
+  bool Confirm(const QString&, const QString&) override { return false; }
+};
+
+struct Fd {
+  int fd = -1;
+  explicit Fd(int value) : fd(value) {}
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+};
+
+struct Harness {
+  std::unique_ptr<QCoreApplication> app;
+  QTemporaryDir sybase;
+  QTemporaryDir scratch;
+  std::unique_ptr<Fd> listener;
+  std::unique_ptr<TNorvContext> context;
+};
+
+Harness* g_harness = nullptr;
+
+// Answers one connection: the canned login replies, then the input's from `next` on. A client
+// that reconnects after a lost connection gets the replies the first connection left.
+void Serve(int fd, const norvfuzz::Script& script, size_t& next) {
+  // A client that stops talking never holds the server longer than this.
+  timeval wait{2, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  for (const CannedReply& canned : kCannedConnect) {
+    if (!norvfuzz::ReadMessage(fd, nullptr)) return;
+    const std::vector<uint8_t> stream(canned.data, canned.data + canned.size);
+    const std::vector<uint8_t> packets = norvfuzz::FramePackets(stream, 512 - 8);
+    if (!norvfuzz::WriteAll(fd, packets.data(), packets.size())) return;
+  }
+  for (; next < script.replies.size(); ++next) {
+    const norvfuzz::Reply& reply = script.replies[next];
+    if (!norvfuzz::ReadMessage(fd, nullptr)) return;
+    const std::vector<uint8_t> packets = norvfuzz::FramePackets(reply.stream, reply.packetPayload);
+    if (!norvfuzz::WriteAll(fd, packets.data(), packets.size())) return;
+  }
+  if (script.flags & norvfuzz::kKeepOpen) (void)norvfuzz::ReadMessage(fd, nullptr);
+}
+
+void Setup() {
+  static int argc = 1;
+  static char name[] = "fuzz_replies";
+  static char* argv[] = {name, nullptr};
+  auto* h = new Harness;  // lives for the process: the library context outlasts every input
+  h->app = std::make_unique<QCoreApplication>(argc, argv);
+  norv::InstallPresenter(std::make_unique<QuietPresenter>());
+
+  h->listener = std::make_unique<Fd>(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  if (::bind(h->listener->fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(h->listener->fd, 4) != 0 ||
+      ::getsockname(h->listener->fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+    std::abort();
+
+  QDir(h->sybase.path()).mkpath(QStringLiteral("INI"));
+  QFile ini(h->sybase.filePath(QStringLiteral("INI/SQL.INI")));
+  if (!ini.open(QIODevice::WriteOnly)) std::abort();
+  ini.write(QStringLiteral("[FUZZ]\nquery=TCP,127.0.0.1,%1\n").arg(ntohs(addr.sin_port)).toUtf8());
+  ini.close();
+  qputenv("SYBASE", h->sybase.path().toUtf8());
+
+  // Every wait on the fake server is bounded: a reply that never ends costs one second.
+  h->context = std::make_unique<TNorvContext>();
+  h->context->SetTimeOut(1);
+  g_harness = h;
+}
+
+}  // namespace
+
+// FreeTDS's own cursor leak, as in scripts/lsan.supp: the stripped library can only be matched by
+// name, and every allocation of ours stays checked.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libct.so\n"; }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (!g_harness) Setup();
+  const norvfuzz::Script script = norvfuzz::ParseInput(data, size);
+
+  std::atomic<bool> clientDone{false};
+  std::thread server([&script, &clientDone] {
+    size_t next = 0;
+    while (!clientDone) {
+      pollfd listening{g_harness->listener->fd, POLLIN, 0};
+      if (::poll(&listening, 1, 20) != 1) continue;
+      Fd client(::accept(g_harness->listener->fd, nullptr, nullptr));
+      if (client.fd >= 0) Serve(client.fd, script, next);
+    }
+  });
+  {
+    std::unique_ptr<TNorvDatabase> db = norvfuzz::Connect(QStringLiteral("FUZZ"));
+    if (db) norvfuzz::RunFlow(script.flow, g_harness->scratch.path());
+  }
+  clientDone = true;
+  server.join();
+  return 0;
+}
