@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -70,24 +71,30 @@ struct Harness {
 Harness* g_harness = nullptr;
 
 // Answers one connection: the canned login replies, then the input's from `next` on. A client
-// that reconnects after a lost connection gets the replies the first connection left.
-void Serve(int fd, const norvfuzz::Script& script, size_t& next) {
-  // A client that stops talking never holds the server longer than this.
-  timeval wait{2, 0};
+// that reconnects after a lost connection gets the replies the first connection left. False when
+// the client fell silent: it waits for a reply that is not coming (a reply cut short, or the
+// connection kept open after the last one) and has to give up by its own time-out.
+bool Serve(int fd, const norvfuzz::Script& script, size_t& next) {
+  // The client's time-out is one second; the server gives up a little later, so that a client
+  // that keeps waiting past its time-out still ends.
+  timeval wait{1, 500000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  for (const CannedReply& canned : kCannedConnect) {
-    if (!norvfuzz::ReadMessage(fd, nullptr)) return;
-    const std::vector<uint8_t> stream(canned.data, canned.data + canned.size);
-    const std::vector<uint8_t> packets = norvfuzz::FramePackets(stream, 512 - 8);
-    if (!norvfuzz::WriteAll(fd, packets.data(), packets.size())) return;
-  }
-  for (; next < script.replies.size(); ++next) {
-    const norvfuzz::Reply& reply = script.replies[next];
-    if (!norvfuzz::ReadMessage(fd, nullptr)) return;
-    const std::vector<uint8_t> packets = norvfuzz::FramePackets(reply.stream, reply.packetPayload);
-    if (!norvfuzz::WriteAll(fd, packets.data(), packets.size())) return;
-  }
-  if (script.flags & norvfuzz::kKeepOpen) (void)norvfuzz::ReadMessage(fd, nullptr);
+  auto answer = [fd](const std::vector<uint8_t>& stream, size_t payload) {
+    errno = 0;
+    if (!norvfuzz::ReadMessage(fd, nullptr)) return false;
+    const std::vector<uint8_t> packets = norvfuzz::FramePackets(stream, payload);
+    return norvfuzz::WriteAll(fd, packets.data(), packets.size());
+  };
+  for (const CannedReply& canned : kCannedConnect)
+    if (!answer(std::vector<uint8_t>(canned.data, canned.data + canned.size), 512 - 8))
+      return errno != EAGAIN;
+  for (; next < script.replies.size(); ++next)
+    if (!answer(script.replies[next].stream, script.replies[next].packetPayload))
+      return errno != EAGAIN;
+  errno = 0;
+  if (script.flags & norvfuzz::kKeepOpen && !norvfuzz::ReadMessage(fd, nullptr))
+    return errno != EAGAIN;
+  return true;
 }
 
 void Setup() {
@@ -115,8 +122,9 @@ void Setup() {
   ini.close();
   qputenv("SYBASE", h->sybase.path().toUtf8());
 
-  // Every wait on the fake server is bounded: a reply that never ends costs one second.
+  // Every wait on the fake server is bounded: a reply that never ends costs a second or two.
   h->context = std::make_unique<TNorvContext>();
+  h->context->SetName(QStringLiteral("default"));  // the context connections find by default
   h->context->SetTimeOut(1);
   g_harness = h;
 }
@@ -134,11 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::atomic<bool> clientDone{false};
   std::thread server([&script, &clientDone] {
     size_t next = 0;
+    bool stalled = false;
     while (!clientDone) {
       pollfd listening{g_harness->listener->fd, POLLIN, 0};
       if (::poll(&listening, 1, 20) != 1) continue;
       Fd client(::accept(g_harness->listener->fd, nullptr, nullptr));
-      if (client.fd >= 0) Serve(client.fd, script, next);
+      // One silent wait an input: a client that reconnects after it finds the server gone.
+      if (client.fd >= 0 && !stalled) stalled = !Serve(client.fd, script, next);
     }
   });
   {
