@@ -5,7 +5,8 @@
 // login, in order: each a packet-size byte, a 16-bit little-endian length and that many bytes of
 // reply stream. The flow byte's low two bits pick the flow (query, data set, bulk copy out, bulk
 // copy in), the rest the statement or table it names. Flags bit 0 keeps the connection open once
-// the replies are spent, so the client meets a silent server instead of a closed socket.
+// the replies are spent, and the server silent while the client waits for the rest of a reply cut
+// short, so that the client meets its own time-out instead of a closed socket.
 #pragma once
 
 #include <QString>
