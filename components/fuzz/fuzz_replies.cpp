@@ -60,15 +60,24 @@ struct Fd {
   Fd& operator=(const Fd&) = delete;
 };
 
+// What lives for the whole run: the application object, the fake server's listening socket, the
+// SQL.INI naming it, and the library context the connections find.
 struct Harness {
-  std::unique_ptr<QCoreApplication> app;
+  Harness();
+  int argc = 1;
+  char name[13] = "fuzz_replies";
+  char* argv[2] = {name, nullptr};
+  QCoreApplication app{argc, argv};
   QTemporaryDir sybase;
   QTemporaryDir scratch;
-  std::unique_ptr<Fd> listener;
+  Fd listener{::socket(AF_INET, SOCK_STREAM, 0)};
   std::unique_ptr<TNorvContext> context;
 };
 
-Harness* g_harness = nullptr;
+Harness& TheHarness() {
+  static Harness harness;
+  return harness;
+}
 
 // Answers one connection: the canned login replies, then the input's from `next` on. A client
 // that reconnects after a lost connection gets the replies the first connection left. False when
@@ -94,41 +103,33 @@ bool Serve(int fd, const norvfuzz::Script& script, size_t& next) {
     if (!answer(script.replies[next].stream, script.replies[next].packetPayload))
       return errno != EAGAIN;
   errno = 0;
-  if (keepOpen && !norvfuzz::ReadMessage(fd, nullptr))
-    return errno != EAGAIN;
+  if (keepOpen && !norvfuzz::ReadMessage(fd, nullptr)) return errno != EAGAIN;
   return true;
 }
 
-void Setup() {
-  static int argc = 1;
-  static char name[] = "fuzz_replies";
-  static char* argv[] = {name, nullptr};
-  auto* h = new Harness;  // lives for the process: the library context outlasts every input
-  h->app = std::make_unique<QCoreApplication>(argc, argv);
+Harness::Harness() {
   norv::InstallPresenter(std::make_unique<QuietPresenter>());
 
-  h->listener = std::make_unique<Fd>(::socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof addr;
-  if (::bind(h->listener->fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(h->listener->fd, 4) != 0 ||
-      ::getsockname(h->listener->fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+  if (::bind(listener.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listener.fd, 4) != 0 ||
+      ::getsockname(listener.fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
     std::abort();
 
-  QDir(h->sybase.path()).mkpath(QStringLiteral("INI"));
-  QFile ini(h->sybase.filePath(QStringLiteral("INI/SQL.INI")));
+  QDir(sybase.path()).mkpath(QStringLiteral("INI"));
+  QFile ini(sybase.filePath(QStringLiteral("INI/SQL.INI")));
   if (!ini.open(QIODevice::WriteOnly)) std::abort();
   ini.write(QStringLiteral("[FUZZ]\nquery=TCP,127.0.0.1,%1\n").arg(ntohs(addr.sin_port)).toUtf8());
   ini.close();
-  qputenv("SYBASE", h->sybase.path().toUtf8());
+  qputenv("SYBASE", sybase.path().toUtf8());
 
   // Every wait on the fake server is bounded: a reply that never ends costs a second or two.
-  h->context = std::make_unique<TNorvContext>();
-  h->context->SetName(QStringLiteral("default"));  // the context connections find by default
-  h->context->SetTimeOut(1);
-  g_harness = h;
+  context = std::make_unique<TNorvContext>();
+  context->SetName(QStringLiteral("default"));  // the context connections find by default
+  context->SetTimeOut(1);
 }
 
 }  // namespace
@@ -138,24 +139,24 @@ void Setup() {
 extern "C" const char* __lsan_default_suppressions() { return "leak:libct.so\n"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!g_harness) Setup();
+  Harness& harness = TheHarness();
   const norvfuzz::Script script = norvfuzz::ParseInput(data, size);
 
   std::atomic<bool> clientDone{false};
-  std::thread server([&script, &clientDone] {
+  std::thread server([&harness, &script, &clientDone] {
     size_t next = 0;
     bool stalled = false;
     while (!clientDone) {
-      pollfd listening{g_harness->listener->fd, POLLIN, 0};
+      pollfd listening{harness.listener.fd, POLLIN, 0};
       if (::poll(&listening, 1, 2) != 1) continue;
-      Fd client(::accept(g_harness->listener->fd, nullptr, nullptr));
+      Fd client(::accept(harness.listener.fd, nullptr, nullptr));
       // One silent wait an input: a client that reconnects after it finds the server gone.
       if (client.fd >= 0 && !stalled) stalled = !Serve(client.fd, script, next);
     }
   });
   {
     std::unique_ptr<TNorvDatabase> db = norvfuzz::Connect(QStringLiteral("FUZZ"));
-    if (db) norvfuzz::RunFlow(script.flow, g_harness->scratch.path());
+    if (db) norvfuzz::RunFlow(script.flow, harness.scratch.path());
   }
   clientDone = true;
   server.join();
