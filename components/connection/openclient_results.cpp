@@ -496,15 +496,19 @@ CS_RETCODE ct_send(Command* cmd) {
 //
 // Rows of the current result set that were not fetched are discarded first: FreeTDS would hand
 // out the same row result again on every call, and a caller reading results until they end would
-// never get past it.
+// never get past it. Rows that cannot be discarded (a reply FreeTDS cannot decode) stay where
+// they are and FreeTDS reports them again at every call: the result stream has failed.
 CS_RETCODE ct_results(Command* cmd, CS_INT* result_type) {
   CS_RETCODE rc = CS_FAIL;
   if (usable(cmd) && result_type) {
+    bool failed = false;
     if (cmd->rows_pending) {
-      ::ct_cancel(nullptr, cmd->cs, CS_CANCEL_CURRENT);
+      failed = ::ct_cancel(nullptr, cmd->cs, CS_CANCEL_CURRENT) != CS_SUCCEED;
       cmd->rows_pending = false;
     }
-    if (cmd->synthetic) {
+    if (failed) {
+      rc = CS_FAIL;
+    } else if (cmd->synthetic) {
       rc = cmd->synthetic_results.empty() ? CS_END_RESULTS : CS_SUCCEED;
       if (rc == CS_SUCCEED) {
         *result_type = cmd->synthetic_results.front();

@@ -73,14 +73,18 @@ bool PlainName(const std::string& s) {
 }
 
 // A name as the source may write it: bare when it can stand so, else in brackets.
-std::string Delimited(const std::string& s) {
-  if (s.empty() || PlainName(s)) return s;
+std::string Bracketed(const std::string& s) {
   std::string out = "[";
   for (char c : s) {
     if (c == ']') out += ']';
     out += c;
   }
   return out + "]";
+}
+
+std::string Delimited(const std::string& s) {
+  if (s.empty() || PlainName(s)) return s;
+  return Bracketed(s);
 }
 
 std::string Delimited(const ObjectName& n) {
@@ -232,7 +236,11 @@ class Printer {
           auto c = static_cast<unsigned char>(ch);
           return std::isalnum(c) || c == '_' || c >= 0x80;
         }) && !std::isdigit(static_cast<unsigned char>(f.name[0]));
-        out += (word ? f.name : Delimited(f.name)) + "(";
+        // A bare function name reads back in lower case: one with capitals (from a delimited
+        // name) keeps its brackets.
+        const bool capitals = std::any_of(f.name.begin(), f.name.end(),
+                                          [](char ch) { return ch >= 'A' && ch <= 'Z'; });
+        out += (capitals ? Bracketed(f.name) : word ? f.name : Delimited(f.name)) + "(";
         List(f.args);
         out += ')';
         if (f.name == "user" && f.args.empty() && f.owner.empty()) out.resize(out.size() - 2);

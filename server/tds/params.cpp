@@ -13,8 +13,42 @@ namespace {
 struct ParamShape {
   enum Kind { Fixed, Len1, Long4, Numeric, Blob } kind = Fixed;
   uint8_t code = 0;
-  uint32_t size = 0;  // fixed size, or declared maximum
+  uint32_t size = 0;   // fixed size, or declared maximum
+  bool utf16 = false;  // unichar or univarchar: UTF-16LE in a long binary
 };
+
+// UTF-16LE to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8FromUtf16le(const Bytes& b) {
+  std::string out;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) {
+    uint32_t u = b[i] | static_cast<uint32_t>(b[i + 1]) << 8;
+    if (u >= 0xD800 && u < 0xE000) {
+      const uint32_t low = i + 3 < b.size() ? (b[i + 2] | static_cast<uint32_t>(b[i + 3]) << 8) : 0;
+      if (u < 0xDC00 && low >= 0xDC00 && low < 0xE000) {
+        u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      } else {
+        u = 0xFFFD;
+      }
+    }
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+    } else if (u < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | u >> 6));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else if (u < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | u >> 12));
+      out.push_back(static_cast<char>(0x80 | (u >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | u >> 18));
+      out.push_back(static_cast<char>(0x80 | (u >> 12 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+  }
+  return out;
+}
 
 SqlType IntType(uint32_t size) {
   switch (size) {
@@ -254,6 +288,7 @@ Value ReadValue(ByteReader& r, const ParamShape& s, const ColumnInfo& c) {
     case ParamShape::Long4: {
       uint32_t n = r.U32();
       if (n == 0) return std::monostate{};
+      if (s.utf16) return Utf8FromUtf16le(r.Bytes(n));
       return bytes(n);
     }
     case ParamShape::Numeric: {
@@ -298,6 +333,13 @@ std::vector<ParamValue> ReadParams(ByteReader& r) {
     p.output = (status & 0x01) != 0;
     p.type.usertype = f.I32();
     shapes.push_back(ReadTypeInfo(f, p.type));
+    // unichar and univarchar come as the server sends them: UTF-16 in a long binary marked by
+    // the usertype. They are text, not bytes.
+    if (shapes.back().code == 0xE1 && (p.type.usertype == 34 || p.type.usertype == 35)) {
+      shapes.back().utf16 = true;
+      p.type.type = p.type.usertype == 34 ? SqlType::Char : SqlType::VarChar;
+      p.type.length = std::max<int32_t>(p.type.length / 2, 1);
+    }
     f.Skip(f.U8());  // locale
     p.type.name = p.name;
     params.push_back(std::move(p));
