@@ -72,6 +72,13 @@ bool PlainName(const std::string& s) {
   return !IsReservedWord(lower);
 }
 
+// The reserved words the parser reads as function names before '('.
+bool ReservedFunction(const std::string& lower) {
+  for (const char* w : {"coalesce", "nullif", "identity", "user", "tsequal", "update"})
+    if (lower == w) return true;
+  return false;
+}
+
 // A name as the source may write it: bare when it can stand so, else in brackets.
 std::string Bracketed(const std::string& s) {
   std::string out = "[";
@@ -231,11 +238,16 @@ class Printer {
       case ExprKind::Function: {
         const auto& f = e.As<FunctionExpr>();
         if (!f.owner.empty()) out += Delimited(f.owner) + ".";
-        // Reserved words that are functions (user, coalesce, ...) stand bare before '('.
-        const bool word = !f.name.empty() && std::all_of(f.name.begin(), f.name.end(), [](char ch) {
-          auto c = static_cast<unsigned char>(ch);
-          return std::isalnum(c) || c == '_' || c >= 0x80;
-        }) && !std::isdigit(static_cast<unsigned char>(f.name[0]));
+        // Reserved words the parser takes as functions (user, coalesce, ...) stand bare before
+        // '('; any other reserved word (from a delimited name) keeps its brackets.
+        const bool word = !f.name.empty() &&
+                          std::all_of(f.name.begin(), f.name.end(),
+                                      [](char ch) {
+                                        auto c = static_cast<unsigned char>(ch);
+                                        return std::isalnum(c) || c == '_' || c >= 0x80;
+                                      }) &&
+                          !std::isdigit(static_cast<unsigned char>(f.name[0])) &&
+                          (!IsReservedWord(f.name) || ReservedFunction(f.name));
         // A bare function name reads back in lower case: one with capitals (from a delimited
         // name) keeps its brackets.
         const bool capitals = std::any_of(f.name.begin(), f.name.end(),

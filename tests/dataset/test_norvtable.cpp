@@ -428,7 +428,7 @@ TEST(NorvTableServerGone, ServerLostInsideThePostTransactionFailsThePost) {
   struct Case {
     const char* trigger;  // what the update's trigger does
     bool stopOnMessage;   // stopped when the trigger's message arrives, else 0.5 s into the post
-    const char* step;  // the failed step the error names first
+    const char* step;     // the failed step the error names first
   };
   const Case cases[] = {
       {"print 'updated'", true, "Error encountered while committing transaction"},
