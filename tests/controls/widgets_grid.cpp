@@ -318,31 +318,6 @@ TEST_F(GridTest, FailingStatementInTheBackgroundEndsTheRunQuietly) {
   EXPECT_TRUE(shown->Taken().empty());
 }
 
-// Records, besides what would have been shown, whether anything came from another thread than
-// the GUI thread.
-class ThreadNotingRecorder : public norv::RecordingPresenter {
- public:
-  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
-    Note();
-    RecordingPresenter::ShowMessageBox(caption, text, icon);
-  }
-  void ShowMessageWindow(const QString& caption, const QString& text,
-                         norv::PanelColour bottom) override {
-    Note();
-    RecordingPresenter::ShowMessageWindow(caption, text, bottom);
-  }
-  void Beep() override {
-    Note();
-    RecordingPresenter::Beep();
-  }
-  std::atomic<bool> offGuiThread{false};
-
- private:
-  void Note() {
-    if (QThread::currentThread() != qApp->thread()) offGuiThread = true;
-  }
-};
-
 // A statement failing after an earlier result set of its batch (the failure met inside Next):
 // in the background the error reaches OnDbError, DbErrorText and the listing as in the
 // foreground, and whatever is shown is shown from the GUI thread. In the foreground the error is
@@ -354,7 +329,7 @@ TEST_F(GridTest, FailureAfterAResultSetIsReportedInTheBackgroundAsInTheForegroun
     QStringList shown;  // caption and text of each thing shown
     bool offGuiThread = false;
   };
-  auto* recorder = new ThreadNotingRecorder;
+  auto* recorder = new norv::ThreadNotingPresenter;
   auto previous = norv::InstallPresenter(std::unique_ptr<norv::Presenter>(recorder));
   auto run = [&](bool background, TShowDbMessages show) {
     Outcome out;

@@ -74,26 +74,6 @@ class Watchdog {
   std::thread thread_;
 };
 
-// Records what would be shown, and whether any of it came from another thread than the GUI's.
-class ThreadNotingPresenter : public norv::RecordingPresenter {
- public:
-  void ShowMessageBox(const QString& caption, const QString& text, norv::MsgIcon icon) override {
-    Note();
-    RecordingPresenter::ShowMessageBox(caption, text, icon);
-  }
-  void ShowMessageWindow(const QString& caption, const QString& text,
-                         norv::PanelColour bottom) override {
-    Note();
-    RecordingPresenter::ShowMessageWindow(caption, text, bottom);
-  }
-  std::atomic<bool> offGuiThread{false};
-
- private:
-  void Note() {
-    if (QThread::currentThread() != QCoreApplication::instance()->thread()) offGuiThread = true;
-  }
-};
-
 // How a flow ended: the error it raised or showed (empty: none) and how long it took.
 struct Outcome {
   QString error;
@@ -112,7 +92,7 @@ class WireFaults : public ::testing::TestWithParam<FaultClass> {
   }
 
   void SetUp() override {
-    auto* presenter = new ThreadNotingPresenter;
+    auto* presenter = new norv::ThreadNotingPresenter;
     presenter_ = presenter;
     previous_ = norv::InstallPresenter(std::unique_ptr<norv::Presenter>(presenter));
     proxy_->Arm({});
@@ -248,7 +228,7 @@ class WireFaults : public ::testing::TestWithParam<FaultClass> {
   }
 
   static inline FaultProxy* proxy_ = nullptr;
-  ThreadNotingPresenter* presenter_ = nullptr;  // owned by the installation
+  norv::ThreadNotingPresenter* presenter_ = nullptr;  // owned by the installation
   std::unique_ptr<norv::Presenter> previous_;
   std::unique_ptr<TNorvDatabase> db_;
   Watchdog watchdog_{30};

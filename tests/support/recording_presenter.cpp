@@ -1,5 +1,8 @@
 #include "recording_presenter.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 namespace norv {
 
 void RecordingPresenter::ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) {
@@ -77,5 +80,26 @@ ScopedRecordingPresenter::ScopedRecordingPresenter() {
 }
 
 ScopedRecordingPresenter::~ScopedRecordingPresenter() { InstallPresenter(std::move(previous_)); }
+
+void ThreadNotingPresenter::ShowMessageBox(const QString& caption, const QString& text,
+                                           MsgIcon icon) {
+  Note();
+  RecordingPresenter::ShowMessageBox(caption, text, icon);
+}
+
+void ThreadNotingPresenter::ShowMessageWindow(const QString& caption, const QString& text,
+                                              PanelColour bottom) {
+  Note();
+  RecordingPresenter::ShowMessageWindow(caption, text, bottom);
+}
+
+void ThreadNotingPresenter::Beep() {
+  Note();
+  RecordingPresenter::Beep();
+}
+
+void ThreadNotingPresenter::Note() {
+  if (QThread::currentThread() != QCoreApplication::instance()->thread()) offGuiThread = true;
+}
 
 }  // namespace norv

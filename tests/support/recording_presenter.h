@@ -4,6 +4,7 @@
 
 #include "connection/presenter.h"
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -58,6 +59,19 @@ class RecordingPresenter : public Presenter {
   std::vector<TLoginRequest> loginRequests_;
   std::deque<LoginReply> loginReplies_;
   bool confirmAnswer_ = false;
+};
+
+// Records, besides what would have been shown, whether anything came from another thread than
+// the GUI thread.
+class ThreadNotingPresenter : public RecordingPresenter {
+ public:
+  void ShowMessageBox(const QString& caption, const QString& text, MsgIcon icon) override;
+  void ShowMessageWindow(const QString& caption, const QString& text, PanelColour bottom) override;
+  void Beep() override;
+  std::atomic<bool> offGuiThread{false};
+
+ private:
+  void Note();
 };
 
 // Installs a recorder for the lifetime of this object and restores the previous presenter.
