@@ -968,10 +968,14 @@ void TNorvBulk::CopyOutToFile() {
     const CS_RETCODE fetched = FetchRow();
     if (fetched == CS_END_DATA || !moreRows_) break;
     if (fetched != CS_SUCCEED) {
-      // A row that cannot be read is not skipped silently.
+      // A row that cannot be read is not skipped silently, and a lost connection is named.
+      const QString text =
+          QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_) +
+          (ConnectionLost(con_) ? QStringLiteral(" (the connection to the server was lost)")
+                                : QString());
       CancelPending();
       ReleaseCopy();
-      ReportError(QStringLiteral("blk_rowxfer Failed at row %1").arg(currentRow_));
+      ReportError(text);
       return;
     }
     if (lastRow_ > 0 && currentRow_ > lastRow_) {
