@@ -539,6 +539,20 @@ bool TNorvBulk::DescribeColumn(int i, CS_DATAFMT& fmt) {
   return true;
 }
 
+// Binds column i to its record's buffer; on failure the copy is released and the error reported.
+bool TNorvBulk::BindColumn(int i, CS_DATAFMT& fmt) {
+  Record& r = records_[static_cast<size_t>(i)];
+  const CS_RETCODE rc =
+      oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator);
+  Check();
+  MonitorLog(QStringLiteral("Open-Client: blk_bind - Column Name : ") +
+             columns_[static_cast<size_t>(i)].Name);
+  if (rc == CS_SUCCEED) return true;
+  ReleaseCopy();
+  ReportError(QStringLiteral("blk_bind Failed for ") + ColumnLabel(i));
+  return false;
+}
+
 void TNorvBulk::BindOut() {
   TNorvDatabase* db = FindDatabase(DbName());
   const CS_INT textSize = db && db->TextSize() > 0 ? db->TextSize() : kDefaultTextBuffer;
@@ -582,16 +596,7 @@ void TNorvBulk::BindOut() {
     r.Fmt.maxlength = fmt.maxlength;
     // Binary values are written as two hex digits a byte.
     scratch = std::max(scratch, static_cast<size_t>(maxlength) * 2 + 64);
-    const CS_RETCODE rc =
-        oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator);
-    Check();
-    MonitorLog(QStringLiteral("Open-Client: blk_bind - Column Name : ") +
-               columns_[static_cast<size_t>(i)].Name);
-    if (rc != CS_SUCCEED) {
-      ReleaseCopy();
-      ReportError(QStringLiteral("blk_bind Failed for ") + ColumnLabel(i));
-      return;
-    }
+    if (!BindColumn(i, fmt)) return;
   }
   scratch_.assign(scratch, 0);
 }
@@ -614,16 +619,7 @@ void TNorvBulk::BindIn() {
     fmt.count = 1;
     fmt.maxlength = size;
     r.Fmt.maxlength = size;
-    const CS_RETCODE rc =
-        oc::blk_bind(blk_.get(), i, &fmt, r.Buffer.data(), &r.DataLength, &r.Indicator);
-    Check();
-    MonitorLog(QStringLiteral("Open-Client: blk_bind - Column Name : ") +
-               columns_[static_cast<size_t>(i)].Name);
-    if (rc != CS_SUCCEED) {
-      ReleaseCopy();
-      ReportError(QStringLiteral("blk_bind Failed for ") + ColumnLabel(i));
-      return;
-    }
+    if (!BindColumn(i, fmt)) return;
     r.FixedLength = IsNumericType(fmt.datatype) ? static_cast<CS_INT>(sizeof(CS_NUMERIC)) : size;
     r.DataLength = r.FixedLength;
   }

@@ -171,6 +171,7 @@ class TNorvBulk : public QObject,
   void ReadColumns();
   void PrepareCopy();
   bool DescribeColumn(int i, CS_DATAFMT& fmt);
+  bool BindColumn(int i, CS_DATAFMT& fmt);
   void BindOut();
   void BindIn();
   void CopyInFromFile();
