@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sampleserver::testing {
@@ -54,6 +55,14 @@ class LockWaits : public EngineTest {
   };
   static Waiter Start(Session& s, std::string sql, Session& holder) {
     return {std::async(std::launch::async, [&s, sql] { return Run(s, sql); }), &holder};
+  }
+  // Returns once `spid` waits for a lock, as the server's process list shows: a test whose
+  // outcome depends on who waits first must not rely on timing.
+  void AwaitBlocked(const std::string& spid) {
+    auto c = Login();
+    const std::string sql = "select blocked from master..sysprocesses where spid = " + spid;
+    for (int i = 0; i < 1000 && ScalarText(*c, sql) == "0"; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_NE(ScalarText(*c, sql), "0") << "session " << spid << " never waited";
   }
   std::string Value(const std::string& sql) {
     auto c = Login();
@@ -155,8 +164,9 @@ TEST_F(LockWaits, LockWaitSettingBoundsTheWait) {
 TEST_F(LockWaits, DeadlockMakesOneVictimWhoseRetrySucceeds) {
   Run(*a, "begin tran update pubs2..lk_t set v = v + 1");
   Run(*b, "begin tran update tempdb..lk_t set v = v + 1");
+  const std::string spid = ScalarText(*a, "select @@spid");
   auto first = Start(*a, "update tempdb..lk_t set v = v + 1", *b);
-  ASSERT_EQ(first.WaitFor(200ms), std::future_status::timeout);
+  AwaitBlocked(spid);
   auto second = Run(*b, "update pubs2..lk_t set v = v + 1\nselect 'went on'");
   ASSERT_EQ(first.WaitFor(5s), std::future_status::ready);
   auto firstResult = first.result.get();
