@@ -37,10 +37,42 @@ struct InBind {
   CS_SMALLINT* indicator = nullptr;
 };
 
-struct HeldValue {
-  std::vector<char> bytes;
-  CS_INT len = 0;
-  CS_SMALLINT indicator = 0;
+// The rows of the current batch, their values back to back in one buffer: a batch holds up to
+// BatchSize rows, and a block of its own for each value would cost more than the copy itself.
+class HeldRows {
+ public:
+  struct Value {
+    size_t offset = 0;
+    CS_INT len = 0;
+    CS_SMALLINT indicator = 0;
+  };
+  void SetColumns(size_t n) { columns_ = n; }
+  size_t Rows() const { return columns_ ? values_.size() / columns_ : 0; }
+  bool Empty() const { return values_.empty(); }
+  const Value& At(size_t row, size_t column) const { return values_[row * columns_ + column]; }
+  const char* Bytes(const Value& v) const { return bytes_.data() + v.offset; }
+  // Appends a value to the row being built; a row is whole once it has a value for each column.
+  void Add(const char* data, CS_INT len, CS_SMALLINT indicator) {
+    values_.push_back({bytes_.size(), len, indicator});
+    if (data && len > 0) bytes_.insert(bytes_.end(), data, data + len);
+  }
+  // Forgets the values added since the last whole row.
+  void DropPartialRow() {
+    const size_t whole = Rows() * columns_;
+    if (whole < values_.size()) {
+      bytes_.resize(values_[whole].offset);
+      values_.resize(whole);
+    }
+  }
+  void Clear() {
+    bytes_.clear();
+    values_.clear();
+  }
+
+ private:
+  size_t columns_ = 0;
+  std::vector<char> bytes_;
+  std::vector<Value> values_;
 };
 }  // namespace
 
@@ -50,7 +82,8 @@ struct BlkState {
   std::vector<CS_DATAFMT> columns;  // as FreeTDS's blk_describe gives them
   // copy-in
   std::vector<InBind> binds;
-  std::vector<std::vector<HeldValue>> held;  // rows of the current batch
+  HeldRows held;
+  std::vector<char> scratch;  // conversion checks
   std::map<CS_INT, CS_INT> props;
   // copy-out
   CommandHandle out;
@@ -101,11 +134,12 @@ constexpr CS_INT kFreeTdsBlobBuffer = 4096;
 
 bool is_blob(CS_INT type) { return type == CS_TEXT_TYPE || type == CS_IMAGE_TYPE; }
 
-bool too_long_for_freetds(const BlkState& st, const std::vector<HeldValue>& row) {
-  for (size_t c = 0; c < row.size() && c < st.columns.size(); ++c)
-    if (is_blob(st.columns[c].datatype) && row[c].indicator != -1 &&
-        row[c].len >= kFreeTdsBlobBuffer)
+bool too_long_for_freetds(const BlkState& st, size_t row) {
+  for (size_t c = 0; c < st.binds.size() && c < st.columns.size(); ++c) {
+    const HeldRows::Value& v = st.held.At(row, c);
+    if (is_blob(st.columns[c].datatype) && v.indicator != -1 && v.len >= kFreeTdsBlobBuffer)
       return true;
+  }
   return false;
 }
 
@@ -130,22 +164,23 @@ bool run_statement(Connection* con, const std::string& sql) {
 }
 
 // One held row as an INSERT statement, each value a literal of its bound type.
-std::string insert_statement(BlkDesc* blk, const std::vector<HeldValue>& row) {
+std::string insert_statement(BlkDesc* blk, size_t row) {
   const BlkState& st = *blk->state;
   std::string sql = "insert into " + st.table + " values (";
-  for (size_t c = 0; c < row.size(); ++c) {
+  for (size_t c = 0; c < st.binds.size(); ++c) {
     if (c > 0) sql += ", ";
     const InBind& b = st.binds[c];
     if (!b.bound) {
       sql += "NULL";
       continue;
     }
+    const HeldRows::Value& v = st.held.At(row, c);
     CS_DATAFMT fmt = b.fmt;
-    fmt.maxlength = row[c].len;
-    std::vector<char> value(row[c].bytes);
+    fmt.maxlength = v.len;
+    std::vector<char> value(st.held.Bytes(v), st.held.Bytes(v) + std::max<CS_INT>(v.len, 0));
     value.resize(std::max<size_t>(value.size(), sizeof(CS_NUMERIC)) + 1, 0);
-    sql += sql_literal(blk->ctx ? blk->ctx->cs : nullptr, &fmt, value.data(), row[c].len,
-                       row[c].indicator, nullptr);
+    sql += sql_literal(blk->ctx ? blk->ctx->cs : nullptr, &fmt, value.data(), v.len, v.indicator,
+                       nullptr);
   }
   return sql + ")";
 }
@@ -176,7 +211,7 @@ CS_RETCODE send_bulk(BlkDesc* blk, size_t first, size_t last, CS_INT* outrow) {
     // Numeric conversions write past the wire size: buffers are at least sizeof(CS_NUMERIC).
     CS_INT size = std::max<CS_INT>(
         {b.fmt.maxlength, fixed_size(b.fmt.datatype), static_cast<CS_INT>(sizeof(CS_NUMERIC)), 1});
-    for (size_t r = first; r < last; ++r) size = std::max<CS_INT>(size, st.held[r][c].len + 1);
+    for (size_t r = first; r < last; ++r) size = std::max<CS_INT>(size, st.held.At(r, c).len + 1);
     buffers[c].assign(static_cast<size_t>(size), 0);
     CS_DATAFMT fmt = b.fmt;
     // Bytes bound to an image column go as image: FreeTDS pads a binary value converted to
@@ -189,14 +224,19 @@ CS_RETCODE send_bulk(BlkDesc* blk, size_t first, size_t last, CS_INT* outrow) {
                    &inds[c]) != CS_SUCCEED)
       return CS_FAIL;
   }
+  std::vector<CS_INT> filled(ncols, 0);  // how much of each buffer the last value used
   for (size_t r = first; r < last; ++r) {
-    const auto& row = st.held[r];
     for (size_t c = 0; c < ncols; ++c) {
       if (!st.binds[c].bound) continue;
-      std::fill(buffers[c].begin(), buffers[c].end(), 0);
-      std::copy(row[c].bytes.begin(), row[c].bytes.end(), buffers[c].begin());
-      lens[c] = row[c].indicator == -1 ? 0 : row[c].len;
-      inds[c] = row[c].indicator;
+      const HeldRows::Value& v = st.held.At(r, c);
+      const CS_INT len = std::max<CS_INT>(v.len, 0);
+      // What follows the value reads as zeros, as a fresh buffer would.
+      char* buffer = buffers[c].data();
+      if (len > 0) std::memcpy(buffer, st.held.Bytes(v), static_cast<size_t>(len));
+      if (filled[c] > len) std::memset(buffer + len, 0, static_cast<size_t>(filled[c] - len));
+      filled[c] = len;
+      lens[c] = v.indicator == -1 ? 0 : v.len;
+      inds[c] = v.indicator;
     }
     if (::blk_rowxfer(desc.get()) != CS_SUCCEED) {
       ::blk_done(desc.get(), CS_BLK_ALL, nullptr);
@@ -214,24 +254,25 @@ CS_RETCODE send_bulk(BlkDesc* blk, size_t first, size_t last, CS_INT* outrow) {
 CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
   BlkState& st = *blk->state;
   if (outrow) *outrow = 0;
-  if (st.held.empty()) return CS_SUCCEED;
-  const bool split = std::any_of(st.held.begin(), st.held.end(),
-                                 [&](const auto& row) { return too_long_for_freetds(st, row); });
+  if (st.held.Empty()) return CS_SUCCEED;
+  const size_t rows = st.held.Rows();
+  bool split = false;
+  for (size_t r = 0; r < rows && !split; ++r) split = too_long_for_freetds(st, r);
   CS_RETCODE rc = CS_SUCCEED;
   CS_INT total = 0;
   if (!split) {
-    rc = send_bulk(blk, 0, st.held.size(), &total);
+    rc = send_bulk(blk, 0, rows, &total);
   } else if (!run_statement(blk->con, "begin transaction")) {
     rc = CS_FAIL;
   } else {
     size_t first = 0;
-    for (size_t r = 0; r <= st.held.size() && rc == CS_SUCCEED; ++r) {
-      if (r < st.held.size() && !too_long_for_freetds(st, st.held[r])) continue;
+    for (size_t r = 0; r <= rows && rc == CS_SUCCEED; ++r) {
+      if (r < rows && !too_long_for_freetds(st, r)) continue;
       CS_INT n = 0;
       rc = send_bulk(blk, first, r, &n);
       total += n;
-      if (rc == CS_SUCCEED && r < st.held.size()) {
-        if (run_statement(blk->con, insert_statement(blk, st.held[r])))
+      if (rc == CS_SUCCEED && r < rows) {
+        if (run_statement(blk->con, insert_statement(blk, r)))
           ++total;
         else
           rc = CS_FAIL;
@@ -242,7 +283,7 @@ CS_RETCODE flush(BlkDesc* blk, CS_INT* outrow) {
       rc = CS_FAIL;
     if (rc != CS_SUCCEED) total = 0;
   }
-  st.held.clear();
+  st.held.Clear();
   if (outrow) *outrow = total;
   return rc;
 }
@@ -320,6 +361,7 @@ CS_RETCODE blk_init(BlkDesc* blk, CS_INT direction, const CS_CHAR* tablename, CS
             st.columns.push_back(fmt);
           }
           st.binds.resize(st.columns.size());
+          st.held.SetColumns(st.columns.size());
           rc = st.columns.empty() ? CS_FAIL : CS_SUCCEED;
         }
       }
@@ -382,16 +424,17 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
         }
       }
     } else if (st.direction == CS_BLK_IN) {
-      std::vector<HeldValue> row(st.binds.size());
       rc = CS_SUCCEED;
       for (size_t c = 0; c < st.binds.size() && rc == CS_SUCCEED; ++c) {
         const InBind& b = st.binds[c];
-        if (!b.bound) continue;
+        if (!b.bound) {
+          st.held.Add(nullptr, 0, 0);
+          continue;
+        }
         const CS_DATAFMT& col = st.columns[c];
-        HeldValue& v = row[c];
-        v.indicator = b.indicator ? *b.indicator : 0;
-        if (v.indicator == -1 || !b.buffer) {
-          v.indicator = -1;
+        const CS_SMALLINT indicator = b.indicator ? *b.indicator : 0;
+        if (indicator == -1 || !b.buffer) {
+          st.held.Add(nullptr, 0, -1);
           if (!(col.status & CS_CANBENULL)) {
             client_message(blk->con, 16908289 + 200, 5,
                            "blk_rowxfer(): blk layer: user error: NULL value given for a column "
@@ -400,38 +443,42 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
           }
           continue;
         }
-        v.len = value_length(b);
+        const CS_INT len = value_length(b);
         const char* src = static_cast<const char*>(b.buffer);
-        v.bytes.assign(src, src + std::max<CS_INT>(v.len, 0));
+        st.held.Add(src, len, indicator);
         // The value must convert to the column's type, as FreeTDS will convert it later. A
-        // value bound in the column's own type converts whenever it fits (numeric aside: its
-        // precision and scale may differ from the column's).
-        const bool sameType = b.fmt.datatype == col.datatype && col.datatype != CS_NUMERIC_TYPE &&
-                              col.datatype != CS_DECIMAL_TYPE;
+        // value bound in the column's own type converts whenever it fits (a numeric one when its
+        // precision and scale are the column's too).
+        const bool numeric = col.datatype == CS_NUMERIC_TYPE || col.datatype == CS_DECIMAL_TYPE;
+        const bool sameType =
+            b.fmt.datatype == col.datatype &&
+            (!numeric || (b.fmt.precision == col.precision && b.fmt.scale == col.scale));
         bool converts = true;
         if (sameType) {
-          converts = !(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
-                     v.len <= col.maxlength;
+          converts =
+              !(is_char_type(col.datatype) || is_binary_type(col.datatype)) || len <= col.maxlength;
         } else {
           CS_DATAFMT from = b.fmt;
-          from.maxlength = v.len;
+          from.maxlength = len;
           CS_DATAFMT to{};
           to.datatype = col.datatype;
           // Text and image declare 2 GB, and a conversion into image pads to the length it is
           // given: such a value is checked at its own length.
           to.maxlength = is_blob(col.datatype)
-                             ? std::max<CS_INT>(v.len, 1)
+                             ? std::max<CS_INT>(len, 1)
                              : std::max<CS_INT>({col.maxlength, fixed_size(col.datatype),
                                                  static_cast<CS_INT>(sizeof(CS_NUMERIC))});
           to.precision = col.precision;
           to.scale = col.scale;
           to.format = CS_FMT_UNUSED;
-          std::vector<char> scratch(static_cast<size_t>(to.maxlength) + 64, 0);
+          // The value, terminated, then room for what it converts to.
+          const size_t room = static_cast<size_t>(to.maxlength) + 64;
+          const size_t valueSize = static_cast<size_t>(std::max<CS_INT>(len, 0));
+          st.scratch.assign(valueSize + 1 + room, 0);
+          if (valueSize > 0) std::memcpy(st.scratch.data(), src, valueSize);
           CS_INT outlen = 0;
-          std::vector<char> value = v.bytes;
-          value.push_back('\0');
-          converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, value.data(), &to,
-                                  scratch.data(), &outlen) == CS_SUCCEED &&
+          converts = ::cs_convert(blk->ctx ? blk->ctx->cs : nullptr, &from, st.scratch.data(), &to,
+                                  st.scratch.data() + valueSize + 1, &outlen) == CS_SUCCEED &&
                      (!(is_char_type(col.datatype) || is_binary_type(col.datatype)) ||
                       outlen <= col.maxlength);
         }
@@ -442,7 +489,7 @@ CS_RETCODE blk_rowxfer(BlkDesc* blk) {
           rc = CS_ROW_FAIL;
         }
       }
-      if (rc == CS_SUCCEED) st.held.push_back(std::move(row));
+      if (rc != CS_SUCCEED) st.held.DropPartialRow();
     }
   }
   trace(sink_of_blk(blk), "blk_rowxfer", rc, blk);
@@ -469,7 +516,7 @@ CS_RETCODE blk_done(BlkDesc* blk, CS_INT type, CS_INT* outrow) {
           if (type == CS_BLK_ALL) st.direction = 0;
           break;
         case CS_BLK_CANCEL:
-          st.held.clear();
+          st.held.Clear();
           st.direction = 0;
           rc = CS_SUCCEED;
           break;
