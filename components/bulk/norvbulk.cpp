@@ -55,6 +55,19 @@ bool ReadLine(std::FILE* f, std::string& line) {
   return true;
 }
 
+// Whether a value holds a line break or the field separator. One pass over the value: this runs
+// for every field of every row copied out.
+bool BreaksLine(std::string_view value, const std::string& separator) {
+  const char first = separator.empty() ? '\n' : separator.front();
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\n' || c == '\r') return true;
+    if (c == first && !separator.empty() && value.compare(i, separator.size(), separator) == 0)
+      return true;
+  }
+  return false;
+}
+
 bool IsCharType(CS_INT t) {
   return t == CS_CHAR_TYPE || t == CS_VARCHAR_TYPE || t == CS_TEXT_TYPE || t == CS_LONGCHAR_TYPE;
 }
@@ -232,11 +245,9 @@ void TNorvBulk::Relay(TNotifyEvent TDbMessageReporter::*event) {
 
 void TNorvBulk::Check(bool raise) {
   // Checked after every row: with nothing queued there is nothing to route.
-  CS_INT server = 0;
-  CS_INT client = 0;
-  if (con_ && oc::ct_diag(con_, CS_STATUS, CS_SERVERMSG_TYPE, CS_UNUSED, &server) == CS_SUCCEED &&
-      oc::ct_diag(con_, CS_STATUS, CS_CLIENTMSG_TYPE, CS_UNUSED, &client) == CS_SUCCEED &&
-      server == 0 && client == 0)
+  CS_INT queued = 0;
+  if (con_ && oc::ct_diag(con_, CS_STATUS, CS_ALLMSG_TYPE, CS_UNUSED, &queued) == CS_SUCCEED &&
+      queued == 0)
     return;
   // The source/target side reports as the component it serves; a worker never raises, and its
   // texts and events go through the sink to the component's thread.
@@ -993,10 +1004,7 @@ void TNorvBulk::CopyOutToFile() {
       const Record& r = records_[static_cast<size_t>(i)];
       if (plain) {
         // A separator or a line break inside a value would shift every field after it.
-        const bool breaks =
-            r.Value.find_first_of("\r\n") != std::string_view::npos ||
-            (!separator.empty() && r.Value.find(separator) != std::string_view::npos);
-        if (breaks) {
+        if (BreaksLine(r.Value, separator)) {
           std::fflush(file.get());
           CancelPending();
           ReleaseCopy();

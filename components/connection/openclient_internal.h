@@ -87,7 +87,7 @@ struct ColumnBind {
   CS_INT internal_len = 0;   // bytes per row of the internal array
   // Columns bound natively and written as text here: FreeTDS's own conversion of these goes
   // through sprintf, the largest share of a listing's per-row work.
-  enum class TextForm : std::uint8_t { None, Datetime, Money, Integer };
+  enum class TextForm : std::uint8_t { None, Datetime, Money, Integer, Numeric };
   TextForm text_form = TextForm::None;
   std::vector<char> data;
   std::vector<CS_INT> lens;
@@ -230,6 +230,10 @@ size_t datetime_text(CS_INT type, const void* value, char* out);
 // (room for 40 bytes), zero-terminated; each returns its length.
 size_t money_text(const void* value, char* out);
 size_t int_text(const void* value, char* out);
+// A CS_NUMERIC as FreeTDS converts it to text (every digit of its scale; "0." before a fraction
+// without whole digits) into `out` (room for 96 bytes), zero-terminated; 0 for a value whose
+// precision or scale is out of range.
+size_t numeric_text(const void* value, char* out);
 bool is_char_type(CS_INT type);
 bool is_binary_type(CS_INT type);
 CS_INT fixed_size(CS_INT type);  // 0 for variable-length types

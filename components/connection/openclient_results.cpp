@@ -628,6 +628,14 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
         b.text_form = TextForm::Integer;
         internal.datatype = CS_INT_TYPE;
         internal.maxlength = sizeof(CS_INT);
+      } else if (is_char_type(datafmt->datatype) &&
+                 (col.datatype == CS_NUMERIC_TYPE || col.datatype == CS_DECIMAL_TYPE)) {
+        // Arrives as the wire's numeric, its own precision and scale kept.
+        b.text_form = TextForm::Numeric;
+        internal.datatype = col.datatype;
+        internal.maxlength = sizeof(CS_NUMERIC);
+        internal.precision = col.precision;
+        internal.scale = col.scale;
       } else if (is_char_type(datafmt->datatype)) {
         internal.datatype = CS_CHAR_TYPE;
         internal.format = CS_FMT_UNUSED;
@@ -690,9 +698,10 @@ bool hand_out(Command* cmd, CS_INT slot, CS_INT r) {
     if (b.inds[s] == -1) {
       put_null(b.user, dest, copied, indicator);
     } else if (b.text_form != ColumnBind::TextForm::None) {
-      char text[64];
+      char text[96];
       size_t len = 0;
       switch (b.text_form) {
+        case ColumnBind::TextForm::Numeric: len = numeric_text(src, text); break;
         case ColumnBind::TextForm::Datetime:
           len = datetime_text(CS_DATETIME_TYPE, src, text);
           break;
@@ -700,7 +709,9 @@ bool hand_out(Command* cmd, CS_INT slot, CS_INT r) {
         case ColumnBind::TextForm::Integer: len = int_text(src, text); break;
         case ColumnBind::TextForm::None: break;
       }
-      ok = put_value(b.user, dest, text, static_cast<CS_INT>(len), copied, indicator) && ok;
+      // A numeric out of range has no text: the row fails, as FreeTDS's conversion would.
+      ok = (len > 0 || b.text_form != ColumnBind::TextForm::Numeric) &&
+           put_value(b.user, dest, text, static_cast<CS_INT>(len), copied, indicator) && ok;
     } else if ((is_char_type(b.user.datatype) || is_binary_type(b.user.datatype)) &&
                b.internal_type != CS_VARBINARY_TYPE) {
       const CS_INT len = std::clamp<CS_INT>(b.lens[s], 0, b.internal_len);

@@ -150,6 +150,76 @@ size_t int_text(const void* value, char* out) {
   return len;
 }
 
+size_t numeric_text(const void* value, char* out) {
+  CS_NUMERIC v;
+  std::memcpy(&v, value, sizeof v);
+  if (v.precision < 1 || v.precision > CS_MAX_PREC || v.scale > v.precision) return 0;
+  // The magnitude's bytes, big-endian after the sign byte, as many as the precision needs.
+  constexpr int kBytesPerPrecision[] = {
+      1,  2,  2,  3,  3,  4,  4,  4,  5,  5,  6,  6,  6,  7,  7,  8,  8,  9,  9,  9,
+      10, 10, 11, 11, 11, 12, 12, 13, 13, 14, 14, 14, 15, 15, 16, 16, 16, 17, 17, 18,
+      18, 19, 19, 19, 20, 20, 21, 21, 21, 22, 22, 23, 23, 24, 24, 24, 25, 25, 26, 26,
+      26, 27, 27, 28, 28, 28, 29, 29, 30, 30, 31, 31, 31, 32, 32, 33, 33, 33};
+  const int bytes = kBytesPerPrecision[v.precision];
+  // Base 10^9 limbs, most significant first, by long division of the byte string.
+  std::uint32_t limbs[(CS_MAX_PREC + 8) / 9 + 1];
+  int nlimbs = 0;
+  unsigned char mag[CS_MAX_NUMLEN];
+  int first = 1;
+  while (first < bytes && v.array[first] == 0) ++first;
+  int len = bytes - first;
+  std::memcpy(mag, v.array + first, static_cast<size_t>(len));
+  while (len > 0) {
+    std::uint64_t rem = 0;
+    int next = 0;
+    for (int i = 0; i < len; ++i) {
+      const std::uint64_t cur = (rem << 8) | mag[i];
+      const auto q = static_cast<unsigned char>(cur / 1000000000u);
+      rem = cur % 1000000000u;
+      if (next > 0 || q != 0) mag[next++] = q;
+    }
+    limbs[nlimbs++] = static_cast<std::uint32_t>(rem);
+    len = next;
+  }
+  char digits[CS_MAX_PREC + 10];
+  char* end = digits + sizeof digits;
+  char* d = end;
+  // Nine digits a limb; the most significant one without its leading zeros.
+  for (int i = 0; i < nlimbs - 1; ++i) {
+    std::uint32_t limb = limbs[i];
+    for (int k = 0; k < 9; ++k, limb /= 10) *--d = static_cast<char>('0' + limb % 10);
+  }
+  if (nlimbs > 0) d = digits_back(limbs[nlimbs - 1], d);
+  const auto count = static_cast<int>(end - d);
+  const bool zero = nlimbs == 0;
+  char* o = out;
+  if (v.array[0] == 1) *o++ = '-';
+  if (zero) {
+    *o++ = '0';
+    if (v.scale > 0) {
+      *o++ = '.';
+      for (int i = 0; i < v.scale; ++i) *o++ = '0';
+    }
+  } else if (count <= v.scale) {
+    *o++ = '0';
+    *o++ = '.';
+    for (int i = count; i < v.scale; ++i) *o++ = '0';
+    std::memcpy(o, d, static_cast<size_t>(count));
+    o += count;
+  } else {
+    const int whole = count - v.scale;
+    std::memcpy(o, d, static_cast<size_t>(whole));
+    o += whole;
+    if (v.scale > 0) {
+      *o++ = '.';
+      std::memcpy(o, d + whole, static_cast<size_t>(v.scale));
+      o += v.scale;
+    }
+  }
+  *o = '\0';
+  return static_cast<size_t>(o - out);
+}
+
 std::string datetime_text(CS_CONTEXT*, CS_INT type, const void* value) {
   char buf[64];
   return std::string(buf, datetime_text(type, value, buf));

@@ -1,6 +1,7 @@
 // Open Client adapter, the parts that need no server: configuration, locales, message routing,
 // connection properties before connect, guards, tracing and datetime text.
 #include "connection/openclient.h"
+#include "connection/openclient_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -568,4 +569,67 @@ TEST(OpenClientDatetime, SmalldatetimeAndShortBuffer) {
   EXPECT_EQ(rc, CS_SUCCEED);  // exact fit with terminator
   to_text(env.ctx.get(), CS_DATETIME_TYPE, &dt, 26, &rc);
   EXPECT_EQ(rc, CS_FAIL);
+}
+
+// ---- Numeric text ---------------------------------------------------------------------------
+
+// The adapter formats numerics fetched as text itself; the text must be FreeTDS's own, digit for
+// digit, at every precision and scale.
+TEST(OpenClientNumeric, TextIsTheLibrarysConversion) {
+  Env env;
+  CS_CONTEXT* cs = env.ctx->state->cs;
+  const std::pair<int, int> shapes[] = {{1, 0},   {5, 2},   {12, 2}, {18, 0},  {19, 4},
+                                        {38, 10}, {38, 38}, {77, 0}, {77, 20}, {9, 9}};
+  unsigned seed = 12345;
+  auto digit = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<char>('0' + (seed >> 16) % 10);
+  };
+  for (const auto& [precision, scale] : shapes) {
+    const int whole = precision - scale;
+    std::vector<std::string> values = {"0", "-0", "1", "-1"};
+    if (whole == 0) values = {"0", ".1", "-.5"};
+    if (scale > 0) values.push_back("0." + std::string(static_cast<size_t>(scale - 1), '0') + "1");
+    std::string big(static_cast<size_t>(whole), '9');
+    if (scale > 0) big += "." + std::string(static_cast<size_t>(scale), '9');
+    values.push_back(big);
+    values.push_back("-" + big);
+    for (int n = 0; n < 6; ++n) {
+      std::string v = n % 2 ? "-" : "";
+      for (int i = 0; i < whole; ++i) v += digit();
+      if (scale > 0) v += ".";
+      for (int i = 0; i < scale; ++i) v += digit();
+      values.push_back(v);
+    }
+    for (const std::string& text : values) {
+      CS_DATAFMT src{};
+      src.datatype = CS_CHAR_TYPE;
+      src.maxlength = static_cast<CS_INT>(text.size());
+      CS_DATAFMT num{};
+      num.datatype = CS_NUMERIC_TYPE;
+      num.maxlength = sizeof(CS_NUMERIC);
+      num.precision = precision;
+      num.scale = scale;
+      CS_NUMERIC value{};
+      CS_INT len = 0;
+      ASSERT_EQ(::cs_convert(cs, &src, const_cast<char*>(text.c_str()), &num, &value, &len),
+                CS_SUCCEED)
+          << text;
+      CS_DATAFMT chr{};
+      chr.datatype = CS_CHAR_TYPE;
+      chr.maxlength = 128;
+      chr.format = CS_FMT_NULLTERM;
+      char expected[128] = {};
+      ASSERT_EQ(::cs_convert(cs, &num, &value, &chr, expected, &len), CS_SUCCEED) << text;
+      char ours[96];
+      const size_t n = oc::internal::numeric_text(&value, ours);
+      EXPECT_EQ(std::string(ours, n), std::string(expected))
+          << text << " as numeric(" << precision << "," << scale << ")";
+    }
+  }
+  CS_NUMERIC bad{};
+  bad.precision = 5;
+  bad.scale = 6;
+  char out[96];
+  EXPECT_EQ(oc::internal::numeric_text(&bad, out), 0u);
 }
