@@ -162,9 +162,12 @@ struct Command {
 
   // Internal binding of the current result set.
   std::vector<internal::ColumnBind> binds;
-  bool binds_applied = false;           // FreeTDS bound to our arrays for the current result set
-  CS_INT user_count = 0;                // the caller's datafmt.count (0 until the first bind)
-  CS_INT batch_capacity = 1;            // rows FreeTDS fills per fetch
+  bool binds_applied = false;  // FreeTDS bound to our arrays for the current result set
+  CS_INT user_count = 0;       // the caller's datafmt.count (0 until the first bind)
+  CS_INT batch_capacity = 1;   // rows FreeTDS fills per fetch
+  // Rows a regular result may fetch ahead of the caller: more than one only where nothing reads
+  // the current row behind the binding (ct_get_data), as for a copy-out.
+  CS_INT read_ahead = 1;
   CS_INT batch_rows = 0;                // rows held
   CS_INT batch_pos = 0;                 // next row to hand out
   bool batch_row_failed = false;        // the last held row failed FreeTDS's conversion

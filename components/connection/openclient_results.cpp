@@ -595,7 +595,7 @@ CS_RETCODE ct_bind(Command* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buff
       if (cmd->user_count == 0) {
         cmd->user_count = count;
         const bool cursor_rows = cmd->last_result == CS_CURSOR_RESULT;
-        cmd->batch_capacity = std::max(count, cursor_rows ? cmd->cursor_rows : 1);
+        cmd->batch_capacity = std::max(count, cursor_rows ? cmd->cursor_rows : cmd->read_ahead);
       }
       if (cmd->binds.size() < static_cast<size_t>(columns))
         cmd->binds.resize(static_cast<size_t>(columns));
