@@ -3,29 +3,37 @@
 // character file into a table in batches of 100,000, from the table out to a file, and from that
 // table into another behind a second connection. Each figure is printed as
 // "ratio <what>: <value>", our time over FreeTDS's (1.00 or less: as fast). Both sides use
-// 4096-byte network packets.
+// 4096-byte network packets. The server runs as a child process, apart from the program measured,
+// as a real server would: in-process, its threads would share our process with the component
+// but not with freebcp.
 //
 // The table-to-table peer is freebcp out and then in, through a character file: its native
 // format does not describe these columns, and FreeTDS's datacopy
 // cannot run against a server that answers each SET statement of a batch with its own DONE (its
 // column check reads the column count after the batch's last statement, a SET).
 //
-//   bench_bulk [rows=1000000]
+// Each comparison runs three times (the sides taking turns to go first) and compares medians:
+// a single run moves by a tenth either way on a busy machine.
+//
+//   bench_bulk [rows=1000000 [rounds=3]]
 #include "bulk/norvbulk.h"
 #include "connection/norvdatabase.h"
 #include "query/norvquery.h"
-#include "tds/sampleserver.h"
+#include "server_process.h"
 
 #include <QCoreApplication>
 
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -77,26 +85,77 @@ double Ours(TBulkDirection direction, const char* table, const std::string& file
   return seconds;
 }
 
+double TableToTable(const QString& targetTable, long long rows) {
+  TNorvBulk tt;
+  tt.SetDbName(QStringLiteral("bench"));
+  tt.SetBackground(false);
+  tt.SetDirection(bdOut);
+  tt.SetTableName(QStringLiteral("bench_source"));
+  tt.SetSrcTarDbName(QStringLiteral("bench2"));
+  tt.SetSrcTarTableName(targetTable);
+  tt.SetBatchSize(100000);
+  const auto start = Clock::now();
+  tt.BulkCopy();
+  const double seconds = Since(start);
+  if (tt.RowsCopied() != rows)
+    throw std::runtime_error("TNorvBulk copied " + std::to_string(tt.RowsCopied()) + " rows");
+  return seconds;
+}
+
+// The runs of one comparison, both sides.
+class Series {
+ public:
+  // One round: in even rounds the peer goes first, in odd ones ours.
+  void Round(int round, const std::function<double()>& peer, const std::function<double()>& ours) {
+    if (round % 2 == 0) {
+      peer_.push_back(peer());
+      ours_.push_back(ours());
+    } else {
+      ours_.push_back(ours());
+      peer_.push_back(peer());
+    }
+  }
+  void Print(const char* what, const char* peerName, const char* oursName, long long rows) const {
+    std::printf("%s, %lld rows, seconds per run (median):\n", what, rows);
+    Line(peerName, peer_);
+    Line(oursName, ours_);
+  }
+  double Ratio() const { return Median(ours_) / Median(peer_); }
+
+ private:
+  static double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+  }
+  static void Line(const char* name, const std::vector<double>& runs) {
+    std::printf("  %-22s", name);
+    for (double t : runs) std::printf(" %6.2f", t);
+    std::printf("   (%.2f)\n", Median(runs));
+  }
+  std::vector<double> peer_, ours_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const long long rows = argc > 1 ? std::atoll(argv[1]) : 1000000;
-  if (rows < 1) {
-    std::fprintf(stderr, "usage: %s [rows]\n", argv[0]);
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  if (rows < 1 || rounds < 1) {
+    std::fprintf(stderr, "usage: %s [rows [rounds]]\n", argv[0]);
     return 2;
   }
   const auto data =
       std::filesystem::temp_directory_path() / ("norv-bench-bulk-" + std::to_string(::getpid()));
   try {
     std::filesystem::create_directories(data / "INI");
-    sampleserver::ServerOptions options;
-    options.dataDir = data.string();
-    auto server = sampleserver::SampleServer::Start(options);
+    std::filesystem::create_directories(data / "server");
+    bench::ServerProcess server(data / "server");
     // The connection finds the server through SQL.INI; freebcp through the configuration the
     // connection writes for it.
     std::ofstream(data / "INI" / "SQL.INI")
-        << "[BENCH]\nquery=TCP," << server->Host() << "," << server->Port() << "\n";
+        << "[BENCH]\nquery=TCP,127.0.0.1," << server.Port() << "\n";
     ::setenv("SYBASE", data.c_str(), 1);
     const auto file = data / "rows.txt";
     {
@@ -125,18 +184,7 @@ int main(int argc, char** argv) {
     const QString columns = QStringLiteral(
         "(id int not null, name varchar(30) null, code char(4) not null, n int null, "
         "amount numeric(12,2) not null, d datetime null)");
-    Run(QStringLiteral("create table bench_peer ") + columns);
-    Run(QStringLiteral("create table bench_ours ") + columns);
-
-    const double peerIn = Freebcp("bench_peer in " + file.string() + " -b 100000", rows);
-    const double oursIn = Ours(bdIn, "bench_ours", file.string(), rows);
-    std::printf("freebcp in, batches of 100000:   %lld rows in %.2f s\n", rows, peerIn);
-    std::printf("TNorvBulk in, batches of 100000: %lld rows in %.2f s\n", rows, oursIn);
-    const double peerOut = Freebcp("bench_peer out " + (data / "peer.txt").string(), rows);
-    const double oursOut = Ours(bdOut, "bench_peer", (data / "ours.txt").string(), rows);
-    std::printf("freebcp out:                     %lld rows in %.2f s\n", rows, peerOut);
-    std::printf("TNorvBulk out:                   %lld rows in %.2f s\n", rows, oursOut);
-
+    Run(QStringLiteral("create table bench_source ") + columns);
     TNorvDatabase target;
     target.SetName(QStringLiteral("bench2"));
     target.SetServerName(QStringLiteral("BENCH"));
@@ -146,32 +194,51 @@ int main(int argc, char** argv) {
     target.SetPacketSize(4096);
     target.SetConnected(true);
     if (!target.Connected()) throw std::runtime_error("cannot connect");
-    Run(QStringLiteral("create table bench_tt_peer ") + columns);
-    Run(QStringLiteral("create table bench_tt_ours ") + columns);
+
+    // Each comparison runs `rounds` times, the two sides taking turns to go first; a side's
+    // figure is its median run. Every copy-in fills an empty table of its own.
+    const std::string source = file.string();
     const std::string between = (data / "between.txt").string();
-    const double peerTt = Freebcp("bench_peer out " + between, rows) +
-                          Freebcp("bench_tt_peer in " + between + " -b 100000", rows);
-    TNorvBulk tt;
-    tt.SetDbName(QStringLiteral("bench"));
-    tt.SetBackground(false);
-    tt.SetDirection(bdOut);
-    tt.SetTableName(QStringLiteral("bench_peer"));
-    tt.SetSrcTarDbName(QStringLiteral("bench2"));
-    tt.SetSrcTarTableName(QStringLiteral("bench_tt_ours"));
-    tt.SetBatchSize(100000);
-    const auto start = Clock::now();
-    tt.BulkCopy();
-    const double oursTt = Since(start);
-    if (tt.RowsCopied() != rows)
-      throw std::runtime_error("TNorvBulk copied " + std::to_string(tt.RowsCopied()) + " rows");
-    std::printf("freebcp out, then in:            %lld rows in %.2f s\n", rows, peerTt);
-    std::printf("TNorvBulk table to table:        %lld rows in %.2f s\n", rows, oursTt);
-    std::printf("ratio copy in: %.2f\n", oursIn / peerIn);
-    std::printf("ratio copy out: %.2f\n", oursOut / peerOut);
-    std::printf("ratio table to table: %.2f\n", oursTt / peerTt);
+    Series in, out, tt;
+    for (int r = 0; r < rounds; ++r) {
+      const std::string n = std::to_string(r);
+      const QString peerTable = QString::fromStdString("bench_peer_" + n);
+      const QString oursTable = QString::fromStdString("bench_ours_" + n);
+      Run(QStringLiteral("create table ") + peerTable + QLatin1Char(' ') + columns);
+      Run(QStringLiteral("create table ") + oursTable + QLatin1Char(' ') + columns);
+      in.Round(
+          r,
+          [&] { return Freebcp(peerTable.toStdString() + " in " + source + " -b 100000", rows); },
+          [&] { return Ours(bdIn, oursTable.toStdString().c_str(), source, rows); });
+      if (r == 0) Run(QStringLiteral("insert bench_source select * from bench_peer_0"));
+      Run(QStringLiteral("drop table ") + peerTable);
+      Run(QStringLiteral("drop table ") + oursTable);
+
+      out.Round(
+          r, [&] { return Freebcp("bench_source out " + (data / "peer.txt").string(), rows); },
+          [&] { return Ours(bdOut, "bench_source", (data / "ours.txt").string(), rows); });
+
+      Run(QStringLiteral("create table ") + peerTable + QLatin1Char(' ') + columns);
+      Run(QStringLiteral("create table ") + oursTable + QLatin1Char(' ') + columns);
+      tt.Round(
+          r,
+          [&] {
+            return Freebcp("bench_source out " + between, rows) +
+                   Freebcp(peerTable.toStdString() + " in " + between + " -b 100000", rows);
+          },
+          [&] { return TableToTable(oursTable, rows); });
+      Run(QStringLiteral("drop table ") + peerTable);
+      Run(QStringLiteral("drop table ") + oursTable);
+    }
+    in.Print("copy in, batches of 100000", "freebcp in", "TNorvBulk in", rows);
+    out.Print("copy out", "freebcp out", "TNorvBulk out", rows);
+    tt.Print("table to table", "freebcp out, then in", "TNorvBulk", rows);
+    std::printf("ratio copy in: %.2f\n", in.Ratio());
+    std::printf("ratio copy out: %.2f\n", out.Ratio());
+    std::printf("ratio table to table: %.2f\n", tt.Ratio());
     target.SetConnected(false);
     db.SetConnected(false);
-    server->Stop();
+    server.Stop();
     std::filesystem::remove_all(data);
     return 0;
   } catch (const std::exception& e) {

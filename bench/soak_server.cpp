@@ -12,13 +12,11 @@
 // Prints throughput, the 99th-percentile latency of a transaction, the server's peak memory and
 // whether its memory grew after the first minute, then "invariants hold", or the first
 // invariant that does not and exits 1.
+#include "server_process.h"
+
 #include <bkpublic.h>
 #include <ctpublic.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
@@ -41,6 +39,7 @@
 
 namespace {
 
+using bench::ServerProcess;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -53,99 +52,6 @@ struct Options {
   int seconds = 600;
   int sessions = 64;
   int timeout = 60;  // seconds any one client call may take
-};
-
-// ------------------------------------------------------------------------------------------
-// The server, a child process on a free port with its databases in a temporary folder.
-
-class ServerProcess {
- public:
-  explicit ServerProcess(const fs::path& data) {
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      // The server must not outlive the soak, whatever becomes of it.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(out[1], STDERR_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      ::execl(SAMPLESERVER_EXE, "sampleserver", "--port", "0", "--data", data.c_str(),
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    output_ = out[0];
-    std::string text;
-    const auto deadline = Clock::now() + std::chrono::seconds(60);
-    const std::string marker = "sampleserver listening on ";
-    while (port_ == 0) {
-      pollfd p{output_, POLLIN, 0};
-      if (Clock::now() > deadline || ::poll(&p, 1, 1000) < 0)
-        throw std::runtime_error("the sample server did not start: " + text);
-      if (!(p.revents & (POLLIN | POLLHUP))) continue;
-      char buf[512];
-      ssize_t n = ::read(output_, buf, sizeof buf);
-      if (n <= 0) throw std::runtime_error("the sample server did not start: " + text);
-      text.append(buf, static_cast<size_t>(n));
-      auto at = text.find(marker);
-      auto colon = at == std::string::npos ? at : text.find(':', at + marker.size());
-      auto eol = colon == std::string::npos ? colon : text.find('\n', colon);
-      if (eol != std::string::npos) port_ = std::atoi(text.substr(colon + 1, eol - colon).c_str());
-    }
-    // Whatever the server prints later is read, or it would block on a full pipe.
-    drain_ = std::thread([fd = output_] {
-      char buf[512];
-      while (::read(fd, buf, sizeof buf) > 0) {
-      }
-    });
-  }
-  ~ServerProcess() {
-    Stop();
-    if (drain_.joinable()) drain_.join();
-    ::close(output_);
-  }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  int Port() const { return port_; }
-  bool Alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-  // Resident and peak resident memory in kB, from /proc.
-  struct Memory {
-    long rss = 0;
-    long peak = 0;
-  };
-  Memory ReadMemory() const {
-    Memory m;
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("VmRSS:", 0) == 0) m.rss = std::atol(line.c_str() + 6);
-      if (line.rfind("VmHWM:", 0) == 0) m.peak = std::atol(line.c_str() + 6);
-    }
-    return m;
-  }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 300 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (::kill(pid_, 0) == 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int output_ = -1;
-  int port_ = 0;
-  std::thread drain_;
 };
 
 // ------------------------------------------------------------------------------------------
