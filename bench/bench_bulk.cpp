@@ -69,14 +69,13 @@ double Freebcp(const std::string& args, long long rows) {
   return seconds;
 }
 
-double Ours(TBulkDirection direction, const char* table, const std::string& file, long long rows) {
+// Runs a bulk copy set up by `setUp` on the "bench" connection and returns its wall time; throws
+// unless every row was copied.
+double Ours(long long rows, const std::function<void(TNorvBulk&)>& setUp) {
   TNorvBulk bulk;
   bulk.SetDbName(QStringLiteral("bench"));
   bulk.SetBackground(false);
-  bulk.SetDirection(direction);
-  bulk.SetTableName(QString::fromLatin1(table));
-  bulk.SetDataFile(QString::fromStdString(file));
-  if (direction == bdIn) bulk.SetBatchSize(100000);
+  setUp(bulk);
   const auto start = Clock::now();
   bulk.BulkCopy();
   const double seconds = Since(start);
@@ -85,21 +84,24 @@ double Ours(TBulkDirection direction, const char* table, const std::string& file
   return seconds;
 }
 
+double Ours(TBulkDirection direction, const QString& table, const std::string& file,
+            long long rows) {
+  return Ours(rows, [&](TNorvBulk& bulk) {
+    bulk.SetDirection(direction);
+    bulk.SetTableName(table);
+    bulk.SetDataFile(QString::fromStdString(file));
+    if (direction == bdIn) bulk.SetBatchSize(100000);
+  });
+}
+
 double TableToTable(const QString& targetTable, long long rows) {
-  TNorvBulk tt;
-  tt.SetDbName(QStringLiteral("bench"));
-  tt.SetBackground(false);
-  tt.SetDirection(bdOut);
-  tt.SetTableName(QStringLiteral("bench_source"));
-  tt.SetSrcTarDbName(QStringLiteral("bench2"));
-  tt.SetSrcTarTableName(targetTable);
-  tt.SetBatchSize(100000);
-  const auto start = Clock::now();
-  tt.BulkCopy();
-  const double seconds = Since(start);
-  if (tt.RowsCopied() != rows)
-    throw std::runtime_error("TNorvBulk copied " + std::to_string(tt.RowsCopied()) + " rows");
-  return seconds;
+  return Ours(rows, [&](TNorvBulk& bulk) {
+    bulk.SetDirection(bdOut);
+    bulk.SetTableName(QStringLiteral("bench_source"));
+    bulk.SetSrcTarDbName(QStringLiteral("bench2"));
+    bulk.SetSrcTarTableName(targetTable);
+    bulk.SetBatchSize(100000);
+  });
 }
 
 // The runs of one comparison, both sides.
@@ -209,14 +211,16 @@ int main(int argc, char** argv) {
       in.Round(
           r,
           [&] { return Freebcp(peerTable.toStdString() + " in " + source + " -b 100000", rows); },
-          [&] { return Ours(bdIn, oursTable.toStdString().c_str(), source, rows); });
+          [&] { return Ours(bdIn, oursTable, source, rows); });
       if (r == 0) Run(QStringLiteral("insert bench_source select * from bench_peer_0"));
       Run(QStringLiteral("drop table ") + peerTable);
       Run(QStringLiteral("drop table ") + oursTable);
 
       out.Round(
           r, [&] { return Freebcp("bench_source out " + (data / "peer.txt").string(), rows); },
-          [&] { return Ours(bdOut, "bench_source", (data / "ours.txt").string(), rows); });
+          [&] {
+            return Ours(bdOut, QStringLiteral("bench_source"), (data / "ours.txt").string(), rows);
+          });
 
       Run(QStringLiteral("create table ") + peerTable + QLatin1Char(' ') + columns);
       Run(QStringLiteral("create table ") + oursTable + QLatin1Char(' ') + columns);
