@@ -410,6 +410,28 @@ TEST_F(NorvTableTest, FailedPostsLeaveNothingBehind) {
   EXPECT_EQ(Scalar(QStringLiteral("select @@trancount")), QStringLiteral("0"));
 }
 
+// A statement that fails with only an error the router passes over (2409, not shown) still fails
+// the post, quietly, and its transaction is rolled back: nothing stays open on the connection.
+TEST_F(NorvTableTest, FailureNotRaisedStillRollsBack) {
+  Scalar(
+      QStringLiteral("create trigger tbl_au_quiet on pubs2..tbl_au for insert as "
+                     "raiserror 2409 'refused quietly' rollback trigger"));
+  std::unique_ptr<TNorvTable> t(Table(QStringLiteral("tbl_au")));
+  t->Open();
+  t->Insert();
+  t->FieldByName("au_id")->SetAsString(QStringLiteral("999-99-9999"));
+  t->FieldByName("au_lname")->SetAsString(QStringLiteral("Shown"));
+  t->FieldByName("au_fname")->SetAsString(QStringLiteral("Shown"));
+  t->FieldByName("phone")->SetAsString(QStringLiteral("1"));
+  EXPECT_EQ(Raised([&] { t->Post(); }), QStringLiteral("<abort>"));
+  EXPECT_EQ(Scalar(QStringLiteral("select @@trancount")), QStringLiteral("0"));
+  EXPECT_EQ(
+      Scalar(QStringLiteral("select count(*) from pubs2..tbl_au where au_id = '999-99-9999'")),
+      QStringLiteral("0"));
+  t->Cancel();
+  Scalar(QStringLiteral("drop trigger tbl_au_quiet"));
+}
+
 TEST_F(NorvTableTest, TextColumnsAreReportedOnceEachAndTheRestOpens) {
   std::unique_ptr<TNorvTable> t(Table(QStringLiteral("tbl_text")));
   t->SetTypeErrCont(true);
