@@ -481,11 +481,13 @@ TEST_F(QueryTest, NumberAndMoneyTextsAreTheLibrarysConversions) {
       "convert(money, 922337203685477.5807), convert(money, -922337203685477.5808), "
       "convert(smallmoney, 214748.3647), convert(money, 0), 0, -5, 2147483647, "
       "convert(int, -2147483648), convert(smallint, -32768), convert(tinyint, 255), null, "
-      "convert(money, null)"));
+      "convert(money, null), convert(numeric(5,2), -0.5), convert(numeric(38,10), 12345.678), "
+      "convert(decimal(3,0), 0), convert(numeric(9,2), null)"));
   ASSERT_EQ(q->Execute(), CS_SUCCEED);
   EXPECT_EQ(Rows(*q), QStringList({QStringLiteral(
                           "0.0100|-1234.5678|-2.5000|922337203685477.5807|-922337203685477.5808|"
-                          "214748.3647|0.0000|0|-5|2147483647|-2147483648|-32768|255||")}));
+                          "214748.3647|0.0000|0|-5|2147483647|-2147483648|-32768|255|||"
+                          "-0.50|12345.6780000000|0|")}));
 }
 
 TEST_F(QueryTest, DatetimeTextKeepsSeconds) {
